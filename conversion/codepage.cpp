@@ -1,0 +1,333 @@
+// Code page conversion. Elsewhere than Windows the code page 932 tables of cp932_table.cpp do the
+// work in one pass each way; on Windows the system converts in its own ANSI code page, so files
+// read and written there match what every other program on that system produces.
+#include "codepage.h"
+#include "text.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <climits>
+#include <windows.h>
+#endif
+
+namespace quillarn {
+
+namespace {
+
+constexpr char16_t undecodedFirst = 0xDC80; // U+DC00 + byte, for bytes 0x80-0xFF
+constexpr char16_t undecodedLast = 0xDCFF;
+
+bool isHighSurrogate(char16_t unit)
+{
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+
+bool isLowSurrogate(char16_t unit)
+{
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
+bool isUndecodedByte(char16_t unit)
+{
+    return unit >= undecodedFirst && unit <= undecodedLast;
+}
+
+std::string hex(unsigned long value, int digits)
+{
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "%0*lX", digits, value);
+    return buffer;
+}
+
+// Raises for the character at text[at], naming the whole character when it is a surrogate pair.
+[[noreturn]] void failUnwritable(std::u16string_view text, std::size_t at, const std::string &target)
+{
+    const char16_t unit = text[at];
+    if (isHighSurrogate(unit) && at + 1 < text.size() && isLowSurrogate(text[at + 1])) {
+        const unsigned long codePoint = 0x10000ul + ((unit - 0xD800ul) << 10) + (text[at + 1] - 0xDC00ul);
+        throw CommandFailure("character U+" + hex(codePoint, 4) + " cannot be written " + target);
+    }
+    if (isHighSurrogate(unit) || isLowSurrogate(unit))
+        throw CommandFailure("unpaired surrogate U+" + hex(unit, 4) + " cannot be written " + target);
+    throw CommandFailure("character U+" + hex(unit, 4) + " cannot be written " + target);
+}
+
+} // namespace
+
+#ifdef _WIN32
+
+// The system's converter reports a failure for the whole call, not where it happened, so text is
+// converted whole when it can be and a character at a time around the parts that cannot.
+namespace {
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide characters are UTF-16 code units");
+
+std::string codePageName(UINT codePage)
+{
+    return "in code page " + std::to_string(codePage);
+}
+
+// Returns the number of code units written to out (at most 2), 0 when the bytes are not exactly
+// one character of the code page.
+int decodeOne(UINT codePage, const char *bytes, int length, wchar_t *out)
+{
+    return MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes, length, out, 2);
+}
+
+} // namespace
+
+std::u16string decodeAnsi(std::string_view bytes)
+{
+    const UINT codePage = GetACP();
+    std::u16string text;
+    if (bytes.empty())
+        return text;
+    if (bytes.size() <= static_cast<std::size_t>(INT_MAX)) {
+        const int length = static_cast<int>(bytes.size());
+        const int size =
+            MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), length, nullptr, 0);
+        if (size > 0) {
+            text.resize(static_cast<std::size_t>(size));
+            if (MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), length,
+                                    reinterpret_cast<wchar_t *>(text.data()), size) == size)
+                return text;
+            text.clear();
+        }
+    }
+
+    // Some bytes do not decode: find the characters one at a time. Every ANSI code page of
+    // Windows (UTF-8 included) is ASCII below 0x80, and a lead byte is never a character alone.
+    text.reserve(bytes.size());
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        const auto byte = static_cast<unsigned char>(bytes[at]);
+        if (byte < 0x80) {
+            text.push_back(static_cast<char16_t>(byte));
+            ++at;
+            continue;
+        }
+        const bool lead = IsDBCSLeadByteEx(codePage, byte) != 0;
+        const std::size_t left = bytes.size() - at;
+        const std::size_t shortest = lead ? 2 : 1;
+        const std::size_t longest = lead ? 2 : (left < 4 ? left : 4); // UTF-8 needs up to 4
+        wchar_t units[2];
+        int produced = 0;
+        std::size_t length = shortest;
+        for (; length <= longest && length <= left; ++length) {
+            produced = decodeOne(codePage, bytes.data() + at, static_cast<int>(length), units);
+            if (produced > 0)
+                break;
+        }
+        if (produced > 0) {
+            for (int i = 0; i < produced; ++i)
+                text.push_back(static_cast<char16_t>(units[i]));
+            at += length;
+        } else {
+            text.push_back(static_cast<char16_t>(0xDC00 + byte));
+            ++at;
+        }
+    }
+    return text;
+}
+
+namespace {
+
+// Appends the bytes of run, which holds no lone surrogate; raises naming the first character the
+// code page cannot hold.
+void appendRun(UINT codePage, std::u16string_view run, std::string &bytes)
+{
+    if (run.empty())
+        return;
+    // UTF-8 takes neither the best-fit flag nor a used-default report; it fails instead.
+    const bool utf8 = codePage == CP_UTF8;
+    const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+    const auto *units = reinterpret_cast<const wchar_t *>(run.data());
+    const int length = static_cast<int>(run.size());
+    BOOL usedDefault = FALSE;
+    const int size = WideCharToMultiByte(codePage, flags, units, length, nullptr, 0, nullptr,
+                                         utf8 ? nullptr : &usedDefault);
+    if (size <= 0 || usedDefault) {
+        for (std::size_t at = 0; at < run.size();) {
+            const std::size_t count = isHighSurrogate(run[at]) && at + 1 < run.size() ? 2 : 1;
+            usedDefault = FALSE;
+            const int one = WideCharToMultiByte(codePage, flags, units + at, static_cast<int>(count), nullptr,
+                                                0, nullptr, utf8 ? nullptr : &usedDefault);
+            if (one <= 0 || usedDefault)
+                failUnwritable(run, at, codePageName(codePage));
+            at += count;
+        }
+        failUnwritable(run, 0, codePageName(codePage)); // the whole failed though no part did
+    }
+    const std::size_t start = bytes.size();
+    bytes.resize(start + static_cast<std::size_t>(size));
+    WideCharToMultiByte(codePage, flags, units, length, bytes.data() + start, size, nullptr,
+                        utf8 ? nullptr : &usedDefault);
+}
+
+} // namespace
+
+std::string encodeAnsi(std::u16string_view text)
+{
+    const UINT codePage = GetACP();
+    constexpr std::size_t longestRun = 1u << 20; // well inside the int lengths the system takes
+    std::string bytes;
+    bytes.reserve(text.size() + text.size() / 2);
+    std::size_t runStart = 0;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const char16_t unit = text[at];
+        if (isHighSurrogate(unit)) {
+            if (at + 1 >= text.size() || !isLowSurrogate(text[at + 1]))
+                failUnwritable(text, at, codePageName(codePage));
+            at += 2;
+        } else if (isUndecodedByte(unit)) {
+            appendRun(codePage, text.substr(runStart, at - runStart), bytes);
+            bytes.push_back(static_cast<char>(unit - 0xDC00));
+            runStart = ++at;
+            continue;
+        } else if (isLowSurrogate(unit)) {
+            failUnwritable(text, at, codePageName(codePage));
+        } else {
+            ++at;
+        }
+        if (at - runStart >= longestRun) {
+            appendRun(codePage, text.substr(runStart, at - runStart), bytes);
+            runStart = at;
+        }
+    }
+    appendRun(codePage, text.substr(runStart), bytes);
+    return bytes;
+}
+
+#else // not _WIN32
+
+// The tables of cp932_table.cpp; their shapes are fixed by scripts/gen_cp932_table.py.
+namespace cp932 {
+extern const std::uint16_t singleByte[256];
+extern const std::uint8_t leadRow[256];
+extern const std::uint16_t doubleByte[];
+extern const std::uint8_t encodeBlockIndex[];
+extern const std::uint16_t encodeBlocks[];
+} // namespace cp932
+
+namespace {
+
+constexpr unsigned rowFirstTrail = 0x40;
+constexpr unsigned rowLength = 0x100 - rowFirstTrail;
+constexpr unsigned blockBits = 7;
+constexpr unsigned blockMask = (1u << blockBits) - 1;
+
+} // namespace
+
+std::u16string decodeAnsi(std::string_view bytes)
+{
+    // Never more code units than bytes: size once, write through a pointer, trim at the end.
+    std::u16string text(bytes.size(), u'\0');
+    char16_t *out = text.data();
+    const auto *in = reinterpret_cast<const unsigned char *>(bytes.data());
+    const auto *const end = in + bytes.size();
+    while (in != end) {
+        const unsigned byte = *in++;
+        if (byte < 0x80) {
+            *out++ = static_cast<char16_t>(byte);
+            continue;
+        }
+        const unsigned row = cp932::leadRow[byte];
+        if (row != 0 && in != end) {
+            const unsigned trail = static_cast<unsigned>(*in) - rowFirstTrail; // wraps below 0x40
+            if (trail < rowLength) {
+                const char16_t unit = cp932::doubleByte[(row - 1) * rowLength + trail];
+                if (unit != 0) {
+                    *out++ = unit;
+                    ++in;
+                    continue;
+                }
+            }
+        }
+        // Not a code: the byte stands alone (U+DC00 + byte for a lead byte) and the next byte is
+        // read afresh.
+        *out++ = cp932::singleByte[byte];
+    }
+    text.resize(static_cast<std::size_t>(out - text.data()));
+    return text;
+}
+
+std::string encodeAnsi(std::u16string_view text)
+{
+    std::size_t size = text.size();
+    for (const char16_t unit : text)
+        size += unit >= 0x80 ? 1 : 0;
+    std::string bytes(size, '\0');
+    char *out = bytes.data();
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        const char16_t unit = text[at];
+        if (unit < 0x80) {
+            *out++ = static_cast<char>(unit);
+            continue;
+        }
+        const unsigned code =
+            cp932::encodeBlocks[cp932::encodeBlockIndex[unit >> blockBits] << blockBits | (unit & blockMask)];
+        if (code > 0xFF) {
+            *out++ = static_cast<char>(code >> 8);
+            *out++ = static_cast<char>(code & 0xFF);
+        } else if (code != 0) {
+            *out++ = static_cast<char>(code);
+        } else if (isUndecodedByte(unit)) {
+            *out++ = static_cast<char>(unit - 0xDC00);
+        } else {
+            failUnwritable(text, at, "in code page 932");
+        }
+    }
+    bytes.resize(static_cast<std::size_t>(out - bytes.data()));
+    return bytes;
+}
+
+#endif // _WIN32
+
+std::string encodeUtf8(std::u16string_view text)
+{
+    // Three bytes per code unit at most (a pair takes four for its two).
+    std::size_t size = 0;
+    for (const char16_t unit : text)
+        size += unit < 0x80 ? 1 : unit < 0x800 ? 2 : 3;
+    std::string bytes(size, '\0');
+    char *out = bytes.data();
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        const char16_t unit = text[at];
+        if (unit < 0x80) {
+            *out++ = static_cast<char>(unit);
+        } else if (unit < 0x800) {
+            *out++ = static_cast<char>(0xC0 | unit >> 6);
+            *out++ = static_cast<char>(0x80 | (unit & 0x3F));
+        } else if (isHighSurrogate(unit) && at + 1 < text.size() && isLowSurrogate(text[at + 1])) {
+            // A low surrogate after a high one is half a character, even in U+DC80-U+DCFF.
+            const char32_t codePoint = 0x10000 + ((unit - 0xD800u) << 10) + (text[++at] - 0xDC00u);
+            *out++ = static_cast<char>(0xF0 | codePoint >> 18);
+            *out++ = static_cast<char>(0x80 | (codePoint >> 12 & 0x3F));
+            *out++ = static_cast<char>(0x80 | (codePoint >> 6 & 0x3F));
+            *out++ = static_cast<char>(0x80 | (codePoint & 0x3F));
+        } else if (isUndecodedByte(unit)) {
+            throw CommandFailure("byte 0x" + hex(unit - 0xDC00u, 2) +
+                                 " of the source did not decode and cannot be written as UTF-8");
+        } else if (isHighSurrogate(unit) || isLowSurrogate(unit)) {
+            failUnwritable(text, at, "as UTF-8");
+        } else {
+            *out++ = static_cast<char>(0xE0 | unit >> 12);
+            *out++ = static_cast<char>(0x80 | (unit >> 6 & 0x3F));
+            *out++ = static_cast<char>(0x80 | (unit & 0x3F));
+        }
+    }
+    bytes.resize(static_cast<std::size_t>(out - bytes.data()));
+    return bytes;
+}
+
+} // namespace quillarn

@@ -1,0 +1,24 @@
+// Conversion between the bytes of UGI and SGF files and text. On Windows this is the system's
+// ANSI code page; elsewhere it is code page 932 (Windows-31J), the code page of the Japanese
+// systems these records come from. Nothing is ever lost: a byte that does not decode becomes the
+// single code unit U+DC00 + byte, and encoding turns that code unit back into the same byte.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quillarn {
+
+// Returns the text of bytes. Never raises: undecodable bytes (0x80-0xFF) become U+DC80-U+DCFF.
+std::u16string decodeAnsi(std::string_view bytes);
+
+// Returns the bytes of text. A character that code page 932 holds twice comes back as the code
+// Windows writes for it. Raises CommandFailure when text holds a character the code page cannot
+// hold (never replaced silently).
+std::string encodeAnsi(std::u16string_view text);
+
+// Returns the UTF-8 bytes of text. Raises CommandFailure when text holds an undecoded byte
+// (U+DC80-U+DCFF) or another unpaired surrogate, which UTF-8 cannot carry.
+std::string encodeUtf8(std::u16string_view text);
+
+} // namespace quillarn

@@ -1,0 +1,218 @@
+// Reading source files and writing record files for recordfile.h.
+#include "recordfile.h"
+
+#include "codepage.h"
+#include "text.h"
+
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+#ifdef _WIN32
+#include <fstream>
+#include <system_error>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace quillarn {
+
+namespace {
+
+constexpr long long maxSourceSize = std::numeric_limits<Int32>::max();
+
+std::string tooLarge(long long size)
+{
+    return "file of " + std::to_string(size) + " bytes is too large (at most " + std::to_string(maxSourceSize) +
+           " bytes)";
+}
+
+#ifndef _WIN32
+
+[[noreturn]] void failWithErrno(int error) { throw CommandFailure(std::strerror(error)); }
+
+// Closes a descriptor on every path out of a scope.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    int get() const { return fd_; }
+    // Closes now and reports the result: a failed close can mean the data never reached the disk.
+    int close()
+    {
+        const int result = ::close(fd_);
+        fd_ = -1;
+        return result;
+    }
+
+private:
+    int fd_;
+};
+
+// The mode a newly created file gets from the process's umask. umask can only be read by setting
+// it, so it is read once; files are created by mkstemp with an explicit mode, which the brief
+// window does not affect.
+mode_t newFileMode()
+{
+    static const mode_t mode = [] {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        return static_cast<mode_t>(0666 & ~mask);
+    }();
+    return mode;
+}
+
+void writeAll(int fd, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            failWithErrno(errno);
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+}
+
+#endif
+
+} // namespace
+
+#ifndef _WIN32
+
+std::string readFileBytes(const std::filesystem::path &path)
+{
+    // O_NONBLOCK so that a FIFO given as source cannot block the open; only regular files are read.
+    const Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (fd.get() < 0)
+        failWithErrno(errno);
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0)
+        failWithErrno(errno);
+    if (S_ISDIR(info.st_mode))
+        failWithErrno(EISDIR);
+    if (!S_ISREG(info.st_mode))
+        throw CommandFailure("not a regular file");
+    if (info.st_size > maxSourceSize)
+        throw CommandFailure(tooLarge(info.st_size));
+
+    std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
+    std::size_t filled = 0;
+    while (filled < bytes.size()) {
+        const ssize_t got = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
+        if (got < 0) {
+            if (errno == EINTR || errno == EAGAIN)
+                continue;
+            failWithErrno(errno);
+        }
+        if (got == 0)
+            break; // the file shrank since its length was taken
+        filled += static_cast<std::size_t>(got);
+    }
+    bytes.resize(filled);
+    return bytes;
+}
+
+void writeFileAtomically(const std::filesystem::path &path, std::string_view bytes)
+{
+    const std::filesystem::path name = path.filename();
+    if (name.empty())
+        failWithErrno(EISDIR);
+    struct stat existing {};
+    const bool exists = ::stat(path.c_str(), &existing) == 0;
+    if (exists && S_ISDIR(existing.st_mode))
+        failWithErrno(EISDIR);
+
+    std::string temporary = (path.parent_path() / ("." + name.string() + ".XXXXXX")).string();
+    Descriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
+    if (fd.get() < 0)
+        failWithErrno(errno);
+    try {
+        const mode_t mode = exists ? (existing.st_mode & 07777) : newFileMode();
+        if (::fchmod(fd.get(), mode) != 0)
+            failWithErrno(errno);
+        writeAll(fd.get(), bytes);
+        if (::fsync(fd.get()) != 0)
+            failWithErrno(errno);
+        if (fd.close() != 0)
+            failWithErrno(errno);
+        if (::rename(temporary.c_str(), path.c_str()) != 0)
+            failWithErrno(errno);
+    } catch (...) {
+        ::unlink(temporary.c_str());
+        throw;
+    }
+}
+
+#else
+
+std::string readFileBytes(const std::filesystem::path &path)
+{
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error))
+        throw CommandFailure("is a folder");
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw CommandFailure("cannot open the file");
+    const auto size = std::filesystem::file_size(path, error);
+    if (error)
+        throw CommandFailure(error.message());
+    if (size > static_cast<std::uintmax_t>(maxSourceSize))
+        throw CommandFailure(tooLarge(static_cast<long long>(size)));
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+    return bytes;
+}
+
+void writeFileAtomically(const std::filesystem::path &path, std::string_view bytes)
+{
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error))
+        throw CommandFailure("is a folder");
+    std::filesystem::path temporary = path;
+    temporary += L".quillarn-tmp";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        out.flush();
+        if (!out) {
+            out.close();
+            std::filesystem::remove(temporary, error);
+            throw CommandFailure("cannot write the file");
+        }
+    }
+    std::filesystem::rename(temporary, path, error);
+    if (error) {
+        std::error_code ignored;
+        std::filesystem::remove(temporary, ignored);
+        throw CommandFailure(error.message());
+    }
+}
+
+#endif
+
+std::u16string readSourceFile(const std::filesystem::path &path) { return decodeAnsi(readFileBytes(path)); }
+
+std::string recordFileBytes(std::u16string_view recordText)
+{
+    std::string bytes = encodeAnsi(recordText);
+    bytes += "\r\n"; // CR LF is the same two bytes in every ANSI code page
+    return bytes;
+}
+
+void writeRecordFile(const std::filesystem::path &path, std::u16string_view recordText)
+{
+    writeFileAtomically(path, recordFileBytes(recordText));
+}
+
+} // namespace quillarn

@@ -1,0 +1,32 @@
+// Reading a UGI source file and writing an SGF record file. Writing goes through a temporary file
+// in the target's folder that is renamed over the target, so a failed write never damages what was
+// there and leaves no temporary file behind.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace quillarn {
+
+// Returns the whole content of the regular file at path. Raises CommandFailure with the system's
+// reason when it cannot be opened or read, when it is not a regular file (a folder, a FIFO), or
+// when it is too large for a 32-bit position (checked before reading).
+std::string readFileBytes(const std::filesystem::path &path);
+
+// Returns the decoded text of the file at path (readFileBytes, then decodeAnsi).
+std::u16string readSourceFile(const std::filesystem::path &path);
+
+// Returns the bytes the save step writes for a record: the record text, one CR LF, encoded in the
+// ANSI code page, no byte-order mark. Raises CommandFailure as encodeAnsi does.
+std::string recordFileBytes(std::u16string_view recordText);
+
+// Replaces the file at path with bytes atomically: written to a temporary file beside it, flushed
+// to disk and renamed over it. An existing file keeps its permission bits. Raises CommandFailure
+// with the system's reason; on failure the existing file is untouched and no temporary file stays.
+void writeFileAtomically(const std::filesystem::path &path, std::string_view bytes);
+
+// Writes recordFileBytes(recordText) to path through writeFileAtomically.
+void writeRecordFile(const std::filesystem::path &path, std::u16string_view recordText);
+
+} // namespace quillarn

@@ -1,0 +1,53 @@
+// The text operations every translation step is written in: 1-based positions over UTF-16 code units,
+// with fixed failure rules, and the checked 16- and 32-bit position arithmetic they are computed in.
+// Every failure is a CommandFailure; nothing here returns an error code.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace quillarn {
+
+// The one failure signal of the conversion core. The reason is short and names what failed
+// (which key, which line); the command line prints it, the window shows only its fixed messages.
+class CommandFailure : public std::runtime_error {
+public:
+    explicit CommandFailure(const std::string &reason) : std::runtime_error(reason) {}
+    const char *reason() const noexcept { return what(); }
+};
+
+// Position values. Each caller says which width its positions use; leaving the width raises.
+using Int16 = std::int16_t;
+using Int32 = std::int32_t;
+
+// Returns value as a 16-bit position; raises CommandFailure when it lies outside -32768..32767.
+Int16 toInt16(Int32 value);
+// Checked additions and subtractions; raise CommandFailure when the result leaves the width.
+Int16 add16(Int16 a, Int16 b);
+Int16 sub16(Int16 a, Int16 b);
+Int32 add32(Int32 a, Int32 b);
+Int32 sub32(Int32 a, Int32 b);
+
+// The operations below never copy: a returned view points into the argument's storage and lives
+// as long as it does. Arguments are tested before anything is produced.
+
+// Returns the number of code units; raises when the text is longer than a 32-bit position allows.
+Int32 Len(std::u16string_view text);
+// Returns the 1-based position of the first occurrence of needle, 0 when there is none.
+// Exact comparison of code units: case-sensitive.
+Int32 InStr(std::u16string_view text, std::u16string_view needle);
+// Returns the text from start to its end (empty past the end); raises when start < 1.
+std::u16string_view Mid(std::u16string_view text, Int32 start);
+// Returns at most length code units from start; raises when start < 1 or length < 0.
+std::u16string_view Mid(std::u16string_view text, Int32 start, Int32 length);
+// Returns the first / last n code units (the whole text when n >= Len); raise when n < 0.
+std::u16string_view Left(std::u16string_view text, Int32 n);
+std::u16string_view Right(std::u16string_view text, Int32 n);
+// Return the text with letters mapped to lower / upper case: ASCII, Latin-1, Greek, Cyrillic and
+// the full-width Latin letters; every other code unit is copied unchanged.
+std::u16string LCase(std::u16string_view text);
+std::u16string UCase(std::u16string_view text);
+
+} // namespace quillarn

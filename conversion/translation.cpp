@@ -1,0 +1,236 @@
+// Record and move list translation of translation.h.
+#include "translation.h"
+
+#include "text.h"
+
+namespace quillarn {
+
+namespace {
+
+constexpr std::u16string_view crLf = u"\r\n";
+
+// Key texts are ASCII; reasons are plain byte strings for the command line.
+std::string ascii(std::u16string_view text)
+{
+    std::string result;
+    for (char16_t c : text)
+        result += c < 0x80 ? static_cast<char>(c) : '?';
+    return result;
+}
+
+std::string quoted(std::u16string_view key) { return "\"" + ascii(key) + "\""; }
+
+// A character of the source as a reason shows it: printable ASCII as itself, the rest as U+XXXX.
+std::string describe(char16_t c)
+{
+    if (c >= 0x20 && c < 0x7F)
+        return std::string("\"") + static_cast<char>(c) + "\"";
+    static const char digits[] = "0123456789ABCDEF";
+    std::string code = "U+";
+    for (int shift = 12; shift >= 0; shift -= 4)
+        code += digits[(c >> shift) & 0xF];
+    return code;
+}
+
+void appendProperty(std::u16string &node, std::u16string_view id, std::u16string_view value)
+{
+    node += id;
+    node += u'[';
+    node += escapeValue(value);
+    node += u']';
+}
+
+// The header area: from the first "[Header]" to the end of the source, later sections included.
+class Header {
+public:
+    explicit Header(std::u16string_view source)
+    {
+        const Int32 marker = InStr(source, u"[Header]");
+        if (marker == 0)
+            throw CommandFailure("missing \"[Header]\"");
+        area_ = Mid(source, marker);
+    }
+
+    // Returns the line of key: from its first occurrence (anywhere in the area, not only at the
+    // start of a line) to just before the CR LF that follows it.
+    std::u16string_view line(std::u16string_view key) const
+    {
+        const Int32 at = InStr(area_, key);
+        if (at == 0)
+            throw CommandFailure("missing header key " + quoted(key));
+        const std::u16string_view rest = Mid(area_, at);
+        const Int32 end = InStr(rest, crLf);
+        if (end == 0)
+            throw CommandFailure("no CR LF after " + quoted(key));
+        return Left(rest, sub32(end, 1));
+    }
+
+    // Returns the value of key: its line after the key text.
+    std::u16string_view value(std::u16string_view key) const { return Mid(line(key), add32(Len(key), 1)); }
+
+private:
+    std::u16string_view area_;
+};
+
+// "B,C" gives B+R (resignation, case-sensitive "C"); anything else keeps its text: "W,6.5" gives W+6.5.
+std::u16string winnerResult(std::u16string_view v)
+{
+    const std::u16string_view t = Mid(v, 3);
+    std::u16string result(Left(v, 1));
+    if (t == u"C")
+        result += u"+R";
+    else
+        (result += u'+') += t;
+    return result;
+}
+
+// "Name,Rank,..." gives the name and the rank; both commas are required.
+void appendPlayer(std::u16string &node, const Header &header, std::u16string_view key, std::u16string_view nameId,
+                  std::u16string_view rankId)
+{
+    const std::u16string_view v = header.value(key);
+    const Int32 first = InStr(v, u",");
+    if (first == 0)
+        throw CommandFailure("no comma in " + quoted(key) + " value");
+    const std::u16string_view rest = Mid(v, add32(first, 1));
+    const Int32 second = InStr(rest, u",");
+    if (second == 0)
+        throw CommandFailure("no second comma in " + quoted(key) + " value");
+    appendProperty(node, nameId, Left(v, sub32(first, 1)));
+    appendProperty(node, rankId, Left(rest, sub32(second, 1)));
+}
+
+// The date is the line's text between "Date=" and its first comma, with every "/" made "-".
+// The loop runs over 16-bit positions: a date of 32767 characters or more cannot be rewritten.
+std::u16string dateValue(const Header &header)
+{
+    const std::u16string_view line = header.line(u"Date=");
+    const Int32 comma = InStr(line, u",");
+    if (comma == 0)
+        throw CommandFailure("no comma in \"Date=\" line");
+    std::u16string date(Mid(line, 6, sub32(comma, 6)));
+    try {
+        const Int16 n = toInt16(Len(date));
+        for (Int16 i = 1; i <= n; i = add16(i, 1)) {
+            if (date[static_cast<std::size_t>(i) - 1] == u'/')
+                date[static_cast<std::size_t>(i) - 1] = u'-';
+        }
+    } catch (const CommandFailure &) {
+        throw CommandFailure("\"Date=\" value of " + std::to_string(date.size()) +
+                             " characters is too long (at most 32766)");
+    }
+    return date;
+}
+
+void appendHandicap(std::u16string &node, const Header &header)
+{
+    const std::u16string_view v = header.value(u"Hdcp=");
+    const Int32 comma = InStr(v, u",");
+    if (comma == 0)
+        throw CommandFailure("no comma in \"Hdcp=\" value");
+    appendProperty(node, u"HA", Left(v, sub32(comma, 1)));
+    appendProperty(node, u"KM", Mid(v, add32(comma, 1)));
+}
+
+// Line number (1-based, lines ended by CR LF) of the position offset in text.
+Int32 lineNumberAt(std::u16string_view text, std::size_t offset)
+{
+    Int32 line = 1;
+    for (std::size_t at = text.find(crLf); at < offset; at = text.find(crLf, at + 2))
+        line = add32(line, 1);
+    return line;
+}
+
+// One data line: the two characters before its first comma are the coordinate, the character
+// after it the colour. A line without a comma is not a move.
+void appendMove(std::u16string &nodes, std::u16string_view line, Int32 lineNumber)
+{
+    const Int32 comma = InStr(line, u",");
+    if (comma == 0)
+        return;
+    const auto where = [&] { return "data line " + std::to_string(lineNumber) + ": "; };
+    if (comma > 32766)
+        throw CommandFailure(where() + "comma at position " + std::to_string(comma) + ", beyond 32766");
+    const Int16 p = toInt16(comma);
+    if (p <= 2)
+        throw CommandFailure(where() + "comma at position " + std::to_string(p));
+
+    const std::u16string_view colour = Mid(line, add16(p, 1), 1);
+    if (colour.empty())
+        throw CommandFailure(where() + "no colour after the comma");
+    if (colour[0] < u'A' || colour[0] > u'Z')
+        throw CommandFailure(where() + "colour " + describe(colour[0]) + " is not a letter A-Z");
+
+    std::u16string coordinate = LCase(Mid(line, sub16(p, 2), 2));
+    if (coordinate == u"ys")
+        coordinate = u"tt"; // pass
+    nodes += u';';
+    appendProperty(nodes, colour, coordinate);
+}
+
+} // namespace
+
+std::u16string escapeValue(std::u16string_view value)
+{
+    std::u16string result;
+    result.reserve(value.size());
+    for (char16_t c : value) {
+        if (c == u'\\' || c == u']')
+            result += u'\\';
+        result += c;
+    }
+    return result;
+}
+
+std::u16string translateMoves(std::u16string_view source)
+{
+    std::u16string nodes;
+    const Int32 marker = InStr(source, u"[Data]");
+    if (marker == 0)
+        return nodes;
+
+    // The data section starts right after the marker; its first line is the rest of the marker's
+    // line. It ends at the next line that opens a section, or at the end of the text, whether or
+    // not the last line has its CR LF.
+    const std::u16string_view data = Mid(source, add32(marker, 6));
+    Int32 lineNumber = lineNumberAt(source, static_cast<std::size_t>(marker) - 1);
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = data.find(crLf, start);
+        const std::u16string_view line = data.substr(start, end == std::u16string_view::npos ? end : end - start);
+        if (!line.empty() && line[0] == u'[')
+            break;
+        appendMove(nodes, line, lineNumber);
+        if (end == std::u16string_view::npos)
+            break;
+        start = end + crLf.size();
+        lineNumber = add32(lineNumber, 1);
+    }
+    return nodes;
+}
+
+std::u16string translateRecord(std::u16string_view source)
+{
+    const Header header(source);
+    std::u16string root = u";";
+    appendProperty(root, u"GN", header.value(u"Title="));
+    appendProperty(root, u"CP", header.value(u"Copyright="));
+    appendProperty(root, u"RE", winnerResult(header.value(u"Winner=")));
+    appendPlayer(root, header, u"PlayerB=", u"PB", u"BR");
+    appendPlayer(root, header, u"PlayerW=", u"PW", u"WR");
+    appendProperty(root, u"PC", header.value(u"Place="));
+    appendProperty(root, u"DT", dateValue(header));
+    appendProperty(root, u"SZ", header.value(u"Size="));
+    appendHandicap(root, header);
+
+    const std::u16string moves = translateMoves(source);
+    std::u16string record;
+    record.reserve(root.size() + moves.size() + 2);
+    record += u'(';
+    record += root;
+    record += moves;
+    record += u')';
+    return record;
+}
+
+} // namespace quillarn

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Sets up, builds in Release and starts Quillarn: the window when a display is available; without
+# one, converts the bundled example record with ugi2sgf and prints the SGF.
+set -euo pipefail
+cd "$(dirname "$0")"
+
+echo "== setup"
+scripts/setup.sh
+build=build/release
+echo "== build ($build)"
+mkdir -p build
+{ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUILLARN_TESTS=OFF &&
+  cmake --build "$build" -j"$(nproc)"; } >build/release.log 2>&1 || { cat build/release.log; exit 1; }
+
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x "$build/window/quillarn" ]; then
+    echo "== starting the window"
+    exec "$build/window/quillarn"
+fi
+echo "== no display: converting examples/kisei.ugi with ugi2sgf"
+"$build/cli/ugi2sgf" examples/kisei.ugi
+echo
+echo "(To open the window, run ./run.sh on a desktop, or: xvfb-run $build/window/quillarn)"

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Quillarn needs to build, test and run, only those that are missing,
+# without prompts. Shared by run.sh and test.sh; safe to run again.
+set -euo pipefail
+
+packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
+          qt6-base-dev qt6-translations-l10n fonts-ipafont-gothic)
+if [ "${CI:-}" = true ] || [ "${QUILLARN_SETUP_ALL:-}" = 1 ]; then
+    # The checks CI adds: the fuzz targets and the package tools.
+    packages+=(clang libclang-rt-14-dev)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$'; then
+        missing+=("$p")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=()
+if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "setup: run as root or install sudo (missing: ${missing[*]})" >&2; exit 1; }
+    sudo=(sudo)
+fi
+echo "setup: installing ${missing[*]}"
+log=$(mktemp)
+if ! { "${sudo[@]}" apt-get update -q && DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"; } >"$log" 2>&1; then
+    cat "$log" >&2
+    echo "setup: apt-get failed" >&2
+    rm -f "$log"
+    exit 1
+fi
+rm -f "$log"

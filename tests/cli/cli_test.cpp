@@ -1,0 +1,112 @@
+// ugi2sgf as a user runs it: output bytes, exit status, messages, and what it leaves on disk.
+#include "../support/datacases.h"
+#include "../support/testfiles.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sys/wait.h>
+
+using testing_support::listing;
+using testing_support::readBytes;
+using testing_support::ScratchDir;
+using testing_support::writeBytes;
+
+namespace {
+
+struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+std::string quote(const std::string &arg)
+{
+    std::string quoted = "'";
+    for (char c : arg)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// Runs ugi2sgf with args through the shell; captures both output streams as bytes.
+Outcome ugi2sgf(const std::vector<std::string> &args, const std::string &redirect = "")
+{
+    ScratchDir capture;
+    std::string command = quote(UGI2SGF);
+    for (const auto &arg : args)
+        command += " " + quote(arg);
+    command += redirect.empty() ? " >" + quote((capture / "out").string()) : " " + redirect;
+    command += " 2>" + quote((capture / "err").string());
+    const int raw = std::system(command.c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readBytes(capture / "out"), readBytes(capture / "err")};
+}
+
+} // namespace
+
+TEST(Ugi2sgf, DataCasesGiveTheExpectedBytesOrReason)
+{
+    for (const auto &c : testing_support::dataCases()) {
+        SCOPED_TRACE(c.name);
+        const Outcome run = ugi2sgf({c.source.string()});
+        if (c.succeeds) {
+            EXPECT_EQ(run.status, 0);
+            EXPECT_EQ(run.out, c.expected);
+            EXPECT_EQ(run.err, "");
+        } else {
+            EXPECT_EQ(run.status, 1);
+            EXPECT_EQ(run.out, "");
+            EXPECT_EQ(run.err, c.source.string() + ": " + c.expected + "\n");
+        }
+    }
+}
+
+TEST(Ugi2sgf, OutputFileIsWrittenOnlyOnSuccess)
+{
+    ScratchDir dir;
+    const std::string data = QUILLARN_TEST_DATA;
+    Outcome run = ugi2sgf({"-o", (dir / "a.sgf").string(), data + "/worked-example.ugi"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(readBytes(dir / "a.sgf"), readBytes(data + "/worked-example.sgf"));
+
+    writeBytes(dir / "b.sgf", "previous");
+    run = ugi2sgf({"-o", (dir / "b.sgf").string(), data + "/missing-date.ugi"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(readBytes(dir / "b.sgf"), "previous");
+    EXPECT_EQ(listing(dir.path()), "a.sgf b.sgf ");
+}
+
+TEST(Ugi2sgf, UsageErrorsExitTwo)
+{
+    EXPECT_EQ(ugi2sgf({}).status, 2);
+    EXPECT_EQ(ugi2sgf({"--bogus", "a.ugi"}).status, 2);
+    EXPECT_EQ(ugi2sgf({"a.ugi", "-o"}).status, 2);
+    const Outcome help = ugi2sgf({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("usage: ugi2sgf"), std::string::npos);
+    const Outcome version = ugi2sgf({"--version"});
+    EXPECT_EQ(version.out, "Quillarn 0.1\n");
+}
+
+TEST(Ugi2sgf, MissingFileAndLeadingDashName)
+{
+    ScratchDir dir;
+    const Outcome missing = ugi2sgf({(dir / "none.ugi").string()});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, (dir / "none.ugi").string() + ": No such file or directory\n");
+
+    writeBytes(dir / "-a.ugi", readBytes(std::string(QUILLARN_TEST_DATA) + "/worked-example.ugi"));
+    const std::string cwd = std::filesystem::current_path().string();
+    std::filesystem::current_path(dir.path());
+    const Outcome dashed = ugi2sgf({"--", "-a.ugi"});
+    std::filesystem::current_path(cwd);
+    EXPECT_EQ(dashed.status, 0);
+    EXPECT_EQ(dashed.out, readBytes(std::string(QUILLARN_TEST_DATA) + "/worked-example.sgf"));
+}
+
+TEST(Ugi2sgf, StandardOutputThatCannotBeWrittenFails)
+{
+    const Outcome run = ugi2sgf({std::string(QUILLARN_TEST_DATA) + "/worked-example.ugi"}, ">/dev/full");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("No space left on device"), std::string::npos);
+}

@@ -1,0 +1,99 @@
+// Reading sources and writing records: system reasons, and a write that fails leaves the old file
+// and no temporary file behind.
+#include "recordfile.h"
+#include "text.h"
+
+#include "../support/testfiles.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using namespace quillarn;
+using testing_support::listing;
+using testing_support::readBytes;
+using testing_support::ScratchDir;
+using testing_support::writeBytes;
+
+namespace {
+
+std::string readFailure(const std::filesystem::path &path)
+{
+    try {
+        readFileBytes(path);
+    } catch (const CommandFailure &failure) {
+        return failure.reason();
+    }
+    return "(no failure)";
+}
+
+std::string writeFailure(const std::filesystem::path &path, std::u16string_view record)
+{
+    try {
+        writeRecordFile(path, record);
+    } catch (const CommandFailure &failure) {
+        return failure.reason();
+    }
+    return "(no failure)";
+}
+
+} // namespace
+
+TEST(ReadSource, ReadsBytesAndDecodes)
+{
+    ScratchDir dir;
+    writeBytes(dir / "a.ugi", std::string("Title=\x8d\x95\r\n\x85", 11));
+    EXPECT_EQ(readSourceFile(dir / "a.ugi"), u"Title=黒\r\n\xdc85");
+    writeBytes(dir / "empty.ugi", "");
+    EXPECT_EQ(readFileBytes(dir / "empty.ugi"), "");
+}
+
+TEST(ReadSource, FailuresCarryTheSystemsReason)
+{
+    ScratchDir dir;
+    EXPECT_EQ(readFailure(dir / "missing.ugi"), "No such file or directory");
+    EXPECT_EQ(readFailure(dir.path()), "Is a directory");
+    ASSERT_EQ(::mkfifo((dir / "fifo.ugi").c_str(), 0600), 0);
+    EXPECT_EQ(readFailure(dir / "fifo.ugi"), "not a regular file");
+}
+
+TEST(WriteRecord, WritesTheRecordWithOneCrLfInCodePage932)
+{
+    ScratchDir dir;
+    writeRecordFile(dir / "a.sgf", u"(;PB[黒])");
+    EXPECT_EQ(readBytes(dir / "a.sgf"), "(;PB[\x8d\x95])\r\n");
+    EXPECT_EQ(listing(dir.path()), "a.sgf ");
+}
+
+TEST(WriteRecord, ReplacingAFileKeepsItsPermissionBits)
+{
+    ScratchDir dir;
+    writeBytes(dir / "a.sgf", "old");
+    ASSERT_EQ(::chmod((dir / "a.sgf").c_str(), 0640), 0);
+    writeRecordFile(dir / "a.sgf", u"(;)");
+    struct stat info {};
+    ASSERT_EQ(::stat((dir / "a.sgf").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_EQ(readBytes(dir / "a.sgf"), "(;)\r\n");
+
+    const mode_t mask = ::umask(022);
+    writeRecordFile(dir / "new.sgf", u"(;)");
+    ::umask(mask);
+    ASSERT_EQ(::stat((dir / "new.sgf").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0644u);
+}
+
+TEST(WriteRecord, AFailedWriteLeavesTheOldFileAndNoTemporaryFile)
+{
+    ScratchDir dir;
+    writeBytes(dir / "keep.sgf", "previous record");
+    // A character the code page cannot hold fails before anything is written.
+    EXPECT_EQ(writeFailure(dir / "keep.sgf", u"(;GN[\u00e9])"),
+              "character U+00E9 cannot be written in code page 932");
+    EXPECT_EQ(readBytes(dir / "keep.sgf"), "previous record");
+
+    std::filesystem::create_directory(dir / "folder.sgf");
+    EXPECT_EQ(writeFailure(dir / "folder.sgf", u"(;)"), "Is a directory");
+    EXPECT_EQ(writeFailure(dir / "missing" / "a.sgf", u"(;)"), "No such file or directory");
+    EXPECT_EQ(listing(dir.path()), "folder.sgf keep.sgf ");
+}
