@@ -16,7 +16,7 @@ if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x "$build/window/quillarn" ];
     echo "== starting the window"
     exec "$build/window/quillarn"
 fi
-echo "== no display: converting examples/kisei.ugi with ugi2sgf"
-"$build/cli/ugi2sgf" examples/kisei.ugi
-echo
+echo "== no display: converting examples/kisei.ugi with ugi2sgf (shown in UTF-8; the record is code page 932)"
+record=$("$build/cli/ugi2sgf" examples/kisei.ugi | iconv -f CP932 -t UTF-8)
+echo "$record"
 echo "(To open the window, run ./run.sh on a desktop, or: xvfb-run $build/window/quillarn)"
