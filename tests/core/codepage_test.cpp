@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <random>
@@ -62,7 +61,7 @@ std::string bytes(std::initializer_list<unsigned> values)
     return result;
 }
 
-std::string hex(unsigned code)
+std::string codeName(unsigned code)
 {
     char text[16];
     std::snprintf(text, sizeof text, "code 0x%X", code);
@@ -102,7 +101,9 @@ std::vector<Code> decodedCodes()
             codes.push_back({byte, text[0]});
     }
     for (unsigned lead = 0x81; lead <= 0xFC; ++lead) {
-        for (unsigned trail = 0x40; trail <= 0xFC && isLead(lead); ++trail) {
+        if (!isLead(lead))
+            continue;
+        for (unsigned trail = 0x40; trail <= 0xFC; ++trail) {
             const std::u16string text = decodeAnsi(bytesOf(lead << 8 | trail));
             if (text.size() == 1)
                 codes.push_back({lead << 8 | trail, text[0]});
@@ -123,7 +124,7 @@ TEST(CodePage932, EveryCodeComesBackAsItselfUnlessHeldTwice)
 
     int notBack = 0;
     for (const Code &code : codes) {
-        SCOPED_TRACE(hex(code.code));
+        SCOPED_TRACE(codeName(code.code));
         const unsigned expected = windowsCode(codesOf[code.unit]);
         ASSERT_EQ(encodeAnsi(std::u16string(1, code.unit)), bytesOf(expected));
         const unsigned lead = code.code >> 8;
@@ -162,7 +163,7 @@ TEST(CodePage932, DuplicatesComeBackAsWindowsCode)
         {0xEEFC, u'\uFF02', 0xFA57}, // ＂
     };
     for (const Duplicate &duplicate : duplicates) {
-        SCOPED_TRACE(hex(duplicate.code));
+        SCOPED_TRACE(codeName(duplicate.code));
         const std::u16string text = decodeAnsi(bytesOf(duplicate.code));
         EXPECT_EQ(text, std::u16string(1, duplicate.unit));
         EXPECT_EQ(encodeAnsi(text), bytesOf(duplicate.written));
@@ -208,6 +209,24 @@ TEST(CodePage932, EverySingleByteComesBack)
             EXPECT_EQ(text[0], 0xDC00 + byte) << byte;
         }
         EXPECT_EQ(encodeAnsi(text), source) << byte;
+    }
+}
+
+TEST(CodePage932, EveryPairThatIsNotACodeSplits)
+{
+    REQUIRE_CODE_PAGE_932();
+    for (unsigned lead = 0x81; lead <= 0xFC; ++lead) {
+        if (!isLead(lead))
+            continue;
+        for (unsigned trail = 0; trail <= 0xFF; ++trail) {
+            const std::string source = bytesOf(lead << 8 | trail);
+            const std::u16string text = decodeAnsi(source);
+            if (text.size() != 1) {
+                SCOPED_TRACE(codeName(lead << 8 | trail));
+                ASSERT_EQ(text, static_cast<char16_t>(0xDC00 + lead) + decodeAnsi(source.substr(1)));
+                ASSERT_EQ(encodeAnsi(text), source);
+            }
+        }
     }
 }
 
