@@ -1,15 +1,19 @@
-// ugi2sgf: converts a UGI game record into an SGF record from the command line, with the same
-// translation and the same output bytes as the window's save step.
-#include "codepage.h"
+// ugi2sgf: converts UGI game records into SGF records from the command line, with the same
+// translation and, by default, the same output bytes as the window's save step. One file goes to
+// standard output or -o; with -d or --in-place, any number of files and folders in one call.
+#include "batch.h"
 #include "recordfile.h"
+#include "sgfoutput.h"
 #include "text.h"
-#include "translation.h"
 #include "version.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -18,31 +22,66 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#else
+#include <sys/ioctl.h>
+#include <unistd.h>
 #endif
 
 namespace {
+
+namespace fs = std::filesystem;
+using quillarn::RecordEncoding;
 
 constexpr int exitOk = 0;
 constexpr int exitFailed = 1;
 constexpr int exitUsage = 2;
 
-const char usageText[] = "usage: ugi2sgf [-o OUT.sgf] FILE.ugi\n"
-                         "Converts a UGI game record into an SGF record (code page 932, CR LF).\n"
-                         "\n"
-                         "  -o FILE     write the record to FILE instead of standard output\n"
-                         "  -h, --help  show this help and exit\n"
-                         "  --version   show the version and exit\n"
-                         "  --          end of options (for a file name that starts with '-')\n";
+const char usageText[] =
+    "usage: ugi2sgf [options] FILE.ugi               the record on standard output (or -o)\n"
+    "       ugi2sgf [options] -d DIR PATH...         each record under DIR\n"
+    "       ugi2sgf [options] --in-place PATH...     each record beside its source\n"
+    "Converts UGI game records into SGF records. A PATH is a file or a folder; a folder stands for\n"
+    "every *.ugi file (in any letter case) in it and its subfolders.\n"
+    "\n"
+    "  -o FILE          write the one record to FILE instead of standard output\n"
+    "  -d DIR           write each record to DIR as NAME.sgf, keeping the folders below each PATH\n"
+    "  --in-place       write each record beside its source as NAME.sgf\n"
+    "  --force          replace existing output files (without it they are skipped and reported)\n"
+    "  --encoding NAME  cp932 (the default, as the window writes) or utf-8 (with CA[UTF-8])\n"
+    "  -q, --quiet      print only errors: no progress bar, skip notes or summary line\n"
+    "  -h, --help       show this help and exit\n"
+    "  --version        show the version and exit\n"
+    "  --               end of options (for a file name that starts with '-')\n"
+    "\n"
+    "Exit status: 0 when no record failed, 1 when any failed, 2 for a usage error.\n";
 
 struct Options {
-    std::string input;
-    std::optional<std::string> output;
+    std::vector<std::string> inputs;
+    std::optional<std::string> output;       // -o
+    std::optional<std::string> outputFolder; // -d
+    bool inPlace = false;
+    bool force = false;
+    bool quiet = false;
+    RecordEncoding encoding = RecordEncoding::Ansi;
 };
 
 int usageError(const std::string &message)
 {
-    std::cerr << "ugi2sgf: " << message << "\n" << "Try 'ugi2sgf --help'.\n";
+    std::cerr << "ugi2sgf: " << message << "\n"
+              << "Try 'ugi2sgf --help'.\n";
     return exitUsage;
+}
+
+// Returns the encoding an --encoding value names, or nothing when it names none of ours.
+std::optional<RecordEncoding> encodingNamed(std::string name)
+{
+    for (char &c : name)
+        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    if (name == "cp932")
+        return RecordEncoding::Ansi;
+    if (name == "utf-8" || name == "utf8")
+        return RecordEncoding::Utf8;
+    return std::nullopt;
 }
 
 // Writes all of bytes to standard output; raises CommandFailure with the system's reason.
@@ -52,22 +91,90 @@ void writeStandardOutput(const std::string &bytes)
         throw quillarn::CommandFailure(std::strerror(errno));
 }
 
-int convert(const Options &options)
+int convertOne(const Options &options)
 {
+    const std::string &input = options.inputs.front();
     try {
-        const std::u16string record = quillarn::translateRecord(quillarn::readSourceFile(options.input));
+        const std::string bytes = quillarn::convertFile(input, options.encoding);
         if (options.output)
-            quillarn::writeRecordFile(*options.output, record);
+            quillarn::writeFileAtomically(*options.output, bytes);
         else
-            writeStandardOutput(quillarn::recordFileBytes(record));
+            writeStandardOutput(bytes);
         return exitOk;
     } catch (const quillarn::CommandFailure &failure) {
-        std::cerr << options.input << ": " << failure.reason() << "\n";
+        std::cerr << input << ": " << failure.reason() << "\n";
         return exitFailed;
     } catch (const std::bad_alloc &) {
-        std::cerr << options.input << ": out of memory\n";
+        std::cerr << input << ": out of memory\n";
         return exitFailed;
     }
+}
+
+bool standardErrorIsTerminal()
+{
+#ifdef _WIN32
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return ::isatty(STDERR_FILENO) != 0;
+#endif
+}
+
+int terminalWidth()
+{
+#ifdef TIOCGWINSZ
+    struct winsize size {};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+#endif
+    return 80;
+}
+
+// The signal that interrupted a batch, 0 while none has. Atomic, because the workers read it;
+// lock-free, because a signal handler sets it.
+std::atomic<int> interruptedBy{0};
+static_assert(std::atomic<int>::is_always_lock_free, "a signal handler may only use lock-free atomics");
+
+extern "C" void interruptBatch(int signal)
+{
+    interruptedBy.store(signal);
+    std::signal(signal, SIG_DFL); // a second one ends the program at once
+}
+
+int convertBatch(const Options &options)
+{
+    std::optional<fs::path> outputFolder;
+    if (options.outputFolder) {
+        std::error_code error;
+        if (fs::exists(*options.outputFolder, error) && !fs::is_directory(*options.outputFolder, error))
+            return usageError("-d " + *options.outputFolder + ": not a folder");
+        outputFolder = *options.outputFolder;
+    }
+    const std::vector<fs::path> paths(options.inputs.begin(), options.inputs.end());
+    const std::vector<quillarn::BatchItem> items = quillarn::planBatch(paths, outputFolder);
+
+    quillarn::BatchOptions batch;
+    batch.encoding = options.encoding;
+    batch.force = options.force;
+    batch.quiet = options.quiet;
+    batch.progress = items.size() > 1 && standardErrorIsTerminal();
+    if (batch.progress)
+        batch.terminalWidth = terminalWidth();
+    // An interruption lets the records being written finish, so that none is left half written
+    // as a temporary file, and still reports what was done.
+    batch.interrupted = &interruptedBy;
+    std::signal(SIGINT, interruptBatch);
+    std::signal(SIGTERM, interruptBatch);
+    const quillarn::BatchSummary summary = quillarn::runBatch(items, batch, std::cerr);
+    const int signal = interruptedBy.load();
+    if (!options.quiet || signal != 0)
+        std::cerr << quillarn::summaryLine(summary) << "\n";
+    if (signal != 0) {
+        // End as the signal would have ended the program, so that a calling script sees it.
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+        return 128 + signal;
+    }
+    return summary.failed == 0 ? exitOk : exitFailed;
 }
 
 } // namespace
@@ -82,12 +189,19 @@ int main(int argc, char **argv)
     _setmode(_fileno(stdout), _O_BINARY);
 #endif
     Options options;
-    std::vector<std::string> inputs;
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        // Returns the value of an option that takes one, from "--name=value" or the next argument.
+        const auto value = [&](const std::string &name) -> std::optional<std::string> {
+            if (arg.size() > name.size() && arg.compare(0, name.size() + 1, name + "=") == 0)
+                return arg.substr(name.size() + 1);
+            if (arg != name || i + 1 == argc)
+                return std::nullopt;
+            return std::string(argv[++i]);
+        };
         if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
-            inputs.push_back(arg);
+            options.inputs.push_back(arg);
         } else if (arg == "--") {
             optionsEnded = true;
         } else if (arg == "-h" || arg == "--help") {
@@ -97,15 +211,49 @@ int main(int argc, char **argv)
             std::cout << QUILLARN_NAME " " QUILLARN_VERSION "\n";
             return exitOk;
         } else if (arg == "-o") {
-            if (++i == argc)
+            const auto file = value(arg);
+            if (!file)
                 return usageError("option -o needs a file name");
-            options.output = argv[i];
+            options.output = *file;
+        } else if (arg == "-d") {
+            const auto folder = value(arg);
+            if (!folder || folder->empty())
+                return usageError("option -d needs a folder name");
+            options.outputFolder = *folder;
+        } else if (arg == "--in-place") {
+            options.inPlace = true;
+        } else if (arg == "--force") {
+            options.force = true;
+        } else if (arg == "-q" || arg == "--quiet") {
+            options.quiet = true;
+        } else if (arg.compare(0, 10, "--encoding") == 0) {
+            const auto name = value("--encoding");
+            if (!name)
+                return usageError(arg.size() == 10 ? "option --encoding needs a name (cp932 or utf-8)"
+                                                   : "unknown option " + arg);
+            const auto encoding = encodingNamed(*name);
+            if (!encoding)
+                return usageError("unknown encoding '" + *name + "' (cp932 or utf-8)");
+            options.encoding = *encoding;
         } else {
             return usageError("unknown option " + arg);
         }
     }
-    if (inputs.size() != 1)
-        return usageError(inputs.empty() ? "no input file" : "one input file only");
-    options.input = inputs.front();
-    return convert(options);
+
+    if (options.inputs.empty())
+        return usageError("no input file");
+    const bool batch = options.outputFolder || options.inPlace;
+    if (options.outputFolder && options.inPlace)
+        return usageError("-d and --in-place cannot be used together");
+    if (options.output && batch)
+        return usageError("-o writes one record; it cannot be used with -d or --in-place");
+    if (batch)
+        return convertBatch(options);
+    if (options.inputs.size() > 1)
+        return usageError(options.output ? "-o takes one input file"
+                                         : "several inputs need -d DIR or --in-place");
+    std::error_code error;
+    if (fs::is_directory(options.inputs.front(), error))
+        return usageError(options.inputs.front() + " is a folder: give -d DIR or --in-place");
+    return convertOne(options);
 }

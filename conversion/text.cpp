@@ -20,7 +20,7 @@ template <typename T> T checked(long long value, const char *what)
     return static_cast<T>(value);
 }
 
-char16_t lower(char16_t c)
+char16_t lowerUnit(char16_t c)
 {
     if ((c >= u'A' && c <= u'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x391 && c <= 0x3A9) ||
         (c >= 0x410 && c <= 0x42F))
@@ -45,6 +45,8 @@ char16_t upper(char16_t c)
 }
 
 } // namespace
+
+char16_t lowerCaseUnit(char16_t c) { return lowerUnit(c); }
 
 Int16 toInt16(Int32 value) { return checked<Int16>(value, "16-bit position out of range:"); }
 Int16 add16(Int16 a, Int16 b) { return checked<Int16>(static_cast<long long>(a) + b, "16-bit overflow:"); }
@@ -102,7 +104,7 @@ std::u16string LCase(std::u16string_view text)
 {
     std::u16string result(text);
     for (auto &c : result)
-        c = lower(c);
+        c = lowerUnit(c);
     return result;
 }
 

@@ -49,5 +49,7 @@ std::u16string_view Right(std::u16string_view text, Int32 n);
 // the full-width Latin letters; every other code unit is copied unchanged.
 std::u16string LCase(std::u16string_view text);
 std::u16string UCase(std::u16string_view text);
+// Returns one code unit as LCase maps it.
+char16_t lowerCaseUnit(char16_t c);
 
 } // namespace quillarn

@@ -32,11 +32,20 @@ std::string describe(char16_t c)
     return code;
 }
 
+void appendEscaped(std::u16string &out, std::u16string_view value)
+{
+    for (char16_t c : value) {
+        if (c == u'\\' || c == u']')
+            out += u'\\';
+        out += c;
+    }
+}
+
 void appendProperty(std::u16string &node, std::u16string_view id, std::u16string_view value)
 {
     node += id;
     node += u'[';
-    node += escapeValue(value);
+    appendEscaped(node, value);
     node += u']';
 }
 
@@ -49,6 +58,7 @@ public:
         if (marker == 0)
             throw CommandFailure("missing \"[Header]\"");
         area_ = Mid(source, marker);
+        hasCrLf_ = InStr(source, crLf) != 0;
     }
 
     // Returns the line of key: from its first occurrence (anywhere in the area, not only at the
@@ -60,8 +70,12 @@ public:
             throw CommandFailure("missing header key " + quoted(key));
         const std::u16string_view rest = Mid(area_, at);
         const Int32 end = InStr(rest, crLf);
-        if (end == 0)
+        if (end == 0) {
+            // LF-only and CR-only files fail at their first key; say why rather than name the key.
+            if (!hasCrLf_)
+                throw CommandFailure("the file has no CR LF line ends");
             throw CommandFailure("no CR LF after " + quoted(key));
+        }
         return Left(rest, sub32(end, 1));
     }
 
@@ -70,6 +84,7 @@ public:
 
 private:
     std::u16string_view area_;
+    bool hasCrLf_ = false;
 };
 
 // "B,C" gives B+R (resignation, case-sensitive "C"); anything else keeps its text: "W,6.5" gives W+6.5.
@@ -132,6 +147,19 @@ void appendHandicap(std::u16string &node, const Header &header)
     appendProperty(node, u"KM", Mid(v, add32(comma, 1)));
 }
 
+// Returns the offset of the first CR LF in text at or after from, npos when there is none.
+std::size_t findCrLf(std::u16string_view text, std::size_t from)
+{
+    for (;;) {
+        const std::size_t at = text.find(u'\r', from);
+        if (at == std::u16string_view::npos || at + 1 == text.size())
+            return std::u16string_view::npos;
+        if (text[at + 1] == u'\n')
+            return at;
+        from = at + 1;
+    }
+}
+
 // Line number (1-based, lines ended by CR LF) of the position offset in text.
 Int32 lineNumberAt(std::u16string_view text, std::size_t offset)
 {
@@ -161,42 +189,42 @@ void appendMove(std::u16string &nodes, std::u16string_view line, Int32 lineNumbe
     if (colour[0] < u'A' || colour[0] > u'Z')
         throw CommandFailure(where() + "colour " + describe(colour[0]) + " is not a letter A-Z");
 
-    std::u16string coordinate = LCase(Mid(line, sub16(p, 2), 2));
-    if (coordinate == u"ys")
-        coordinate = u"tt"; // pass
-    nodes += u';';
-    appendProperty(nodes, colour, coordinate);
-}
-
-} // namespace
-
-std::u16string escapeValue(std::u16string_view value)
-{
-    std::u16string result;
-    result.reserve(value.size());
-    for (char16_t c : value) {
+    // The node is built in place: this runs once per move of records with millions of lines.
+    const std::u16string_view coordinate = Mid(line, sub16(p, 2), 2);
+    char16_t x = lowerCaseUnit(coordinate[0]);
+    char16_t y = lowerCaseUnit(coordinate[1]);
+    if (x == u'y' && y == u's')
+        x = y = u't'; // pass
+    char16_t node[8];
+    std::size_t size = 0;
+    node[size++] = u';';
+    node[size++] = colour[0];
+    node[size++] = u'[';
+    for (const char16_t c : {x, y}) {
         if (c == u'\\' || c == u']')
-            result += u'\\';
-        result += c;
+            node[size++] = u'\\';
+        node[size++] = c;
     }
-    return result;
+    node[size++] = u']';
+    nodes.append(node, size);
 }
 
-std::u16string translateMoves(std::u16string_view source)
+// Appends the move nodes of source to nodes.
+void appendMoves(std::u16string &nodes, std::u16string_view source)
 {
-    std::u16string nodes;
     const Int32 marker = InStr(source, u"[Data]");
     if (marker == 0)
-        return nodes;
+        return;
 
     // The data section starts right after the marker; its first line is the rest of the marker's
     // line. It ends at the next line that opens a section, or at the end of the text, whether or
     // not the last line has its CR LF.
     const std::u16string_view data = Mid(source, add32(marker, 6));
     Int32 lineNumber = lineNumberAt(source, static_cast<std::size_t>(marker) - 1);
+    nodes.reserve(nodes.size() + data.size()); // a node is never longer than its line, bar escapes
     std::size_t start = 0;
     for (;;) {
-        const std::size_t end = data.find(crLf, start);
+        const std::size_t end = findCrLf(data, start);
         const std::u16string_view line = data.substr(start, end == std::u16string_view::npos ? end : end - start);
         if (!line.empty() && line[0] == u'[')
             break;
@@ -206,6 +234,22 @@ std::u16string translateMoves(std::u16string_view source)
         start = end + crLf.size();
         lineNumber = add32(lineNumber, 1);
     }
+}
+
+} // namespace
+
+std::u16string escapeValue(std::u16string_view value)
+{
+    std::u16string result;
+    result.reserve(value.size());
+    appendEscaped(result, value);
+    return result;
+}
+
+std::u16string translateMoves(std::u16string_view source)
+{
+    std::u16string nodes;
+    appendMoves(nodes, source);
     return nodes;
 }
 
@@ -223,12 +267,8 @@ std::u16string translateRecord(std::u16string_view source)
     appendProperty(root, u"SZ", header.value(u"Size="));
     appendHandicap(root, header);
 
-    const std::u16string moves = translateMoves(source);
-    std::u16string record;
-    record.reserve(root.size() + moves.size() + 2);
-    record += u'(';
-    record += root;
-    record += moves;
+    std::u16string record = u"(" + root;
+    appendMoves(record, source);
     record += u')';
     return record;
 }

@@ -1,0 +1,79 @@
+// Throughput of the conversion core: a typical record, and records whose data section grows from
+// 1 to 10 MB (the time per byte must stay flat), each step alone so that a slow one shows.
+#include "records.h"
+
+#include "codepage.h"
+#include "recordfile.h"
+#include "sgfoutput.h"
+#include "translation.h"
+
+#include <benchmark/benchmark.h>
+
+namespace {
+
+using namespace quillarn;
+
+constexpr std::size_t typicalMoves = 300;
+
+// The whole conversion of one record, from source bytes to record file bytes.
+void convert(benchmark::State &state, const std::string &source, RecordEncoding encoding)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(recordFileBytes(translateRecord(decodeAnsi(source)), encoding));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * source.size()));
+}
+
+void typicalRecord(benchmark::State &state)
+{
+    convert(state, benchdata::makeRecord(typicalMoves), RecordEncoding::Ansi);
+}
+BENCHMARK(typicalRecord);
+
+void typicalRecordUtf8(benchmark::State &state)
+{
+    convert(state, benchdata::makeRecord(typicalMoves), RecordEncoding::Utf8);
+}
+BENCHMARK(typicalRecordUtf8);
+
+// Argument: the size of the data section in MB.
+void dataSection(benchmark::State &state)
+{
+    convert(state, benchdata::makeRecordWithData(static_cast<std::size_t>(state.range(0)) << 20),
+            RecordEncoding::Ansi);
+}
+BENCHMARK(dataSection)->Arg(1)->Arg(2)->Arg(4)->Arg(8)->Arg(10)->Unit(benchmark::kMillisecond);
+
+// The steps of the 10 MB conversion one at a time.
+const std::string &largeSource()
+{
+    static const std::string source = benchdata::makeRecordWithData(10 << 20);
+    return source;
+}
+
+void decodeLarge(benchmark::State &state)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(decodeAnsi(largeSource()));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * largeSource().size()));
+}
+BENCHMARK(decodeLarge)->Unit(benchmark::kMillisecond);
+
+void translateLarge(benchmark::State &state)
+{
+    const std::u16string text = decodeAnsi(largeSource());
+    for (auto _ : state)
+        benchmark::DoNotOptimize(translateRecord(text));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * largeSource().size()));
+}
+BENCHMARK(translateLarge)->Unit(benchmark::kMillisecond);
+
+void encodeLarge(benchmark::State &state)
+{
+    const std::u16string record = translateRecord(decodeAnsi(largeSource()));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(recordFileBytes(record));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * largeSource().size()));
+}
+BENCHMARK(encodeLarge)->Unit(benchmark::kMillisecond);
+
+} // namespace

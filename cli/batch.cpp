@@ -1,0 +1,461 @@
+// Planning and running a batch of conversions for batch.h.
+#include "batch.h"
+
+#include "recordfile.h"
+#include "text.h"
+#include "translation.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <set>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
+
+namespace quillarn {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::string_view recordExtension = ".ugi";
+
+// Below this many records a batch runs on the calling thread: threads would cost more than they
+// save.
+constexpr std::size_t minItemsForWorkers = 8;
+
+char lowerAscii(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// A record file found in a folder, or a subfolder that could not be read (failure set).
+struct Found {
+    fs::path relative;
+    std::string failure;
+};
+
+void collectRecords(const fs::path &root, const fs::path &relative, std::vector<Found> &found)
+{
+    std::error_code error;
+    for (fs::directory_iterator it(root / relative, error), end; !error && it != end; it.increment(error)) {
+        const fs::path name = it->path().filename();
+        std::error_code ignored; // an entry that vanished or cannot be looked at is no folder
+        if (it->is_directory(ignored) && !it->is_symlink(ignored))
+            collectRecords(root, relative / name, found);
+        else if (isRecordFileName(name.string()))
+            found.push_back({relative / name, {}});
+    }
+    if (error)
+        found.push_back({relative, error.message()});
+}
+
+// Where two spellings of a path name the same file as far as can be told without touching the
+// disk: absolute, with "." and ".." resolved.
+std::string pathKey(const fs::path &path, const fs::path &currentFolder)
+{
+    return (path.is_absolute() ? path : currentFolder / path).lexically_normal().native();
+}
+
+// The progress bar: "[#####-----] 12/100 path", redrawn in place on one terminal line.
+class ProgressBar {
+public:
+    ProgressBar(std::ostream &out, int width, std::size_t total) : out_(out), width_(width), total_(total) {}
+
+    void draw(std::size_t done, const fs::path &current)
+    {
+        const auto now = std::chrono::steady_clock::now();
+        if (shown_ && now - lastDrawn_ < std::chrono::milliseconds(100))
+            return; // a terminal cannot show more than this, and drawing costs time
+        lastDrawn_ = now;
+        shown_ = true;
+
+        constexpr std::size_t barWidth = 20;
+        const std::size_t filled = total_ == 0 ? barWidth : barWidth * done / total_;
+        std::string line = "\r[" + std::string(filled, '#') + std::string(barWidth - filled, '-') + "] " +
+                           std::to_string(done) + "/" + std::to_string(total_) + " ";
+        // One column short of the width, so that the cursor never wraps to the next line.
+        const int room = width_ - 1 - static_cast<int>(line.size() - 1);
+        line += fitted(current.string(), room);
+        line += "\x1b[K"; // erase what a longer previous line left
+        out_.write(line.data(), static_cast<std::streamsize>(line.size()));
+        out_.flush();
+    }
+
+    // Erases the bar so that a message or the summary starts on a clean line.
+    void clear()
+    {
+        if (!shown_)
+            return;
+        out_.write("\r\x1b[K", 4);
+        shown_ = false;
+    }
+
+private:
+    // Returns the end of path cut to at most room columns, with "..." where it was cut. The path
+    // is taken as UTF-8, a character of three bytes or more as two columns (CJK file names; at
+    // worst the bar is a little short). Control characters in a file name become "?", so that a
+    // name cannot move the cursor or talk to the terminal.
+    static std::string fitted(std::string text, int room)
+    {
+        for (char &c : text) {
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+                c = '?';
+        }
+        std::vector<std::size_t> starts; // where each character starts
+        std::vector<int> columns;
+        for (std::size_t at = 0; at < text.size(); ++at) {
+            const auto byte = static_cast<unsigned char>(text[at]);
+            if ((byte & 0xC0) == 0x80 && !starts.empty())
+                continue; // a continuation byte
+            starts.push_back(at);
+            columns.push_back(byte >= 0xE0 ? 2 : 1);
+        }
+        int total = 0;
+        for (int c : columns)
+            total += c;
+        if (total <= room)
+            return text;
+        const int ellipsis = 3;
+        if (room <= ellipsis)
+            return {};
+        int used = ellipsis;
+        std::size_t first = starts.size();
+        while (first > 0 && used + columns[first - 1] <= room)
+            used += columns[--first];
+        return "..." + (first < starts.size() ? text.substr(starts[first]) : std::string());
+    }
+
+    std::ostream &out_;
+    int width_;
+    std::size_t total_;
+    bool shown_ = false;
+    std::chrono::steady_clock::time_point lastDrawn_;
+};
+
+enum class Outcome { Pending, Converted, Failed, Skipped, NotStarted };
+
+struct Result {
+    Outcome outcome = Outcome::Pending;
+    std::string message; // the reason of a failure, the note of a skip
+};
+
+// The state a batch's threads share. Workers take items in order and file each result in its
+// slot; the reporting thread waits for the slots in order, so messages keep the items' order
+// whatever order the records finish in.
+class BatchRun {
+public:
+    BatchRun(const std::vector<BatchItem> &items, const BatchOptions &options)
+        : items_(items), options_(options), results_(items.size())
+    {
+    }
+
+    // Returns true once the run has been asked to stop.
+    bool interrupted() const { return options_.interrupted && options_.interrupted->load() != 0; }
+
+    // The loop of a worker thread: converts items until none is left or the run is interrupted.
+    void work()
+    {
+        for (;;) {
+            if (interrupted())
+                break;
+            const std::size_t index = claimed_.fetch_add(1, std::memory_order_relaxed);
+            if (index >= items_.size())
+                break;
+            Result result = process(items_[index]);
+            bool wake = false;
+            {
+                const std::lock_guard<std::mutex> lock(mutex_);
+                results_[index] = std::move(result);
+                ++finished_;
+                // Waking the reporter for results it does not wait for yet would only cost time.
+                wake = index == awaited_ || wakeOnEach_;
+            }
+            if (wake)
+                finishedOne_.notify_one();
+        }
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            ++stoppedWorkers_;
+        }
+        finishedOne_.notify_one(); // the item awaited may be one that no worker will start
+    }
+
+    // Tells how many workers there are, once they have been started.
+    void setWorkerCount(std::size_t count)
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        workers_ = count;
+    }
+
+    // Returns the result of item index once a worker has filed it, drawing progress meanwhile;
+    // NotStarted when every worker has stopped without it.
+    Result waitFor(std::size_t index, ProgressBar *progress)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        awaited_ = index;
+        wakeOnEach_ = progress != nullptr;
+        while (results_[index].outcome == Outcome::Pending) {
+            if (stoppedWorkers_ == workers_)
+                return {Outcome::NotStarted, {}};
+            finishedOne_.wait(lock);
+            if (progress) {
+                const std::size_t done = finished_;
+                lock.unlock();
+                progress->draw(done, items_[index].source);
+                lock.lock();
+            }
+        }
+        return std::move(results_[index]);
+    }
+
+    // Returns how many items the workers have finished.
+    std::size_t finishedCount()
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return finished_;
+    }
+
+    // Returns the result of converting item (on the calling thread).
+    Result process(const BatchItem &item)
+    {
+        if (!item.failure.empty())
+            return {Outcome::Failed, item.failure};
+        try {
+            std::error_code ignored; // a target that cannot be looked at fails in the write below
+            if (!options_.force && fs::exists(fs::symlink_status(item.target, ignored)))
+                return {Outcome::Skipped,
+                        "skipped, " + item.target.string() + " exists (--force replaces it)"};
+            const std::string bytes = convertFile(item.source, options_.encoding);
+            makeFolder(item.target.parent_path());
+            writeFileAtomically(item.target, bytes);
+            return {Outcome::Converted, {}};
+        } catch (const CommandFailure &failure) {
+            return {Outcome::Failed, failure.reason()};
+        } catch (const std::bad_alloc &) {
+            return {Outcome::Failed, "out of memory"};
+        } catch (const std::exception &error) {
+            return {Outcome::Failed, error.what()};
+        }
+    }
+
+private:
+    // Creates folder and its parents once per run; raises CommandFailure with the system's reason.
+    void makeFolder(const fs::path &folder)
+    {
+        if (folder.empty())
+            return;
+        const std::lock_guard<std::mutex> lock(folderMutex_);
+        if (madeFolders_.count(folder.native()) != 0)
+            return;
+        std::error_code error;
+        fs::create_directories(folder, error);
+        if (error)
+            throw CommandFailure("cannot create folder " + folder.string() + ": " + error.message());
+        madeFolders_.insert(folder.native());
+    }
+
+    const std::vector<BatchItem> &items_;
+    const BatchOptions &options_;
+    std::atomic<std::size_t> claimed_{0};
+    std::mutex mutex_; // guards the members below it up to folderMutex_
+    std::condition_variable finishedOne_;
+    std::vector<Result> results_;
+    std::size_t finished_ = 0;
+    std::size_t awaited_ = 0;
+    bool wakeOnEach_ = false;
+    std::size_t workers_ = 0;
+    std::size_t stoppedWorkers_ = 0;
+    std::mutex folderMutex_;
+    std::set<std::string> madeFolders_;
+};
+
+// Worker threads that are joined however the run ends.
+class WorkerPool {
+public:
+    WorkerPool(BatchRun &run, int count)
+    {
+        for (int i = 0; i < count; ++i) {
+            try {
+                threads_.emplace_back([&run] { run.work(); });
+            } catch (const std::system_error &) {
+                break; // fewer threads, or none: the run goes on with what it has
+            }
+        }
+    }
+    ~WorkerPool()
+    {
+        for (auto &thread : threads_)
+            thread.join();
+    }
+    WorkerPool(const WorkerPool &) = delete;
+    WorkerPool &operator=(const WorkerPool &) = delete;
+    std::size_t size() const { return threads_.size(); }
+
+private:
+    std::vector<std::thread> threads_;
+};
+
+// Writing a record ends in a flush to disk that takes far longer than converting it, so a batch has
+// more workers than processors: while some wait for the disk, the others convert.
+int workerCount(const BatchOptions &options, std::size_t items)
+{
+    if (options.workers == 1)
+        return 0;
+    if (options.workers > 1)
+        return options.workers;
+    if (items < minItemsForWorkers)
+        return 0;
+    return static_cast<int>(std::min<std::size_t>(items, maxBatchWorkers));
+}
+
+} // namespace
+
+bool isRecordFileName(const std::string &name)
+{
+    if (name.size() <= recordExtension.size())
+        return false;
+    const std::size_t start = name.size() - recordExtension.size();
+    for (std::size_t i = 0; i < recordExtension.size(); ++i) {
+        if (lowerAscii(name[start + i]) != recordExtension[i])
+            return false;
+    }
+    return true;
+}
+
+std::string targetFileName(const std::string &sourceName)
+{
+    if (isRecordFileName(sourceName))
+        return sourceName.substr(0, sourceName.size() - recordExtension.size()) + ".sgf";
+    return fs::path(sourceName).stem().string() + ".sgf";
+}
+
+std::vector<BatchItem> planBatch(const std::vector<fs::path> &paths,
+                                 const std::optional<fs::path> &outputFolder)
+{
+    std::vector<BatchItem> items;
+    for (const fs::path &path : paths) {
+        std::error_code error;
+        const fs::file_status status = fs::status(path, error);
+        if (!fs::exists(status)) {
+            items.push_back({path, {}, error ? error.message() : "No such file or directory"});
+        } else if (fs::is_directory(status)) {
+            std::vector<Found> found;
+            collectRecords(path, {}, found);
+            std::sort(found.begin(), found.end(), [](const Found &a, const Found &b) {
+                return a.relative.native() < b.relative.native();
+            });
+            for (const Found &f : found) {
+                if (!f.failure.empty()) {
+                    items.push_back({path / f.relative, {}, f.failure});
+                    continue;
+                }
+                const fs::path folder = outputFolder ? *outputFolder / f.relative.parent_path()
+                                                     : (path / f.relative).parent_path();
+                items.push_back(
+                    {path / f.relative, folder / targetFileName(f.relative.filename().string()), {}});
+            }
+        } else {
+            const fs::path folder = outputFolder ? *outputFolder : path.parent_path();
+            items.push_back({path, folder / targetFileName(path.filename().string()), {}});
+        }
+    }
+
+    // Each target is written by one record only: the first in order; a later one fails rather
+    // than replace it. The same record reached twice (a file and its folder both given) is one.
+    std::error_code error;
+    const fs::path currentFolder = fs::current_path(error);
+    std::unordered_map<std::string, std::size_t> ownerOfTarget; // target key -> index in kept
+    std::vector<BatchItem> kept;
+    kept.reserve(items.size());
+    for (BatchItem &item : items) {
+        if (item.failure.empty()) {
+            const std::string target = pathKey(item.target, currentFolder);
+            const auto owner = ownerOfTarget.find(target);
+            if (owner != ownerOfTarget.end()) {
+                const BatchItem &first = kept[owner->second];
+                if (pathKey(first.source, currentFolder) == pathKey(item.source, currentFolder))
+                    continue;
+                item.failure = "its output " + item.target.string() + " is also the output of " +
+                               first.source.string() + "; not converted";
+            } else if (target == pathKey(item.source, currentFolder)) {
+                item.failure = "the output would replace the source";
+            } else {
+                ownerOfTarget.emplace(target, kept.size());
+            }
+            if (!item.failure.empty())
+                item.target.clear();
+        }
+        kept.push_back(std::move(item));
+    }
+    return kept;
+}
+
+std::string convertFile(const fs::path &path, RecordEncoding encoding)
+{
+    return recordFileBytes(translateRecord(readSourceFile(path)), encoding);
+}
+
+BatchSummary runBatch(const std::vector<BatchItem> &items, const BatchOptions &options,
+                      std::ostream &messages)
+{
+    BatchRun run(items, options);
+    std::optional<ProgressBar> progress;
+    if (options.progress && !options.quiet)
+        progress.emplace(messages, options.terminalWidth, items.size());
+
+    BatchSummary summary;
+    const WorkerPool pool(run, workerCount(options, items.size()));
+    run.setWorkerCount(pool.size());
+    for (std::size_t index = 0; index < items.size(); ++index) {
+        if (progress)
+            progress->draw(pool.size() == 0 ? index : run.finishedCount(), items[index].source);
+        Result result;
+        if (pool.size() != 0)
+            result = run.waitFor(index, progress ? &*progress : nullptr);
+        else if (run.interrupted())
+            result.outcome = Outcome::NotStarted;
+        else
+            result = run.process(items[index]);
+        switch (result.outcome) {
+        case Outcome::Converted:
+            ++summary.converted;
+            continue;
+        case Outcome::Failed:
+            ++summary.failed;
+            break;
+        case Outcome::Skipped:
+            ++summary.skipped;
+            if (options.quiet)
+                continue;
+            break;
+        case Outcome::NotStarted:
+            ++summary.notStarted;
+            continue;
+        case Outcome::Pending:
+            continue; // never filed as a result
+        }
+        if (progress)
+            progress->clear();
+        const std::string line = items[index].source.string() + ": " + result.message + "\n";
+        messages.write(line.data(), static_cast<std::streamsize>(line.size()));
+    }
+    if (progress)
+        progress->clear();
+    messages.flush();
+    return summary;
+}
+
+std::string summaryLine(const BatchSummary &summary)
+{
+    std::string line = std::to_string(summary.converted) + " converted, " + std::to_string(summary.failed) +
+                       " failed, " + std::to_string(summary.skipped) + " skipped";
+    if (summary.notStarted != 0)
+        line += ", " + std::to_string(summary.notStarted) + " not converted (interrupted)";
+    return line;
+}
+
+} // namespace quillarn

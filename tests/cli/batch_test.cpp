@@ -1,0 +1,382 @@
+// ugi2sgf over folders and many files: what it writes where, what it leaves alone, what it says
+// and the exit status; UTF-8 output; progress only on a terminal; messages in order with workers.
+#include "../support/datacases.h"
+#include "../support/testfiles.h"
+
+#include "batch.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using testing_support::DataCase;
+using testing_support::listing;
+using testing_support::readBytes;
+using testing_support::ScratchDir;
+using testing_support::writeBytes;
+
+namespace {
+
+struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+std::string quote(const std::string &arg)
+{
+    std::string quoted = "'";
+    for (char c : arg)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+std::string commandLine(const std::vector<std::string> &args)
+{
+    std::string command = quote(UGI2SGF);
+    for (const auto &arg : args)
+        command += " " + quote(arg);
+    return command;
+}
+
+// Runs ugi2sgf with args in folder (so that the paths it prints are relative to it).
+Outcome ugi2sgf(const fs::path &folder, const std::vector<std::string> &args)
+{
+    ScratchDir capture;
+    const std::string command = "cd " + quote(folder.string()) + " && " + commandLine(args) + " >" +
+                                quote((capture / "out").string()) + " 2>" + quote((capture / "err").string());
+    const int raw = std::system(command.c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readBytes(capture / "out"), readBytes(capture / "err")};
+}
+
+// Runs ugi2sgf in folder with standard error on a pseudo-terminal; returns what it wrote there.
+std::string ugi2sgfOnTerminal(const fs::path &folder, const std::vector<std::string> &args)
+{
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
+        return "(no pseudo-terminal)";
+    const std::string terminal = ::ptsname(master);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::setsid();
+        const int slave = ::open(terminal.c_str(), O_RDWR);
+        const int null = ::open("/dev/null", O_WRONLY);
+        if (slave < 0 || null < 0 || ::dup2(slave, 2) < 0 || ::dup2(null, 1) < 0 ||
+            ::chdir(folder.c_str()) != 0)
+            ::_exit(127);
+        ::execl("/bin/sh", "sh", "-c", ("exec " + commandLine(args)).c_str(), static_cast<char *>(nullptr));
+        ::_exit(127);
+    }
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(master, buffer, sizeof buffer);
+        if (got > 0)
+            text.append(buffer, static_cast<std::size_t>(got));
+        else if (got == 0 || errno != EINTR)
+            break; // EIO once the child has closed the terminal
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ::close(master);
+    return text;
+}
+
+std::string dataFile(const std::string &name)
+{
+    return readBytes(fs::path(QUILLARN_TEST_DATA) / name);
+}
+
+void copyData(const std::string &name, const fs::path &to)
+{
+    fs::create_directories(to.parent_path());
+    writeBytes(to, dataFile(name));
+}
+
+// The worked example as UTF-8: the same bytes as its code page 932 record (it is ASCII), with the
+// charset first in the root node.
+const std::string workedExampleUtf8 = "(;CA[UTF-8]GN[Match]CP[x]RE[B+R]PB[Kuro]BR[3d]PW[Shiro]WR[2d]PC[Hall]"
+                                      "DT[2000-10-24]SZ[19]HA[0]KM[6.5];B[qd];W[dp])\r\n";
+
+} // namespace
+
+// Every data case in a tree, one of them converted before: each output's bytes, the failures and
+// the skip in order, the summary and the exit status; then --force.
+TEST(Batch, FolderTreeWithGoodFailingAndConvertedRecords)
+{
+    ScratchDir dir;
+    const std::vector<DataCase> cases = testing_support::dataCases();
+    ASSERT_GE(cases.size(), 4u);
+    // Half the cases in a subfolder, and upper-case extensions there, which are records as well.
+    std::vector<std::string> sources;
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const std::string source =
+            i % 2 == 0 ? "in/" + cases[i].name + ".ugi" : "in/sub/" + cases[i].name + ".UGI";
+        copyData(cases[i].name + ".ugi", dir / source);
+        sources.push_back(source);
+    }
+    writeBytes(dir / "in" / "notes.txt", "not a record");
+    const auto converted =
+        std::find_if(cases.begin(), cases.end(), [](const DataCase &c) { return c.succeeds; });
+    ASSERT_NE(converted, cases.end());
+    const bool inSub = (converted - cases.begin()) % 2 != 0;
+    const fs::path convertedTarget = dir / "out" / (inSub ? "sub" : "") / (converted->name + ".sgf");
+    fs::create_directories(convertedTarget.parent_path());
+    writeBytes(convertedTarget, "converted before");
+
+    Outcome run = ugi2sgf(dir.path(), {"-d", "out", "in"});
+    std::string expectedErr;
+    std::size_t good = 0;
+    std::size_t bad = 0;
+    // Messages come in the byte order of the paths below "in": in/NAME.ugi before in/sub/.
+    std::vector<std::size_t> order(cases.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::sort(order.begin(), order.end(),
+              [&](std::size_t a, std::size_t b) { return sources[a] < sources[b]; });
+    for (const std::size_t i : order) {
+        const DataCase &c = cases[i];
+        SCOPED_TRACE(c.name);
+        const fs::path target = dir / "out" / (i % 2 == 0 ? "" : "sub") / (c.name + ".sgf");
+        if (&c == &*converted) {
+            expectedErr += sources[i] + ": skipped, out/" + (inSub ? "sub/" : "") + c.name +
+                           ".sgf exists (--force replaces it)\n";
+            EXPECT_EQ(readBytes(target), "converted before");
+        } else if (c.succeeds) {
+            ++good;
+            EXPECT_EQ(readBytes(target), c.expected);
+        } else {
+            ++bad;
+            expectedErr += sources[i] + ": " + c.expected + "\n";
+            EXPECT_FALSE(fs::exists(target));
+        }
+    }
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, expectedErr + std::to_string(good) + " converted, " + std::to_string(bad) +
+                           " failed, 1 skipped\n");
+    // Nothing but the records: no temporary file, nothing for notes.txt.
+    std::size_t files = 0;
+    for (const auto &entry : fs::recursive_directory_iterator(dir / "out"))
+        files += entry.is_regular_file() ? 1 : 0;
+    EXPECT_EQ(files, good + 1);
+
+    run = ugi2sgf(dir.path(), {"--force", "-d", "out", "in"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(readBytes(convertedTarget), converted->expected);
+    EXPECT_NE(run.err.find(std::to_string(good + 1) + " converted, " + std::to_string(bad) +
+                           " failed, 0 skipped\n"),
+              std::string::npos);
+
+    // Nothing failed and nothing left to do: exit 0, and all reported as skipped.
+    ScratchDir clean;
+    copyData("worked-example.ugi", clean / "in" / "a.ugi");
+    copyData("japanese-names.ugi", clean / "in" / "b.ugi");
+    EXPECT_EQ(ugi2sgf(clean.path(), {"-d", "out", "in"}).err, "2 converted, 0 failed, 0 skipped\n");
+    run = ugi2sgf(clean.path(), {"-d", "out", "in"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.err.find("0 converted, 0 failed, 2 skipped\n"), std::string::npos);
+}
+
+TEST(Batch, InPlaceWritesBesideEachSource)
+{
+    ScratchDir dir;
+    copyData("worked-example.ugi", dir / "games" / "2000" / "final.ugi");
+    copyData("missing-date.ugi", dir / "games" / "2000" / "broken.Ugi");
+    copyData("japanese-names.ugi", dir / "games" / "kisei.UGI");
+    copyData("escaped-values.ugi", dir / "single.ugi");
+
+    const Outcome run = ugi2sgf(dir.path(), {"--in-place", "games", "single.ugi"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err,
+              "games/2000/broken.Ugi: missing header key \"Date=\"\n3 converted, 1 failed, 0 skipped\n");
+    EXPECT_EQ(listing(dir / "games" / "2000"), "broken.Ugi final.sgf final.ugi ");
+    EXPECT_EQ(listing(dir / "games"), "2000 kisei.UGI kisei.sgf ");
+    EXPECT_EQ(readBytes(dir / "games" / "2000" / "final.sgf"), dataFile("worked-example.sgf"));
+    EXPECT_EQ(readBytes(dir / "games" / "kisei.sgf"), dataFile("japanese-names.sgf"));
+    EXPECT_EQ(readBytes(dir / "single.sgf"), dataFile("escaped-values.sgf"));
+
+    // A record whose output name is its own name is never written over itself, even with --force.
+    writeBytes(dir / "odd.sgf", dataFile("worked-example.ugi"));
+    const Outcome self = ugi2sgf(dir.path(), {"--in-place", "--force", "odd.sgf"});
+    EXPECT_EQ(self.status, 1);
+    EXPECT_EQ(self.err, "odd.sgf: the output would replace the source\n0 converted, 1 failed, 0 skipped\n");
+    EXPECT_EQ(readBytes(dir / "odd.sgf"), dataFile("worked-example.ugi"));
+}
+
+// -d keeps the folders below each input folder; a file given by itself goes straight into DIR. Two
+// records with one output: the first keeps it, the second fails, and the first's bytes stay.
+TEST(Batch, OutputFolderKeepsRelativeFoldersAndNeverMergesTwoRecords)
+{
+    ScratchDir dir;
+    copyData("worked-example.ugi", dir / "club" / "2000" / "autumn" / "final.ugi");
+    copyData("japanese-names.ugi", dir / "club" / "kisei.ugi");
+    copyData("escaped-values.ugi", dir / "loose" / "one.ugi");
+    Outcome run = ugi2sgf(dir.path(), {"-d", "out", "club", "loose/one.ugi", "club/kisei.ugi"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "3 converted, 0 failed, 0 skipped\n"); // kisei.ugi twice is one record
+    EXPECT_EQ(readBytes(dir / "out" / "2000" / "autumn" / "final.sgf"), dataFile("worked-example.sgf"));
+    EXPECT_EQ(readBytes(dir / "out" / "kisei.sgf"), dataFile("japanese-names.sgf"));
+    EXPECT_EQ(readBytes(dir / "out" / "one.sgf"), dataFile("escaped-values.sgf"));
+    EXPECT_EQ(listing(dir / "out"), "2000 kisei.sgf one.sgf ");
+
+    copyData("no-data-section.ugi", dir / "other" / "kisei.ugi");
+    copyData("worked-example.ugi", dir / "club" / "kisei.UGI");
+    run = ugi2sgf(dir.path(), {"--force", "-d", "merged", "club", "other"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "club/kisei.ugi: its output merged/kisei.sgf is also the output of club/kisei.UGI; "
+                       "not converted\n"
+                       "other/kisei.ugi: its output merged/kisei.sgf is also the output of club/kisei.UGI; "
+                       "not converted\n"
+                       "2 converted, 2 failed, 0 skipped\n");
+    EXPECT_EQ(readBytes(dir / "merged" / "kisei.sgf"), dataFile("worked-example.sgf"));
+}
+
+TEST(Batch, Utf8OutputCarriesTheCharsetAndRefusesUndecodedBytes)
+{
+    ScratchDir dir;
+    copyData("worked-example.ugi", dir / "in" / "a.ugi");
+    copyData("japanese-names.ugi", dir / "in" / "b.ugi");
+    copyData("undecodable-byte.ugi", dir / "in" / "c.ugi");
+    Outcome run = ugi2sgf(dir.path(), {"--encoding", "utf-8", "-d", "out", "in"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "in/c.ugi: byte 0x85 of the source did not decode and cannot be written as UTF-8\n"
+                       "2 converted, 1 failed, 0 skipped\n");
+    EXPECT_EQ(readBytes(dir / "out" / "a.sgf"), workedExampleUtf8);
+    EXPECT_EQ(
+        readBytes(dir / "out" / "b.sgf"),
+        u8"(;CA[UTF-8]GN[第25期棋聖戦 第1局]CP[日本ソフト表示]RE[W+6.5]PB[山田太郎]BR[九段]"
+        u8"PW[鈴木ﾊﾅｺ]WR[名人]PC[東京都 ～ 市ヶ谷]DT[2001-01-17]SZ[19]HA[0]KM[6.5];B[pd];W[dd];B[tt])\r\n");
+    EXPECT_EQ(listing(dir / "out"), "a.sgf b.sgf ");
+
+    // One file to standard output, the option's other spelling; code page 932 stays the default.
+    run = ugi2sgf(dir.path(), {"--encoding=UTF-8", "in/a.ugi"});
+    EXPECT_EQ(run.out, workedExampleUtf8);
+    run = ugi2sgf(dir.path(), {"--encoding", "cp932", "in/b.ugi"});
+    EXPECT_EQ(run.out, dataFile("japanese-names.sgf"));
+    run = ugi2sgf(dir.path(), {"--encoding", "utf-8", "in/c.ugi"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+}
+
+// The progress bar is for people watching a terminal: never in a file or pipe, never with -q.
+TEST(Batch, ProgressOnlyOnATerminal)
+{
+    ScratchDir dir;
+    copyData("worked-example.ugi", dir / "in" / "a.ugi");
+    copyData("japanese-names.ugi", dir / "in" / "b.ugi");
+    copyData("missing-date.ugi", dir / "in" / "c.ugi");
+
+    const Outcome toFile = ugi2sgf(dir.path(), {"-d", "out", "in"});
+    EXPECT_EQ(toFile.err, "in/c.ugi: missing header key \"Date=\"\n2 converted, 1 failed, 0 skipped\n");
+
+    const std::string shown = ugi2sgfOnTerminal(dir.path(), {"--force", "-d", "out", "in"});
+    EXPECT_NE(shown.find("\r[-"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("/3 in/"), std::string::npos) << shown;
+    // The bar is erased before each message, which starts on a clean line.
+    EXPECT_NE(shown.find("\r\x1b[Kin/c.ugi: missing header key \"Date=\"\r\n"), std::string::npos) << shown;
+    const std::string summary = "\r\n2 converted, 1 failed, 0 skipped\r\n";
+    EXPECT_EQ(shown.substr(shown.size() - std::min(shown.size(), summary.size())), summary) << shown;
+
+    // -q: the failure only, on a terminal too.
+    EXPECT_EQ(ugi2sgfOnTerminal(dir.path(), {"-q", "-d", "out", "in"}),
+              "in/c.ugi: missing header key \"Date=\"\r\n");
+    // One file is no batch to follow: no bar.
+    EXPECT_EQ(ugi2sgfOnTerminal(dir.path(), {"--force", "-d", "out", "in/a.ugi"}),
+              "1 converted, 0 failed, 0 skipped\r\n");
+}
+
+TEST(Batch, UsageErrorsWriteNothing)
+{
+    ScratchDir dir;
+    copyData("worked-example.ugi", dir / "in" / "a.ugi");
+    copyData("worked-example.ugi", dir / "in" / "b.ugi");
+    writeBytes(dir / "file", "");
+    const std::vector<std::vector<std::string>> misuses = {
+        {"in"},                                  // a folder needs somewhere to write
+        {"in/a.ugi", "in/b.ugi"},                // as do several files
+        {"-o", "x.sgf", "in/a.ugi", "in/b.ugi"}, // -o is for one record
+        {"-o", "x.sgf", "-d", "out", "in"},
+        {"-d", "out", "--in-place", "in"},
+        {"-d", "file", "in"},
+        {"-d"},
+        {"--encoding", "latin-1", "in/a.ugi"},
+        {"--encoding"},
+    };
+    for (const auto &args : misuses) {
+        SCOPED_TRACE(commandLine(args));
+        const Outcome run = ugi2sgf(dir.path(), args);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_NE(run.err.find("Try 'ugi2sgf --help'."), std::string::npos);
+    }
+    EXPECT_EQ(listing(dir.path()), "file in ");
+    EXPECT_EQ(listing(dir / "in"), "a.ugi b.ugi ");
+
+    // Missing paths are failures of the batch, not usage errors.
+    const Outcome missing = ugi2sgf(dir.path(), {"-d", "out", "nowhere", "in/a.ugi"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, "nowhere: No such file or directory\n1 converted, 1 failed, 0 skipped\n");
+}
+
+TEST(Batch, HelpHasOneLinePerOption)
+{
+    const Outcome help = ugi2sgf(fs::current_path(), {"--help"});
+    EXPECT_EQ(help.status, 0);
+    for (const char *option :
+         {"\n  -o FILE ", "\n  -d DIR ", "\n  --in-place ", "\n  --force ", "\n  --encoding NAME ",
+          "\n  -q, --quiet ", "\n  -h, --help ", "\n  --version "})
+        EXPECT_NE(help.out.find(option), std::string::npos) << option;
+}
+
+// With worker threads the records finish in any order; the messages must not.
+TEST(Batch, MessagesKeepTheOrderOfTheRecordsWithWorkers)
+{
+    ScratchDir dir;
+    std::string expected;
+    for (int n = 0; n < 40; ++n) {
+        const std::string name =
+            std::string(1, static_cast<char>('a' + n / 10)) + std::to_string(n % 10) + ".ugi";
+        const bool fails = n % 3 == 0;
+        copyData(fails ? "missing-date.ugi" : "worked-example.ugi", dir / "in" / name);
+        if (fails)
+            expected += (dir / "in" / name).string() + ": missing header key \"Date=\"\n";
+    }
+    const std::vector<quillarn::BatchItem> items = quillarn::planBatch({dir / "in"}, dir / "out");
+    ASSERT_EQ(items.size(), 40u);
+    quillarn::BatchOptions options;
+    options.workers = 4;
+    std::ostringstream messages;
+    const quillarn::BatchSummary summary = quillarn::runBatch(items, options, messages);
+    EXPECT_EQ(messages.str(), expected);
+    EXPECT_EQ(quillarn::summaryLine(summary), "26 converted, 14 failed, 0 skipped");
+    EXPECT_EQ(readBytes(dir / "out" / "d8.sgf"), dataFile("worked-example.sgf"));
+}
+
+// After an interruption no record is started, the run ends and says how many were left.
+TEST(Batch, InterruptionStopsStartingRecords)
+{
+    ScratchDir dir;
+    for (int n = 0; n < 20; ++n)
+        copyData("worked-example.ugi", dir / "in" / ("g" + std::to_string(n) + ".ugi"));
+    const std::vector<quillarn::BatchItem> items = quillarn::planBatch({dir / "in"}, dir / "out");
+    const std::atomic<int> interrupted{SIGINT};
+    for (const int workers : {1, 4}) {
+        quillarn::BatchOptions options;
+        options.workers = workers;
+        options.interrupted = &interrupted;
+        std::ostringstream messages;
+        const quillarn::BatchSummary summary = quillarn::runBatch(items, options, messages);
+        EXPECT_EQ(quillarn::summaryLine(summary),
+                  "0 converted, 0 failed, 0 skipped, 20 not converted (interrupted)");
+        EXPECT_EQ(messages.str(), "");
+        EXPECT_FALSE(fs::exists(dir / "out"));
+    }
+}
