@@ -1,0 +1,231 @@
+#include "frmmain.h"
+
+#include "pathlabel.h"
+#include "recordfile.h"
+#include "textconv.h"
+#include "translation.h"
+#include "version.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLayout>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPixmap>
+#include <QUrl>
+
+#include <algorithm>
+
+#include "quillarn.xpm"
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace quillarn {
+
+namespace {
+
+// Returns the path of the one local file a drag carries; empty when it carries anything else.
+QString draggedFile(const QMimeData *data)
+{
+    const QList<QUrl> urls = data->urls();
+    if (urls.size() != 1 || !urls.first().isLocalFile())
+        return QString();
+    return urls.first().toLocalFile();
+}
+
+} // namespace
+
+QString withoutExtension(const QString &path)
+{
+    const qsizetype nameStart = std::max(path.lastIndexOf(u'/'), path.lastIndexOf(u'\\')) + 1;
+    const qsizetype dot = path.lastIndexOf(u'.');
+    return dot > nameStart ? path.left(dot) : path;
+}
+
+frmMain::frmMain(QWidget *parent) : QMainWindow(parent), dlg1(this)
+{
+    setWindowTitle(QString::fromLatin1(QUILLARN_NAME));
+    setWindowIcon(QPixmap(quillarn_xpm));
+    setAcceptDrops(true);
+    createLabels();
+    createMenus();
+    layout()->setSizeConstraint(QLayout::SetFixedSize); // the window keeps the size of its contents
+}
+
+void frmMain::createLabels()
+{
+    // A fixed layout in pixels: nothing moves, since the window cannot be resized.
+    auto *client = new QWidget(this);
+    client->setFixedSize(473, 130);
+    setCentralWidget(client);
+
+    lblHenkanmoto = new QLabel(u"変換元ﾌｧｲﾙ"_s, client);
+    lblHenkanmoto->setObjectName(u"lblHenkanmoto"_s);
+    lblHenkanmoto->setGeometry(16, 16, 73, 25);
+    lblHenkansaki = new QLabel(u"変換先ﾌｧｲﾙ"_s, client);
+    lblHenkansaki->setObjectName(u"lblHenkansaki"_s);
+    lblHenkansaki->setGeometry(16, 64, 73, 25);
+    for (int i = 0; i < int(lblPath.size()); ++i) {
+        lblPath[i] = new PathLabel(client);
+        lblPath[i]->setObjectName(u"lblPath(%1)"_s.arg(i));
+        lblPath[i]->setGeometry(108, 8 + 48 * i, 353, 37);
+    }
+}
+
+void frmMain::createMenus()
+{
+    mnuFile = menuBar()->addMenu(u"ﾌｧｲﾙ(&F)"_s);
+    mnuFileItem[0] = mnuFile->addAction(u"開く(&O)"_s);
+    // The save step runs only as the tail of a conversion, never on its own.
+    mnuFileItem[1] = mnuFile->addAction(u"名前を付けて保存(&A)..."_s);
+    mnuFileItem[1]->setEnabled(false);
+    mnuFileItem[2] = mnuFile->addSeparator();
+    mnuFileItem[3] = mnuFile->addAction(u"終了(&X)"_s);
+
+    mnuConv = menuBar()->addMenu(u"変換(&C)"_s);
+    mnuConvItem[0] = mnuConv->addAction(u"UGI→SGF"_s);
+
+    mnuHelp = menuBar()->addMenu(u"ﾍﾙﾌﾟ"_s);
+    mnuHelpItem[0] = mnuHelp->addAction(u"ﾊﾞｰｼﾞｮﾝ(&V)..."_s);
+
+    // One handler per menu, told the item's index.
+    for (int i = 0; i < int(mnuFileItem.size()); ++i)
+        connect(mnuFileItem[i], &QAction::triggered, this, [this, i] { mnuFileItem_Click(i); });
+    connect(mnuConvItem[0], &QAction::triggered, this, [this] { mnuConvItem_Click(0); });
+    connect(mnuHelpItem[0], &QAction::triggered, this, [this] { mnuHelpItem_Click(0); });
+}
+
+void frmMain::mnuFileItem_Click(int index)
+{
+    switch (index) {
+    case 0:
+        try {
+            dlg1.Filter = u"UGIﾌｧｲﾙ(*.ugi)|*.ugi|すべてのﾌｧｲﾙ(*.*)|*.*"_s;
+            dlg1.FilterIndex = 1;
+            dlg1.ShowOpen();
+            setHenkanmoto(dlg1.FileName);
+        } catch (const CommandFailure &) {
+            // A cancelled dialog ends the command silently.
+        }
+        break;
+    case 1:
+        saveStep(); // on its own, the save step reports nothing
+        break;
+    case 3:
+        QCoreApplication::exit(0);
+        break;
+    default:
+        break;
+    }
+}
+
+frmMain::SaveOutcome frmMain::saveStep()
+{
+    try {
+        dlg1.Filter = u"SGFﾌｧｲﾙ(*.sgf)|*.sgf|MGTﾌｧｲﾙ(*.MGT)|*.mgt|すべてのﾌｧｲﾙ(*.*)|*.*"_s;
+        dlg1.FilterIndex = 1;
+        dlg1.FileName = withoutExtension(dlg1.FileName);
+        dlg1.ShowSave();
+        return saveHenkango(dlg1.FileName);
+    } catch (const DialogCancelled &) {
+        return SaveOutcome::Cancelled;
+    } catch (const CommandFailure &) {
+        return SaveOutcome::Failed;
+    }
+}
+
+void frmMain::setHenkanmoto(const QString &path)
+{
+    // Judged on the name alone: a missing file shows only when it is converted.
+    if (UCase(Right(toText(path), 4)) == u".UGI") {
+        lblPath[0]->setText(path);
+        lblPath[1]->clear();
+    } else {
+        msgBox(this, u"このﾌｧｲﾙは変換できません"_s);
+    }
+}
+
+frmMain::SaveOutcome frmMain::saveHenkango(const QString &path)
+{
+    if (QFileInfo(path).isFile() &&
+        msgBox(this, u"既存のﾌｧｲﾙを上書きしてよろしいですか ?"_s, MsgBoxStyle::YesNoQuestion) == msgBoxNo) {
+        return saveStep(); // a fresh save step, starting from the refused name; its outcome is ours
+    }
+    writeRecordFile(toPath(path), fileHenkango); // atomic: a failure leaves the old file as it was
+    lblPath[1]->setText(path);
+    return SaveOutcome::Written;
+}
+
+void frmMain::mnuConvItem_Click(int /*index*/)
+{
+    try {
+        if (lblPath[0]->text().isEmpty()) {
+            msgBox(this, u"変換もとのﾌｧｲﾙを指定してください"_s);
+            return;
+        }
+        fileHenkanmoto = readSourceFile(toPath(lblPath[0]->text()));
+        fileHenkango = translateRecord(fileHenkanmoto);
+    } catch (const CommandFailure &) {
+        msgBox(this, u"異常終了しました"_s);
+        return;
+    }
+    switch (saveStep()) {
+    case SaveOutcome::Written:
+        msgBox(this, u"正常に変換が終了しました"_s);
+        break;
+    case SaveOutcome::Failed:
+        msgBox(this, u"異常終了しました"_s);
+        break;
+    case SaveOutcome::Cancelled: // the user chose not to save: nothing happened to report
+        break;
+    }
+}
+
+void frmMain::mnuHelpItem_Click(int /*index*/)
+{
+    const QString name = QString::fromLatin1(QUILLARN_NAME);
+    const QStringList lines = {
+        name,
+        u"      Version "_s + QString::fromLatin1(QUILLARN_VERSION),
+        QString(),
+        u"UGI形式の囲碁の棋譜をSGF形式に変換します"_s,
+        u"      2000-10-24"_s,
+    };
+    msgBox(this, lines.join(u"\r\n"_s), MsgBoxStyle::OkOnly, name);
+}
+
+void frmMain::chooseSource(const QString &path)
+{
+    dlg1.FileName = path; // as the open dialog would leave it, so the save dialog proposes its name
+    setHenkanmoto(path);
+}
+
+void frmMain::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!draggedFile(event->mimeData()).isEmpty() && !QApplication::activeModalWidget())
+        event->acceptProposedAction();
+}
+
+void frmMain::dropEvent(QDropEvent *event)
+{
+    const QString path = draggedFile(event->mimeData());
+    if (path.isEmpty())
+        return;
+    event->acceptProposedAction();
+    // Answered once the drop is over, so that a message box does not keep the dragging program waiting.
+    QMetaObject::invokeMethod(
+        this,
+        [this, path] {
+            if (!QApplication::activeModalWidget())
+                chooseSource(path);
+        },
+        Qt::QueuedConnection);
+}
+
+} // namespace quillarn

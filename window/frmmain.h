@@ -1,0 +1,68 @@
+// frmMain, the program's one window: the source and destination path fields, the menus and the
+// commands behind them (open, the save step, exit, the conversion, the version box). It owns all
+// of the program's state.
+#pragma once
+
+#include "dialogs.h"
+
+#include <QMainWindow>
+#include <QString>
+
+#include <array>
+#include <string>
+
+class QAction;
+class QLabel;
+class QMenu;
+
+namespace quillarn {
+
+// Returns path with the extension of its file name cut off: everything from the last "." after the
+// last "/" or "\". A name without a ".", or whose only "." is its first character, comes back as is.
+QString withoutExtension(const QString &path);
+
+class frmMain : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit frmMain(QWidget *parent = nullptr);
+
+    // Does what ﾌｧｲﾙ ▸ 開く does once path is chosen: takes it as the source when it ends in .UGI,
+    // otherwise says it cannot be converted. For a dropped file or one named on the command line.
+    void chooseSource(const QString &path);
+
+protected:
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
+private:
+    // What the save step did, for the conversion command to report.
+    enum class SaveOutcome { Written, Failed, Cancelled };
+
+    void createLabels();
+    void createMenus();
+
+    void mnuFileItem_Click(int index);
+    void mnuConvItem_Click(int index);
+    void mnuHelpItem_Click(int index);
+    SaveOutcome saveStep();
+    void setHenkanmoto(const QString &path);
+    SaveOutcome saveHenkango(const QString &path);
+
+    QLabel *lblHenkanmoto = nullptr;
+    QLabel *lblHenkansaki = nullptr;
+    std::array<QLabel *, 2> lblPath{}; // 0: the chosen source; 1: the last file written
+
+    QMenu *mnuFile = nullptr;
+    QMenu *mnuConv = nullptr;
+    QMenu *mnuHelp = nullptr;
+    std::array<QAction *, 4> mnuFileItem{};
+    std::array<QAction *, 1> mnuConvItem{};
+    std::array<QAction *, 1> mnuHelpItem{};
+
+    CommonDialog dlg1;
+    std::u16string fileHenkanmoto; // the last source text read
+    std::u16string fileHenkango;   // the last record text made; what the save step writes
+};
+
+} // namespace quillarn

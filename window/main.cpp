@@ -1,0 +1,23 @@
+// Starts Quillarn: the window, with Qt's own buttons and file dialogs in Japanese. A file named on
+// the command line is taken as if chosen with ﾌｧｲﾙ ▸ 開く.
+#include "dialogs.h"
+#include "frmmain.h"
+#include "version.h"
+
+#include <QApplication>
+#include <QFileInfo>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QString::fromLatin1(QUILLARN_NAME));
+    QApplication::setApplicationVersion(QString::fromLatin1(QUILLARN_VERSION));
+    quillarn::useJapaneseQt(app);
+
+    quillarn::frmMain window;
+    QApplication::setWindowIcon(window.windowIcon());
+    window.show();
+    if (const QStringList args = QApplication::arguments(); args.size() > 1)
+        window.chooseSource(QFileInfo(args.at(1)).absoluteFilePath());
+    return QApplication::exec();
+}
