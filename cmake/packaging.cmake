@@ -13,7 +13,7 @@ if(QUILLARN_WINDOW)
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
-        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillarn)
 
 set(CPACK_PACKAGE_NAME quillarn)
 set(CPACK_PACKAGE_VENDOR "The Quillarn developers")

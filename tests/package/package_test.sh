@@ -22,7 +22,7 @@ dpkg -x "$deb" "$scratch/root"
 usr=$scratch/root/usr
 for f in bin/quillarn bin/ugi2sgf share/applications/quillarn.desktop \
          share/icons/hicolor/32x32/apps/quillarn.png share/icons/hicolor/scalable/apps/quillarn.svg \
-         share/doc/quillarn/README.md share/doc/quillarn/LICENSE; do
+         share/doc/quillarn/README.md share/doc/quillarn/LICENSE share/man/man1/ugi2sgf.1; do
     [ -e "$usr/$f" ] || fail "missing /usr/$f"
 done
 desktop-file-validate "$usr/share/applications/quillarn.desktop" || fail "desktop entry does not validate"
