@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Sets up, builds every test under AddressSanitizer and UndefinedBehaviorSanitizer, and runs them.
-# The exit status is the test suite's.
+# In CI (CI=true) it also builds and tests once without the window, which proves that the core and
+# ugi2sgf need no Qt, and runs each fuzz target for a minute when clang is there.
+# The exit status is non-zero when any part fails; logs are printed only for a part that fails.
 set -euo pipefail
 cd "$(dirname "$0")"
 
 step() { echo "== $*"; }
+failed=()
 
 step "setup"
 scripts/setup.sh
@@ -19,5 +22,38 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DQUILLARN_SANITIZE=ON -DQUILLAR
 step "build"
 cmake --build "$build" -j"$(nproc)" >"$build.log" 2>&1 || { cat "$build.log"; exit 1; }
 step "test"
-cd "$build"
-ctest --output-on-failure -j"$(nproc)"
+(cd "$build" && ctest --output-on-failure -j"$(nproc)") || failed+=("tests")
+
+if [ "${CI:-}" = true ]; then
+    # Qt may not even be looked for: configuring fails if anything asks for it.
+    nowindow=build/nowindow
+    compiler=()
+    command -v clang++ >/dev/null && compiler=(-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++)
+    step "without the window: configure and build ($nowindow${compiler:+, clang})"
+    if cmake -S . -B "$nowindow" "${compiler[@]}" -DCMAKE_BUILD_TYPE=Debug -DQUILLARN_SANITIZE=ON \
+            -DQUILLARN_WINDOW=OFF -DQUILLARN_WERROR=$werror -DCMAKE_DISABLE_FIND_PACKAGE_Qt6=ON \
+            -DCMAKE_DISABLE_FIND_PACKAGE_Qt5=ON >"$nowindow.log" 2>&1 &&
+        cmake --build "$nowindow" -j"$(nproc)" >>"$nowindow.log" 2>&1; then
+        step "without the window: test"
+        if (cd "$nowindow" && ctest --output-on-failure -j"$(nproc)") >"$nowindow-test.log" 2>&1; then
+            grep -E "tests passed|tests failed" "$nowindow-test.log" | tail -1
+        else
+            cat "$nowindow-test.log"
+            failed+=("tests without the window")
+        fi
+    else
+        cat "$nowindow.log"
+        failed+=("build without the window")
+    fi
+
+    if command -v clang++ >/dev/null; then
+        fuzz/run.sh 60 || failed+=("fuzzing")
+    else
+        step "fuzzing skipped: clang is not installed"
+    fi
+fi
+
+if [ ${#failed[@]} -ne 0 ]; then
+    step "FAILED: $(IFS=,; echo "${failed[*]}")"
+    exit 1
+fi

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #ifdef _WIN32
 #ifndef NOMINMAX
@@ -59,6 +60,22 @@ std::string hex(unsigned long value, int digits)
     if (isHighSurrogate(unit) || isLowSurrogate(unit))
         throw CommandFailure("unpaired surrogate U+" + hex(unit, 4) + " cannot be written " + target);
     throw CommandFailure("character U+" + hex(unit, 4) + " cannot be written " + target);
+}
+
+// Raises for an undecoded byte that the first byte of next would complete into a character: written
+// together they would read back as that character, so the byte and next would both be lost.
+[[noreturn]] void failJoined(unsigned byte, char16_t next)
+{
+    std::string what;
+    if (next >= 0x20 && next < 0x7F)
+        what = std::string("\"") + static_cast<char>(next) + "\"";
+    else if (isUndecodedByte(next))
+        what = "byte 0x" + hex(next - 0xDC00u, 2);
+    else
+        what = "U+" + hex(next, 4);
+    throw CommandFailure("byte 0x" + hex(byte, 2) +
+                         " of the source did not decode and cannot be written before " + what +
+                         " (the two would read back as one character)");
 }
 
 } // namespace
@@ -173,6 +190,27 @@ void appendRun(UINT codePage, std::u16string_view run, std::string &bytes)
                         utf8 ? nullptr : &usedDefault);
 }
 
+// Returns true when byte, an undecoded lead byte, and the first byte written for the character at
+// text[next] decode as one character. Only double-byte code pages have lead bytes.
+bool joinsNext(UINT codePage, char byte, std::u16string_view text, std::size_t next)
+{
+    if (next >= text.size() || !IsDBCSLeadByteEx(codePage, static_cast<BYTE>(byte)))
+        return false;
+    char pair[2] = {byte, 0};
+    if (isUndecodedByte(text[next])) {
+        pair[1] = static_cast<char>(text[next] - 0xDC00);
+    } else {
+        const int count = isHighSurrogate(text[next]) && next + 1 < text.size() ? 2 : 1;
+        char following[8];
+        if (WideCharToMultiByte(codePage, 0, reinterpret_cast<const wchar_t *>(text.data() + next), count,
+                                following, sizeof following, nullptr, nullptr) <= 0)
+            return false; // not writable at all: appendRun raises for it
+        pair[1] = following[0];
+    }
+    wchar_t units[2];
+    return decodeOne(codePage, pair, 2, units) > 0;
+}
+
 } // namespace
 
 std::string encodeAnsi(std::u16string_view text)
@@ -191,7 +229,10 @@ std::string encodeAnsi(std::u16string_view text)
             at += 2;
         } else if (isUndecodedByte(unit)) {
             appendRun(codePage, text.substr(runStart, at - runStart), bytes);
-            bytes.push_back(static_cast<char>(unit - 0xDC00));
+            const char byte = static_cast<char>(unit - 0xDC00);
+            if (joinsNext(codePage, byte, text, at + 1))
+                failJoined(static_cast<unsigned char>(byte), text[at + 1]);
+            bytes.push_back(byte);
             runStart = ++at;
             continue;
         } else if (isLowSurrogate(unit)) {
@@ -226,6 +267,33 @@ constexpr unsigned rowLength = 0x100 - rowFirstTrail;
 constexpr unsigned blockBits = 7;
 constexpr unsigned blockMask = (1u << blockBits) - 1;
 
+// Returns the code of unit: one byte, two bytes (lead byte first), or 0 when it has none.
+unsigned codeOf(char16_t unit)
+{
+    if (unit < 0x80)
+        return unit;
+    return cp932::encodeBlocks[cp932::encodeBlockIndex[unit >> blockBits] << blockBits | (unit & blockMask)];
+}
+
+// Returns true when byte followed by next decodes as one double-byte character.
+bool joins(unsigned byte, unsigned next)
+{
+    const unsigned row = cp932::leadRow[byte];
+    const unsigned trail = next - rowFirstTrail; // wraps below 0x40
+    return row != 0 && trail < rowLength && cp932::doubleByte[(row - 1) * rowLength + trail] != 0;
+}
+
+// Returns the first byte encodeAnsi writes for unit; 0 for a character it cannot write.
+unsigned firstByteOf(char16_t unit)
+{
+    const unsigned code = codeOf(unit);
+    if (code > 0xFF)
+        return code >> 8;
+    if (code == 0 && isUndecodedByte(unit))
+        return unit - 0xDC00u;
+    return code;
+}
+
 } // namespace
 
 std::u16string decodeAnsi(std::string_view bytes)
@@ -236,6 +304,19 @@ std::u16string decodeAnsi(std::string_view bytes)
     const auto *in = reinterpret_cast<const unsigned char *>(bytes.data());
     const auto *const end = in + bytes.size();
     while (in != end) {
+        // Runs of ASCII, most of a data section, eight bytes at a time.
+        while (end - in >= 8) {
+            std::uint64_t chunk;
+            std::memcpy(&chunk, in, sizeof chunk);
+            if ((chunk & 0x8080808080808080u) != 0)
+                break;
+            for (int i = 0; i < 8; ++i)
+                out[i] = in[i];
+            in += 8;
+            out += 8;
+        }
+        if (in == end)
+            break;
         const unsigned byte = *in++;
         if (byte < 0x80) {
             *out++ = static_cast<char16_t>(byte);
@@ -274,15 +355,20 @@ std::string encodeAnsi(std::u16string_view text)
             *out++ = static_cast<char>(unit);
             continue;
         }
-        const unsigned code =
-            cp932::encodeBlocks[cp932::encodeBlockIndex[unit >> blockBits] << blockBits | (unit & blockMask)];
+        const unsigned code = codeOf(unit);
         if (code > 0xFF) {
             *out++ = static_cast<char>(code >> 8);
             *out++ = static_cast<char>(code & 0xFF);
         } else if (code != 0) {
             *out++ = static_cast<char>(code);
         } else if (isUndecodedByte(unit)) {
-            *out++ = static_cast<char>(unit - 0xDC00);
+            // A lone lead byte stays one only while the byte after it cannot be its trail byte. That
+            // holds in the source, but not before a "]" the record adds or a duplicate character
+            // written with its other code.
+            const unsigned byte = unit - 0xDC00u;
+            if (at + 1 < text.size() && joins(byte, firstByteOf(text[at + 1])))
+                failJoined(byte, text[at + 1]);
+            *out++ = static_cast<char>(byte);
         } else {
             failUnwritable(text, at, "in code page 932");
         }

@@ -14,7 +14,8 @@ std::u16string decodeAnsi(std::string_view bytes);
 
 // Returns the bytes of text. A character that code page 932 holds twice comes back as the code
 // Windows writes for it. Raises CommandFailure when text holds a character the code page cannot
-// hold (never replaced silently).
+// hold (never replaced silently), or an undecoded byte that the first byte written after it would
+// complete into a character (it would read back as that character, losing both).
 std::string encodeAnsi(std::u16string_view text);
 
 // Returns the UTF-8 bytes of text. Raises CommandFailure when text holds an undecoded byte

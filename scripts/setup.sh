@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          qt6-base-dev qt6-translations-l10n fonts-ipafont-gothic)
+          qt6-base-dev qt6-translations-l10n fonts-ipafont-gothic
+          dpkg-dev file desktop-file-utils)
 if [ "${CI:-}" = true ] || [ "${QUILLARN_SETUP_ALL:-}" = 1 ]; then
     # The checks CI adds: the fuzz targets and the package tools.
     packages+=(clang libclang-rt-14-dev)

@@ -142,11 +142,13 @@ TEST(RecordTranslation, MissingPiecesRaiseWithAReason)
     source = header();
     source.resize(source.size() - 2); // the last key loses its CR LF
     EXPECT_EQ(failureOf(source), "no CR LF after \"Hdcp=\"");
-    // A lone LF is an ordinary character.
-    source = header();
-    for (std::size_t at; (at = source.find(u"\r\n")) != std::u16string::npos;)
-        source.replace(at, 2, u"\n");
-    EXPECT_EQ(failureOf(source), "no CR LF after \"Title=\"");
+    // A lone LF or CR is an ordinary character, so a file without any CR LF fails, and says so.
+    for (const std::u16string lineEnd : {u"\n", u"\r", u"\n\r"}) {
+        source = header();
+        for (std::size_t at; (at = source.find(u"\r\n")) != std::u16string::npos;)
+            source.replace(at, 2, lineEnd);
+        EXPECT_EQ(failureOf(source), "the file has no CR LF line ends");
+    }
 }
 
 TEST(MoveTranslation, CoordinatesAreLowerCasedAndYsIsAPass)

@@ -1,0 +1,79 @@
+// Fuzz target: arbitrary bytes as a source file, decoded, translated and encoded as ugi2sgf and the
+// window do it. Whatever the bytes, the only failure is a CommandFailure with a one-line reason, and
+// a record that is produced is well-formed and reads back from its file exactly as it was written.
+#include "codepage.h"
+#include "recordfile.h"
+#include "sgfcheck.h"
+#include "text.h"
+#include "translation.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+namespace {
+
+[[noreturn]] void fail(const std::string &what)
+{
+    std::fprintf(stderr, "translate_fuzzer: %s\n", what.c_str());
+    std::abort();
+}
+
+// The command line prints reasons after the file name on one line.
+void checkReason(const quillarn::CommandFailure &failure)
+{
+    const std::string_view reason = failure.reason();
+    if (reason.empty())
+        fail("empty reason");
+    for (const char c : reason) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            fail("control character in reason: " + std::string(reason));
+    }
+}
+
+// U+DC80-U+DCFF: the code units of bytes that did not decode.
+const std::u16string &undecodedBytes()
+{
+    static const std::u16string units = [] {
+        std::u16string all;
+        for (char16_t unit = 0xDC80; unit <= 0xDCFF; ++unit)
+            all += unit;
+        return all;
+    }();
+    return units;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    const std::string_view bytes(reinterpret_cast<const char *>(data), size);
+    const std::u16string source = quillarn::decodeAnsi(bytes); // never raises
+
+    std::u16string record;
+    try {
+        record = quillarn::translateRecord(source);
+    } catch (const quillarn::CommandFailure &failure) {
+        checkReason(failure);
+        return 0;
+    }
+    if (const std::string problem = testing_support::sgfProblem(record); !problem.empty())
+        fail("malformed record: " + problem);
+
+    std::string file;
+    try {
+        file = quillarn::recordFileBytes(record);
+    } catch (const quillarn::CommandFailure &failure) {
+        // Every decoded character has a code: only a byte that did not decode can stop the record
+        // from being written, when it cannot be written without changing what reads back.
+        checkReason(failure);
+        if (record.find_first_of(undecodedBytes()) == std::u16string::npos)
+            fail("a record without undecoded bytes was refused: " + std::string(failure.reason()));
+        return 0;
+    }
+    if (quillarn::decodeAnsi(file) != record + u"\r\n")
+        fail("the record file does not read back as the record");
+    return 0;
+}
