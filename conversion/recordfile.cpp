@@ -25,13 +25,16 @@ constexpr long long maxSourceSize = std::numeric_limits<Int32>::max();
 
 std::string tooLarge(long long size)
 {
-    return "file of " + std::to_string(size) + " bytes is too large (at most " + std::to_string(maxSourceSize) +
-           " bytes)";
+    return "file of " + std::to_string(size) + " bytes is too large (at most " +
+           std::to_string(maxSourceSize) + " bytes)";
 }
 
 #ifndef _WIN32
 
-[[noreturn]] void failWithErrno(int error) { throw CommandFailure(std::strerror(error)); }
+[[noreturn]] void failWithErrno(int error)
+{
+    throw CommandFailure(std::strerror(error));
+}
 
 // Closes a descriptor on every path out of a scope.
 class Descriptor {
@@ -201,7 +204,10 @@ void writeFileAtomically(const std::filesystem::path &path, std::string_view byt
 
 #endif
 
-std::u16string readSourceFile(const std::filesystem::path &path) { return decodeAnsi(readFileBytes(path)); }
+std::u16string readSourceFile(const std::filesystem::path &path)
+{
+    return decodeAnsi(readFileBytes(path));
+}
 
 std::string recordFileBytes(std::u16string_view recordText)
 {

@@ -34,8 +34,8 @@ char16_t lowerUnit(char16_t c)
 
 char16_t upper(char16_t c)
 {
-    if ((c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7) || (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) ||
-        (c >= 0x430 && c <= 0x44F))
+    if ((c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7) ||
+        (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) || (c >= 0x430 && c <= 0x44F))
         return static_cast<char16_t>(c - 0x20);
     if (c >= 0xFF41 && c <= 0xFF5A)
         return static_cast<char16_t>(c - 0x20);
@@ -46,13 +46,31 @@ char16_t upper(char16_t c)
 
 } // namespace
 
-char16_t lowerCaseUnit(char16_t c) { return lowerUnit(c); }
+char16_t lowerCaseUnit(char16_t c)
+{
+    return lowerUnit(c);
+}
 
-Int16 toInt16(Int32 value) { return checked<Int16>(value, "16-bit position out of range:"); }
-Int16 add16(Int16 a, Int16 b) { return checked<Int16>(static_cast<long long>(a) + b, "16-bit overflow:"); }
-Int16 sub16(Int16 a, Int16 b) { return checked<Int16>(static_cast<long long>(a) - b, "16-bit overflow:"); }
-Int32 add32(Int32 a, Int32 b) { return checked<Int32>(static_cast<long long>(a) + b, "32-bit overflow:"); }
-Int32 sub32(Int32 a, Int32 b) { return checked<Int32>(static_cast<long long>(a) - b, "32-bit overflow:"); }
+Int16 toInt16(Int32 value)
+{
+    return checked<Int16>(value, "16-bit position out of range:");
+}
+Int16 add16(Int16 a, Int16 b)
+{
+    return checked<Int16>(static_cast<long long>(a) + b, "16-bit overflow:");
+}
+Int16 sub16(Int16 a, Int16 b)
+{
+    return checked<Int16>(static_cast<long long>(a) - b, "16-bit overflow:");
+}
+Int32 add32(Int32 a, Int32 b)
+{
+    return checked<Int32>(static_cast<long long>(a) + b, "32-bit overflow:");
+}
+Int32 sub32(Int32 a, Int32 b)
+{
+    return checked<Int32>(static_cast<long long>(a) - b, "32-bit overflow:");
+}
 
 Int32 Len(std::u16string_view text)
 {
@@ -62,7 +80,9 @@ Int32 Len(std::u16string_view text)
 Int32 InStr(std::u16string_view text, std::u16string_view needle)
 {
     const auto found = text.find(needle);
-    return found == std::u16string_view::npos ? 0 : checked<Int32>(static_cast<long long>(found) + 1, "position:");
+    return found == std::u16string_view::npos
+               ? 0
+               : checked<Int32>(static_cast<long long>(found) + 1, "position:");
 }
 
 std::u16string_view Mid(std::u16string_view text, Int32 start)

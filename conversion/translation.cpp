@@ -18,7 +18,10 @@ std::string ascii(std::u16string_view text)
     return result;
 }
 
-std::string quoted(std::u16string_view key) { return "\"" + ascii(key) + "\""; }
+std::string quoted(std::u16string_view key)
+{
+    return "\"" + ascii(key) + "\"";
+}
 
 // A character of the source as a reason shows it: printable ASCII as itself, the rest as U+XXXX.
 std::string describe(char16_t c)
@@ -100,8 +103,8 @@ std::u16string winnerResult(std::u16string_view v)
 }
 
 // "Name,Rank,..." gives the name and the rank; both commas are required.
-void appendPlayer(std::u16string &node, const Header &header, std::u16string_view key, std::u16string_view nameId,
-                  std::u16string_view rankId)
+void appendPlayer(std::u16string &node, const Header &header, std::u16string_view key,
+                  std::u16string_view nameId, std::u16string_view rankId)
 {
     const std::u16string_view v = header.value(key);
     const Int32 first = InStr(v, u",");
@@ -225,7 +228,8 @@ void appendMoves(std::u16string &nodes, std::u16string_view source)
     std::size_t start = 0;
     for (;;) {
         const std::size_t end = findCrLf(data, start);
-        const std::u16string_view line = data.substr(start, end == std::u16string_view::npos ? end : end - start);
+        const std::u16string_view line =
+            data.substr(start, end == std::u16string_view::npos ? end : end - start);
         if (!line.empty() && line[0] == u'[')
             break;
         appendMove(nodes, line, lineNumber);

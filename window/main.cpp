@@ -7,8 +7,14 @@
 #include <QApplication>
 #include <QFileInfo>
 
+#include <csignal>
+
 int main(int argc, char *argv[])
 {
+#ifdef SIGXFSZ
+    // A file size limit must fail the save with a message, not end the program half way.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(QUILLARN_NAME));
     QApplication::setApplicationVersion(QString::fromLatin1(QUILLARN_VERSION));

@@ -1,6 +1,7 @@
 // ugi2sgf over folders and many files: what it writes where, what it leaves alone, what it says
 // and the exit status; UTF-8 output; progress only on a terminal; messages in order with workers.
 #include "../support/datacases.h"
+#include "../support/process.h"
 #include "../support/testfiles.h"
 
 #include "batch.h"
@@ -17,44 +18,23 @@
 #include <unistd.h>
 
 namespace fs = std::filesystem;
+using testing_support::ChildSetup;
 using testing_support::DataCase;
 using testing_support::listing;
+using testing_support::Outcome;
 using testing_support::readBytes;
+using testing_support::run;
 using testing_support::ScratchDir;
 using testing_support::writeBytes;
 
 namespace {
 
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-std::string quote(const std::string &arg)
-{
-    std::string quoted = "'";
-    for (char c : arg)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-std::string commandLine(const std::vector<std::string> &args)
-{
-    std::string command = quote(UGI2SGF);
-    for (const auto &arg : args)
-        command += " " + quote(arg);
-    return command;
-}
-
-// Runs ugi2sgf with args in folder (so that the paths it prints are relative to it).
+// Runs ugi2sgf in folder (so that the paths it prints are relative to it).
 Outcome ugi2sgf(const fs::path &folder, const std::vector<std::string> &args)
 {
-    ScratchDir capture;
-    const std::string command = "cd " + quote(folder.string()) + " && " + commandLine(args) + " >" +
-                                quote((capture / "out").string()) + " 2>" + quote((capture / "err").string());
-    const int raw = std::system(command.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readBytes(capture / "out"), readBytes(capture / "err")};
+    ChildSetup setup;
+    setup.workingDirectory = folder.string();
+    return run(UGI2SGF, args, setup);
 }
 
 // Runs ugi2sgf in folder with standard error on a pseudo-terminal; returns what it wrote there.
@@ -72,7 +52,11 @@ std::string ugi2sgfOnTerminal(const fs::path &folder, const std::vector<std::str
         if (slave < 0 || null < 0 || ::dup2(slave, 2) < 0 || ::dup2(null, 1) < 0 ||
             ::chdir(folder.c_str()) != 0)
             ::_exit(127);
-        ::execl("/bin/sh", "sh", "-c", ("exec " + commandLine(args)).c_str(), static_cast<char *>(nullptr));
+        std::vector<char *> argv{const_cast<char *>(UGI2SGF)};
+        for (const auto &arg : args)
+            argv.push_back(const_cast<char *>(arg.c_str()));
+        argv.push_back(nullptr);
+        ::execv(UGI2SGF, argv.data());
         ::_exit(127);
     }
     std::string text;
@@ -312,7 +296,10 @@ TEST(Batch, UsageErrorsWriteNothing)
         {"--encoding"},
     };
     for (const auto &args : misuses) {
-        SCOPED_TRACE(commandLine(args));
+        std::string trace;
+        for (const auto &arg : args)
+            trace += arg + " ";
+        SCOPED_TRACE(trace);
         const Outcome run = ugi2sgf(dir.path(), args);
         EXPECT_EQ(run.status, 2);
         EXPECT_NE(run.err.find("Try 'ugi2sgf --help'."), std::string::npos);

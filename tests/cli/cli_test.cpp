@@ -1,5 +1,6 @@
 // ugi2sgf as a user runs it: output bytes, exit status, messages, and what it leaves on disk.
 #include "../support/datacases.h"
+#include "../support/process.h"
 #include "../support/testfiles.h"
 
 #include <gtest/gtest.h>
@@ -7,38 +8,19 @@
 #include <cstdio>
 #include <sys/wait.h>
 
+using testing_support::ChildSetup;
 using testing_support::listing;
+using testing_support::Outcome;
 using testing_support::readBytes;
+using testing_support::run;
 using testing_support::ScratchDir;
 using testing_support::writeBytes;
 
 namespace {
 
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-std::string quote(const std::string &arg)
+Outcome ugi2sgf(const std::vector<std::string> &args, const ChildSetup &setup = {})
 {
-    std::string quoted = "'";
-    for (char c : arg)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-// Runs ugi2sgf with args through the shell; captures both output streams as bytes.
-Outcome ugi2sgf(const std::vector<std::string> &args, const std::string &redirect = "")
-{
-    ScratchDir capture;
-    std::string command = quote(UGI2SGF);
-    for (const auto &arg : args)
-        command += " " + quote(arg);
-    command += redirect.empty() ? " >" + quote((capture / "out").string()) : " " + redirect;
-    command += " 2>" + quote((capture / "err").string());
-    const int raw = std::system(command.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readBytes(capture / "out"), readBytes(capture / "err")};
+    return run(UGI2SGF, args, setup);
 }
 
 } // namespace
@@ -96,17 +78,18 @@ TEST(Ugi2sgf, MissingFileAndLeadingDashName)
     EXPECT_EQ(missing.err, (dir / "none.ugi").string() + ": No such file or directory\n");
 
     writeBytes(dir / "-a.ugi", readBytes(std::string(QUILLARN_TEST_DATA) + "/worked-example.ugi"));
-    const std::string cwd = std::filesystem::current_path().string();
-    std::filesystem::current_path(dir.path());
-    const Outcome dashed = ugi2sgf({"--", "-a.ugi"});
-    std::filesystem::current_path(cwd);
+    ChildSetup inFolder;
+    inFolder.workingDirectory = dir.path().string();
+    const Outcome dashed = ugi2sgf({"--", "-a.ugi"}, inFolder);
     EXPECT_EQ(dashed.status, 0);
     EXPECT_EQ(dashed.out, readBytes(std::string(QUILLARN_TEST_DATA) + "/worked-example.sgf"));
 }
 
 TEST(Ugi2sgf, StandardOutputThatCannotBeWrittenFails)
 {
-    const Outcome run = ugi2sgf({std::string(QUILLARN_TEST_DATA) + "/worked-example.ugi"}, ">/dev/full");
+    ChildSetup full;
+    full.standardOutput = "/dev/full";
+    const Outcome run = ugi2sgf({std::string(QUILLARN_TEST_DATA) + "/worked-example.ugi"}, full);
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("No space left on device"), std::string::npos);
 }

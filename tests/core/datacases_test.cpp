@@ -4,6 +4,7 @@
 #include "translation.h"
 
 #include "../support/datacases.h"
+#include "../support/sgfcheck.h"
 
 #include <gtest/gtest.h>
 
@@ -23,6 +24,7 @@ TEST(DataCases, LibraryWritesTheExpectedBytesOrFailsWithTheExpectedReason)
         if (c.succeeds) {
             EXPECT_EQ(reason, "");
             EXPECT_EQ(bytes, c.expected);
+            EXPECT_EQ(testing_support::sgfFileProblem(bytes), "");
         } else {
             EXPECT_EQ(reason, c.expected);
         }

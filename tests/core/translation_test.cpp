@@ -26,8 +26,8 @@ struct HeaderFields {
 std::u16string header(const HeaderFields &f = {})
 {
     return u"[Header]\r\nTitle=" + f.title + u"\r\nCopyright=" + f.copyright + u"\r\nWinner=" + f.winner +
-           u"\r\nPlayerB=" + f.playerB + u"\r\nPlayerW=" + f.playerW + u"\r\nPlace=" + f.place + u"\r\nDate=" +
-           f.date + u"\r\nSize=" + f.size + u"\r\nHdcp=" + f.hdcp + u"\r\n";
+           u"\r\nPlayerB=" + f.playerB + u"\r\nPlayerW=" + f.playerW + u"\r\nPlace=" + f.place +
+           u"\r\nDate=" + f.date + u"\r\nSize=" + f.size + u"\r\nHdcp=" + f.hdcp + u"\r\n";
 }
 
 const std::u16string workedRoot =
@@ -60,8 +60,8 @@ TEST(RecordTranslation, WorkedExample)
 TEST(RecordTranslation, WinnerTable)
 {
     const std::pair<std::u16string, std::u16string> table[] = {
-        {u"B,C", u"B+R"}, {u"W,6.5", u"W+6.5"}, {u"B,C2", u"B+C2"}, {u"W,c", u"W+c"}, {u"B", u"B+"}, {u"", u"+"},
-        {u"W,", u"W+"},
+        {u"B,C", u"B+R"}, {u"W,6.5", u"W+6.5"}, {u"B,C2", u"B+C2"}, {u"W,c", u"W+c"},
+        {u"B", u"B+"},    {u"", u"+"},          {u"W,", u"W+"},
     };
     for (const auto &[winner, result] : table) {
         HeaderFields f;
@@ -125,9 +125,10 @@ TEST(RecordTranslation, HandicapSplitsAtTheFirstCommaAndSizeIsCopied)
 TEST(RecordTranslation, KeysAreFoundAnywhereAfterTheHeaderMarkerFirstOccurrenceWins)
 {
     // Keys in another order, one inside a longer key, and a decoy before the marker.
-    const std::u16string source = u"Title=Decoy\r\n[Header]\r\nHdcp=0,6.5\r\nSize=9\r\nGameDate=1999/1/1,\r\n"
-                                  u"Date=2000/1/1,\r\nPlace=\r\nPlayerW=W,1d,\r\nPlayerB=B,2d,\r\nWinner=W,C\r\n"
-                                  u"Copyright=\r\nTitle=Real\r\nTitle=Second\r\n";
+    const std::u16string source =
+        u"Title=Decoy\r\n[Header]\r\nHdcp=0,6.5\r\nSize=9\r\nGameDate=1999/1/1,\r\n"
+        u"Date=2000/1/1,\r\nPlace=\r\nPlayerW=W,1d,\r\nPlayerB=B,2d,\r\nWinner=W,C\r\n"
+        u"Copyright=\r\nTitle=Real\r\nTitle=Second\r\n";
     EXPECT_EQ(translateRecord(source),
               u"(;GN[Real]CP[]RE[W+R]PB[B]BR[2d]PW[W]WR[1d]PC[]DT[1999-1-1]SZ[9]HA[0]KM[6.5])");
 }
@@ -153,8 +154,9 @@ TEST(RecordTranslation, MissingPiecesRaiseWithAReason)
 
 TEST(MoveTranslation, CoordinatesAreLowerCasedAndYsIsAPass)
 {
-    EXPECT_EQ(translateMoves(u"[Data]\r\nQD,B1,1,0\r\nDP,W2,2,0\r\nYS,B3,3,0\r\nYs,W\r\nys,B\r\nTT,W\r\nAS,B\r\n"),
-              u";B[qd];W[dp];B[tt];W[tt];B[tt];W[tt];B[as]");
+    EXPECT_EQ(
+        translateMoves(u"[Data]\r\nQD,B1,1,0\r\nDP,W2,2,0\r\nYS,B3,3,0\r\nYs,W\r\nys,B\r\nTT,W\r\nAS,B\r\n"),
+        u";B[qd];W[dp];B[tt];W[tt];B[tt];W[tt];B[as]");
     // Only the two characters before the first comma and the one after it count.
     EXPECT_EQ(translateMoves(u"[Data]\r\n12QD,Bxyz,,,\r\n"), u";B[qd]");
 }
@@ -196,8 +198,9 @@ TEST(MendedFault, UnescapedValuesCorruptTheRecord)
     f.title = u"Final] ;B[aa]";
     f.place = u"C:\\Hall";
     f.playerB = u"K]uro,3\\d,";
-    EXPECT_EQ(rootOf(f), u";GN[Final\\] ;B[aa\\]]CP[x]RE[B+R]PB[K\\]uro]BR[3\\\\d]PW[Shiro]WR[2d]PC[C:\\\\Hall]"
-                         u"DT[2000-10-24]SZ[19]HA[0]KM[6.5]");
+    EXPECT_EQ(rootOf(f),
+              u";GN[Final\\] ;B[aa\\]]CP[x]RE[B+R]PB[K\\]uro]BR[3\\\\d]PW[Shiro]WR[2d]PC[C:\\\\Hall]"
+              u"DT[2000-10-24]SZ[19]HA[0]KM[6.5]");
     EXPECT_EQ(translateMoves(u"[Data]\r\n]\\,B\r\n"), u";B[\\]\\\\]");
 }
 
@@ -222,12 +225,9 @@ TEST(MendedFault, MissingDataMarkerReadsHeaderLinesAsMoves)
 TEST(MendedFault, ColourThatIsNoLetterBreaksTheNode)
 {
     const std::pair<std::u16string, std::string> table[] = {
-        {u"QD,\r\n", "no colour after the comma"},
-        {u"QD,", "no colour after the comma"},
-        {u"QD,b", "colour \"b\" is not a letter A-Z"},
-        {u"QD,]", "colour \"]\" is not a letter A-Z"},
-        {u"QD,;", "colour \";\" is not a letter A-Z"},
-        {u"QD,1", "colour \"1\" is not a letter A-Z"},
+        {u"QD,\r\n", "no colour after the comma"},       {u"QD,", "no colour after the comma"},
+        {u"QD,b", "colour \"b\" is not a letter A-Z"},   {u"QD,]", "colour \"]\" is not a letter A-Z"},
+        {u"QD,;", "colour \";\" is not a letter A-Z"},   {u"QD,1", "colour \"1\" is not a letter A-Z"},
         {u"QD,黒", "colour U+9ED2 is not a letter A-Z"},
     };
     for (const auto &[line, reason] : table) {

@@ -1,6 +1,6 @@
 // Hostile sources through the library and through ugi2sgf: each converts to a well-formed record or
 // fails with its reason and writes nothing, without a crash, a hang or unbounded memory.
-#include "process.h"
+#include "../support/process.h"
 #include "records.h"
 
 #include "../support/sgfcheck.h"

@@ -1,6 +1,6 @@
 // Writes that fail, through the library and through ugi2sgf: each is reported with the system's
 // reason, the previous file stays as it was and no temporary file is left beside it.
-#include "process.h"
+#include "../support/process.h"
 #include "records.h"
 
 #include "../support/testfiles.h"

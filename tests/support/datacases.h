@@ -38,7 +38,8 @@ inline std::vector<DataCase> dataCases()
         }
         cases.push_back(c);
     }
-    std::sort(cases.begin(), cases.end(), [](const DataCase &a, const DataCase &b) { return a.name < b.name; });
+    std::sort(cases.begin(), cases.end(),
+              [](const DataCase &a, const DataCase &b) { return a.name < b.name; });
     return cases;
 }
 
