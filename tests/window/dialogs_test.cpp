@@ -40,7 +40,7 @@ TEST(FileDialog, TranslatesTheFilterText)
 {
     EXPECT_EQ(nameFilters(u"UGIﾌｧｲﾙ(*.ugi)|*.ugi|すべてのﾌｧｲﾙ(*.*)|*.*"_s),
               (QStringList{u"UGIﾌｧｲﾙ(*.ugi) (*.ugi)"_s, u"すべてのﾌｧｲﾙ(*.*) (*)"_s}));
-    EXPECT_EQ(nameFilters(u"Go|*.ugi;*.UGF|no pattern"_s), QStringList{u"Go (*.ugi *.UGF)"_s});
+    EXPECT_EQ(nameFilters(u"Go|*.ugi;*.TXT|no pattern"_s), QStringList{u"Go (*.ugi *.TXT)"_s});
 }
 
 TEST(FileDialog, ListsMatchesInAnyLetterCaseAndKeepsTheNameWhenCancelled)
