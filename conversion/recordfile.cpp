@@ -125,8 +125,17 @@ std::string readFileBytes(const std::filesystem::path &path)
     return bytes;
 }
 
-void writeFileAtomically(const std::filesystem::path &path, std::string_view bytes)
+void writeFileAtomically(const std::filesystem::path &requested, std::string_view bytes)
 {
+    // Through a symbolic link the file it points to is replaced, and the link stays a link.
+    std::filesystem::path path = requested;
+    struct stat link {};
+    if (::lstat(requested.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        std::error_code error;
+        path = std::filesystem::weakly_canonical(requested, error);
+        if (error)
+            failWithErrno(error.value());
+    }
     const std::filesystem::path name = path.filename();
     if (name.empty())
         failWithErrno(EISDIR);
@@ -140,6 +149,11 @@ void writeFileAtomically(const std::filesystem::path &path, std::string_view byt
     if (fd.get() < 0)
         failWithErrno(errno);
     try {
+        // A replaced file keeps its owner where the system allows it (root may give a file away;
+        // anyone else keeps their own) and then its permission bits.
+        if (exists && ::fchown(fd.get(), existing.st_uid, existing.st_gid) != 0) {
+            // Not allowed: the new file belongs to whoever writes it, as any new file would.
+        }
         const mode_t mode = exists ? (existing.st_mode & 07777) : newFileMode();
         if (::fchmod(fd.get(), mode) != 0)
             failWithErrno(errno);

@@ -22,7 +22,8 @@ std::u16string readSourceFile(const std::filesystem::path &path);
 std::string recordFileBytes(std::u16string_view recordText);
 
 // Replaces the file at path with bytes atomically: written to a temporary file beside it, flushed
-// to disk and renamed over it. An existing file keeps its permission bits. Raises CommandFailure
+// to disk and renamed over it. An existing file keeps its permission bits and, where the system
+// allows, its owner; through a symbolic link the file it points to is replaced. Raises CommandFailure
 // with the system's reason; on failure the existing file is untouched and no temporary file stays.
 void writeFileAtomically(const std::filesystem::path &path, std::string_view bytes);
 

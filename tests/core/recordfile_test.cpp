@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace quillarn;
 using testing_support::listing;
@@ -96,4 +97,30 @@ TEST(WriteRecord, AFailedWriteLeavesTheOldFileAndNoTemporaryFile)
     EXPECT_EQ(writeFailure(dir / "folder.sgf", u"(;)"), "Is a directory");
     EXPECT_EQ(writeFailure(dir / "missing" / "a.sgf", u"(;)"), "No such file or directory");
     EXPECT_EQ(listing(dir.path()), "folder.sgf keep.sgf ");
+}
+
+TEST(WriteRecord, ThroughALinkTheLinkedFileIsReplaced)
+{
+    ScratchDir dir;
+    std::filesystem::create_directory(dir / "records");
+    writeBytes(dir / "records" / "a.sgf", "old");
+    std::filesystem::create_symlink("records/a.sgf", dir / "link.sgf");
+    writeRecordFile(dir / "link.sgf", u"(;)");
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.sgf"));
+    EXPECT_EQ(readBytes(dir / "records" / "a.sgf"), "(;)\r\n");
+    EXPECT_EQ(listing(dir / "records"), "a.sgf ");
+}
+
+TEST(WriteRecord, ReplacingAnotherUsersFileKeepsItsOwner)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root can write a file that belongs to another user";
+    ScratchDir dir;
+    writeBytes(dir / "a.sgf", "old");
+    ASSERT_EQ(::chown((dir / "a.sgf").c_str(), 65534, 65534), 0);
+    writeRecordFile(dir / "a.sgf", u"(;)");
+    struct stat info {};
+    ASSERT_EQ(::stat((dir / "a.sgf").c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 65534u);
+    EXPECT_EQ(info.st_gid, 65534u);
 }
