@@ -342,39 +342,74 @@ std::u16string decodeAnsi(std::string_view bytes)
     return text;
 }
 
-std::string encodeAnsi(std::u16string_view text)
+void appendAnsi(std::string &out, std::u16string_view text)
 {
     std::size_t size = text.size();
     for (const char16_t unit : text)
         size += unit >= 0x80 ? 1 : 0;
-    std::string bytes(size, '\0');
-    char *out = bytes.data();
-    for (std::size_t at = 0; at < text.size(); ++at) {
-        const char16_t unit = text[at];
+    const std::size_t start = out.size();
+    out.resize(start + size);
+    char *const first = out.data() + start;
+    char *at = first;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t unit = text[i];
         if (unit < 0x80) {
-            *out++ = static_cast<char>(unit);
+            *at++ = static_cast<char>(unit);
             continue;
         }
         const unsigned code = codeOf(unit);
         if (code > 0xFF) {
-            *out++ = static_cast<char>(code >> 8);
-            *out++ = static_cast<char>(code & 0xFF);
+            *at++ = static_cast<char>(code >> 8);
+            *at++ = static_cast<char>(code & 0xFF);
         } else if (code != 0) {
-            *out++ = static_cast<char>(code);
+            *at++ = static_cast<char>(code);
         } else if (isUndecodedByte(unit)) {
             // A lone lead byte stays one only while the byte after it cannot be its trail byte. That
             // holds in the source, but not before a "]" the record adds or a duplicate character
             // written with its other code.
             const unsigned byte = unit - 0xDC00u;
-            if (at + 1 < text.size() && joins(byte, firstByteOf(text[at + 1])))
-                failJoined(byte, text[at + 1]);
-            *out++ = static_cast<char>(byte);
+            if (i + 1 < text.size() && joins(byte, firstByteOf(text[i + 1])))
+                failJoined(byte, text[i + 1]);
+            *at++ = static_cast<char>(byte);
         } else {
-            failUnwritable(text, at, "in code page 932");
+            failUnwritable(text, i, "in code page 932");
         }
     }
-    bytes.resize(static_cast<std::size_t>(out - bytes.data()));
+    out.resize(start + static_cast<std::size_t>(at - first));
+}
+
+std::string encodeAnsi(std::u16string_view text)
+{
+    std::string bytes;
+    appendAnsi(bytes, text);
     return bytes;
+}
+
+bool usesCodePage932Extensions(std::string_view bytes)
+{
+    const auto *in = reinterpret_cast<const unsigned char *>(bytes.data());
+    const auto *const end = in + bytes.size();
+    while (in != end) {
+        while (end - in >= 8) { // ASCII runs, most of a record, eight bytes at a time
+            std::uint64_t chunk;
+            std::memcpy(&chunk, in, sizeof chunk);
+            if ((chunk & 0x8080808080808080u) != 0)
+                break;
+            in += 8;
+        }
+        if (in == end)
+            break;
+        const unsigned byte = *in++;
+        if (byte < 0x80 || in == end || !joins(byte, *in))
+            continue;
+        // A character of two bytes, read as a reader pairs them. Row 13 (lead byte 0x87), the NEC
+        // and IBM extensions (0xED, 0xEE, 0xFA-0xFC) and the user-defined area (0xF0-0xF9) are
+        // code page 932's own.
+        if (byte == 0x87 || byte == 0xED || byte == 0xEE || byte >= 0xF0)
+            return true;
+        ++in;
+    }
+    return false;
 }
 
 #endif // _WIN32

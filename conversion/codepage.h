@@ -18,6 +18,15 @@ std::u16string decodeAnsi(std::string_view bytes);
 // complete into a character (it would read back as that character, losing both).
 std::string encodeAnsi(std::u16string_view text);
 
+// Appends the bytes of text, as encodeAnsi returns them, to out; raises as encodeAnsi does, and then
+// out may hold part of them.
+void appendAnsi(std::string &out, std::u16string_view text);
+
+// Returns true when bytes, read as code page 932 reads them, hold a character that plain Shift_JIS
+// does not have: NEC row 13 (such as U+2460), the NEC and IBM extensions (such as U+9AD9) or a
+// user-defined character. A strict Shift_JIS reader refuses such a file.
+bool usesCodePage932Extensions(std::string_view bytes);
+
 // Returns the UTF-8 bytes of text. Raises CommandFailure when text holds an undecoded byte
 // (U+DC80-U+DCFF) or another unpaired surrogate, which UTF-8 cannot carry.
 std::string encodeUtf8(std::u16string_view text);

@@ -8,7 +8,7 @@
 namespace quillarn {
 
 enum class RecordEncoding {
-    Ansi, // code page 932 (the system's ANSI code page on Windows), no CA property
+    Ansi, // code page 932 (the system's ANSI code page on Windows), with CA[Shift_JIS] or CA[CP932]
     Utf8, // UTF-8, with CA[UTF-8] as the first property of the root node
 };
 

@@ -85,9 +85,9 @@ void copyData(const std::string &name, const fs::path &to)
     writeBytes(to, dataFile(name));
 }
 
-// The worked example as UTF-8: the same bytes as its code page 932 record (it is ASCII), with the
+// The basic game as UTF-8: the same bytes as its code page 932 record (it is ASCII), with the
 // charset first in the root node.
-const std::string workedExampleUtf8 = "(;CA[UTF-8]GN[Match]CP[x]RE[B+R]PB[Kuro]BR[3d]PW[Shiro]WR[2d]PC[Hall]"
+const std::string basicGameUtf8 = "(;CA[UTF-8]GN[Match]CP[x]RE[B+R]PB[Kuro]BR[3d]PW[Shiro]WR[2d]PC[Hall]"
                                       "DT[2000-10-24]SZ[19]HA[0]KM[6.5];B[qd];W[dp])\r\n";
 
 } // namespace
@@ -162,7 +162,7 @@ TEST(Batch, FolderTreeWithGoodFailingAndConvertedRecords)
 
     // Nothing failed and nothing left to do: exit 0, and all reported as skipped.
     ScratchDir clean;
-    copyData("worked-example.ugi", clean / "in" / "a.ugi");
+    copyData("basic-game.ugi", clean / "in" / "a.ugi");
     copyData("japanese-names.ugi", clean / "in" / "b.ugi");
     EXPECT_EQ(ugi2sgf(clean.path(), {"-d", "out", "in"}).err, "2 converted, 0 failed, 0 skipped\n");
     run = ugi2sgf(clean.path(), {"-d", "out", "in"});
@@ -173,7 +173,7 @@ TEST(Batch, FolderTreeWithGoodFailingAndConvertedRecords)
 TEST(Batch, InPlaceWritesBesideEachSource)
 {
     ScratchDir dir;
-    copyData("worked-example.ugi", dir / "games" / "2000" / "final.ugi");
+    copyData("basic-game.ugi", dir / "games" / "2000" / "final.ugi");
     copyData("missing-date.ugi", dir / "games" / "2000" / "broken.Ugi");
     copyData("japanese-names.ugi", dir / "games" / "kisei.UGI");
     copyData("escaped-values.ugi", dir / "single.ugi");
@@ -184,16 +184,16 @@ TEST(Batch, InPlaceWritesBesideEachSource)
               "games/2000/broken.Ugi: missing header key \"Date=\"\n3 converted, 1 failed, 0 skipped\n");
     EXPECT_EQ(listing(dir / "games" / "2000"), "broken.Ugi final.sgf final.ugi ");
     EXPECT_EQ(listing(dir / "games"), "2000 kisei.UGI kisei.sgf ");
-    EXPECT_EQ(readBytes(dir / "games" / "2000" / "final.sgf"), dataFile("worked-example.sgf"));
+    EXPECT_EQ(readBytes(dir / "games" / "2000" / "final.sgf"), dataFile("basic-game.sgf"));
     EXPECT_EQ(readBytes(dir / "games" / "kisei.sgf"), dataFile("japanese-names.sgf"));
     EXPECT_EQ(readBytes(dir / "single.sgf"), dataFile("escaped-values.sgf"));
 
     // A record whose output name is its own name is never written over itself, even with --force.
-    writeBytes(dir / "odd.sgf", dataFile("worked-example.ugi"));
+    writeBytes(dir / "odd.sgf", dataFile("basic-game.ugi"));
     const Outcome self = ugi2sgf(dir.path(), {"--in-place", "--force", "odd.sgf"});
     EXPECT_EQ(self.status, 1);
     EXPECT_EQ(self.err, "odd.sgf: the output would replace the source\n0 converted, 1 failed, 0 skipped\n");
-    EXPECT_EQ(readBytes(dir / "odd.sgf"), dataFile("worked-example.ugi"));
+    EXPECT_EQ(readBytes(dir / "odd.sgf"), dataFile("basic-game.ugi"));
 }
 
 // -d keeps the folders below each input folder; a file given by itself goes straight into DIR. Two
@@ -201,19 +201,19 @@ TEST(Batch, InPlaceWritesBesideEachSource)
 TEST(Batch, OutputFolderKeepsRelativeFoldersAndNeverMergesTwoRecords)
 {
     ScratchDir dir;
-    copyData("worked-example.ugi", dir / "club" / "2000" / "autumn" / "final.ugi");
+    copyData("basic-game.ugi", dir / "club" / "2000" / "autumn" / "final.ugi");
     copyData("japanese-names.ugi", dir / "club" / "kisei.ugi");
     copyData("escaped-values.ugi", dir / "loose" / "one.ugi");
     Outcome run = ugi2sgf(dir.path(), {"-d", "out", "club", "loose/one.ugi", "club/kisei.ugi"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "3 converted, 0 failed, 0 skipped\n"); // kisei.ugi twice is one record
-    EXPECT_EQ(readBytes(dir / "out" / "2000" / "autumn" / "final.sgf"), dataFile("worked-example.sgf"));
+    EXPECT_EQ(readBytes(dir / "out" / "2000" / "autumn" / "final.sgf"), dataFile("basic-game.sgf"));
     EXPECT_EQ(readBytes(dir / "out" / "kisei.sgf"), dataFile("japanese-names.sgf"));
     EXPECT_EQ(readBytes(dir / "out" / "one.sgf"), dataFile("escaped-values.sgf"));
     EXPECT_EQ(listing(dir / "out"), "2000 kisei.sgf one.sgf ");
 
     copyData("no-data-section.ugi", dir / "other" / "kisei.ugi");
-    copyData("worked-example.ugi", dir / "club" / "kisei.UGI");
+    copyData("basic-game.ugi", dir / "club" / "kisei.UGI");
     run = ugi2sgf(dir.path(), {"--force", "-d", "merged", "club", "other"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "club/kisei.ugi: its output merged/kisei.sgf is also the output of club/kisei.UGI; "
@@ -221,20 +221,20 @@ TEST(Batch, OutputFolderKeepsRelativeFoldersAndNeverMergesTwoRecords)
                        "other/kisei.ugi: its output merged/kisei.sgf is also the output of club/kisei.UGI; "
                        "not converted\n"
                        "2 converted, 2 failed, 0 skipped\n");
-    EXPECT_EQ(readBytes(dir / "merged" / "kisei.sgf"), dataFile("worked-example.sgf"));
+    EXPECT_EQ(readBytes(dir / "merged" / "kisei.sgf"), dataFile("basic-game.sgf"));
 }
 
 TEST(Batch, Utf8OutputCarriesTheCharsetAndRefusesUndecodedBytes)
 {
     ScratchDir dir;
-    copyData("worked-example.ugi", dir / "in" / "a.ugi");
+    copyData("basic-game.ugi", dir / "in" / "a.ugi");
     copyData("japanese-names.ugi", dir / "in" / "b.ugi");
     copyData("undecodable-byte.ugi", dir / "in" / "c.ugi");
     Outcome run = ugi2sgf(dir.path(), {"--encoding", "utf-8", "-d", "out", "in"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "in/c.ugi: byte 0x85 of the source did not decode and cannot be written as UTF-8\n"
                        "2 converted, 1 failed, 0 skipped\n");
-    EXPECT_EQ(readBytes(dir / "out" / "a.sgf"), workedExampleUtf8);
+    EXPECT_EQ(readBytes(dir / "out" / "a.sgf"), basicGameUtf8);
     EXPECT_EQ(
         readBytes(dir / "out" / "b.sgf"),
         u8"(;CA[UTF-8]GN[第25期棋聖戦 第1局]CP[日本ソフト表示]RE[W+6.5]PB[山田太郎]BR[九段]"
@@ -243,7 +243,7 @@ TEST(Batch, Utf8OutputCarriesTheCharsetAndRefusesUndecodedBytes)
 
     // One file to standard output, the option's other spelling; code page 932 stays the default.
     run = ugi2sgf(dir.path(), {"--encoding=UTF-8", "in/a.ugi"});
-    EXPECT_EQ(run.out, workedExampleUtf8);
+    EXPECT_EQ(run.out, basicGameUtf8);
     run = ugi2sgf(dir.path(), {"--encoding", "cp932", "in/b.ugi"});
     EXPECT_EQ(run.out, dataFile("japanese-names.sgf"));
     run = ugi2sgf(dir.path(), {"--encoding", "utf-8", "in/c.ugi"});
@@ -255,7 +255,7 @@ TEST(Batch, Utf8OutputCarriesTheCharsetAndRefusesUndecodedBytes)
 TEST(Batch, ProgressOnlyOnATerminal)
 {
     ScratchDir dir;
-    copyData("worked-example.ugi", dir / "in" / "a.ugi");
+    copyData("basic-game.ugi", dir / "in" / "a.ugi");
     copyData("japanese-names.ugi", dir / "in" / "b.ugi");
     copyData("missing-date.ugi", dir / "in" / "c.ugi");
 
@@ -281,8 +281,8 @@ TEST(Batch, ProgressOnlyOnATerminal)
 TEST(Batch, UsageErrorsWriteNothing)
 {
     ScratchDir dir;
-    copyData("worked-example.ugi", dir / "in" / "a.ugi");
-    copyData("worked-example.ugi", dir / "in" / "b.ugi");
+    copyData("basic-game.ugi", dir / "in" / "a.ugi");
+    copyData("basic-game.ugi", dir / "in" / "b.ugi");
     writeBytes(dir / "file", "");
     const std::vector<std::vector<std::string>> misuses = {
         {"in"},                                  // a folder needs somewhere to write
@@ -332,7 +332,7 @@ TEST(Batch, MessagesKeepTheOrderOfTheRecordsWithWorkers)
         const std::string name =
             std::string(1, static_cast<char>('a' + n / 10)) + std::to_string(n % 10) + ".ugi";
         const bool fails = n % 3 == 0;
-        copyData(fails ? "missing-date.ugi" : "worked-example.ugi", dir / "in" / name);
+        copyData(fails ? "missing-date.ugi" : "basic-game.ugi", dir / "in" / name);
         if (fails)
             expected += (dir / "in" / name).string() + ": missing header key \"Date=\"\n";
     }
@@ -344,7 +344,7 @@ TEST(Batch, MessagesKeepTheOrderOfTheRecordsWithWorkers)
     const quillarn::BatchSummary summary = quillarn::runBatch(items, options, messages);
     EXPECT_EQ(messages.str(), expected);
     EXPECT_EQ(quillarn::summaryLine(summary), "26 converted, 14 failed, 0 skipped");
-    EXPECT_EQ(readBytes(dir / "out" / "d8.sgf"), dataFile("worked-example.sgf"));
+    EXPECT_EQ(readBytes(dir / "out" / "d8.sgf"), dataFile("basic-game.sgf"));
 }
 
 // After an interruption no record is started, the run ends and says how many were left.
@@ -352,7 +352,7 @@ TEST(Batch, InterruptionStopsStartingRecords)
 {
     ScratchDir dir;
     for (int n = 0; n < 20; ++n)
-        copyData("worked-example.ugi", dir / "in" / ("g" + std::to_string(n) + ".ugi"));
+        copyData("basic-game.ugi", dir / "in" / ("g" + std::to_string(n) + ".ugi"));
     const std::vector<quillarn::BatchItem> items = quillarn::planBatch({dir / "in"}, dir / "out");
     const std::atomic<int> interrupted{SIGINT};
     for (const int workers : {1, 4}) {

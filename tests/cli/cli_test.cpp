@@ -46,10 +46,10 @@ TEST(Ugi2sgf, OutputFileIsWrittenOnlyOnSuccess)
 {
     ScratchDir dir;
     const std::string data = QUILLARN_TEST_DATA;
-    Outcome run = ugi2sgf({"-o", (dir / "a.sgf").string(), data + "/worked-example.ugi"});
+    Outcome run = ugi2sgf({"-o", (dir / "a.sgf").string(), data + "/basic-game.ugi"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(readBytes(dir / "a.sgf"), readBytes(data + "/worked-example.sgf"));
+    EXPECT_EQ(readBytes(dir / "a.sgf"), readBytes(data + "/basic-game.sgf"));
 
     writeBytes(dir / "b.sgf", "previous");
     run = ugi2sgf({"-o", (dir / "b.sgf").string(), data + "/missing-date.ugi"});
@@ -77,19 +77,19 @@ TEST(Ugi2sgf, MissingFileAndLeadingDashName)
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.err, (dir / "none.ugi").string() + ": No such file or directory\n");
 
-    writeBytes(dir / "-a.ugi", readBytes(std::string(QUILLARN_TEST_DATA) + "/worked-example.ugi"));
+    writeBytes(dir / "-a.ugi", readBytes(std::string(QUILLARN_TEST_DATA) + "/basic-game.ugi"));
     ChildSetup inFolder;
     inFolder.workingDirectory = dir.path().string();
     const Outcome dashed = ugi2sgf({"--", "-a.ugi"}, inFolder);
     EXPECT_EQ(dashed.status, 0);
-    EXPECT_EQ(dashed.out, readBytes(std::string(QUILLARN_TEST_DATA) + "/worked-example.sgf"));
+    EXPECT_EQ(dashed.out, readBytes(std::string(QUILLARN_TEST_DATA) + "/basic-game.sgf"));
 }
 
 TEST(Ugi2sgf, StandardOutputThatCannotBeWrittenFails)
 {
     ChildSetup full;
     full.standardOutput = "/dev/full";
-    const Outcome run = ugi2sgf({std::string(QUILLARN_TEST_DATA) + "/worked-example.ugi"}, full);
+    const Outcome run = ugi2sgf({std::string(QUILLARN_TEST_DATA) + "/basic-game.ugi"}, full);
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("No space left on device"), std::string::npos);
 }

@@ -58,12 +58,16 @@ TEST(ReadSource, FailuresCarryTheSystemsReason)
     EXPECT_EQ(readFailure(dir / "fifo.ugi"), "not a regular file");
 }
 
-TEST(WriteRecord, WritesTheRecordWithOneCrLfInCodePage932)
+// The charset leads the root node: Shift_JIS unless a character only code page 932 has is written.
+TEST(WriteRecord, WritesTheRecordWithItsCharsetAndOneCrLfInCodePage932)
 {
     ScratchDir dir;
     writeRecordFile(dir / "a.sgf", u"(;PB[黒])");
-    EXPECT_EQ(readBytes(dir / "a.sgf"), "(;PB[\x8d\x95])\r\n");
-    EXPECT_EQ(listing(dir.path()), "a.sgf ");
+    EXPECT_EQ(readBytes(dir / "a.sgf"), "(;CA[Shift_JIS]PB[\x8d\x95])\r\n");
+    writeRecordFile(dir / "b.sgf", u"(;PB[髙];C[\u2460])");
+    EXPECT_EQ(readBytes(dir / "b.sgf"), "(;CA[CP932]PB[\xfb\xfc];C[\x87\x40])\r\n");
+    EXPECT_EQ(listing(dir.path()), "a.sgf b.sgf ");
+    EXPECT_EQ(writeFailure(dir / "c.sgf", u"PB[黒]"), "the record has no root node to carry its charset");
 }
 
 TEST(WriteRecord, ReplacingAFileKeepsItsPermissionBits)
@@ -75,7 +79,7 @@ TEST(WriteRecord, ReplacingAFileKeepsItsPermissionBits)
     struct stat info {};
     ASSERT_EQ(::stat((dir / "a.sgf").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);
-    EXPECT_EQ(readBytes(dir / "a.sgf"), "(;)\r\n");
+    EXPECT_EQ(readBytes(dir / "a.sgf"), "(;CA[Shift_JIS])\r\n");
 
     const mode_t mask = ::umask(022);
     writeRecordFile(dir / "new.sgf", u"(;)");
@@ -107,7 +111,7 @@ TEST(WriteRecord, ThroughALinkTheLinkedFileIsReplaced)
     std::filesystem::create_symlink("records/a.sgf", dir / "link.sgf");
     writeRecordFile(dir / "link.sgf", u"(;)");
     EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.sgf"));
-    EXPECT_EQ(readBytes(dir / "records" / "a.sgf"), "(;)\r\n");
+    EXPECT_EQ(readBytes(dir / "records" / "a.sgf"), "(;CA[Shift_JIS])\r\n");
     EXPECT_EQ(listing(dir / "records"), "a.sgf ");
 }
 

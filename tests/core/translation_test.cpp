@@ -1,5 +1,5 @@
-// Record and move list translation: the worked example, each header rule with its failures, the
-// data scan, and the faults of the literal algorithm that this translation mends.
+// Record and move list translation: a basic game, each header rule with its failures, the data
+// scan line by line, and the escaping that keeps values from breaking the record.
 #include "text.h"
 #include "translation.h"
 
@@ -30,7 +30,7 @@ std::u16string header(const HeaderFields &f = {})
            u"\r\nDate=" + f.date + u"\r\nSize=" + f.size + u"\r\nHdcp=" + f.hdcp + u"\r\n";
 }
 
-const std::u16string workedRoot =
+const std::u16string basicRoot =
     u";GN[Match]CP[x]RE[B+R]PB[Kuro]BR[3d]PW[Shiro]WR[2d]PC[Hall]DT[2000-10-24]SZ[19]HA[0]KM[6.5]";
 
 std::u16string rootOf(const HeaderFields &f)
@@ -51,10 +51,10 @@ std::string failureOf(const std::u16string &source)
 
 } // namespace
 
-TEST(RecordTranslation, WorkedExample)
+TEST(RecordTranslation, BasicGame)
 {
     const std::u16string source = header() + u"[Data]\r\nQD,B1,1,0\r\nDP,W2,2,0\r\n";
-    EXPECT_EQ(translateRecord(source), u"(" + workedRoot + u";B[qd];W[dp])");
+    EXPECT_EQ(translateRecord(source), u"(" + basicRoot + u";B[qd];W[dp])");
 }
 
 TEST(RecordTranslation, WinnerTable)
@@ -192,7 +192,7 @@ TEST(MoveTranslation, LinesOfALaterSectionAreNotMoves)
     EXPECT_EQ(translateMoves(u"[Data]\r\nQD,B [x]\r\n"), u";B[qd]");
 }
 
-TEST(MendedFault, UnescapedValuesCorruptTheRecord)
+TEST(RecordTranslation, BracketsAndBackslashesInValuesAreEscaped)
 {
     HeaderFields f;
     f.title = u"Final] ;B[aa]";
@@ -204,25 +204,25 @@ TEST(MendedFault, UnescapedValuesCorruptTheRecord)
     EXPECT_EQ(translateMoves(u"[Data]\r\n]\\,B\r\n"), u";B[\\]\\\\]");
 }
 
-TEST(MendedFault, BlankLineRepeatsTheNextMove)
+TEST(MoveTranslation, BlankLinesBetweenMovesAreSkipped)
 {
     EXPECT_EQ(translateMoves(u"[Data]\r\nQD,B1\r\n\r\n\r\nDP,W2\r\n"), u";B[qd];W[dp]");
 }
 
-TEST(MendedFault, MissingLastLineEndFailsTheScan)
+TEST(MoveTranslation, LastMoveLineWithoutLineEndIsRead)
 {
     EXPECT_EQ(translateMoves(u"[Data]\r\nQD,B1\r\nDP,W2,2,0"), u";B[qd];W[dp]");
     EXPECT_EQ(translateMoves(u"[Data]"), u"");
     EXPECT_EQ(translateMoves(u"[Data]\r"), u"");
 }
 
-TEST(MendedFault, MissingDataMarkerReadsHeaderLinesAsMoves)
+TEST(MoveTranslation, WithoutDataMarkerThereAreNoMoves)
 {
-    EXPECT_EQ(translateRecord(header()), u"(" + workedRoot + u")");
+    EXPECT_EQ(translateRecord(header()), u"(" + basicRoot + u")");
     EXPECT_EQ(translateMoves(u"abc"), u"");
 }
 
-TEST(MendedFault, ColourThatIsNoLetterBreaksTheNode)
+TEST(MoveTranslation, ColourThatIsNoLetterRaisesWithTheLine)
 {
     const std::pair<std::u16string, std::string> table[] = {
         {u"QD,\r\n", "no colour after the comma"},       {u"QD,", "no colour after the comma"},

@@ -29,7 +29,7 @@ desktop-file-validate "$usr/share/applications/quillarn.desktop" || fail "deskto
 grep -qx 'X-Quillarn-Version=0.1' "$usr/share/applications/quillarn.desktop" || fail "desktop entry version"
 
 [ "$("$usr/bin/ugi2sgf" --version)" = "Quillarn 0.1" ] || fail "ugi2sgf --version"
-cmp <("$usr/bin/ugi2sgf" "$source_dir/tests/data/worked-example.ugi") "$source_dir/tests/data/worked-example.sgf" \
+cmp <("$usr/bin/ugi2sgf" "$source_dir/tests/data/basic-game.ugi") "$source_dir/tests/data/basic-game.sgf" \
     || fail "installed ugi2sgf converts differently"
 
 # The window stays up until it is stopped: still running after two seconds means it started.

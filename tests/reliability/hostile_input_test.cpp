@@ -165,7 +165,7 @@ TEST(HostileSource, EachConvertsOrFailsWithItsReasonAndWritesNothing)
 
 TEST(HostileSource, RandomBytesInsideARecordNeverBreakTheRecord)
 {
-    // The worked example with bytes overwritten at random: some still convert, most fail at some
+    // The basic game with bytes overwritten at random: some still convert, most fail at some
     // key or line. The library and ugi2sgf must agree and a record must be well-formed.
     const std::string base = ugiSource();
     std::mt19937 random(2024);
@@ -202,7 +202,7 @@ TEST(HostileSource, TwoHundredThousandMovesConvertInBoundedTimeAndMemory)
     writeBytes(dir / "long.ugi", ugiSource(f));
 
     // Linear work takes well under a second even under the sanitizers; copying the rest of the text
-    // once per move, as a literal scan does, takes minutes.
+    // once per move takes minutes.
     const auto start = std::chrono::steady_clock::now();
     const Conversion library = convertWithLibrary(dir / "long.ugi");
     const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -12,7 +12,7 @@
 
 namespace testing_support {
 
-// The worked example's fields; each test replaces the ones it is about. Bytes, in code page 932.
+// The basic game's fields; each test replaces the ones it is about. Bytes, in code page 932.
 struct UgiFields {
     std::string title = "Match";
     std::string copyright = "x";
