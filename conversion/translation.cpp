@@ -150,17 +150,15 @@ void appendHandicap(std::u16string &node, const Header &header)
     appendProperty(node, u"KM", Mid(v, add32(comma, 1)));
 }
 
-// Returns the offset of the first CR LF in text at or after from, npos when there is none.
-std::size_t findCrLf(std::u16string_view text, std::size_t from)
+// Returns the offset of the first CR or LF in text at or after from, npos when there is none.
+std::size_t findLineEnd(std::u16string_view text, std::size_t from)
 {
-    for (;;) {
-        const std::size_t at = text.find(u'\r', from);
-        if (at == std::u16string_view::npos || at + 1 == text.size())
-            return std::u16string_view::npos;
-        if (text[at + 1] == u'\n')
+    for (std::size_t at = from; at < text.size(); ++at) {
+        const char16_t c = text[at];
+        if (c <= u'\r' && (c == u'\r' || c == u'\n'))
             return at;
-        from = at + 1;
     }
+    return std::u16string_view::npos;
 }
 
 // Line number (1-based, lines ended by CR LF) of the position offset in text.
@@ -221,18 +219,24 @@ void appendMoves(std::u16string &nodes, std::u16string_view source)
 
     // The data section starts right after the marker; its first line is the rest of the marker's
     // line. It ends at the next line that opens a section, or at the end of the text, whether or
-    // not the last line has its CR LF.
+    // not the last line has its CR LF. Lines end in CR LF: a lone CR or LF before the end means
+    // the line ends were mixed up (a file edited or copied as text elsewhere), and reading on
+    // would join the lines after it into one and drop their moves, so the record fails instead.
     const std::u16string_view data = Mid(source, add32(marker, 6));
     Int32 lineNumber = lineNumberAt(source, static_cast<std::size_t>(marker) - 1);
     nodes.reserve(nodes.size() + data.size()); // a node is never longer than its line, bar escapes
     std::size_t start = 0;
     for (;;) {
-        const std::size_t end = findCrLf(data, start);
-        const std::u16string_view line =
-            data.substr(start, end == std::u16string_view::npos ? end : end - start);
-        if (!line.empty() && line[0] == u'[')
+        if (start < data.size() && data[start] == u'[')
             break;
-        appendMove(nodes, line, lineNumber);
+        const std::size_t end = findLineEnd(data, start);
+        const bool endsInCrLf = end != std::u16string_view::npos && data[end] == u'\r' &&
+                                end + 1 < data.size() && data[end + 1] == u'\n';
+        if (end != std::u16string_view::npos && !endsInCrLf)
+            throw CommandFailure("data line " + std::to_string(lineNumber) + ": line ends in " +
+                                 (data[end] == u'\n' ? "LF without CR" : "CR without LF"));
+        appendMove(nodes, data.substr(start, end == std::u16string_view::npos ? end : end - start),
+                   lineNumber);
         if (end == std::u16string_view::npos)
             break;
         start = end + crLf.size();

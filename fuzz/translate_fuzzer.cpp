@@ -1,7 +1,9 @@
 // Fuzz target: arbitrary bytes as a source file, decoded, translated and encoded as ugi2sgf and the
 // window do it. Whatever the bytes, the only failure is a CommandFailure with a one-line reason, and
-// a record that is produced is well-formed and reads back from its file exactly as it was written.
+// a record that is produced is well-formed, loses nothing of the source (one node per move line,
+// the header's values in the root) and reads back from its file exactly as it was written.
 #include "codepage.h"
+#include "recordcheck.h"
 #include "recordfile.h"
 #include "sgfcheck.h"
 #include "text.h"
@@ -61,6 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
     if (const std::string problem = testing_support::sgfProblem(record); !problem.empty())
         fail("malformed record: " + problem);
+    if (const std::string problem = testing_support::recordLossProblem(source, record); !problem.empty())
+        fail("record loses part of the source: " + problem);
 
     std::string file;
     try {
@@ -73,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             fail("a record without undecoded bytes was refused: " + std::string(failure.reason()));
         return 0;
     }
-    if (quillarn::decodeAnsi(file) != record + u"\r\n")
-        fail("the record file does not read back as the record");
+    if (const std::string problem = testing_support::recordFileProblem(record, file); !problem.empty())
+        fail(problem);
     return 0;
 }

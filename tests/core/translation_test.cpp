@@ -213,7 +213,28 @@ TEST(MoveTranslation, LastMoveLineWithoutLineEndIsRead)
 {
     EXPECT_EQ(translateMoves(u"[Data]\r\nQD,B1\r\nDP,W2,2,0"), u";B[qd];W[dp]");
     EXPECT_EQ(translateMoves(u"[Data]"), u"");
-    EXPECT_EQ(translateMoves(u"[Data]\r"), u"");
+}
+
+// Reading on past a lone line end would join the lines after it into one and drop their moves.
+TEST(MoveTranslation, LoneCrOrLfInADataLineRaisesWithTheLine)
+{
+    const std::pair<std::u16string, std::string> table[] = {
+        {u"[Data]\r\nQD,B1\nDP,W2\nPD,B3\r\n", "data line 2: line ends in LF without CR"},
+        {u"[Data]\r\nQD,B1\rDP,W2\r\n", "data line 2: line ends in CR without LF"},
+        {u"[Data]\nQD,B1\r\n", "data line 1: line ends in LF without CR"},
+        {u"[Data]\r\nQD,B1\r\n\n", "data line 3: line ends in LF without CR"},
+        {u"[Data]\r", "data line 1: line ends in CR without LF"},
+    };
+    for (const auto &[source, reason] : table) {
+        try {
+            translateMoves(source);
+            ADD_FAILURE() << reason;
+        } catch (const CommandFailure &failure) {
+            EXPECT_EQ(failure.reason(), reason);
+        }
+    }
+    // Lines of a later section are not read, whatever their line ends.
+    EXPECT_EQ(translateMoves(u"[Data]\r\nQD,B1\r\n[Figure]\nx,B\n"), u";B[qd]");
 }
 
 TEST(MoveTranslation, WithoutDataMarkerThereAreNoMoves)
