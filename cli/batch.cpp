@@ -314,6 +314,15 @@ int workerCount(const BatchOptions &options, std::size_t items)
 
 } // namespace
 
+bool isSourceItself(const fs::path &source, const fs::path &target)
+{
+    std::error_code error;
+    const fs::path currentFolder = fs::current_path(error);
+    if (pathKey(source, currentFolder) == pathKey(target, currentFolder))
+        return true;
+    return fs::equivalent(source, target, error) && !error;
+}
+
 bool isRecordFileName(const std::string &name)
 {
     if (name.size() <= recordExtension.size())
@@ -381,8 +390,8 @@ std::vector<BatchItem> planBatch(const std::vector<fs::path> &paths,
                     continue;
                 item.failure = "its output " + item.target.string() + " is also the output of " +
                                first.source.string() + "; not converted";
-            } else if (target == pathKey(item.source, currentFolder)) {
-                item.failure = "the output would replace the source";
+            } else if (isSourceItself(item.source, item.target)) {
+                item.failure = outputIsSourceReason;
             } else {
                 ownerOfTarget.emplace(target, kept.size());
             }

@@ -44,6 +44,13 @@ struct BatchSummary {
     std::size_t notStarted = 0; // left alone after an interruption
 };
 
+// The reason of a record whose output would be its own source: never written, --force or not.
+constexpr const char *outputIsSourceReason = "the output would replace the source";
+
+// Returns true when target names the file source, however either is spelled: the same path once
+// made absolute, or the same file (device and inode) after following symbolic links and hard links.
+bool isSourceItself(const std::filesystem::path &source, const std::filesystem::path &target);
+
 // Returns true when name ends in ".ugi" in any letter case and has something before it.
 bool isRecordFileName(const std::string &name);
 

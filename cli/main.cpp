@@ -43,11 +43,14 @@ const char usageText[] =
     "Converts UGI game records into SGF records. A PATH is a file or a folder; a folder stands for\n"
     "every *.ugi file (in any letter case) in it and its subfolders.\n"
     "\n"
-    "  -o FILE          write the one record to FILE instead of standard output\n"
+    "  -o FILE          write the one record to FILE instead of standard output; an existing FILE\n"
+    "                   is not replaced without --force (the record fails, nothing is written)\n"
     "  -d DIR           write each record to DIR as NAME.sgf, keeping the folders below each PATH\n"
     "  --in-place       write each record beside its source as NAME.sgf\n"
-    "  --force          replace existing output files (without it they are skipped and reported)\n"
-    "  --encoding NAME  cp932 (the default, as the window writes) or utf-8 (with CA[UTF-8])\n"
+    "  --force          replace existing output files (without it, -d and --in-place skip and\n"
+    "                   report them); a record is never written over its own source\n"
+    "  --encoding NAME  cp932 (the default, as the window writes, with CA[Shift_JIS]) or utf-8\n"
+    "                   (with CA[UTF-8])\n"
     "  -q, --quiet      print only errors: no progress bar, skip notes or summary line\n"
     "  -h, --help       show this help and exit\n"
     "  --version        show the version and exit\n"
@@ -95,6 +98,16 @@ int convertOne(const Options &options)
 {
     const std::string &input = options.inputs.front();
     try {
+        if (options.output) {
+            // The one output the user named: never the source itself, and never a file that is
+            // there already unless they said so.
+            const fs::path output = *options.output;
+            if (quillarn::isSourceItself(input, output))
+                throw quillarn::CommandFailure(quillarn::outputIsSourceReason);
+            std::error_code error;
+            if (!options.force && fs::exists(fs::symlink_status(output, error)))
+                throw quillarn::CommandFailure(*options.output + " exists (--force replaces it)");
+        }
         const std::string bytes = quillarn::convertFile(input, options.encoding);
         if (options.output)
             quillarn::writeFileAtomically(*options.output, bytes);

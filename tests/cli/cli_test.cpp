@@ -42,20 +42,54 @@ TEST(Ugi2sgf, DataCasesGiveTheExpectedBytesOrReason)
     }
 }
 
-TEST(Ugi2sgf, OutputFileIsWrittenOnlyOnSuccess)
+TEST(Ugi2sgf, OutputFileIsWrittenOnlyOnSuccessAndReplacedOnlyWithForce)
 {
     ScratchDir dir;
     const std::string data = QUILLARN_TEST_DATA;
-    Outcome run = ugi2sgf({"-o", (dir / "a.sgf").string(), data + "/basic-game.ugi"});
+    const std::string good = data + "/basic-game.ugi";
+    const std::string expected = readBytes(data + "/basic-game.sgf");
+    const std::string b = (dir / "b.sgf").string();
+    Outcome run = ugi2sgf({"-o", (dir / "a.sgf").string(), good});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(readBytes(dir / "a.sgf"), readBytes(data + "/basic-game.sgf"));
+    EXPECT_EQ(readBytes(dir / "a.sgf"), expected);
 
-    writeBytes(dir / "b.sgf", "previous");
-    run = ugi2sgf({"-o", (dir / "b.sgf").string(), data + "/missing-date.ugi"});
+    writeBytes(b, "previous");
+    run = ugi2sgf({"-o", b, good});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(readBytes(dir / "b.sgf"), "previous");
+    EXPECT_EQ(run.err, good + ": " + b + " exists (--force replaces it)\n");
+    EXPECT_EQ(readBytes(b), "previous");
+    run = ugi2sgf({"--force", "-o", b, data + "/missing-date.ugi"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(readBytes(b), "previous");
+    run = ugi2sgf({"--force", "-o", b, good});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(readBytes(b), expected);
     EXPECT_EQ(listing(dir.path()), "a.sgf b.sgf ");
+}
+
+// However the output is spelled, a record is never written over its own source, --force or not.
+TEST(Ugi2sgf, OutputThatIsTheSourceItselfFailsAndLeavesItAlone)
+{
+    ScratchDir dir;
+    const std::string source = readBytes(std::string(QUILLARN_TEST_DATA) + "/basic-game.ugi");
+    writeBytes(dir / "game.ugi", source);
+    std::filesystem::create_symlink(dir / "game.ugi", dir / "link.sgf");
+    std::filesystem::create_hard_link(dir / "game.ugi", dir / "hard.sgf");
+    ChildSetup inFolder;
+    inFolder.workingDirectory = dir.path().string();
+    for (const char *output : {"game.ugi", "./game.ugi", "link.sgf", "hard.sgf"}) {
+        SCOPED_TRACE(output);
+        const Outcome run = ugi2sgf({"--force", "-o", output, "game.ugi"}, inFolder);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, "game.ugi: the output would replace the source\n");
+        EXPECT_EQ(readBytes(dir / "game.ugi"), source);
+    }
+    // Batches keep the same rule: a link beside the source that has the output's name.
+    std::filesystem::create_symlink("game.ugi", dir / "game.sgf");
+    const Outcome batch = ugi2sgf({"--force", "--in-place", "game.ugi"}, inFolder);
+    EXPECT_EQ(batch.err, "game.ugi: the output would replace the source\n0 converted, 1 failed, 0 skipped\n");
+    EXPECT_EQ(readBytes(dir / "game.ugi"), source);
 }
 
 TEST(Ugi2sgf, UsageErrorsExitTwo)

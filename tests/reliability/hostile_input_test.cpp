@@ -70,7 +70,7 @@ void expectOutcome(const SourceCase &c)
 
     const Conversion library = convertWithLibrary(source);
     const Outcome printed = run(ugi2sgf, {source.string()});
-    const Outcome written = run(ugi2sgf, {"-o", target.string(), source.string()});
+    const Outcome written = run(ugi2sgf, {"--force", "-o", target.string(), source.string()});
     EXPECT_EQ(listing(dir.path()), "source.ugi target.sgf ");
     if (!c.reason.empty()) {
         EXPECT_EQ(library.reason, c.reason);

@@ -82,7 +82,7 @@ TEST(WriteFaults, EachIsReportedAndLeavesThePreviousFileAndNoTemporaryFile)
         const std::string previous = wasFile ? readBytes(c.target) : "";
 
         EXPECT_EQ(inChild([&] { return writeFailure(c.target, record); }, c.setup), c.reason);
-        const Outcome printed = run(ugi2sgf, {"-o", c.target.string(), source.string()}, c.setup);
+        const Outcome printed = run(ugi2sgf, {"--force", "-o", c.target.string(), source.string()}, c.setup);
         EXPECT_EQ(printed.status, 1);
         EXPECT_EQ(printed.out, "");
         EXPECT_EQ(printed.err, source.string() + ": " + c.reason + "\n");
@@ -126,7 +126,8 @@ TEST(WriteFaults, ReplacingAFileKeepsItsPermissionBits)
             ASSERT_EQ(::chmod(target.c_str(), mode), 0);
         }
         quillarn::writeRecordFile(byLibrary, record);
-        const Outcome printed = run(ugi2sgf, {"-o", byUgi2sgf.string(), (dir / "source.ugi").string()});
+        const Outcome printed =
+            run(ugi2sgf, {"--force", "-o", byUgi2sgf.string(), (dir / "source.ugi").string()});
         EXPECT_EQ(printed.status, 0) << printed.err;
         for (const auto &target : {byLibrary, byUgi2sgf}) {
             EXPECT_EQ(modeOf(target), mode) << target;
