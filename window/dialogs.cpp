@@ -9,6 +9,8 @@
 #include <QMessageBox>
 #include <QTranslator>
 
+#include <algorithm>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace quillarn {
@@ -50,6 +52,21 @@ QStringList nameFilters(const QString &filter)
     return filters;
 }
 
+QString withFilterExtension(const QString &path, const QString &nameFilter)
+{
+    const qsizetype nameStart = std::max(path.lastIndexOf(u'/'), path.lastIndexOf(u'\\')) + 1;
+    if (path.size() == nameStart || path.indexOf(u'.', nameStart) >= 0)
+        return path;
+    const qsizetype open = nameFilter.lastIndexOf(u'(');
+    if (open < 0 || !nameFilter.endsWith(u')'))
+        return path;
+    const QString pattern = nameFilter.mid(open + 1).chopped(1).split(u' ').value(0);
+    if (!pattern.startsWith(u"*.") || pattern.size() == 2 || pattern.indexOf(u'*', 1) >= 0 ||
+        pattern.indexOf(u'?') >= 0)
+        return path;
+    return path + pattern.mid(1);
+}
+
 void CommonDialog::ShowOpen()
 {
     show(QFileDialog::AcceptOpen);
@@ -82,8 +99,17 @@ void CommonDialog::show(QFileDialog::AcceptMode mode)
     if (dialog.exec() != QDialog::Accepted)
         throw DialogCancelled();
     FileName = dialog.selectedFiles().value(0);
-    if (const qsizetype chosen = filters.indexOf(dialog.selectedNameFilter()); chosen >= 0)
-        FilterIndex = int(chosen) + 1;
+    // The dialog names the filter in use without the patterns it hides.
+    const QString selected = dialog.selectedNameFilter();
+    for (qsizetype i = 0; i < filters.size(); ++i) {
+        if (filters.at(i) == selected || filters.at(i).startsWith(selected + u" ("_s)) {
+            FilterIndex = int(i) + 1;
+            // Programs that open SGF records list *.sgf: a record saved as "kisei" would look lost.
+            if (mode == QFileDialog::AcceptSave)
+                FileName = withFilterExtension(FileName, filters.at(i));
+            break;
+        }
+    }
 }
 
 bool useJapaneseQt(QApplication &app)

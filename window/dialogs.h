@@ -41,6 +41,11 @@ public:
 // patterns separated by ";" as on Windows; "*.*" becomes "*" (every file, with or without a dot).
 QStringList nameFilters(const QString &filter);
 
+// Returns path with the extension of nameFilter ("SGF (*.sgf)" gives ".sgf") added when its file
+// name has none; a name with a "." in it, or a filter without one plain extension ("*"), leaves
+// path as it is.
+QString withFilterExtension(const QString &path, const QString &nameFilter);
+
 // The file dialog: set Filter and FilterIndex, show it, read FileName. FileName keeps its value
 // between uses, so each dialog starts from the path of the last one.
 class CommonDialog {
@@ -52,8 +57,9 @@ public:
     QString FileName;    // the path shown on opening and chosen on closing
 
     // Show the modal open / save dialog and set FileName to the chosen path; the name need not exist.
-    // The save dialog asks nothing about overwriting. Raise DialogCancelled when cancelled, with
-    // FileName unchanged.
+    // A name chosen in the save dialog without an extension gets the extension of the filter in
+    // use (withFilterExtension). The save dialog asks nothing about overwriting. Raise
+    // DialogCancelled when cancelled, with FileName unchanged.
     void ShowOpen();
     void ShowSave();
 

@@ -110,8 +110,8 @@ void frmMain::mnuFileItem_Click(int index)
             dlg1.FilterIndex = 1;
             dlg1.ShowOpen();
             setHenkanmoto(dlg1.FileName);
-        } catch (const CommandFailure &) {
-            // A cancelled dialog ends the command silently.
+        } catch (...) {
+            // A cancelled dialog, or anything else that goes wrong, ends the command silently.
         }
         break;
     case 1:
@@ -135,7 +135,9 @@ frmMain::SaveOutcome frmMain::saveStep()
         return saveHenkango(dlg1.FileName);
     } catch (const DialogCancelled &) {
         return SaveOutcome::Cancelled;
-    } catch (const CommandFailure &) {
+    } catch (...) {
+        // A failed write, or memory running out while the record is encoded: the file that was
+        // there is untouched, and the conversion says so.
         return SaveOutcome::Failed;
     }
 }
@@ -170,8 +172,10 @@ void frmMain::mnuConvItem_Click(int /*index*/)
             return;
         }
         fileHenkanmoto = readSourceFile(toPath(lblPath[0]->text()));
-        fileHenkango = translateRecord(fileHenkanmoto);
-    } catch (const CommandFailure &) {
+        fileHenkango = translate(fileHenkanmoto);
+    } catch (...) {
+        // Not only a CommandFailure: a source too large for the memory there is must end the
+        // command with its message too, never the program.
         msgBox(this, u"異常終了しました"_s);
         return;
     }
@@ -185,6 +189,11 @@ void frmMain::mnuConvItem_Click(int /*index*/)
     case SaveOutcome::Cancelled: // the user chose not to save: nothing happened to report
         break;
     }
+}
+
+std::u16string frmMain::translate(const std::u16string &source)
+{
+    return translateRecord(source);
 }
 
 void frmMain::mnuHelpItem_Click(int /*index*/)

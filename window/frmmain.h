@@ -32,6 +32,10 @@ public:
     void chooseSource(const QString &path);
 
 protected:
+    // Returns the record text of source (translateRecord). A step of its own so that tests can
+    // make the conversion fail as only a machine short of memory would.
+    virtual std::u16string translate(const std::u16string &source);
+
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dropEvent(QDropEvent *event) override;
 

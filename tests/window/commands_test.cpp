@@ -33,6 +33,20 @@ const QString failed = u"message 異常終了しました"_s;
 const QString refused = u"message このﾌｧｲﾙは変換できません"_s;
 const QString overwrite = u"question 既存のﾌｧｲﾙを上書きしてよろしいですか ?"_s;
 
+// frmMain whose translation can be made to throw what a machine short of memory throws.
+class TestWindow : public quillarn::frmMain {
+public:
+    bool outOfMemory = false;
+
+protected:
+    std::u16string translate(const std::u16string &source) override
+    {
+        if (outOfMemory)
+            throw std::bad_alloc();
+        return frmMain::translate(source);
+    }
+};
+
 class Commands : public testing::Test {
 protected:
     Commands() { window.show(); }
@@ -63,7 +77,7 @@ protected:
     }
 
     QTemporaryDir dir;
-    quillarn::frmMain window;
+    TestWindow window;
 };
 
 TEST(SaveProposal, CutsTheExtensionOfTheFileNameOnly)
@@ -135,6 +149,41 @@ TEST_F(Commands, SourceThatCannotBeReadOrTranslatedEndsAbnormally)
     writeFile(empty, QByteArray());
     ModalDriver().type(empty).run([&] { open(); });
     EXPECT_EQ(ModalDriver().press().run([&] { convert(); }), QStringList{failed});
+}
+
+TEST_F(Commands, ConversionThatRunsOutOfMemoryEndsAbnormallyAndTheWindowGoesOn)
+{
+    const QString source = chooseSample(u"kisei.ugi"_s);
+    window.outOfMemory = true;
+    EXPECT_EQ(ModalDriver().press().run([&] { convert(); }), QStringList{failed});
+    EXPECT_EQ(listing(dir.path()), QStringList{u"kisei.ugi"_s});
+    window.outOfMemory = false;
+    EXPECT_EQ(ModalDriver().accept().press().run([&] { convert(); }),
+              (QStringList{u"save "_s + path(u"kisei"_s), written}));
+    EXPECT_EQ(readFile(path(u"kisei.sgf"_s)), recordOf(source));
+}
+
+// Programs that open SGF records list *.sgf: a name without an extension gets the filter's.
+TEST_F(Commands, AcceptingTheProposedNameWritesItWithTheExtensionOfTheFilter)
+{
+    const QString source = chooseSample(u"kisei.ugi"_s);
+    EXPECT_EQ(ModalDriver().accept().press().run([&] { convert(); }),
+              (QStringList{u"save "_s + path(u"kisei"_s), written}));
+    EXPECT_EQ(readFile(path(u"kisei.sgf"_s)), recordOf(source));
+    EXPECT_EQ(caption(1), path(u"kisei.sgf"_s));
+    // The overwrite question is asked about the name that would be written.
+    EXPECT_EQ(ModalDriver().accept().press(QMessageBox::No).cancel().run([&] { convert(); }),
+              (QStringList{u"save "_s + path(u"kisei"_s), overwrite, u"save "_s + path(u"kisei"_s)}));
+
+    const auto filter = [](int index) {
+        return [index](QFileDialog *dialog) { dialog->selectNameFilter(dialog->nameFilters().at(index)); };
+    };
+    ModalDriver().accept(filter(1)).press().run([&] { convert(); });
+    ModalDriver().type(path(u"plain"_s), filter(2)).press().run([&] { convert(); });
+    ModalDriver().type(path(u"game.txt"_s)).press().run([&] { convert(); });
+    EXPECT_EQ(listing(dir.path()),
+              (QStringList{u"game.txt"_s, u"kisei.mgt"_s, u"kisei.sgf"_s, u"kisei.ugi"_s, u"plain"_s}));
+    EXPECT_EQ(readFile(path(u"kisei.mgt"_s)), recordOf(source));
 }
 
 TEST_F(Commands, NoAtTheOverwriteQuestionOffersTheNameAgainAndYesOverwrites)

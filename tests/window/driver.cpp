@@ -68,6 +68,12 @@ ModalDriver &ModalDriver::cancel(Inspect inspect)
     return type(QString(), std::move(inspect));
 }
 
+ModalDriver &ModalDriver::accept(Inspect inspect)
+{
+    steps.push_back({true, QMessageBox::NoButton, QString(), std::move(inspect), true});
+    return *this;
+}
+
 QStringList ModalDriver::run(const std::function<void()> &command)
 {
     log.clear();
@@ -128,7 +134,9 @@ void ModalDriver::answer(QWidget *modal)
     }
     if (step.inspect)
         step.inspect(dialog);
-    if (step.path.isEmpty()) {
+    if (step.asProposed) {
+        later(dialog, [dialog] { static_cast<QDialog *>(dialog)->accept(); });
+    } else if (step.path.isEmpty()) {
         later(dialog, [dialog] { dialog->reject(); });
     } else {
         // Typed as a user types: into the focused name field, which drops the listed file selected.

@@ -37,6 +37,8 @@ public:
     ModalDriver &type(const QString &path, Inspect inspect = {});
     // The next dialog is a file dialog, and it is cancelled.
     ModalDriver &cancel(Inspect inspect = {});
+    // The next dialog is a file dialog, accepted with the name it proposes (as by pressing Enter).
+    ModalDriver &accept(Inspect inspect = {});
 
     // Runs command to its end, answering its dialogs in order; returns the log.
     QStringList run(const std::function<void()> &command);
@@ -45,8 +47,9 @@ private:
     struct Step {
         bool file;
         QMessageBox::StandardButton button;
-        QString path; // empty: cancel
+        QString path; // empty: cancel, unless asProposed
         Inspect inspect;
+        bool asProposed = false;
     };
 
     void answer(QWidget *modal);
