@@ -149,6 +149,13 @@ TEST_F(Commands, SourceThatCannotBeReadOrTranslatedEndsAbnormally)
     writeFile(empty, QByteArray());
     ModalDriver().type(empty).run([&] { open(); });
     EXPECT_EQ(ModalDriver().press().run([&] { convert(); }), QStringList{failed});
+
+    // Moves whose lines end in LF alone would run into one line: the record fails, nothing is lost.
+    const QString mixed = path(u"mixed.ugi"_s);
+    QFile::copy(QStringLiteral(QUILLARN_TEST_DATA "/mixed-line-ends.ugi"), mixed);
+    ModalDriver().type(mixed).run([&] { open(); });
+    EXPECT_EQ(ModalDriver().press().run([&] { convert(); }), QStringList{failed});
+    EXPECT_EQ(listing(dir.path()), (QStringList{u"empty.ugi"_s, u"mixed.ugi"_s}));
 }
 
 TEST_F(Commands, ConversionThatRunsOutOfMemoryEndsAbnormallyAndTheWindowGoesOn)
