@@ -17,7 +17,7 @@ std::string readFileBytes(const std::filesystem::path &path);
 // Returns the decoded text of the file at path (readFileBytes, then decodeAnsi).
 std::u16string readSourceFile(const std::filesystem::path &path);
 
-// Returns the bytes the save step writes for a record: the record text in the ANSI code page with
+// Returns the bytes the save step writes for a record: the record text in code page 932 with
 // CA[Shift_JIS] (CA[CP932] when it holds characters only code page 932 has) as the first property
 // of its root node, then one CR LF; no byte-order mark. Raises CommandFailure as encodeAnsi does,
 // and when recordText does not start with a root node.
