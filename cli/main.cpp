@@ -199,9 +199,14 @@ int convertBatch(const Options &options)
         std::cerr << quillarn::summaryLine(summary) << "\n";
     if (signal != 0) {
         // End as the signal would have ended the program, so that a calling script sees it.
+        std::cerr.flush();
+#ifdef _WIN32
+        ExitProcess(static_cast<UINT>(STATUS_CONTROL_C_EXIT)); // as Ctrl+C ends any program there
+#else
         std::signal(signal, SIG_DFL);
         std::raise(signal);
         return 128 + signal;
+#endif
     }
     return summary.failed == 0 ? exitOk : exitFailed;
 }

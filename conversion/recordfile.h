@@ -27,6 +27,9 @@ std::string recordFileBytes(std::u16string_view recordText);
 // to disk and renamed over it. An existing file keeps its permission bits and, where the system
 // allows, its owner; through a symbolic link the file it points to is replaced. Raises CommandFailure
 // with the system's reason; on failure the existing file is untouched and no temporary file stays.
+// On Windows the temporary file is named as elsewhere (".NAME.XXXXXX"), a read-only file or one that
+// another program holds open is refused with that reason, and the new file takes its folder's
+// permissions.
 void writeFileAtomically(const std::filesystem::path &path, std::string_view bytes);
 
 // Writes recordFileBytes(recordText) to path through writeFileAtomically.
