@@ -68,6 +68,13 @@ TEST(ReadSource, FailuresCarryTheSystemsReason)
 #ifndef _WIN32
     ASSERT_EQ(::mkfifo((dir / "fifo.ugi").c_str(), 0600), 0);
     EXPECT_EQ(readFailure(dir / "fifo.ugi"), "not a regular file");
+#else
+    EXPECT_EQ(readFailure("NUL"), "not a regular file");
+    writeBytes(dir / "locked.ugi", "Title=\r\n");
+    const HANDLE locked = CreateFileW((dir / "locked.ugi").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_EQ(readFailure(dir / "locked.ugi"), "the file is in use by another program");
+    CloseHandle(locked);
 #endif
 }
 
