@@ -44,10 +44,11 @@ struct BatchSummary {
     std::size_t notStarted = 0; // left alone after an interruption
 };
 
-// Returns true when name ends in ".ugi" in any letter case and has something before it.
+// Returns true when name (UTF-8, as all names and paths in messages here are) ends in ".ugi" in any
+// letter case and has something before it.
 bool isRecordFileName(const std::string &name);
 
-// Returns the SGF file name for a source file name: NAME.sgf, NAME being the name without its
+// Returns the SGF file name (UTF-8) for a source file name (UTF-8): NAME.sgf, NAME being the name without its
 // extension (without ".ugi" in any letter case).
 std::string targetFileName(const std::string &sourceName);
 
