@@ -89,6 +89,22 @@ if [ "${CI:-}" = true ]; then
                 failed+=("Windows records ($lang)")
             fi
         done
+        # On a console (wine's, on a pseudo-terminal) the progress bar shows, and a name in any script
+        # reads right whatever the console's code page (932 here, which has no Korean).
+        step "Windows: console"
+        console=$win/console
+        runner=$PWD/scripts/wine-run.sh
+        rm -rf "$console" && mkdir -p "$console/in"
+        cp tests/data/basic-game.ugi "$console/in/a.ugi"
+        cp tests/data/missing-date.ugi "$console/in/한국 é.ugi"
+        shown=$(cd "$console" && LANG=ja_JP.UTF-8 script -qc "$runner ../cli/ugi2sgf.exe -d out in" \
+            /dev/null | tr -d '\r') || true
+        if grep -q '] 0/2 in' <<<"$shown" && grep -q 'in\\한국 é.ugi: missing header key' <<<"$shown"; then
+            echo "progress bar and names shown"
+        else
+            echo "$shown"
+            failed+=("Windows console")
+        fi
         step "Windows: zip"
         (cd "$win" && cpack -G ZIP >>"../win64.log" 2>&1) && ls "$win"/ugi2sgf-*-win64.zip ||
             failed+=("Windows zip")
