@@ -390,9 +390,20 @@ void writeFileAtomically(const std::filesystem::path &path, std::string_view byt
             failWithLastError();
         if (!file.close())
             failWithLastError();
-        // Replaced in one step; MOVEFILE_WRITE_THROUGH returns once the rename is on the disk.
-        if (!MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-            throw CommandFailure(replaceFailure(path, GetLastError()));
+        // Replaced in one step; MOVEFILE_WRITE_THROUGH returns once the rename is on the disk. A
+        // virus scanner or indexer may hold either file for a moment after it was written, so a
+        // refusal is tried again a few times (about a third of a second in all) before it counts.
+        DWORD error = ERROR_SUCCESS;
+        for (DWORD wait = 10;; wait *= 2) {
+            if (MoveFileExW(temporary.c_str(), path.c_str(),
+                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+                return;
+            error = GetLastError();
+            if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) || wait > 160)
+                break;
+            Sleep(wait);
+        }
+        throw CommandFailure(replaceFailure(path, error));
     } catch (...) {
         if (file.get() != INVALID_HANDLE_VALUE)
             file.close();
