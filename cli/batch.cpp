@@ -27,6 +27,13 @@ constexpr std::string_view recordExtension = ".ugi";
 // save.
 constexpr std::size_t minItemsForWorkers = 8;
 
+// Paths as messages and names show them: UTF-8 on every system. (On Windows path.string() is the
+// ANSI code page, which cannot hold every name.)
+std::string utf8(const fs::path &path)
+{
+    return path.u8string();
+}
+
 char lowerAscii(char c)
 {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
@@ -46,7 +53,7 @@ void collectRecords(const fs::path &root, const fs::path &relative, std::vector<
         std::error_code ignored; // an entry that vanished or cannot be looked at is no folder
         if (it->is_directory(ignored) && !it->is_symlink(ignored))
             collectRecords(root, relative / name, found);
-        else if (isRecordFileName(name.string()))
+        else if (isRecordFileName(utf8(name)))
             found.push_back({relative / name, {}});
     }
     if (error)
@@ -57,7 +64,12 @@ void collectRecords(const fs::path &root, const fs::path &relative, std::vector<
 // disk: absolute, with "." and ".." resolved.
 std::string pathKey(const fs::path &path, const fs::path &currentFolder)
 {
-    return (path.is_absolute() ? path : currentFolder / path).lexically_normal().native();
+    std::string key = utf8((path.is_absolute() ? path : currentFolder / path).lexically_normal());
+#ifdef _WIN32
+    // Names that differ only in letter case name one file there.
+    std::transform(key.begin(), key.end(), key.begin(), lowerAscii);
+#endif
+    return key;
 }
 
 // The progress bar: "[#####-----] 12/100 path", redrawn in place on one terminal line.
@@ -79,7 +91,7 @@ public:
                            std::to_string(done) + "/" + std::to_string(total_) + " ";
         // One column short of the width, so that the cursor never wraps to the next line.
         const int room = width_ - 1 - static_cast<int>(line.size() - 1);
-        line += fitted(current.string(), room);
+        line += fitted(utf8(current), room);
         line += "\x1b[K"; // erase what a longer previous line left
         out_.write(line.data(), static_cast<std::streamsize>(line.size()));
         out_.flush();
@@ -227,8 +239,7 @@ public:
         try {
             std::error_code ignored; // a target that cannot be looked at fails in the write below
             if (!options_.force && fs::exists(fs::symlink_status(item.target, ignored)))
-                return {Outcome::Skipped,
-                        "skipped, " + item.target.string() + " exists (--force replaces it)"};
+                return {Outcome::Skipped, "skipped, " + utf8(item.target) + " exists (--force replaces it)"};
             const std::string bytes = convertFile(item.source, options_.encoding);
             makeFolder(item.target.parent_path());
             writeFileAtomically(item.target, bytes);
@@ -249,13 +260,13 @@ private:
         if (folder.empty())
             return;
         const std::lock_guard<std::mutex> lock(folderMutex_);
-        if (madeFolders_.count(folder.native()) != 0)
+        if (madeFolders_.count(folder) != 0)
             return;
         std::error_code error;
         fs::create_directories(folder, error);
         if (error)
-            throw CommandFailure("cannot create folder " + folder.string() + ": " + error.message());
-        madeFolders_.insert(folder.native());
+            throw CommandFailure("cannot create folder " + utf8(folder) + ": " + error.message());
+        madeFolders_.insert(folder);
     }
 
     const std::vector<BatchItem> &items_;
@@ -270,7 +281,7 @@ private:
     std::size_t workers_ = 0;
     std::size_t stoppedWorkers_ = 0;
     std::mutex folderMutex_;
-    std::set<std::string> madeFolders_;
+    std::set<fs::path> madeFolders_;
 };
 
 // Worker threads that are joined however the run ends.
@@ -339,7 +350,7 @@ std::string targetFileName(const std::string &sourceName)
 {
     if (isRecordFileName(sourceName))
         return sourceName.substr(0, sourceName.size() - recordExtension.size()) + ".sgf";
-    return fs::path(sourceName).stem().string() + ".sgf";
+    return utf8(fs::u8path(sourceName).stem()) + ".sgf";
 }
 
 std::vector<BatchItem> planBatch(const std::vector<fs::path> &paths,
@@ -364,12 +375,13 @@ std::vector<BatchItem> planBatch(const std::vector<fs::path> &paths,
                 }
                 const fs::path folder = outputFolder ? *outputFolder / f.relative.parent_path()
                                                      : (path / f.relative).parent_path();
-                items.push_back(
-                    {path / f.relative, folder / targetFileName(f.relative.filename().string()), {}});
+                items.push_back({path / f.relative,
+                                 folder / fs::u8path(targetFileName(utf8(f.relative.filename()))),
+                                 {}});
             }
         } else {
             const fs::path folder = outputFolder ? *outputFolder : path.parent_path();
-            items.push_back({path, folder / targetFileName(path.filename().string()), {}});
+            items.push_back({path, folder / fs::u8path(targetFileName(utf8(path.filename()))), {}});
         }
     }
 
@@ -388,8 +400,8 @@ std::vector<BatchItem> planBatch(const std::vector<fs::path> &paths,
                 const BatchItem &first = kept[owner->second];
                 if (pathKey(first.source, currentFolder) == pathKey(item.source, currentFolder))
                     continue;
-                item.failure = "its output " + item.target.string() + " is also the output of " +
-                               first.source.string() + "; not converted";
+                item.failure = "its output " + utf8(item.target) + " is also the output of " +
+                               utf8(first.source) + "; not converted";
             } else if (isSourceItself(item.source, item.target)) {
                 item.failure = outputIsSourceReason;
             } else {
@@ -449,7 +461,7 @@ BatchSummary runBatch(const std::vector<BatchItem> &items, const BatchOptions &o
         }
         if (progress)
             progress->clear();
-        const std::string line = items[index].source.string() + ": " + result.message + "\n";
+        const std::string line = utf8(items[index].source) + ": " + result.message + "\n";
         messages.write(line.data(), static_cast<std::streamsize>(line.size()));
     }
     if (progress)

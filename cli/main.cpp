@@ -20,8 +20,17 @@
 #include <vector>
 
 #ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
 #include <fcntl.h>
 #include <io.h>
+#include <streambuf>
 #else
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -68,6 +77,13 @@ struct Options {
     RecordEncoding encoding = RecordEncoding::Ansi;
 };
 
+// Returns the path a command-line argument names. Arguments are UTF-8 on every system (on Windows
+// they are converted from the wide command line), so that a name in any script survives.
+fs::path pathOf(const std::string &argument)
+{
+    return fs::u8path(argument);
+}
+
 int usageError(const std::string &message)
 {
     std::cerr << "ugi2sgf: " << message << "\n"
@@ -101,16 +117,16 @@ int convertOne(const Options &options)
         if (options.output) {
             // The one output the user named: never the source itself, and never a file that is
             // there already unless they said so.
-            const fs::path output = *options.output;
-            if (quillarn::isSourceItself(input, output))
+            const fs::path output = pathOf(*options.output);
+            if (quillarn::isSourceItself(pathOf(input), output))
                 throw quillarn::CommandFailure(quillarn::outputIsSourceReason);
             std::error_code error;
             if (!options.force && fs::exists(fs::symlink_status(output, error)))
                 throw quillarn::CommandFailure(*options.output + " exists (--force replaces it)");
         }
-        const std::string bytes = quillarn::convertFile(input, options.encoding);
+        const std::string bytes = quillarn::convertFile(pathOf(input), options.encoding);
         if (options.output)
-            quillarn::writeFileAtomically(*options.output, bytes);
+            quillarn::writeFileAtomically(pathOf(*options.output), bytes);
         else
             writeStandardOutput(bytes);
         return exitOk;
@@ -123,10 +139,16 @@ int convertOne(const Options &options)
     }
 }
 
+// Returns true when standard error is a terminal that can show the progress bar. A Windows console
+// is asked to read the bar's control sequences; one that cannot gets no bar.
 bool standardErrorIsTerminal()
 {
 #ifdef _WIN32
-    return _isatty(_fileno(stderr)) != 0;
+    const HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    return GetConsoleMode(console, &mode) != 0 &&
+           ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+            SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0);
 #else
     return ::isatty(STDERR_FILENO) != 0;
 #endif
@@ -134,7 +156,12 @@ bool standardErrorIsTerminal()
 
 int terminalWidth()
 {
-#ifdef TIOCGWINSZ
+#ifdef _WIN32
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info) &&
+        info.srWindow.Right > info.srWindow.Left)
+        return info.srWindow.Right - info.srWindow.Left + 1;
+#elif defined(TIOCGWINSZ)
     struct winsize size {};
     if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
         return size.ws_col;
@@ -158,11 +185,13 @@ int convertBatch(const Options &options)
     std::optional<fs::path> outputFolder;
     if (options.outputFolder) {
         std::error_code error;
-        if (fs::exists(*options.outputFolder, error) && !fs::is_directory(*options.outputFolder, error))
+        outputFolder = pathOf(*options.outputFolder);
+        if (fs::exists(*outputFolder, error) && !fs::is_directory(*outputFolder, error))
             return usageError("-d " + *options.outputFolder + ": not a folder");
-        outputFolder = *options.outputFolder;
     }
-    const std::vector<fs::path> paths(options.inputs.begin(), options.inputs.end());
+    std::vector<fs::path> paths;
+    for (const std::string &input : options.inputs)
+        paths.push_back(pathOf(input));
     const std::vector<quillarn::BatchItem> items = quillarn::planBatch(paths, outputFolder);
 
     quillarn::BatchOptions batch;
@@ -183,16 +212,20 @@ int convertBatch(const Options &options)
         std::cerr << quillarn::summaryLine(summary) << "\n";
     if (signal != 0) {
         // End as the signal would have ended the program, so that a calling script sees it.
+        std::cerr.flush();
+#ifdef _WIN32
+        ExitProcess(static_cast<UINT>(STATUS_CONTROL_C_EXIT)); // as Ctrl+C ends any program there
+#else
         std::signal(signal, SIG_DFL);
         std::raise(signal);
         return 128 + signal;
+#endif
     }
     return summary.failed == 0 ? exitOk : exitFailed;
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+// Runs ugi2sgf with argv in UTF-8; returns the exit status.
+int run(int argc, char **argv)
 {
 #ifdef SIGXFSZ
     // A file size limit must fail the write with EFBIG, not kill the process half way.
@@ -266,7 +299,112 @@ int main(int argc, char **argv)
         return usageError(options.output ? "-o takes one input file"
                                          : "several inputs need -d DIR or --in-place");
     std::error_code error;
-    if (fs::is_directory(options.inputs.front(), error))
+    if (fs::is_directory(pathOf(options.inputs.front()), error))
         return usageError(options.inputs.front() + " is a folder: give -d DIR or --in-place");
     return convertOne(options);
 }
+
+#ifdef _WIN32
+
+// Standard error on Windows: messages are UTF-8 inside the program. A console is given them as
+// UTF-16, which it shows whatever its code page; a file or pipe gets the UTF-8 bytes unchanged.
+class StandardErrorBuffer : public std::streambuf {
+public:
+    StandardErrorBuffer()
+    {
+        DWORD mode = 0;
+        console_ = GetConsoleMode(handle_, &mode) != 0;
+    }
+
+protected:
+    int_type overflow(int_type c) override
+    {
+        if (!traits_type::eq_int_type(c, traits_type::eof()))
+            pending_.push_back(traits_type::to_char_type(c));
+        return traits_type::not_eof(c);
+    }
+
+    std::streamsize xsputn(const char *text, std::streamsize count) override
+    {
+        pending_.append(text, static_cast<std::size_t>(count));
+        return count;
+    }
+
+    // std::cerr flushes after every output, so a message is written whole.
+    int sync() override
+    {
+        std::size_t complete = pending_.size();
+        if (console_) {
+            // A character cut by a flush waits for its other bytes.
+            std::size_t start = complete;
+            while (start > 0 && (static_cast<unsigned char>(pending_[start - 1]) & 0xC0) == 0x80 &&
+                   complete - start < 3)
+                --start;
+            if (start > 0) {
+                const auto lead = static_cast<unsigned char>(pending_[start - 1]);
+                const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+                if (length > complete - start + 1)
+                    complete = start - 1;
+            }
+        }
+        if (complete == 0)
+            return 0;
+        bool written = true;
+        if (console_) {
+            const int size =
+                MultiByteToWideChar(CP_UTF8, 0, pending_.data(), static_cast<int>(complete), nullptr, 0);
+            std::wstring text(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
+            MultiByteToWideChar(CP_UTF8, 0, pending_.data(), static_cast<int>(complete), text.data(), size);
+            DWORD done = 0;
+            written =
+                WriteConsoleW(handle_, text.data(), static_cast<DWORD>(text.size()), &done, nullptr) != 0;
+        } else {
+            DWORD done = 0;
+            written = WriteFile(handle_, pending_.data(), static_cast<DWORD>(complete), &done, nullptr) != 0;
+        }
+        pending_.erase(0, complete);
+        return written ? 0 : -1;
+    }
+
+private:
+    HANDLE handle_ = GetStdHandle(STD_ERROR_HANDLE);
+    bool console_ = false;
+    std::string pending_;
+};
+
+} // namespace
+
+// The wide command line holds names in any script; it is taken as UTF-8 from here on.
+int wmain(int argc, wchar_t **wideArgv)
+{
+    std::vector<std::string> arguments;
+    for (int i = 0; i < argc; ++i) {
+        const int size = WideCharToMultiByte(CP_UTF8, 0, wideArgv[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string argument(static_cast<std::size_t>(size > 0 ? size : 1), '\0');
+        WideCharToMultiByte(CP_UTF8, 0, wideArgv[i], -1, argument.data(), size, nullptr, nullptr);
+        argument.pop_back(); // the terminating NUL
+        arguments.push_back(std::move(argument));
+    }
+    std::vector<char *> argv;
+    for (std::string &argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    StandardErrorBuffer standardError;
+    std::streambuf *const previous = std::cerr.rdbuf(&standardError);
+    const int status = run(argc, argv.data());
+    std::cerr.flush();
+    std::cerr.rdbuf(previous);
+    return status;
+}
+
+#else
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    return run(argc, argv);
+}
+
+#endif

@@ -1,4 +1,5 @@
-# What `cmake --install` puts beside the programs, and the Debian package made from it (cpack -G DEB).
+# What `cmake --install` puts beside the programs, and the Debian package made from it (cpack -G DEB)
+# or, in the Windows build, the zip.
 # Name and version come from the project() call, so the window, the desktop entry and the package agree.
 
 configure_file(${PROJECT_SOURCE_DIR}/packaging/quillarn.desktop.in
@@ -12,8 +13,12 @@ if(QUILLARN_WINDOW)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/quillarn.svg
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 endif()
-install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillarn)
+if(WIN32)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
+else()
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillarn)
+endif()
 
 set(CPACK_PACKAGE_NAME quillarn)
 set(CPACK_PACKAGE_VENDOR "The Quillarn developers")
@@ -32,4 +37,11 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The window's Japanese texts need a Japanese font; Qt's own Japanese buttons come with its translations.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-ipafont-gothic | fonts-noto-cjk | fonts-vlgothic")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
+# The Windows build (cmake/toolchain-mingw64.cmake) is a zip of ugi2sgf.exe, the README and the
+# licence: cpack -G ZIP makes ugi2sgf-VERSION-win64.zip.
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME ugi2sgf-${PROJECT_VERSION}-win64)
+  set(CPACK_STRIP_FILES TRUE)
+endif()
 include(CPack)

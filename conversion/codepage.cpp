@@ -1,6 +1,5 @@
-// Code page conversion. Elsewhere than Windows the code page 932 tables of cp932_table.cpp do the
-// work in one pass each way; on Windows the system converts in its own ANSI code page, so files
-// read and written there match what every other program on that system produces.
+// Code page conversion: the code page 932 tables of cp932_table.cpp do the work in one pass each
+// way, on every system, so that a record gives the same bytes wherever it is converted.
 #include "codepage.h"
 #include "text.h"
 
@@ -8,17 +7,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <climits>
-#include <windows.h>
-#endif
 
 namespace quillarn {
 
@@ -79,177 +67,6 @@ std::string hex(unsigned long value, int digits)
 }
 
 } // namespace
-
-#ifdef _WIN32
-
-// The system's converter reports a failure for the whole call, not where it happened, so text is
-// converted whole when it can be and a character at a time around the parts that cannot.
-namespace {
-
-static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide characters are UTF-16 code units");
-
-std::string codePageName(UINT codePage)
-{
-    return "in code page " + std::to_string(codePage);
-}
-
-// Returns the number of code units written to out (at most 2), 0 when the bytes are not exactly
-// one character of the code page.
-int decodeOne(UINT codePage, const char *bytes, int length, wchar_t *out)
-{
-    return MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes, length, out, 2);
-}
-
-} // namespace
-
-std::u16string decodeAnsi(std::string_view bytes)
-{
-    const UINT codePage = GetACP();
-    std::u16string text;
-    if (bytes.empty())
-        return text;
-    if (bytes.size() <= static_cast<std::size_t>(INT_MAX)) {
-        const int length = static_cast<int>(bytes.size());
-        const int size =
-            MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), length, nullptr, 0);
-        if (size > 0) {
-            text.resize(static_cast<std::size_t>(size));
-            if (MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), length,
-                                    reinterpret_cast<wchar_t *>(text.data()), size) == size)
-                return text;
-            text.clear();
-        }
-    }
-
-    // Some bytes do not decode: find the characters one at a time. Every ANSI code page of
-    // Windows (UTF-8 included) is ASCII below 0x80, and a lead byte is never a character alone.
-    text.reserve(bytes.size());
-    std::size_t at = 0;
-    while (at < bytes.size()) {
-        const auto byte = static_cast<unsigned char>(bytes[at]);
-        if (byte < 0x80) {
-            text.push_back(static_cast<char16_t>(byte));
-            ++at;
-            continue;
-        }
-        const bool lead = IsDBCSLeadByteEx(codePage, byte) != 0;
-        const std::size_t left = bytes.size() - at;
-        const std::size_t shortest = lead ? 2 : 1;
-        const std::size_t longest = lead ? 2 : (left < 4 ? left : 4); // UTF-8 needs up to 4
-        wchar_t units[2];
-        int produced = 0;
-        std::size_t length = shortest;
-        for (; length <= longest && length <= left; ++length) {
-            produced = decodeOne(codePage, bytes.data() + at, static_cast<int>(length), units);
-            if (produced > 0)
-                break;
-        }
-        if (produced > 0) {
-            for (int i = 0; i < produced; ++i)
-                text.push_back(static_cast<char16_t>(units[i]));
-            at += length;
-        } else {
-            text.push_back(static_cast<char16_t>(0xDC00 + byte));
-            ++at;
-        }
-    }
-    return text;
-}
-
-namespace {
-
-// Appends the bytes of run, which holds no lone surrogate; raises naming the first character the
-// code page cannot hold.
-void appendRun(UINT codePage, std::u16string_view run, std::string &bytes)
-{
-    if (run.empty())
-        return;
-    // UTF-8 takes neither the best-fit flag nor a used-default report; it fails instead.
-    const bool utf8 = codePage == CP_UTF8;
-    const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
-    const auto *units = reinterpret_cast<const wchar_t *>(run.data());
-    const int length = static_cast<int>(run.size());
-    BOOL usedDefault = FALSE;
-    const int size = WideCharToMultiByte(codePage, flags, units, length, nullptr, 0, nullptr,
-                                         utf8 ? nullptr : &usedDefault);
-    if (size <= 0 || usedDefault) {
-        for (std::size_t at = 0; at < run.size();) {
-            const std::size_t count = isHighSurrogate(run[at]) && at + 1 < run.size() ? 2 : 1;
-            usedDefault = FALSE;
-            const int one = WideCharToMultiByte(codePage, flags, units + at, static_cast<int>(count), nullptr,
-                                                0, nullptr, utf8 ? nullptr : &usedDefault);
-            if (one <= 0 || usedDefault)
-                failUnwritable(run, at, codePageName(codePage));
-            at += count;
-        }
-        failUnwritable(run, 0, codePageName(codePage)); // the whole failed though no part did
-    }
-    const std::size_t start = bytes.size();
-    bytes.resize(start + static_cast<std::size_t>(size));
-    WideCharToMultiByte(codePage, flags, units, length, bytes.data() + start, size, nullptr,
-                        utf8 ? nullptr : &usedDefault);
-}
-
-// Returns true when byte, an undecoded lead byte, and the first byte written for the character at
-// text[next] decode as one character. Only double-byte code pages have lead bytes.
-bool joinsNext(UINT codePage, char byte, std::u16string_view text, std::size_t next)
-{
-    if (next >= text.size() || !IsDBCSLeadByteEx(codePage, static_cast<BYTE>(byte)))
-        return false;
-    char pair[2] = {byte, 0};
-    if (isUndecodedByte(text[next])) {
-        pair[1] = static_cast<char>(text[next] - 0xDC00);
-    } else {
-        const int count = isHighSurrogate(text[next]) && next + 1 < text.size() ? 2 : 1;
-        char following[8];
-        if (WideCharToMultiByte(codePage, 0, reinterpret_cast<const wchar_t *>(text.data() + next), count,
-                                following, sizeof following, nullptr, nullptr) <= 0)
-            return false; // not writable at all: appendRun raises for it
-        pair[1] = following[0];
-    }
-    wchar_t units[2];
-    return decodeOne(codePage, pair, 2, units) > 0;
-}
-
-} // namespace
-
-std::string encodeAnsi(std::u16string_view text)
-{
-    const UINT codePage = GetACP();
-    constexpr std::size_t longestRun = 1u << 20; // well inside the int lengths the system takes
-    std::string bytes;
-    bytes.reserve(text.size() + text.size() / 2);
-    std::size_t runStart = 0;
-    std::size_t at = 0;
-    while (at < text.size()) {
-        const char16_t unit = text[at];
-        if (isHighSurrogate(unit)) {
-            if (at + 1 >= text.size() || !isLowSurrogate(text[at + 1]))
-                failUnwritable(text, at, codePageName(codePage));
-            at += 2;
-        } else if (isUndecodedByte(unit)) {
-            appendRun(codePage, text.substr(runStart, at - runStart), bytes);
-            const char byte = static_cast<char>(unit - 0xDC00);
-            if (joinsNext(codePage, byte, text, at + 1))
-                failJoined(static_cast<unsigned char>(byte), text[at + 1]);
-            bytes.push_back(byte);
-            runStart = ++at;
-            continue;
-        } else if (isLowSurrogate(unit)) {
-            failUnwritable(text, at, codePageName(codePage));
-        } else {
-            ++at;
-        }
-        if (at - runStart >= longestRun) {
-            appendRun(codePage, text.substr(runStart, at - runStart), bytes);
-            runStart = at;
-        }
-    }
-    appendRun(codePage, text.substr(runStart), bytes);
-    return bytes;
-}
-
-#else // not _WIN32
 
 // The tables of cp932_table.cpp; their shapes are fixed by scripts/gen_cp932_table.py.
 namespace cp932 {
@@ -411,8 +228,6 @@ bool usesCodePage932Extensions(std::string_view bytes)
     }
     return false;
 }
-
-#endif // _WIN32
 
 std::string encodeUtf8(std::u16string_view text)
 {

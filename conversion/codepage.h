@@ -1,7 +1,7 @@
-// Conversion between the bytes of UGI and SGF files and text. On Windows this is the system's
-// ANSI code page; elsewhere it is code page 932 (Windows-31J), the code page of the Japanese
-// systems these records come from. Nothing is ever lost: a byte that does not decode becomes the
-// single code unit U+DC00 + byte, and encoding turns that code unit back into the same byte.
+// Conversion between the bytes of UGI and SGF files and text in code page 932 (Windows-31J), the
+// code page of the Japanese systems these records come from, on every system whatever its own code
+// page is. Nothing is ever lost: a byte that does not decode becomes the single code unit
+// U+DC00 + byte, and encoding turns that code unit back into the same byte.
 #pragma once
 
 #include <string>

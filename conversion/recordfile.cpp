@@ -9,8 +9,16 @@
 #include <limits>
 
 #ifdef _WIN32
-#include <fstream>
-#include <system_error>
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <chrono>
+#include <random>
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -172,47 +180,235 @@ void writeFileAtomically(const std::filesystem::path &requested, std::string_vie
 
 #else
 
+namespace {
+
+// Returns the reason for a system error code: the short English reasons the other systems give for
+// the common failures, so that a message reads the same everywhere, and otherwise the system's own
+// text (in English where the system has it), as UTF-8.
+std::string systemReason(DWORD error)
+{
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return "No such file or directory";
+    case ERROR_ACCESS_DENIED:
+        return "Permission denied";
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        return "the file is in use by another program";
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        return "No space left on device";
+    default:
+        break;
+    }
+    constexpr DWORD flags =
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+    wchar_t *text = nullptr;
+    DWORD length = FormatMessageW(flags, nullptr, error, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+                                  reinterpret_cast<wchar_t *>(&text), 0, nullptr);
+    if (length == 0)
+        length = FormatMessageW(flags, nullptr, error, 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
+    while (length > 0 && (text[length - 1] == L'\r' || text[length - 1] == L'\n' ||
+                          text[length - 1] == L' ' || text[length - 1] == L'.'))
+        --length;
+    std::string reason;
+    if (length > 0) {
+        const int size =
+            WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+        reason.resize(static_cast<std::size_t>(size > 0 ? size : 0));
+        WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), reason.data(), size, nullptr,
+                            nullptr);
+    }
+    if (text != nullptr)
+        LocalFree(text);
+    return reason.empty() ? "system error " + std::to_string(error) : reason;
+}
+
+[[noreturn]] void failWithError(DWORD error)
+{
+    throw CommandFailure(systemReason(error));
+}
+
+[[noreturn]] void failWithLastError()
+{
+    failWithError(GetLastError());
+}
+
+// Closes a handle on every path out of a scope.
+class Handle {
+public:
+    explicit Handle(HANDLE handle) : handle_(handle) {}
+    ~Handle()
+    {
+        if (handle_ != INVALID_HANDLE_VALUE)
+            CloseHandle(handle_);
+    }
+    Handle(const Handle &) = delete;
+    Handle &operator=(const Handle &) = delete;
+    HANDLE get() const { return handle_; }
+    // Closes now and reports the result: a failed close can mean the data never reached the disk.
+    bool close()
+    {
+        const bool closed = CloseHandle(handle_) != 0;
+        handle_ = INVALID_HANDLE_VALUE;
+        return closed;
+    }
+
+private:
+    HANDLE handle_;
+};
+
+// Returns the attributes of path, INVALID_FILE_ATTRIBUTES when it cannot be looked at.
+DWORD attributesOf(const std::filesystem::path &path)
+{
+    return GetFileAttributesW(path.c_str());
+}
+
+bool isFolder(DWORD attributes)
+{
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Returns six characters from [A-Za-z0-9] for a temporary file name. Several threads and programs
+// may save into one folder at once: the name only needs to differ, since creating it never opens
+// a file that exists.
+std::wstring randomSuffix()
+{
+    static const wchar_t characters[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::mt19937_64 generator([] {
+        std::random_device device;
+        std::seed_seq seed{
+            static_cast<unsigned>(device()), static_cast<unsigned>(GetCurrentProcessId()),
+            static_cast<unsigned>(GetCurrentThreadId()),
+            static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count())};
+        return std::mt19937_64(seed);
+    }());
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof characters / sizeof characters[0] - 2);
+    std::wstring suffix(6, L'0');
+    for (wchar_t &c : suffix)
+        c = characters[pick(generator)];
+    return suffix;
+}
+
+// Creates the temporary file for target, ".NAME.XXXXXX" beside it; raises with the system's reason.
+HANDLE createTemporary(const std::filesystem::path &target, std::filesystem::path &temporary)
+{
+    const std::wstring prefix = L"." + target.filename().native() + L".";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temporary = target.parent_path() / (prefix + randomSuffix());
+        const HANDLE handle = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle != INVALID_HANDLE_VALUE)
+            return handle;
+        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
+            failWithLastError();
+    }
+    failWithError(ERROR_FILE_EXISTS);
+}
+
+void writeAll(HANDLE handle, std::string_view bytes)
+{
+    constexpr std::size_t chunk = 1u << 30;
+    while (!bytes.empty()) {
+        const DWORD length = static_cast<DWORD>(bytes.size() < chunk ? bytes.size() : chunk);
+        DWORD written = 0;
+        if (!WriteFile(handle, bytes.data(), length, &written, nullptr))
+            failWithLastError();
+        bytes.remove_prefix(written);
+    }
+}
+
+// Returns the reason the temporary file could not replace path: a read-only file and a file that
+// another program holds open are named as such, since both show only as access denied.
+std::string replaceFailure(const std::filesystem::path &path, DWORD error)
+{
+    if (error == ERROR_ACCESS_DENIED) {
+        const DWORD attributes = attributesOf(path);
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+            return "the file is read-only";
+        const HANDLE probe =
+            CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (probe != INVALID_HANDLE_VALUE)
+            CloseHandle(probe);
+        else if (GetLastError() == ERROR_SHARING_VIOLATION)
+            error = ERROR_SHARING_VIOLATION;
+    }
+    return systemReason(error);
+}
+
+} // namespace
+
 std::string readFileBytes(const std::filesystem::path &path)
 {
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error))
-        throw CommandFailure("is a folder");
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw CommandFailure("cannot open the file");
-    const auto size = std::filesystem::file_size(path, error);
-    if (error)
-        throw CommandFailure(error.message());
-    if (size > static_cast<std::uintmax_t>(maxSourceSize))
-        throw CommandFailure(tooLarge(static_cast<long long>(size)));
-    std::string bytes(static_cast<std::size_t>(size), '\0');
-    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    bytes.resize(static_cast<std::size_t>(in.gcount()));
+    if (isFolder(attributesOf(path)))
+        throw CommandFailure("Is a directory");
+    // Others may read and write the file meanwhile, as they may on other systems; the length is
+    // taken once, and a file that shrinks is read to its end.
+    const Handle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE)
+        failWithLastError();
+    if (GetFileType(file.get()) != FILE_TYPE_DISK)
+        throw CommandFailure("not a regular file");
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file.get(), &size))
+        failWithLastError();
+    if (size.QuadPart > maxSourceSize)
+        throw CommandFailure(tooLarge(size.QuadPart));
+
+    std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');
+    std::size_t filled = 0;
+    while (filled < bytes.size()) {
+        DWORD got = 0;
+        if (!ReadFile(file.get(), bytes.data() + filled, static_cast<DWORD>(bytes.size() - filled), &got,
+                      nullptr))
+            failWithLastError();
+        if (got == 0)
+            break; // the file shrank since its length was taken
+        filled += got;
+    }
+    bytes.resize(filled);
     return bytes;
 }
 
 void writeFileAtomically(const std::filesystem::path &path, std::string_view bytes)
 {
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error))
-        throw CommandFailure("is a folder");
-    std::filesystem::path temporary = path;
-    temporary += L".quillarn-tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.flush();
-        if (!out) {
-            out.close();
-            std::filesystem::remove(temporary, error);
-            throw CommandFailure("cannot write the file");
+    if (path.filename().empty() || isFolder(attributesOf(path)))
+        throw CommandFailure("Is a directory");
+    const DWORD existing = attributesOf(path);
+    if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY) != 0)
+        throw CommandFailure("the file is read-only");
+
+    std::filesystem::path temporary;
+    Handle file(createTemporary(path, temporary));
+    try {
+        writeAll(file.get(), bytes);
+        if (!FlushFileBuffers(file.get()))
+            failWithLastError();
+        if (!file.close())
+            failWithLastError();
+        // Replaced in one step; MOVEFILE_WRITE_THROUGH returns once the rename is on the disk. A
+        // virus scanner or indexer may hold either file for a moment after it was written, so a
+        // refusal is tried again a few times (about a third of a second in all) before it counts.
+        DWORD error = ERROR_SUCCESS;
+        for (DWORD wait = 10;; wait *= 2) {
+            if (MoveFileExW(temporary.c_str(), path.c_str(),
+                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+                return;
+            error = GetLastError();
+            if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) || wait > 160)
+                break;
+            Sleep(wait);
         }
-    }
-    std::filesystem::rename(temporary, path, error);
-    if (error) {
-        std::error_code ignored;
-        std::filesystem::remove(temporary, ignored);
-        throw CommandFailure(error.message());
+        throw CommandFailure(replaceFailure(path, error));
+    } catch (...) {
+        if (file.get() != INVALID_HANDLE_VALUE)
+            file.close();
+        DeleteFileW(temporary.c_str());
+        throw;
     }
 }
 

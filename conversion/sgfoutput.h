@@ -1,4 +1,4 @@
-// The bytes of an SGF record file in the encoding the user chose: the ANSI code page that the window
+// The bytes of an SGF record file in the encoding the user chose: code page 932, which the window
 // writes, or UTF-8 with the CA property that tells SGF readers so.
 #pragma once
 
@@ -8,7 +8,7 @@
 namespace quillarn {
 
 enum class RecordEncoding {
-    Ansi, // code page 932 (the system's ANSI code page on Windows), with CA[Shift_JIS] or CA[CP932]
+    Ansi, // code page 932 on every system, with CA[Shift_JIS] or CA[CP932]
     Utf8, // UTF-8, with CA[UTF-8] as the first property of the root node
 };
 

@@ -11,13 +11,37 @@ if [ "${CI:-}" = true ] || [ "${QUILLARN_SETUP_ALL:-}" = 1 ]; then
     packages+=(clang libclang-rt-14-dev)
 fi
 
+# The Windows build CI makes and tests: the mingw-w64 cross compiler (with std::thread), wine to run
+# its tests, GoogleTest's sources to build for it, and the Japanese and English locales that the
+# tests run under (wine takes its code page from the locale: 932 for Japanese).
+windows_locales=(ja_JP.UTF-8 en_US.UTF-8)
+if [ "${CI:-}" = true ] || [ "${QUILLARN_SETUP_ALL:-}" = 1 ]; then
+    packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 googletest locales)
+fi
+make_locales() {
+    [ "${CI:-}" = true ] || [ "${QUILLARN_SETUP_ALL:-}" = 1 ] || return 0
+    local wanted=()
+    for l in "${windows_locales[@]}"; do
+        locale -a 2>/dev/null | grep -qix "${l%.UTF-8}.utf8" || wanted+=("$l")
+    done
+    [ ${#wanted[@]} -eq 0 ] && return 0
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    echo "setup: generating the locales ${wanted[*]}"
+    for l in "${wanted[@]}"; do
+        grep -q "^$l UTF-8" /etc/locale.gen ||
+            echo "$l UTF-8" | "${sudo[@]}" tee -a /etc/locale.gen >/dev/null
+    done
+    "${sudo[@]}" locale-gen >/dev/null
+}
+
 missing=()
 for p in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$'; then
         missing+=("$p")
     fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+[ ${#missing[@]} -eq 0 ] && { make_locales; exit 0; }
 
 sudo=()
 if [ "$(id -u)" -ne 0 ]; then
@@ -33,3 +57,4 @@ if ! { "${sudo[@]}" apt-get update -q && DEBIAN_FRONTEND=noninteractive "${sudo[
     exit 1
 fi
 rm -f "$log"
+make_locales

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <sys/wait.h>
 
 using testing_support::ChildSetup;
 using testing_support::listing;
@@ -66,6 +65,15 @@ TEST(Ugi2sgf, OutputFileIsWrittenOnlyOnSuccessAndReplacedOnlyWithForce)
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(readBytes(b), expected);
     EXPECT_EQ(listing(dir.path()), "a.sgf b.sgf ");
+
+    // Names in any script, whatever the system's code page: read, written, and named in messages.
+    const std::string named = (dir.path() / std::filesystem::u8path(u8"棋譜 한국 é")).u8string();
+    writeBytes(std::filesystem::u8path(named + ".ugi"), readBytes(data + "/japanese-names.ugi"));
+    run = ugi2sgf({"-o", named + ".sgf", named + ".ugi"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(readBytes(std::filesystem::u8path(named + ".sgf")), readBytes(data + "/japanese-names.sgf"));
+    run = ugi2sgf({named + ".missing.ugi"});
+    EXPECT_EQ(run.err, named + ".missing.ugi: No such file or directory\n");
 }
 
 // However the output is spelled, a record is never written over its own source, --force or not.
@@ -119,6 +127,7 @@ TEST(Ugi2sgf, MissingFileAndLeadingDashName)
     EXPECT_EQ(dashed.out, readBytes(std::string(QUILLARN_TEST_DATA) + "/basic-game.sgf"));
 }
 
+#ifndef _WIN32
 TEST(Ugi2sgf, StandardOutputThatCannotBeWrittenFails)
 {
     ChildSetup full;
@@ -127,3 +136,4 @@ TEST(Ugi2sgf, StandardOutputThatCannotBeWrittenFails)
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("No space left on device"), std::string::npos);
 }
+#endif

@@ -7,8 +7,15 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 using namespace quillarn;
 using testing_support::listing;
@@ -47,6 +54,10 @@ TEST(ReadSource, ReadsBytesAndDecodes)
     EXPECT_EQ(readSourceFile(dir / "a.ugi"), u"Title=黒\r\n\xdc85");
     writeBytes(dir / "empty.ugi", "");
     EXPECT_EQ(readFileBytes(dir / "empty.ugi"), "");
+    // A name in any script, whatever the system's code page.
+    const auto named = dir.path() / std::filesystem::u8path(u8"棋譜 한국 é.ugi");
+    writeBytes(named, "Title=\x8d\x95\r\n");
+    EXPECT_EQ(readSourceFile(named), u"Title=黒\r\n");
 }
 
 TEST(ReadSource, FailuresCarryTheSystemsReason)
@@ -54,8 +65,17 @@ TEST(ReadSource, FailuresCarryTheSystemsReason)
     ScratchDir dir;
     EXPECT_EQ(readFailure(dir / "missing.ugi"), "No such file or directory");
     EXPECT_EQ(readFailure(dir.path()), "Is a directory");
+#ifndef _WIN32
     ASSERT_EQ(::mkfifo((dir / "fifo.ugi").c_str(), 0600), 0);
     EXPECT_EQ(readFailure(dir / "fifo.ugi"), "not a regular file");
+#else
+    EXPECT_EQ(readFailure("NUL"), "not a regular file");
+    writeBytes(dir / "locked.ugi", "Title=\r\n");
+    const HANDLE locked = CreateFileW((dir / "locked.ugi").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_EQ(readFailure(dir / "locked.ugi"), "the file is in use by another program");
+    CloseHandle(locked);
+#endif
 }
 
 // The charset leads the root node: Shift_JIS unless a character only code page 932 has is written.
@@ -68,7 +88,11 @@ TEST(WriteRecord, WritesTheRecordWithItsCharsetAndOneCrLfInCodePage932)
     EXPECT_EQ(readBytes(dir / "b.sgf"), "(;CA[CP932]PB[\xfb\xfc];C[\x87\x40])\r\n");
     EXPECT_EQ(listing(dir.path()), "a.sgf b.sgf ");
     EXPECT_EQ(writeFailure(dir / "c.sgf", u"PB[黒]"), "the record has no root node to carry its charset");
+    writeRecordFile(dir.path() / std::filesystem::u8path(u8"棋譜 한국 é.sgf"), u"(;)");
+    EXPECT_EQ(listing(dir.path()), u8"a.sgf b.sgf 棋譜 한국 é.sgf ");
 }
+
+#ifndef _WIN32
 
 TEST(WriteRecord, ReplacingAFileKeepsItsPermissionBits)
 {
@@ -87,6 +111,7 @@ TEST(WriteRecord, ReplacingAFileKeepsItsPermissionBits)
     ASSERT_EQ(::stat((dir / "new.sgf").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0644u);
 }
+#endif
 
 TEST(WriteRecord, AFailedWriteLeavesTheOldFileAndNoTemporaryFile)
 {
@@ -101,7 +126,25 @@ TEST(WriteRecord, AFailedWriteLeavesTheOldFileAndNoTemporaryFile)
     EXPECT_EQ(writeFailure(dir / "folder.sgf", u"(;)"), "Is a directory");
     EXPECT_EQ(writeFailure(dir / "missing" / "a.sgf", u"(;)"), "No such file or directory");
     EXPECT_EQ(listing(dir.path()), "folder.sgf keep.sgf ");
+#ifdef _WIN32
+    // A read-only file, and a file another program holds open without sharing it, stay as they were.
+    const auto readOnly = dir / "read-only.sgf";
+    writeBytes(readOnly, "previous record");
+    ASSERT_TRUE(SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(writeFailure(readOnly, u"(;)"), "the file is read-only");
+    EXPECT_EQ(readBytes(readOnly), "previous record");
+    SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
+    const HANDLE locked = CreateFileW((dir / "keep.sgf").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(locked, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(writeFailure(dir / "keep.sgf", u"(;)"), "the file is in use by another program");
+    CloseHandle(locked);
+    EXPECT_EQ(readBytes(dir / "keep.sgf"), "previous record");
+    EXPECT_EQ(listing(dir.path()), "folder.sgf keep.sgf read-only.sgf ");
+#endif
 }
+
+#ifndef _WIN32
 
 TEST(WriteRecord, ThroughALinkTheLinkedFileIsReplaced)
 {
@@ -128,3 +171,4 @@ TEST(WriteRecord, ReplacingAnotherUsersFileKeepsItsOwner)
     EXPECT_EQ(info.st_uid, 65534u);
     EXPECT_EQ(info.st_gid, 65534u);
 }
+#endif

@@ -1,9 +1,137 @@
-// Child processes for the reliability tests: ugi2sgf run with its output captured, its peak memory
-// measured and a time limit, and library calls made in a child under a file size limit or as an
-// unprivileged user (permissions do not stop root, which CI runs as).
+// Child processes for the tests: ugi2sgf run with its output captured, its peak memory measured and
+// a time limit, and (on POSIX systems) library calls made in a child under a file size limit or as
+// an unprivileged user (permissions do not stop root, which CI runs as).
 #pragma once
 
 #include "../support/testfiles.h"
+
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+struct ChildSetup {
+    bool unprivileged = false;    // when root, become the user nobody first
+    long long fileSizeLimit = -1; // RLIMIT_FSIZE in bytes, none when negative
+    std::string standardOutput;   // a path for standard output instead of the capture
+    std::string workingDirectory; // for ugi2sgf; the test's own when empty
+    int timeoutSeconds = 60;
+};
+
+struct Outcome {
+    int status = -1; // the exit status; -1 when the process did not exit by itself
+    std::string out;
+    std::string err;
+    long peakMemoryKb = 0;
+    bool killed = false;
+};
+
+} // namespace testing_support
+
+#ifdef _WIN32
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+namespace testing_support {
+
+namespace detail {
+
+// Returns text (UTF-8) as UTF-16.
+inline std::wstring wide(const std::string &text)
+{
+    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring result(static_cast<std::size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), size);
+    return result;
+}
+
+// Appends argument quoted so that the child's CommandLineToArgvW gives it back unchanged.
+inline void appendQuoted(std::wstring &line, const std::wstring &argument)
+{
+    line += L" \"";
+    std::size_t backslashes = 0;
+    for (const wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        line.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        line += c;
+    }
+    line.append(backslashes * 2, L'\\');
+    line += L'"';
+}
+
+inline HANDLE inheritable(const std::filesystem::path &path, DWORD access, DWORD disposition)
+{
+    SECURITY_ATTRIBUTES security{sizeof security, nullptr, TRUE};
+    return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &security, disposition,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+} // namespace detail
+
+// Runs program with args (UTF-8), standard input empty, and captures both output streams as bytes.
+inline Outcome run(const std::string &program, const std::vector<std::string> &args,
+                   const ChildSetup &setup = {})
+{
+    const ScratchDir capture;
+    const std::filesystem::path outPath =
+        setup.standardOutput.empty() ? capture / "out" : std::filesystem::u8path(setup.standardOutput);
+    const std::filesystem::path errPath = capture / "err";
+    std::wstring line;
+    detail::appendQuoted(line, detail::wide(program));
+    for (const auto &arg : args)
+        detail::appendQuoted(line, detail::wide(arg));
+    line.erase(0, 1);
+
+    const HANDLE in = detail::inheritable(L"NUL", GENERIC_READ, OPEN_EXISTING);
+    const HANDLE out = detail::inheritable(outPath, GENERIC_WRITE, CREATE_ALWAYS);
+    const HANDLE err = detail::inheritable(errPath, GENERIC_WRITE, CREATE_ALWAYS);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = in;
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    PROCESS_INFORMATION process{};
+    const std::wstring folder = detail::wide(setup.workingDirectory);
+    const bool started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                        folder.empty() ? nullptr : folder.c_str(), &startup, &process) != 0;
+    CloseHandle(in);
+    CloseHandle(out);
+    CloseHandle(err);
+    Outcome outcome;
+    if (!started)
+        return outcome;
+    if (WaitForSingleObject(process.hProcess, static_cast<DWORD>(setup.timeoutSeconds) * 1000) !=
+        WAIT_OBJECT_0) {
+        TerminateProcess(process.hProcess, 1);
+        WaitForSingleObject(process.hProcess, INFINITE);
+        outcome.killed = true;
+    } else {
+        DWORD status = 0;
+        GetExitCodeProcess(process.hProcess, &status);
+        outcome.status = static_cast<int>(status);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    if (setup.standardOutput.empty())
+        outcome.out = readBytes(outPath);
+    outcome.err = readBytes(errPath);
+    return outcome;
+}
+
+} // namespace testing_support
+
+#else
 
 #include <cerrno>
 #include <csignal>
@@ -21,14 +149,6 @@
 #include <vector>
 
 namespace testing_support {
-
-struct ChildSetup {
-    bool unprivileged = false;    // when root, become the user nobody first
-    long long fileSizeLimit = -1; // RLIMIT_FSIZE in bytes, none when negative
-    std::string standardOutput;   // a path for standard output instead of the capture
-    std::string workingDirectory; // for ugi2sgf; the test's own when empty
-    int timeoutSeconds = 60;
-};
 
 // True when the process could drop to nobody, or need not (it is not root).
 inline bool canRunUnprivileged()
@@ -109,14 +229,6 @@ inline std::string inChild(const std::function<std::string()> &body, const Child
     return readBytes(resultPath);
 }
 
-struct Outcome {
-    int status = -1; // the exit status; -1 when the process did not exit by itself
-    std::string out;
-    std::string err;
-    long peakMemoryKb = 0;
-    bool killed = false;
-};
-
 // Runs program with args, standard input closed, and captures both output streams as bytes.
 inline Outcome run(const std::string &program, const std::vector<std::string> &args,
                    const ChildSetup &setup = {})
@@ -168,3 +280,5 @@ inline Outcome run(const std::string &program, const std::vector<std::string> &a
 }
 
 } // namespace testing_support
+
+#endif // _WIN32

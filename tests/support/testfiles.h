@@ -53,7 +53,7 @@ inline std::string listing(const std::filesystem::path &folder)
     std::string names;
     std::vector<std::string> all;
     for (const auto &entry : std::filesystem::directory_iterator(folder))
-        all.push_back(entry.path().filename().string());
+        all.push_back(entry.path().filename().u8string());
     std::sort(all.begin(), all.end());
     for (const auto &name : all)
         names += name + " ";
