@@ -88,7 +88,7 @@ void copyData(const std::string &name, const fs::path &to)
 // The basic game as UTF-8: the same bytes as its code page 932 record (it is ASCII), with the
 // charset first in the root node.
 const std::string basicGameUtf8 = "(;CA[UTF-8]GN[Match]CP[x]RE[B+R]PB[Kuro]BR[3d]PW[Shiro]WR[2d]PC[Hall]"
-                                      "DT[2000-10-24]SZ[19]HA[0]KM[6.5];B[qd];W[dp])\r\n";
+                                  "DT[2000-10-24]SZ[19]HA[0]KM[6.5];B[qd];W[dp])\r\n";
 
 } // namespace
 
@@ -294,6 +294,8 @@ TEST(Batch, UsageErrorsWriteNothing)
         {"-d"},
         {"--encoding", "latin-1", "in/a.ugi"},
         {"--encoding"},
+        {"-d", "out", "-"}, // standard input is one record, not a batch
+        {"--in-place", "in", "-"},
     };
     for (const auto &args : misuses) {
         std::string trace;
@@ -307,10 +309,12 @@ TEST(Batch, UsageErrorsWriteNothing)
     EXPECT_EQ(listing(dir.path()), "file in ");
     EXPECT_EQ(listing(dir / "in"), "a.ugi b.ugi ");
 
-    // Missing paths are failures of the batch, not usage errors.
-    const Outcome missing = ugi2sgf(dir.path(), {"-d", "out", "nowhere", "in/a.ugi"});
+    // Missing paths and folders without records are failures of the batch, not usage errors.
+    fs::create_directories(dir / "empty" / "sub");
+    const Outcome missing = ugi2sgf(dir.path(), {"-d", "out", "nowhere", "empty", "in/a.ugi"});
     EXPECT_EQ(missing.status, 1);
-    EXPECT_EQ(missing.err, "nowhere: No such file or directory\n1 converted, 1 failed, 0 skipped\n");
+    EXPECT_EQ(missing.err, "nowhere: No such file or directory\nempty: no .ugi records\n"
+                           "1 converted, 2 failed, 0 skipped\n");
 }
 
 TEST(Batch, HelpHasOneLinePerOption)
