@@ -41,13 +41,13 @@ constexpr int exitUsage = 2;
 
 const char usageText[] =
     "usage: ugi2sgf [options] FILE.ugi               the record on standard output (or -o)\n"
-    "       ugi2sgf [options] -                      the record from standard input\n"
+    "       ugi2sgf [options] -                      the record from standard input, as for FILE.ugi\n"
     "       ugi2sgf [options] -d DIR PATH...         each record under DIR\n"
     "       ugi2sgf [options] --in-place PATH...     each record beside its source\n"
     "Converts UGI game records into SGF records. A PATH is a file or a folder; a folder stands for\n"
-    "every *.ugi file (in any letter case) in it and its subfolders.\n"
+    "every *.ugi file (in any letter case) in it and its subfolders. '-o -' is standard output.\n"
     "\n"
-    "  -o FILE          write the one record to FILE ('-': standard output, as without -o)\n"
+    "  -o FILE          write the one record to FILE instead of standard output\n"
     "  -d DIR           write each record to DIR as NAME.sgf, keeping the folders below each PATH\n"
     "  --in-place       write each record beside its source as NAME.sgf\n"
     "  --force          replace existing output files (without it they are skipped and reported)\n"
