@@ -9,6 +9,10 @@ source_dir=$2
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 fail() { echo "package test: $*" >&2; exit 1; }
+for tool in cpack dpkg-deb dpkg-parsechangelog lintian appstreamcli desktop-file-validate update-mime-database \
+            update-desktop-database xdg-mime gio; do
+    command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/setup.sh installs it)"
+done
 
 (cd "$build" && cpack -G DEB -B "$scratch/pkg") >"$scratch/cpack.log" 2>&1 || { cat "$scratch/cpack.log"; fail "cpack failed"; }
 deb=$(ls "$scratch"/pkg/*.deb)
