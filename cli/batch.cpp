@@ -2,6 +2,7 @@
 #include "batch.h"
 
 #include "recordfile.h"
+#include "sourcekind.h"
 #include "text.h"
 #include "translation.h"
 
@@ -365,6 +366,9 @@ std::vector<BatchItem> planBatch(const std::vector<fs::path> &paths,
         } else if (fs::is_directory(status)) {
             std::vector<Found> found;
             collectRecords(path, {}, found);
+            // A mistyped archive folder must not look like a run that converted everything.
+            if (found.empty())
+                items.push_back({path, {}, "no .ugi records"});
             std::sort(found.begin(), found.end(), [](const Found &a, const Found &b) {
                 return a.relative.native() < b.relative.native();
             });
@@ -417,7 +421,7 @@ std::vector<BatchItem> planBatch(const std::vector<fs::path> &paths,
 
 std::string convertFile(const fs::path &path, RecordEncoding encoding)
 {
-    return recordFileBytes(translateRecord(readSourceFile(path)), encoding);
+    return recordFileBytes(translateSourceBytes(readFileBytes(path)), encoding);
 }
 
 BatchSummary runBatch(const std::vector<BatchItem> &items, const BatchOptions &options,

@@ -63,9 +63,10 @@ std::string targetFileName(const std::string &sourceName);
 // folder for every record file in it and its subfolders (symbolic links to folders are not
 // followed), in the byte order of their paths below it. Targets go under outputFolder keeping the
 // folders below each path, or beside each source when outputFolder is empty. A path that does not
-// exist or a folder that cannot be read becomes an item that fails with the system's reason; so
-// does a record whose target is its own source or another record's target (the first record in
-// order keeps the target). The same record reached twice for the same target is listed once.
+// exist or a folder that cannot be read becomes an item that fails with the system's reason, and a
+// folder that holds no record file an item that fails with "no .ugi records". A record whose target
+// is its own source or another record's target fails too (the first record in order keeps the
+// target). The same record reached twice for the same target is listed once.
 // Raises nothing for a path it cannot read (only std::bad_alloc).
 std::vector<BatchItem> planBatch(const std::vector<std::filesystem::path> &paths,
                                  const std::optional<std::filesystem::path> &outputFolder);

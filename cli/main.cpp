@@ -4,17 +4,20 @@
 #include "batch.h"
 #include "recordfile.h"
 #include "sgfoutput.h"
+#include "sourcekind.h"
 #include "text.h"
 #include "version.h"
 
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -47,10 +50,11 @@ constexpr int exitUsage = 2;
 
 const char usageText[] =
     "usage: ugi2sgf [options] FILE.ugi               the record on standard output (or -o)\n"
+    "       ugi2sgf [options] -                      the record from standard input, as for FILE.ugi\n"
     "       ugi2sgf [options] -d DIR PATH...         each record under DIR\n"
     "       ugi2sgf [options] --in-place PATH...     each record beside its source\n"
     "Converts UGI game records into SGF records. A PATH is a file or a folder; a folder stands for\n"
-    "every *.ugi file (in any letter case) in it and its subfolders.\n"
+    "every *.ugi file (in any letter case) in it and its subfolders. '-o -' is standard output.\n"
     "\n"
     "  -o FILE          write the one record to FILE instead of standard output; an existing FILE\n"
     "                   is not replaced without --force (the record fails, nothing is written)\n"
@@ -110,6 +114,41 @@ void writeStandardOutput(const std::string &bytes)
         throw quillarn::CommandFailure(std::strerror(errno));
 }
 
+// The input name that stands for standard input, and the -o name that stands for standard output.
+const char standardStream[] = "-";
+
+// Returns all of standard input. Raises CommandFailure with the system's reason, or when it holds
+// more than a source file may (the translation counts in 32-bit positions).
+std::string readStandardInput()
+{
+#ifdef _WIN32
+    _setmode(_fileno(stdin), _O_BINARY);
+#endif
+    constexpr std::size_t maxBytes = std::numeric_limits<std::int32_t>::max();
+    std::string bytes;
+    char chunk[65536];
+    for (;;) {
+        const std::size_t got = std::fread(chunk, 1, sizeof chunk, stdin);
+        bytes.append(chunk, got);
+        if (bytes.size() > maxBytes)
+            throw quillarn::CommandFailure("more than " + std::to_string(maxBytes) + " bytes is too large");
+        if (got < sizeof chunk)
+            break;
+    }
+    if (std::ferror(stdin))
+        throw quillarn::CommandFailure(std::strerror(errno));
+    return bytes;
+}
+
+// Returns the record file bytes for input: a file, or standard input for "-". Raises as
+// convertFile does.
+std::string convertInput(const std::string &input, RecordEncoding encoding)
+{
+    if (input != standardStream)
+        return quillarn::convertFile(pathOf(input), encoding);
+    return quillarn::recordFileBytes(quillarn::translateSourceBytes(readStandardInput()), encoding);
+}
+
 int convertOne(const Options &options)
 {
     const std::string &input = options.inputs.front();
@@ -118,13 +157,13 @@ int convertOne(const Options &options)
             // The one output the user named: never the source itself, and never a file that is
             // there already unless they said so.
             const fs::path output = pathOf(*options.output);
-            if (quillarn::isSourceItself(pathOf(input), output))
+            if (input != standardStream && quillarn::isSourceItself(pathOf(input), output))
                 throw quillarn::CommandFailure(quillarn::outputIsSourceReason);
             std::error_code error;
             if (!options.force && fs::exists(fs::symlink_status(output, error)))
                 throw quillarn::CommandFailure(*options.output + " exists (--force replaces it)");
         }
-        const std::string bytes = quillarn::convertFile(pathOf(input), options.encoding);
+        const std::string bytes = convertInput(input, options.encoding);
         if (options.output)
             quillarn::writeFileAtomically(pathOf(*options.output), bytes);
         else
@@ -293,13 +332,20 @@ int run(int argc, char **argv)
         return usageError("-d and --in-place cannot be used together");
     if (options.output && batch)
         return usageError("-o writes one record; it cannot be used with -d or --in-place");
-    if (batch)
+    if (batch) {
+        for (const std::string &input : options.inputs) {
+            if (input == standardStream)
+                return usageError("'-' (standard input) cannot be used with -d or --in-place");
+        }
         return convertBatch(options);
+    }
     if (options.inputs.size() > 1)
         return usageError(options.output ? "-o takes one input file"
                                          : "several inputs need -d DIR or --in-place");
+    if (options.output == standardStream)
+        options.output.reset();
     std::error_code error;
-    if (fs::is_directory(pathOf(options.inputs.front()), error))
+    if (options.inputs.front() != standardStream && fs::is_directory(pathOf(options.inputs.front()), error))
         return usageError(options.inputs.front() + " is a folder: give -d DIR or --in-place");
     return convertOne(options);
 }

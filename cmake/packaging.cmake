@@ -1,38 +1,98 @@
 # What `cmake --install` puts beside the programs, and the Debian package made from it (cpack -G DEB)
 # or, in the Windows build, the zip.
 # Name and version come from the project() call, so the window, the desktop entry and the package agree.
+# tests/package/package_test.sh checks the package with lintian, appstreamcli and xdg-mime.
 
-configure_file(${PROJECT_SOURCE_DIR}/packaging/quillarn.desktop.in
-               ${PROJECT_BINARY_DIR}/generated/quillarn.desktop @ONLY)
+set(CPACK_PACKAGE_CONTACT "The Quillarn developers <dev@quillarn.invalid>")
+# The AppStream id and the page software centres link to. The project has no domain of its own yet,
+# so both use the reserved one of the maintainer address; change them together once it has one.
+set(QUILLARN_APPSTREAM_ID invalid.quillarn.Quillarn)
+set(QUILLARN_HOMEPAGE https://quillarn.invalid)
+
+set(generated ${PROJECT_BINARY_DIR}/generated)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/quillarn.desktop.in ${generated}/quillarn.desktop @ONLY)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/quillarn.metainfo.xml.in
+               ${generated}/${QUILLARN_APPSTREAM_ID}.metainfo.xml @ONLY)
+
+# The copyright file in Debian's machine-readable form, holding the terms of LICENSE: each line
+# indented by one space, an empty line written " .".
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE license)
+string(FIND "${license}" "Permission is hereby granted" terms_start)
+string(SUBSTRING "${license}" ${terms_start} -1 terms)
+string(STRIP "${terms}" terms)
+string(REPLACE "\n\n" "\n.\n" terms "${terms}")
+string(REPLACE "\n" "\n " QUILLARN_LICENSE_TERMS " ${terms}")
+configure_file(${PROJECT_SOURCE_DIR}/packaging/copyright.in ${generated}/copyright @ONLY)
+
+# Manual pages and the changelog go in compressed, as Debian keeps them: gzip -9n, without the name
+# and time stamp, so that the same sources give the same package. Without gzip they go in as they are.
+find_program(QUILLARN_GZIP gzip)
+set(gz "")
+if(QUILLARN_GZIP)
+  set(gz .gz)
+endif()
+set(man_pages ${PROJECT_SOURCE_DIR}/docs/ugi2sgf.1)
+if(QUILLARN_WINDOW)
+  list(APPEND man_pages ${PROJECT_SOURCE_DIR}/docs/quillarn.1)
+endif()
+set(compressed)
+foreach(source IN LISTS man_pages ITEMS ${PROJECT_SOURCE_DIR}/packaging/changelog)
+  get_filename_component(name ${source} NAME)
+  if(QUILLARN_GZIP)
+    add_custom_command(OUTPUT ${generated}/${name}.gz
+                       COMMAND ${QUILLARN_GZIP} -9n -c ${source} > ${generated}/${name}.gz
+                       DEPENDS ${source} COMMENT "Compressing ${name}")
+    list(APPEND compressed ${generated}/${name}.gz)
+    set(installed_${name} ${generated}/${name}.gz)
+  else()
+    set(installed_${name} ${source})
+  endif()
+endforeach()
+add_custom_target(compressed_docs ALL DEPENDS ${compressed})
+if(NOT WIN32)
+  foreach(source IN LISTS man_pages)
+    get_filename_component(name ${source} NAME)
+    install(FILES ${installed_${name}} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  endforeach()
+endif()
 
 if(QUILLARN_WINDOW)
-  install(FILES ${PROJECT_BINARY_DIR}/generated/quillarn.desktop
-          DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  install(FILES ${generated}/quillarn.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/quillarn-mime.xml
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages RENAME quillarn.xml)
+  install(FILES ${generated}/${QUILLARN_APPSTREAM_ID}.metainfo.xml
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/quillarn-32.png
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/32x32/apps RENAME quillarn.png)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/quillarn.svg
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 endif()
 if(WIN32)
+  # The zip: the program with its README and licence beside it.
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
 else()
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+  # Debian wants the licence in the copyright file only.
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/README.ja.md ${generated}/copyright
           DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillarn)
+  install(FILES ${installed_changelog} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillarn RENAME changelog${gz})
 endif()
 
 set(CPACK_PACKAGE_NAME quillarn)
 set(CPACK_PACKAGE_VENDOR "The Quillarn developers")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT "The Quillarn developers <dev@quillarn.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Go game record converter from UGI to SGF")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Quillarn converts a record of a game of Go from the UGI text format, in which Japanese players\n\
-keep their records, into an SGF record that every modern Go program reads. It has a small window\n\
-with a Japanese interface (quillarn) and a command-line converter for whole archives (ugi2sgf).")
+    "Quillarn converts a record of a game of Go from the UGI text format, in which\n\
+Japanese players keep their records, into an SGF record that every modern Go\n\
+program reads. It has a small window with a Japanese interface (quillarn) and\n\
+a command-line converter for whole archives (ugi2sgf).")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_STRIP_FILES ON)
+
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION games)
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "The Quillarn developers <dev@quillarn.invalid>")
+# A converter of game records, not a game: Debian's games section is for programs in /usr/games.
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${CPACK_PACKAGE_CONTACT})
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The window's Japanese texts need a Japanese font; Qt's own Japanese buttons come with its translations.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-ipafont-gothic | fonts-noto-cjk | fonts-vlgothic")

@@ -5,10 +5,12 @@ set -euo pipefail
 
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           qt6-base-dev qt6-translations-l10n fonts-ipafont-gothic
-          dpkg-dev file desktop-file-utils)
+          # The package test: building the .deb, Debian's and the desktop's checkers, and gio, through
+          # which xdg-mime finds file types as a desktop does.
+          dpkg-dev file gzip lintian appstream desktop-file-utils shared-mime-info xdg-utils libglib2.0-bin)
 if [ "${CI:-}" = true ] || [ "${QUILLARN_SETUP_ALL:-}" = 1 ]; then
-    # The checks CI adds: the fuzz targets and the package tools.
-    packages+=(clang libclang-rt-14-dev)
+    # The checks CI adds: the build with clang, the fuzz targets and the layout check.
+    packages+=(clang libclang-rt-14-dev clang-format)
 fi
 
 # The Windows build CI makes and tests: the mingw-w64 cross compiler (with std::thread), wine to run

@@ -329,6 +329,8 @@ TEST(Batch, UsageErrorsWriteNothing)
         {"-d"},
         {"--encoding", "latin-1", "in/a.ugi"},
         {"--encoding"},
+        {"-d", "out", "-"}, // standard input is one record, not a batch
+        {"--in-place", "in", "-"},
     };
     for (const auto &args : misuses) {
         std::string trace;
@@ -342,10 +344,12 @@ TEST(Batch, UsageErrorsWriteNothing)
     EXPECT_EQ(listing(dir.path()), "file in ");
     EXPECT_EQ(listing(dir / "in"), "a.ugi b.ugi ");
 
-    // Missing paths are failures of the batch, not usage errors.
-    const Outcome missing = ugi2sgf(dir.path(), {"-d", "out", "nowhere", "in/a.ugi"});
+    // Missing paths and folders without records are failures of the batch, not usage errors.
+    fs::create_directories(dir / "empty" / "sub");
+    const Outcome missing = ugi2sgf(dir.path(), {"-d", "out", "nowhere", "empty", "in/a.ugi"});
     EXPECT_EQ(missing.status, 1);
-    EXPECT_EQ(missing.err, "nowhere: No such file or directory\n1 converted, 1 failed, 0 skipped\n");
+    EXPECT_EQ(missing.err, "nowhere: No such file or directory\nempty: no .ugi records\n"
+                           "1 converted, 2 failed, 0 skipped\n");
 }
 
 TEST(Batch, HelpHasOneLinePerOption)

@@ -128,6 +128,26 @@ TEST(Ugi2sgf, MissingFileAndLeadingDashName)
 }
 
 #ifndef _WIN32
+
+// "-" as the input is standard input, and as the -o file standard output, so ugi2sgf sits in a pipe.
+TEST(Ugi2sgf, DashReadsStandardInputAndWritesStandardOutput)
+{
+    const std::string data = QUILLARN_TEST_DATA;
+    const auto piped = [](const std::string &args, const std::string &source) {
+        return run("/bin/sh", {"-c", "exec \"$0\" " + args + " < \"$1\"", UGI2SGF, source});
+    };
+    Outcome run = piped("-", data + "/basic-game.ugi");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, readBytes(data + "/basic-game.sgf"));
+    run = piped("-o - -", data + "/japanese-names.ugi");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, readBytes(data + "/japanese-names.sgf"));
+    run = piped("-", data + "/missing-date.ugi");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "-: missing header key \"Date=\"\n");
+}
+
 TEST(Ugi2sgf, StandardOutputThatCannotBeWrittenFails)
 {
     ChildSetup full;

@@ -1,7 +1,7 @@
 // Every byte-exact case in tests/data, through the library: read, translate, encode.
 #include "recordfile.h"
+#include "sourcekind.h"
 #include "text.h"
-#include "translation.h"
 
 #include "../support/datacases.h"
 #include "../support/sgfcheck.h"
@@ -17,7 +17,8 @@ TEST(DataCases, LibraryWritesTheExpectedBytesOrFailsWithTheExpectedReason)
         std::string bytes;
         std::string reason;
         try {
-            bytes = quillarn::recordFileBytes(quillarn::translateRecord(quillarn::readSourceFile(c.source)));
+            bytes =
+                quillarn::recordFileBytes(quillarn::translateSourceBytes(quillarn::readFileBytes(c.source)));
         } catch (const quillarn::CommandFailure &failure) {
             reason = failure.reason();
         }

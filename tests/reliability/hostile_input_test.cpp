@@ -97,11 +97,13 @@ TEST(HostileSource, EachConvertsOrFailsWithItsReasonAndWritesNothing)
 {
     UgiFields f;
     std::vector<SourceCase> cases;
-    cases.push_back({"empty file", "", "missing \"[Header]\""});
-    cases.push_back({"a file of NULs", std::string(1 << 20, '\0'), "missing \"[Header]\""});
-    cases.push_back({"random binary", randomBytes(256 << 10, 5), "missing \"[Header]\""});
-    cases.push_back({"UTF-16LE with BOM", utf16(ugiSource(), false), "missing \"[Header]\""});
-    cases.push_back({"UTF-16BE with BOM", utf16(ugiSource(), true), "missing \"[Header]\""});
+    cases.push_back({"empty file", "", "not a UGI record: no [Header] section"});
+    cases.push_back({"a file of NULs", std::string(1 << 20, '\0'), "binary data, not a UGI record"});
+    cases.push_back({"random binary", randomBytes(256 << 10, 5), "binary data, not a UGI record"});
+    cases.push_back({"UTF-16LE with BOM", utf16(ugiSource(), false), "UTF-16 text, not a UGI record"});
+    cases.push_back({"UTF-16BE with BOM", utf16(ugiSource(), true), "UTF-16 text, not a UGI record"});
+    cases.push_back(
+        {"UTF-16BE without BOM", utf16(ugiSource(), true).substr(2), "UTF-16 text, not a UGI record"});
 
     // UTF-8 is read as code page 932: its bytes reach the record unchanged where they decode or
     // stand alone, and a byte that would join the "]" after it is refused.

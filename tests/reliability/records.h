@@ -4,6 +4,7 @@
 
 #include "codepage.h"
 #include "recordfile.h"
+#include "sourcekind.h"
 #include "text.h"
 #include "translation.h"
 
@@ -60,7 +61,8 @@ inline Conversion convertWithLibrary(const std::filesystem::path &path)
 {
     Conversion result;
     try {
-        result.bytes = quillarn::recordFileBytes(quillarn::translateRecord(quillarn::readSourceFile(path)));
+        result.bytes =
+            quillarn::recordFileBytes(quillarn::translateSourceBytes(quillarn::readFileBytes(path)));
     } catch (const quillarn::CommandFailure &failure) {
         result.reason = failure.reason();
     }

@@ -1,0 +1,73 @@
+// Recognising files that are not UGI records, for sourcekind.h.
+#include "sourcekind.h"
+
+#include "codepage.h"
+#include "text.h"
+#include "translation.h"
+
+#include <algorithm>
+#include <cstddef>
+
+namespace quillarn {
+
+namespace {
+
+// The part of a file looked at for its kind: enough to tell text from other data.
+constexpr std::size_t sampleSize = 1024;
+
+bool startsWith(std::string_view bytes, std::string_view prefix)
+{
+    return bytes.substr(0, prefix.size()) == prefix;
+}
+
+// UTF-16 text of mostly ASCII characters has a NUL byte in every other place (at odd positions
+// little-endian, at even ones big-endian); binary data has its NUL bytes on both sides alike.
+bool looksLikeUtf16(std::string_view sample)
+{
+    if (startsWith(sample, "\xFF\xFE") || startsWith(sample, "\xFE\xFF"))
+        return true;
+    std::size_t nulAt[2] = {0, 0};
+    for (std::size_t i = 0; i < sample.size(); ++i) {
+        if (sample[i] == '\0')
+            ++nulAt[i % 2];
+    }
+    const std::size_t units = sample.size() / 2;
+    const std::size_t more = std::max(nulAt[0], nulAt[1]);
+    const std::size_t fewer = std::min(nulAt[0], nulAt[1]);
+    return units >= 4 && more * 4 >= units && fewer * 8 <= more;
+}
+
+bool isControlByte(unsigned char byte)
+{
+    // TAB, LF and CR belong to text; 0x1A ends many files written on MS-DOS.
+    return (byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r' && byte != 0x1A) || byte == 0x7F;
+}
+
+} // namespace
+
+std::string notARecordReason(std::string_view bytes)
+{
+    const std::string_view sample = bytes.substr(0, sampleSize);
+    if (looksLikeUtf16(sample))
+        return "UTF-16 text, not a UGI record";
+    if (std::any_of(sample.begin(), sample.end(),
+                    [](char c) { return isControlByte(static_cast<unsigned char>(c)); }))
+        return "binary data, not a UGI record";
+    if (bytes.find("[Header]") == std::string_view::npos)
+        return "not a UGI record: no [Header] section";
+    return {};
+}
+
+std::u16string translateSourceBytes(std::string_view bytes)
+{
+    try {
+        return translateRecord(decodeAnsi(bytes));
+    } catch (const CommandFailure &) {
+        const std::string reason = notARecordReason(bytes);
+        if (reason.empty())
+            throw;
+        throw CommandFailure(reason);
+    }
+}
+
+} // namespace quillarn
