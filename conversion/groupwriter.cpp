@@ -3,6 +3,7 @@
 
 #include "text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <set>
@@ -50,40 +51,42 @@ int syncFileSystem(int descriptor)
 
 void GroupWriter::add(std::size_t id, const fs::path &path, std::string_view bytes)
 {
-    const fs::path target = writeTarget(path);
-    leftovers_.removeFor(target);
-    members_.reserve(members_.size() + 1); // so that nothing can fail once the file exists
-    devices_.reserve(devices_.size() + 1);
-    const StagedFile staged = stageFile(target, bytes);
+    StagedFile staged = stageFile(path, bytes, leftovers_);
     int descriptor = staged.descriptor;
-    // Write-back starts now, so that by the flush most of the group is on its way to the disk.
-    ::sync_file_range(descriptor, 0, 0, SYNC_FILE_RANGE_WRITE);
-    if (limits_.method == FlushMethod::FileSystem) {
-        const auto fail = [&](int error) {
-            ::close(descriptor);
-            ::unlink(staged.temporary.c_str());
-            throw CommandFailure(std::strerror(error));
-        };
-        struct stat info {};
-        if (::fstat(descriptor, &info) != 0)
-            fail(errno);
-        const auto device = static_cast<unsigned long long>(info.st_dev);
-        bool known = false;
-        for (const Device &d : devices_)
-            known = known || d.id == device;
-        if (!known) {
-            // The first file of the group on this file system was opened before anything else of
-            // the group was written there: its descriptor serves for the flush.
-            devices_.push_back({device, descriptor});
-        } else if (::close(descriptor) != 0) {
-            descriptor = -1; // closed all the same
-            const int error = errno;
-            ::unlink(staged.temporary.c_str());
-            throw CommandFailure(std::strerror(error));
+    try {
+        if (limits_.startWriteBack)
+            ::sync_file_range(descriptor, 0, 0, SYNC_FILE_RANGE_WRITE);
+        if (limits_.method == FlushMethod::FileSystem) {
+            // Every file in a folder is on the folder's file system: one look per folder.
+            const fs::path::string_type folder = staged.target.parent_path().native();
+            auto known = deviceOfFolder_.find(folder);
+            if (known == deviceOfFolder_.end()) {
+                struct stat info {};
+                if (::fstat(descriptor, &info) != 0)
+                    throw CommandFailure(std::strerror(errno));
+                known = deviceOfFolder_.emplace(folder, static_cast<unsigned long long>(info.st_dev)).first;
+            }
+            const unsigned long long device = known->second;
+            if (std::none_of(devices_.begin(), devices_.end(),
+                             [&](const Device &d) { return d.id == device; })) {
+                // The first file of the group on this file system was opened before anything else
+                // of the group was written there: its descriptor serves for the flush.
+                devices_.push_back({device, descriptor});
+                descriptor = -1;
+            } else {
+                const int closed = ::close(descriptor);
+                descriptor = -1;
+                if (closed != 0)
+                    throw CommandFailure(std::strerror(errno));
+            }
         }
-        descriptor = -1;
+        members_.push_back({id, staged.target, staged.temporary, descriptor});
+    } catch (...) {
+        if (descriptor >= 0)
+            ::close(descriptor);
+        ::unlink(staged.temporary.c_str());
+        throw;
     }
-    members_.push_back({id, target, staged.temporary, descriptor});
     bytes_ += bytes.size();
 }
 

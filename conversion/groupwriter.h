@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -23,6 +24,9 @@ struct GroupLimits {
     std::size_t files = 256;      // a group is full with this many files ...
     std::size_t bytes = 16 << 20; // ... or this many bytes
     FlushMethod method = FlushMethod::FileSystem;
+    // Start write-back of each file as soon as it is written (sync_file_range), rather than
+    // leaving it all to the flush.
+    bool startWriteBack = false;
     // The flush of a file system; syncfs when null. Tests put a failing one here.
     int (*syncFileSystem)(int descriptor) = nullptr;
 };
@@ -75,6 +79,7 @@ private:
     GroupLimits limits_;
     std::vector<Member> members_;
     std::vector<Device> devices_;
+    std::unordered_map<std::filesystem::path::string_type, unsigned long long> deviceOfFolder_;
     std::size_t bytes_ = 0;
 };
 

@@ -156,28 +156,24 @@ std::string readFileBytes(const std::filesystem::path &path)
     return bytes;
 }
 
-fs::path writeTarget(const fs::path &requested)
+StagedFile stageFile(const fs::path &requested, std::string_view bytes, LeftoverTemporaries &leftovers)
 {
-    // Through a symbolic link the file it points to is replaced, and the link stays a link.
-    fs::path path = requested;
-    struct stat link {};
-    if (::lstat(requested.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    StagedFile staged;
+    staged.target = requested;
+    struct stat existing {};
+    bool exists = ::lstat(requested.c_str(), &existing) == 0;
+    if (exists && S_ISLNK(existing.st_mode)) {
+        // Through a symbolic link the file it points to is replaced, and the link stays a link.
         std::error_code error;
-        path = fs::weakly_canonical(requested, error);
+        staged.target = fs::weakly_canonical(requested, error);
         if (error)
             failWithErrno(error.value());
+        exists = ::stat(staged.target.c_str(), &existing) == 0;
     }
-    if (path.filename().empty())
+    const fs::path &path = staged.target;
+    if (path.filename().empty() || (exists && S_ISDIR(existing.st_mode)))
         failWithErrno(EISDIR);
-    return path;
-}
-
-StagedFile stageFile(const fs::path &path, std::string_view bytes)
-{
-    struct stat existing {};
-    const bool exists = ::stat(path.c_str(), &existing) == 0;
-    if (exists && S_ISDIR(existing.st_mode))
-        failWithErrno(EISDIR);
+    leftovers.removeFor(path);
 
     std::string temporary = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
     Descriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
@@ -197,21 +193,22 @@ StagedFile stageFile(const fs::path &path, std::string_view bytes)
         ::unlink(temporary.c_str());
         throw;
     }
-    return {temporary, fd.release()};
+    staged.temporary = std::move(temporary);
+    staged.descriptor = fd.release();
+    return staged;
 }
 
-void writeFileAtomically(const fs::path &requested, std::string_view bytes)
+void writeFileAtomically(const fs::path &path, std::string_view bytes)
 {
-    const fs::path path = writeTarget(requested);
-    LeftoverTemporaries().removeFor(path);
-    const StagedFile staged = stageFile(path, bytes);
+    LeftoverTemporaries leftovers;
+    const StagedFile staged = stageFile(path, bytes, leftovers);
     Descriptor fd(staged.descriptor);
     try {
         if (::fsync(fd.get()) != 0)
             failWithErrno(errno);
         if (fd.close() != 0)
             failWithErrno(errno);
-        if (::rename(staged.temporary.c_str(), path.c_str()) != 0)
+        if (::rename(staged.temporary.c_str(), staged.target.c_str()) != 0)
             failWithErrno(errno);
     } catch (...) {
         ::unlink(staged.temporary.c_str());

@@ -59,21 +59,20 @@ private:
 
 #ifndef _WIN32
 
-// Returns the file a write of path replaces: path itself, or the file that a symbolic link at path
-// points to (the link stays a link). Raises CommandFailure with the system's reason, and when path
-// names a folder.
-std::filesystem::path writeTarget(const std::filesystem::path &path);
-
 // A file written under a temporary name beside the file it is to replace, not yet flushed.
 struct StagedFile {
-    std::filesystem::path temporary;
-    int descriptor = -1; // open for writing; the caller flushes and closes it
+    std::filesystem::path target;    // the file it replaces: the path written, or what a link there points to
+    std::filesystem::path temporary; // in target's folder
+    int descriptor = -1;             // open for writing; the caller flushes and closes it
 };
 
-// Returns a temporary file beside target holding bytes, with target's permission bits and, where
-// the system allows, its owner (for a new file, the mode the umask gives). Raises CommandFailure
-// with the system's reason; then no temporary file stays.
-StagedFile stageFile(const std::filesystem::path &target, std::string_view bytes);
+// Returns a temporary file beside the file a write of path replaces (path itself, or the file a
+// symbolic link at path points to: the link stays a link), holding bytes, with that file's
+// permission bits and, where the system allows, its owner (for a new file, the mode the umask
+// gives). The leftovers of the target are removed first. Raises CommandFailure with the system's
+// reason, and when path names a folder; then no temporary file stays.
+StagedFile stageFile(const std::filesystem::path &path, std::string_view bytes,
+                     LeftoverTemporaries &leftovers);
 
 #endif
 
