@@ -172,6 +172,7 @@ public:
             if (index >= items_.size())
                 break;
             Result result = process(index, group);
+            done_.fetch_add(1, std::memory_order_relaxed);
             if (result.outcome == Outcome::Pending) {
                 grouped.push_back(index);
             } else {
@@ -207,23 +208,21 @@ public:
         while (results_[index].outcome == Outcome::Pending) {
             if (stoppedWorkers_ == workers_)
                 return {Outcome::NotStarted, {}};
-            finishedOne_.wait(lock);
-            if (progress) {
-                const std::size_t done = finished_;
-                lock.unlock();
-                progress->draw(done, items_[index].source);
-                lock.lock();
+            if (!progress) {
+                finishedOne_.wait(lock);
+                continue;
             }
+            // Records are filed a group at a time: the bar also moves while a group fills.
+            finishedOne_.wait_for(lock, std::chrono::milliseconds(100));
+            lock.unlock();
+            progress->draw(convertedCount(), items_[index].source);
+            lock.lock();
         }
         return std::move(results_[index]);
     }
 
-    // Returns how many items the workers have finished.
-    std::size_t finishedCount()
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        return finished_;
-    }
+    // Returns how many items the workers are done with (converted but perhaps not yet in place).
+    std::size_t convertedCount() const { return done_.load(std::memory_order_relaxed); }
 
 private:
     // Returns the result of item index, or Pending when its record joined group.
@@ -280,7 +279,6 @@ private:
             const std::lock_guard<std::mutex> lock(mutex_);
             for (auto &[index, result] : results) {
                 results_[index] = std::move(result);
-                ++finished_;
                 // Waking the reporter for results it does not wait for yet would only cost time.
                 wake = wake || index == awaited_ || wakeOnEach_;
             }
@@ -308,10 +306,10 @@ private:
     const BatchOptions &options_;
     LeftoverTemporaries leftovers_;
     std::atomic<std::size_t> claimed_{0};
+    std::atomic<std::size_t> done_{0};
     std::mutex mutex_; // guards the members below it up to folderMutex_
     std::condition_variable finishedOne_;
     std::vector<Result> results_;
-    std::size_t finished_ = 0;
     std::size_t awaited_ = 0;
     bool wakeOnEach_ = false;
     std::size_t workers_ = 0;
@@ -467,7 +465,7 @@ BatchSummary runBatch(const std::vector<BatchItem> &items, const BatchOptions &o
     }
     for (std::size_t index = 0; index < items.size(); ++index) {
         if (progress)
-            progress->draw(run.finishedCount(), items[index].source);
+            progress->draw(run.convertedCount(), items[index].source);
         const Result result = run.waitFor(index, progress ? &*progress : nullptr);
         switch (result.outcome) {
         case Outcome::Converted:
