@@ -84,41 +84,37 @@ if [ -e "$runs" ]; then
     sleep 10
 fi
 mkdir -p "$runs"
-# batch NAME [PRELOAD]: "UGI2SGF CP DURABLE", each the best of five runs, the order of the three
-# turning from round to round. PRELOAD applies to ugi2sgf and to the durable copy (cp flushes nothing).
-batch() {
-    local name=$1 preload=${2:-} best_ugi= best_cp= best_durable= wall cpu round step
-    local orders=("ugi cp durable" "cp durable ugi" "durable ugi cp")
-    for round in 1 2 3 4 5; do
-        for step in ${orders[round % 3]}; do
-            sync
-            case $step in
-            ugi)
-                read -r wall cpu < <(env ${preload:+LD_PRELOAD=$preload} \
-                    "$tool" time 1 "$ugi2sgf" -q -d "$runs/$name-ugi-$round" "$archive")
-                best_ugi=$(smaller "$wall" "$best_ugi") ;;
-            cp)
-                read -r wall cpu < <("$tool" time 1 cp -r "$archive" "$runs/$name-cp-$round")
-                best_cp=$(smaller "$wall" "$best_cp") ;;
-            durable)
-                read -r wall cpu < <(env ${preload:+LD_PRELOAD=$preload} \
-                    "$tool" time 1 sh -c 'cp -r "$1" "$2" && sync' sh "$archive" "$runs/$name-durable-$round")
-                best_durable=$(smaller "$wall" "$best_durable") ;;
-            esac
-        done
-    done
-    echo "$best_ugi $best_cp $best_durable"
-}
+# Seven rounds; each runs the five commands below in an order that turns from round to round, so
+# that every figure is the best of seven taken over the same minutes (the load of the machine
+# drifts). The slow medium applies to ugi2sgf and to the durable copy (cp flushes nothing).
+declare -A best
+commands=(ugi cp durable ugi-slow durable-slow)
 cat "$archive"/*/*/* >/dev/null # the page cache, for all
-read -r t_batch t_cp t_durable < <(batch local)
-read -r t_batch_slow t_cp_slow t_durable_slow < <(batch slow "$slowflush")
-files=$(find "$runs/local-ugi-1" -name '*.sgf' | wc -l)
+for round in 1 2 3 4 5 6 7; do
+    for i in 0 1 2 3 4; do
+        name=${commands[(i + round) % 5]}
+        out=$runs/$name-$round
+        preload=()
+        [[ $name = *-slow ]] && preload=(env LD_PRELOAD="$slowflush")
+        case $name in
+        ugi*) command=("$ugi2sgf" -q -d "$out" "$archive") ;;
+        cp) command=(cp -r "$archive" "$out") ;;
+        durable*) command=(sh -c 'cp -r "$1" "$2" && sync' sh "$archive" "$out") ;;
+        esac
+        sync
+        read -r wall cpu < <("${preload[@]}" "$tool" time 1 "${command[@]}")
+        best[$name]=$(smaller "$wall" "${best[$name]:-}")
+    done
+done
+t_batch=${best[ugi]} t_cp=${best[cp]} t_durable=${best[durable]}
+t_batch_slow=${best[ugi-slow]} t_durable_slow=${best[durable-slow]}
+files=$(find "$runs/ugi-1" -name '*.sgf' | wc -l)
 rm -rf "$runs"
 r_batch_cp=$(ratio "$t_batch" "$t_cp")
 r_batch_durable=$(ratio "$t_batch" "$t_durable")
 r_batch_slow=$(ratio "$t_batch_slow" "$t_durable_slow")
 echo "ugi2sgf -q -d OUT $archive ($files records written): $t_batch s; cp -r: $t_cp s; cp -r && sync: $t_durable s"
-echo "on the slow medium (LD_PRELOAD=$slowflush): ugi2sgf $t_batch_slow s; cp -r && sync: $t_durable_slow s (cp -r: $t_cp_slow s)"
+echo "on the slow medium (LD_PRELOAD=$slowflush): ugi2sgf $t_batch_slow s; cp -r && sync: $t_durable_slow s"
 
 echo "== 3. growth with the size of the data section"
 declare -A cpu_grow
