@@ -75,6 +75,7 @@ void convertFolder(benchmark::State &state)
         break;
     case 2:
         options.groupLimits.method = FlushMethod::EachFile;
+        options.groupLimits.startWriteBack = true;
         options.groupLimits.files = 64;
         break;
     case 3:

@@ -15,9 +15,9 @@
 
 namespace quillarn {
 
-// How a group reaches the disk. FileSystem: one syncfs per file system for the whole group, after
-// write-back of every file has been started. EachFile: one fsync per file (and per folder after
-// the renames), the files kept open until then.
+// How a group reaches the disk. FileSystem: one syncfs per file system for the whole group, and
+// one more after the renames. EachFile: one fsync per file (and per folder after the renames), the
+// files kept open until then.
 enum class FlushMethod { FileSystem, EachFile };
 
 struct GroupLimits {
@@ -54,8 +54,10 @@ public:
 
     // Flushes the group, renames each file into place and flushes their folders. Returns, for each
     // file added since the last commit, its id and an empty string when it is in place, or the
-    // reason it failed: when the flush fails, every file of the group fails and every target is
-    // left as it was. Raises nothing but std::bad_alloc.
+    // reason it failed: when the flush fails, every file of the group fails (EachFile: the file
+    // whose flush failed) and its target is left as it was; when a flush after the renames fails,
+    // the files are in place but fail with the reason all the same. Raises nothing but
+    // std::bad_alloc.
     std::vector<std::pair<std::size_t, std::string>> commit();
 
 private:
