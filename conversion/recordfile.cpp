@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <limits>
 #include <system_error>
@@ -27,7 +28,9 @@ namespace fs = std::filesystem;
 constexpr long long maxSourceSize = std::numeric_limits<Int32>::max();
 
 // A temporary file modified after this is not a leftover: a writer running now may be filling it.
-const fs::file_time_type processStart = fs::file_time_type::clock::now();
+// Two seconds before this process started, because a file's time is coarser than the clock's (a
+// kernel tick; two seconds on FAT), so a file written just after the start can show an earlier time.
+const fs::file_time_type leftoverBefore = fs::file_time_type::clock::now() - std::chrono::seconds(2);
 
 // The part mkostemp fills in: six ASCII letters or digits after the last ".".
 constexpr std::size_t temporarySuffix = 6;
@@ -287,7 +290,7 @@ void LeftoverTemporaries::removeFor(const fs::path &path)
             if (!isTemporaryNameOf(entry, name) || !fs::is_regular_file(it->symlink_status(ignored)))
                 continue;
             const fs::file_time_type modified = it->last_write_time(ignored);
-            if (!ignored && modified < processStart)
+            if (!ignored && modified < leftoverBefore)
                 listed->second[std::move(name)].push_back(it->path());
         }
     }

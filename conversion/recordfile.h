@@ -41,9 +41,9 @@ bool isTemporaryFileOf(const std::filesystem::path &entry, const std::filesystem
 
 // The temporary files that killed writes left behind (the process ended before it could remove
 // them), found by listing each folder once. They are removed only when the file they were for is
-// written again, and only when they were last modified before this process started, so that the
-// temporary file of a writer running at the same time is never touched. Safe to share between
-// threads.
+// written again, and only when they were last modified at least two seconds before this process
+// started, so that the temporary file of a writer running at the same time is never touched. Safe
+// to share between threads.
 class LeftoverTemporaries {
 public:
     // Removes the leftovers of path's file name in path's folder, listing the folder the first time

@@ -118,8 +118,8 @@ TEST(WriteRecord, ThroughALinkTheLinkedFileIsReplaced)
 }
 
 // A write that was killed leaves its temporary file; the next write of the same file removes it,
-// and nothing else: not other names, not names of another form, not one modified since this
-// process started (a writer running now may be filling it).
+// and nothing else: not other names, not names of another form, not one modified lately (a writer
+// running now may be filling it).
 TEST(WriteRecord, LeftoverTemporaryFilesOfTheSameFileAreRemoved)
 {
     ScratchDir dir;
