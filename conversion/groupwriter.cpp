@@ -20,7 +20,14 @@ namespace fs = std::filesystem;
 
 GroupLimits defaultGroupLimits()
 {
-    return {};
+    GroupLimits limits;
+#ifndef __linux__
+    // syncfs and sync_file_range are Linux's own: elsewhere each file is flushed by itself, in
+    // groups small enough to keep their files open.
+    limits.method = FlushMethod::EachFile;
+    limits.files = 64;
+#endif
+    return limits;
 }
 
 GroupWriter::GroupWriter(LeftoverTemporaries &leftovers, const GroupLimits &limits)
@@ -44,7 +51,13 @@ namespace {
 
 int syncFileSystem(int descriptor)
 {
+#ifdef __linux__
     return ::syncfs(descriptor);
+#else
+    (void)descriptor;
+    errno = ENOSYS;
+    return -1;
+#endif
 }
 
 } // namespace
@@ -54,8 +67,10 @@ void GroupWriter::add(std::size_t id, const fs::path &path, std::string_view byt
     StagedFile staged = stageFile(path, bytes, leftovers_);
     int descriptor = staged.descriptor;
     try {
+#ifdef __linux__
         if (limits_.startWriteBack)
             ::sync_file_range(descriptor, 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
         if (limits_.method == FlushMethod::FileSystem) {
             // Every file in a folder is on the folder's file system: one look per folder.
             const fs::path::string_type folder = staged.target.parent_path().native();
