@@ -263,6 +263,7 @@ private:
                     results.emplace_back(index, Result{Outcome::Failed, std::move(reason)});
             }
         } catch (const std::bad_alloc &) {
+            group.discard();
             results.clear();
             for (const std::size_t index : grouped)
                 results.emplace_back(index, Result{Outcome::Failed, "out of memory"});

@@ -60,6 +60,9 @@ public:
     // std::bad_alloc.
     std::vector<std::pair<std::size_t, std::string>> commit();
 
+    // Removes the temporary files of the group and forgets it (after a commit that raised).
+    void discard();
+
 private:
     struct Member {
         std::size_t id;
@@ -75,7 +78,6 @@ private:
     };
 
     std::string flushDevices();
-    void discard();
 
     LeftoverTemporaries &leftovers_;
     GroupLimits limits_;
