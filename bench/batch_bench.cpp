@@ -1,6 +1,6 @@
 // The batch path: planning a folder of records, and converting it with and without worker
-// threads. Every converted file is written and flushed to disk, so the figures depend on the
-// disk as much as on the program.
+// threads and with each way of flushing. Every converted file is written and flushed to disk, so
+// the figures depend on the disk as much as on the program.
 #include "records.h"
 
 #include "batch.h"
@@ -17,7 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace quillarn;
 
-constexpr unsigned batchRecords = 200;
+constexpr unsigned batchRecords = 1000;
 constexpr std::size_t typicalMoves = 250;
 
 // A folder of records under the system's temporary folder, removed at the end.
@@ -57,7 +57,11 @@ void planFolder(benchmark::State &state)
 }
 BENCHMARK(planFolder)->Unit(benchmark::kMicrosecond);
 
-// Argument: the number of workers (1: the calling thread alone; 8: what ugi2sgf takes for many).
+// Arguments: the number of workers (1: the calling thread alone; 8: what ugi2sgf takes for many),
+// and how the records reach the disk: 0 as ugi2sgf writes them (groups, one syncfs each); 1 the
+// same with write-back started for each file as it is written (sync_file_range); 2 groups of 64
+// with one fsync per file; 3 one record at a time, flushed with fsync before its rename; 4 and 5
+// as 0 with groups of 32 and of 1024 records.
 void convertFolder(benchmark::State &state)
 {
     const RecordFolder folder;
@@ -65,6 +69,28 @@ void convertFolder(benchmark::State &state)
     BatchOptions options;
     options.force = true;
     options.workers = static_cast<int>(state.range(0));
+    switch (state.range(1)) {
+    case 1:
+        options.groupLimits.startWriteBack = true;
+        break;
+    case 2:
+        options.groupLimits.method = FlushMethod::EachFile;
+        options.groupLimits.startWriteBack = true;
+        options.groupLimits.files = 64;
+        break;
+    case 3:
+        options.groupLimits.method = FlushMethod::EachFile;
+        options.groupLimits.files = 1;
+        break;
+    case 4:
+        options.groupLimits.files = 32;
+        break;
+    case 5:
+        options.groupLimits.files = 1024;
+        break;
+    default:
+        break;
+    }
     std::ostringstream messages;
     for (auto _ : state) {
         const BatchSummary summary = runBatch(items, options, messages);
@@ -73,6 +99,10 @@ void convertFolder(benchmark::State &state)
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * items.size()));
 }
-BENCHMARK(convertFolder)->Arg(1)->Arg(2)->Arg(8)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(convertFolder)
+    ->ArgsProduct({{1, 8}, {0, 1, 2, 3, 4, 5}})
+    ->ArgNames({"workers", "flush"})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 } // namespace

@@ -1,6 +1,7 @@
 // Planning and running a batch of conversions for batch.h.
 #include "batch.h"
 
+#include "groupwriter.h"
 #include "recordfile.h"
 #include "sourcekind.h"
 #include "text.h"
@@ -156,9 +157,10 @@ struct Result {
     std::string message; // the reason of a failure, the note of a skip
 };
 
-// The state a batch's threads share. Workers take items in order and file each result in its
-// slot; the reporting thread waits for the slots in order, so messages keep the items' order
-// whatever order the records finish in.
+// The state a batch's threads share. Workers take items in order, write their records in groups
+// (a record is in place once its group is committed) and file each result in its slot; the
+// reporting thread waits for the slots in order, so messages keep the items' order whatever order
+// the records finish in.
 class BatchRun {
 public:
     BatchRun(const std::vector<BatchItem> &items, const BatchOptions &options)
@@ -169,27 +171,32 @@ public:
     // Returns true once the run has been asked to stop.
     bool interrupted() const { return options_.interrupted && options_.interrupted->load() != 0; }
 
-    // The loop of a worker thread: converts items until none is left or the run is interrupted.
+    // The loop of a worker (or of the calling thread, when there are none): converts items until
+    // none is left or the run is interrupted, and always commits the group it has begun, so that
+    // an interruption finishes the records in flight.
     void work()
     {
+        GroupWriter group(leftovers_, options_.groupLimits);
+        std::vector<std::size_t> grouped; // the items in the group, for a commit that raises
         for (;;) {
             if (interrupted())
                 break;
             const std::size_t index = claimed_.fetch_add(1, std::memory_order_relaxed);
             if (index >= items_.size())
                 break;
-            Result result = process(items_[index]);
-            bool wake = false;
-            {
-                const std::lock_guard<std::mutex> lock(mutex_);
-                results_[index] = std::move(result);
-                ++finished_;
-                // Waking the reporter for results it does not wait for yet would only cost time.
-                wake = index == awaited_ || wakeOnEach_;
+            Result result = process(index, group);
+            done_.fetch_add(1, std::memory_order_relaxed);
+            if (result.outcome == Outcome::Pending) {
+                grouped.push_back(index);
+            } else {
+                std::vector<std::pair<std::size_t, Result>> one;
+                one.emplace_back(index, std::move(result));
+                file(one);
             }
-            if (wake)
-                finishedOne_.notify_one();
+            if (group.full())
+                commit(group, grouped);
         }
+        commit(group, grouped);
         {
             const std::lock_guard<std::mutex> lock(mutex_);
             ++stoppedWorkers_;
@@ -214,27 +221,27 @@ public:
         while (results_[index].outcome == Outcome::Pending) {
             if (stoppedWorkers_ == workers_)
                 return {Outcome::NotStarted, {}};
-            finishedOne_.wait(lock);
-            if (progress) {
-                const std::size_t done = finished_;
-                lock.unlock();
-                progress->draw(done, items_[index].source);
-                lock.lock();
+            if (!progress) {
+                finishedOne_.wait(lock);
+                continue;
             }
+            // Records are filed a group at a time: the bar also moves while a group fills.
+            finishedOne_.wait_for(lock, std::chrono::milliseconds(100));
+            lock.unlock();
+            progress->draw(convertedCount(), items_[index].source);
+            lock.lock();
         }
         return std::move(results_[index]);
     }
 
-    // Returns how many items the workers have finished.
-    std::size_t finishedCount()
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        return finished_;
-    }
+    // Returns how many items the workers are done with (converted but perhaps not yet in place).
+    std::size_t convertedCount() const { return done_.load(std::memory_order_relaxed); }
 
-    // Returns the result of converting item (on the calling thread).
-    Result process(const BatchItem &item)
+private:
+    // Returns the result of item index, or Pending when its record joined group.
+    Result process(std::size_t index, GroupWriter &group)
     {
+        const BatchItem &item = items_[index];
         if (!item.failure.empty())
             return {Outcome::Failed, item.failure};
         try {
@@ -243,8 +250,8 @@ public:
                 return {Outcome::Skipped, "skipped, " + utf8(item.target) + " exists (--force replaces it)"};
             const std::string bytes = convertFile(item.source, options_.encoding);
             makeFolder(item.target.parent_path());
-            writeFileAtomically(item.target, bytes);
-            return {Outcome::Converted, {}};
+            group.add(index, item.target, bytes);
+            return {Outcome::Pending, {}};
         } catch (const CommandFailure &failure) {
             return {Outcome::Failed, failure.reason()};
         } catch (const std::bad_alloc &) {
@@ -254,7 +261,45 @@ public:
         }
     }
 
-private:
+    // Commits group and files the results of its records.
+    void commit(GroupWriter &group, std::vector<std::size_t> &grouped)
+    {
+        if (group.empty())
+            return;
+        std::vector<std::pair<std::size_t, Result>> results;
+        try {
+            for (auto &[index, reason] : group.commit()) {
+                if (reason.empty())
+                    results.emplace_back(index, Result{Outcome::Converted, {}});
+                else
+                    results.emplace_back(index, Result{Outcome::Failed, std::move(reason)});
+            }
+        } catch (const std::bad_alloc &) {
+            group.discard();
+            results.clear();
+            for (const std::size_t index : grouped)
+                results.emplace_back(index, Result{Outcome::Failed, "out of memory"});
+        }
+        grouped.clear();
+        file(results);
+    }
+
+    // Files results in their slots and wakes the reporter when it waits for one of them.
+    void file(std::vector<std::pair<std::size_t, Result>> &results)
+    {
+        bool wake = false;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            for (auto &[index, result] : results) {
+                results_[index] = std::move(result);
+                // Waking the reporter for results it does not wait for yet would only cost time.
+                wake = wake || index == awaited_ || wakeOnEach_;
+            }
+        }
+        if (wake)
+            finishedOne_.notify_one();
+    }
+
     // Creates folder and its parents once per run; raises CommandFailure with the system's reason.
     void makeFolder(const fs::path &folder)
     {
@@ -272,11 +317,12 @@ private:
 
     const std::vector<BatchItem> &items_;
     const BatchOptions &options_;
+    LeftoverTemporaries leftovers_;
     std::atomic<std::size_t> claimed_{0};
+    std::atomic<std::size_t> done_{0};
     std::mutex mutex_; // guards the members below it up to folderMutex_
     std::condition_variable finishedOne_;
     std::vector<Result> results_;
-    std::size_t finished_ = 0;
     std::size_t awaited_ = 0;
     bool wakeOnEach_ = false;
     std::size_t workers_ = 0;
@@ -434,17 +480,19 @@ BatchSummary runBatch(const std::vector<BatchItem> &items, const BatchOptions &o
 
     BatchSummary summary;
     const WorkerPool pool(run, workerCount(options, items.size()));
-    run.setWorkerCount(pool.size());
+    if (pool.size() == 0) {
+        // No threads: the calling thread converts everything first, then reports.
+        if (progress && !items.empty())
+            progress->draw(0, items.front().source);
+        run.setWorkerCount(1);
+        run.work();
+    } else {
+        run.setWorkerCount(pool.size());
+    }
     for (std::size_t index = 0; index < items.size(); ++index) {
         if (progress)
-            progress->draw(pool.size() == 0 ? index : run.finishedCount(), items[index].source);
-        Result result;
-        if (pool.size() != 0)
-            result = run.waitFor(index, progress ? &*progress : nullptr);
-        else if (run.interrupted())
-            result.outcome = Outcome::NotStarted;
-        else
-            result = run.process(items[index]);
+            progress->draw(run.convertedCount(), items[index].source);
+        const Result result = run.waitFor(index, progress ? &*progress : nullptr);
         switch (result.outcome) {
         case Outcome::Converted:
             ++summary.converted;

@@ -3,6 +3,7 @@
 // the records were found, so that a run over an archive says exactly what it did to each file.
 #pragma once
 
+#include "groupwriter.h"
 #include "sgfoutput.h"
 
 #include <atomic>
@@ -29,6 +30,8 @@ struct BatchOptions {
     bool progress = false; // draw a progress bar (only sensible on a terminal)
     int terminalWidth = 80;
     int workers = 0; // 0: maxBatchWorkers when there are many items; 1: no threads
+    // How many records each worker writes before it flushes them to disk together, and how.
+    GroupLimits groupLimits = defaultGroupLimits();
     // When it points to a value that becomes non-zero (from a signal handler), no further record
     // is started; those being converted are finished.
     const std::atomic<int> *interrupted = nullptr;
@@ -76,9 +79,10 @@ std::vector<BatchItem> planBatch(const std::vector<std::filesystem::path> &paths
 std::string convertFile(const std::filesystem::path &path, RecordEncoding encoding);
 
 // Converts every item and returns the counts. An existing target is skipped unless options.force;
-// a failed record leaves no file. Writes to messages, in item order, "source: reason" for each
-// failure and (unless quiet) a note for each skip, and the progress bar when asked for. The
-// summary line is the caller's to write. Never raises for a record's failure.
+// a failed record leaves no file. Records are written in groups (GroupWriter), one group at a time
+// by each worker; after an interruption the groups begun are still committed. Writes to messages, in item
+// order, "source: reason" for each failure and (unless quiet) a note for each skip, and the progress bar when
+// asked for. The summary line is the caller's to write. Never raises for a record's failure.
 BatchSummary runBatch(const std::vector<BatchItem> &items, const BatchOptions &options,
                       std::ostream &messages);
 

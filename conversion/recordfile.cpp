@@ -4,9 +4,12 @@
 #include "codepage.h"
 #include "text.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <limits>
+#include <system_error>
 
 #ifdef _WIN32
 #ifndef NOMINMAX
@@ -29,7 +32,32 @@ namespace quillarn {
 
 namespace {
 
+namespace fs = std::filesystem;
+
 constexpr long long maxSourceSize = std::numeric_limits<Int32>::max();
+
+// A temporary file modified after this is not a leftover: a writer running now may be filling it.
+// Two seconds before this process started, because a file's time is coarser than the clock's (a
+// kernel tick; two seconds on FAT), so a file written just after the start can show an earlier time.
+const fs::file_time_type leftoverBefore = fs::file_time_type::clock::now() - std::chrono::seconds(2);
+
+// The part mkostemp fills in: six ASCII letters or digits after the last ".".
+constexpr std::size_t temporarySuffix = 6;
+
+template <typename Char> bool isAsciiLetterOrDigit(Char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+bool isTemporaryNameOf(const fs::path::string_type &entry, const fs::path::string_type &name)
+{
+    if (name.empty() || entry.size() != name.size() + temporarySuffix + 2)
+        return false;
+    if (entry[0] != '.' || entry.compare(1, name.size(), name) != 0 || entry[name.size() + 1] != '.')
+        return false;
+    return std::all_of(entry.end() - temporarySuffix, entry.end(),
+                       [](auto c) { return isAsciiLetterOrDigit(c); });
+}
 
 std::string tooLarge(long long size)
 {
@@ -56,6 +84,13 @@ public:
     Descriptor(const Descriptor &) = delete;
     Descriptor &operator=(const Descriptor &) = delete;
     int get() const { return fd_; }
+    // Returns the descriptor, which the caller now closes.
+    int release()
+    {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
     // Closes now and reports the result: a failed close can mean the data never reached the disk.
     int close()
     {
@@ -133,26 +168,26 @@ std::string readFileBytes(const std::filesystem::path &path)
     return bytes;
 }
 
-void writeFileAtomically(const std::filesystem::path &requested, std::string_view bytes)
+StagedFile stageFile(const fs::path &requested, std::string_view bytes, LeftoverTemporaries &leftovers)
 {
-    // Through a symbolic link the file it points to is replaced, and the link stays a link.
-    std::filesystem::path path = requested;
-    struct stat link {};
-    if (::lstat(requested.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    StagedFile staged;
+    staged.target = requested;
+    struct stat existing {};
+    bool exists = ::lstat(requested.c_str(), &existing) == 0;
+    if (exists && S_ISLNK(existing.st_mode)) {
+        // Through a symbolic link the file it points to is replaced, and the link stays a link.
         std::error_code error;
-        path = std::filesystem::weakly_canonical(requested, error);
+        staged.target = fs::weakly_canonical(requested, error);
         if (error)
             failWithErrno(error.value());
+        exists = ::stat(staged.target.c_str(), &existing) == 0;
     }
-    const std::filesystem::path name = path.filename();
-    if (name.empty())
+    const fs::path &path = staged.target;
+    if (path.filename().empty() || (exists && S_ISDIR(existing.st_mode)))
         failWithErrno(EISDIR);
-    struct stat existing {};
-    const bool exists = ::stat(path.c_str(), &existing) == 0;
-    if (exists && S_ISDIR(existing.st_mode))
-        failWithErrno(EISDIR);
+    leftovers.removeFor(path);
 
-    std::string temporary = (path.parent_path() / ("." + name.string() + ".XXXXXX")).string();
+    std::string temporary = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
     Descriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
     if (fd.get() < 0)
         failWithErrno(errno);
@@ -166,14 +201,29 @@ void writeFileAtomically(const std::filesystem::path &requested, std::string_vie
         if (::fchmod(fd.get(), mode) != 0)
             failWithErrno(errno);
         writeAll(fd.get(), bytes);
+    } catch (...) {
+        ::unlink(temporary.c_str());
+        throw;
+    }
+    staged.temporary = std::move(temporary);
+    staged.descriptor = fd.release();
+    return staged;
+}
+
+void writeFileAtomically(const fs::path &path, std::string_view bytes)
+{
+    LeftoverTemporaries leftovers;
+    const StagedFile staged = stageFile(path, bytes, leftovers);
+    Descriptor fd(staged.descriptor);
+    try {
         if (::fsync(fd.get()) != 0)
             failWithErrno(errno);
         if (fd.close() != 0)
             failWithErrno(errno);
-        if (::rename(temporary.c_str(), path.c_str()) != 0)
+        if (::rename(staged.temporary.c_str(), staged.target.c_str()) != 0)
             failWithErrno(errno);
     } catch (...) {
-        ::unlink(temporary.c_str());
+        ::unlink(staged.temporary.c_str());
         throw;
     }
 }
@@ -381,6 +431,8 @@ void writeFileAtomically(const std::filesystem::path &path, std::string_view byt
     const DWORD existing = attributesOf(path);
     if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY) != 0)
         throw CommandFailure("the file is read-only");
+    LeftoverTemporaries leftovers;
+    leftovers.removeFor(path);
 
     std::filesystem::path temporary;
     Handle file(createTemporary(path, temporary));
@@ -413,6 +465,43 @@ void writeFileAtomically(const std::filesystem::path &path, std::string_view byt
 }
 
 #endif
+
+bool isTemporaryFileOf(const fs::path &entry, const fs::path &name)
+{
+    return isTemporaryNameOf(entry.native(), name.native());
+}
+
+void LeftoverTemporaries::removeFor(const fs::path &path)
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const fs::path folder = path.parent_path();
+    auto listed = folders_.find(folder.native());
+    if (listed == folders_.end()) {
+        listed = folders_.emplace(folder.native(), std::unordered_map<Name, std::vector<fs::path>>()).first;
+        std::error_code error; // a folder that cannot be listed has no leftovers to remove
+        for (fs::directory_iterator it(folder.empty() ? fs::path(".") : folder, error), end;
+             !error && it != end; it.increment(error)) {
+            const Name entry = it->path().filename().native();
+            if (entry.size() <= temporarySuffix + 2)
+                continue;
+            Name name = entry.substr(1, entry.size() - temporarySuffix - 2);
+            std::error_code ignored;
+            if (!isTemporaryNameOf(entry, name) || !fs::is_regular_file(it->symlink_status(ignored)))
+                continue;
+            const fs::file_time_type modified = it->last_write_time(ignored);
+            if (!ignored && modified < leftoverBefore)
+                listed->second[std::move(name)].push_back(it->path());
+        }
+    }
+    const auto leftovers = listed->second.find(path.filename().native());
+    if (leftovers == listed->second.end())
+        return;
+    for (const fs::path &leftover : leftovers->second) {
+        std::error_code ignored;
+        fs::remove(leftover, ignored);
+    }
+    listed->second.erase(leftovers);
+}
 
 std::u16string readSourceFile(const std::filesystem::path &path)
 {

@@ -1,11 +1,15 @@
 // Reading a UGI source file and writing an SGF record file. Writing goes through a temporary file
 // in the target's folder that is renamed over the target, so a failed write never damages what was
-// there and leaves no temporary file behind.
+// there and leaves no temporary file behind; a write that was killed leaves one, which the next
+// write of the same file removes.
 #pragma once
 
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 namespace quillarn {
 
@@ -25,12 +29,54 @@ std::string recordFileBytes(std::u16string_view recordText);
 
 // Replaces the file at path with bytes atomically: written to a temporary file beside it, flushed
 // to disk and renamed over it. An existing file keeps its permission bits and, where the system
-// allows, its owner; through a symbolic link the file it points to is replaced. Raises CommandFailure
-// with the system's reason; on failure the existing file is untouched and no temporary file stays.
-// On Windows the temporary file is named as elsewhere (".NAME.XXXXXX"), a read-only file or one that
-// another program holds open is refused with that reason, and the new file takes its folder's
-// permissions.
+// allows, its owner; through a symbolic link the file it points to is replaced. Leftover temporary
+// files of earlier killed writes of the same file are removed (LeftoverTemporaries). Raises
+// CommandFailure with the system's reason; on failure the existing file is untouched and no
+// temporary file stays. On Windows the temporary file is named as elsewhere (".NAME.XXXXXX"), a
+// read-only file or one that another program holds open is refused with that reason, and the new
+// file takes its folder's permissions.
 void writeFileAtomically(const std::filesystem::path &path, std::string_view bytes);
+
+// Returns true when entry is a name the writer gives the temporary file of a file named name:
+// "." + name + "." + six ASCII letters or digits.
+bool isTemporaryFileOf(const std::filesystem::path &entry, const std::filesystem::path &name);
+
+// The temporary files that killed writes left behind (the process ended before it could remove
+// them), found by listing each folder once. They are removed only when the file they were for is
+// written again, and only when they were last modified at least two seconds before this process
+// started, so that the temporary file of a writer running at the same time is never touched. Safe
+// to share between threads.
+class LeftoverTemporaries {
+public:
+    // Removes the leftovers of path's file name in path's folder, listing the folder the first time
+    // it is asked about it. Raises nothing: a leftover that cannot be removed stays.
+    void removeFor(const std::filesystem::path &path);
+
+private:
+    std::mutex mutex_;
+    using Name = std::filesystem::path::string_type;
+    // folder -> file name -> its leftovers
+    std::unordered_map<Name, std::unordered_map<Name, std::vector<std::filesystem::path>>> folders_;
+};
+
+#ifndef _WIN32
+
+// A file written under a temporary name beside the file it is to replace, not yet flushed.
+struct StagedFile {
+    std::filesystem::path target;    // the file it replaces: the path written, or what a link there points to
+    std::filesystem::path temporary; // in target's folder
+    int descriptor = -1;             // open for writing; the caller flushes and closes it
+};
+
+// Returns a temporary file beside the file a write of path replaces (path itself, or the file a
+// symbolic link at path points to: the link stays a link), holding bytes, with that file's
+// permission bits and, where the system allows, its owner (for a new file, the mode the umask
+// gives). The leftovers of the target are removed first. Raises CommandFailure with the system's
+// reason, and when path names a folder; then no temporary file stays.
+StagedFile stageFile(const std::filesystem::path &path, std::string_view bytes,
+                     LeftoverTemporaries &leftovers);
+
+#endif
 
 // Writes recordFileBytes(recordText) to path through writeFileAtomically.
 void writeRecordFile(const std::filesystem::path &path, std::u16string_view recordText);

@@ -10,12 +10,15 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <random>
 #include <sstream>
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #endif
 
@@ -84,6 +87,24 @@ std::string ugi2sgfOnTerminal(const fs::path &folder, const std::vector<std::str
     ::waitpid(child, &status, 0);
     ::close(master);
     return text;
+}
+
+// Starts a child process that converts items as ugi2sgf --force -q does, in groups of a few
+// records so that groups are committed throughout the run; returns its process id.
+pid_t startBatch(const std::vector<quillarn::BatchItem> &items)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        quillarn::BatchOptions options;
+        options.force = true;
+        options.quiet = true;
+        options.workers = 4;
+        options.groupLimits.files = 8;
+        std::ostringstream messages;
+        quillarn::runBatch(items, options, messages);
+        ::_exit(0);
+    }
+    return child;
 }
 #endif
 
@@ -405,4 +426,105 @@ TEST(Batch, InterruptionStopsStartingRecords)
         EXPECT_EQ(messages.str(), "");
         EXPECT_FALSE(fs::exists(dir / "out"));
     }
+
+    // Interrupted during the run: the groups begun are committed, and the counts say so exactly.
+    std::atomic<int> later{0};
+    quillarn::BatchOptions options;
+    options.workers = 4;
+    options.groupLimits.files = 3;
+    options.interrupted = &later;
+    std::thread interrupter([&later] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        later = SIGINT;
+    });
+    std::ostringstream messages;
+    const quillarn::BatchSummary summary = quillarn::runBatch(items, options, messages);
+    interrupter.join();
+    EXPECT_EQ(summary.converted + summary.notStarted, 20u);
+    std::size_t files = 0;
+    if (fs::exists(dir / "out")) {
+        for (const auto &entry : fs::directory_iterator(dir / "out")) {
+            EXPECT_EQ(readBytes(entry.path()), dataFile("basic-game.sgf")) << entry.path();
+            ++files;
+        }
+    }
+    EXPECT_EQ(files, summary.converted);
 }
+
+#ifndef _WIN32
+// A batch killed at any moment leaves every output absent, as it was before, or complete, never
+// partial; the temporary files it leaves are removed by the next run, which converts everything.
+TEST(Batch, AKilledBatchLeavesEveryOutputAbsentAsBeforeOrComplete)
+{
+    ScratchDir dir;
+    constexpr int records = 120;
+    const std::string kinds[] = {"basic-game", "japanese-names"};
+    std::vector<fs::path> targets;
+    std::vector<std::string> expected;
+    for (int n = 0; n < records; ++n) {
+        const std::string name = "f" + std::to_string(n / 50) + "/g" + std::to_string(n);
+        copyData(kinds[n % 2] + ".ugi", dir / "in" / (name + ".ugi"));
+        targets.push_back(dir / "out" / (name + ".sgf"));
+        expected.push_back(dataFile(kinds[n % 2] + ".sgf"));
+        if (n % 3 == 0) {
+            fs::create_directories(targets.back().parent_path());
+            writeBytes(targets.back(), "previous record");
+        }
+    }
+    // The kills are spread over the time an undisturbed run takes.
+    const std::vector<quillarn::BatchItem> items = quillarn::planBatch({dir / "in"}, dir / "out");
+    const auto start = std::chrono::steady_clock::now();
+    int status = 0;
+    ASSERT_GT(::waitpid(startBatch(quillarn::planBatch({dir / "in"}, dir / "timing")), &status, 0), 0);
+    const auto undisturbed =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+    const unsigned seed = std::random_device()();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<long> delay(0, undisturbed.count());
+
+    int leftTemporaries = 0; // kills that caught records on their way
+    for (int kill = 0; kill < 20; ++kill) {
+        const pid_t child = startBatch(items);
+        ASSERT_GT(child, 0);
+        ::usleep(static_cast<useconds_t>(delay(random)));
+        ::kill(child, SIGKILL);
+        ::waitpid(child, &status, 0);
+        for (int n = 0; n < records; ++n) {
+            std::error_code error;
+            if (!fs::exists(targets[n], error)) {
+                EXPECT_NE(n % 3, 0) << targets[n];
+                continue;
+            }
+            const std::string bytes = readBytes(targets[n]);
+            EXPECT_TRUE(bytes == expected[n] || (n % 3 == 0 && bytes == "previous record")) << targets[n];
+        }
+        for (const auto &entry : fs::recursive_directory_iterator(dir / "out")) {
+            if (entry.path().filename().string()[0] == '.') {
+                ++leftTemporaries;
+                break;
+            }
+        }
+    }
+    EXPECT_GT(leftTemporaries, 0);
+
+    // A later run, as it finds them once the temporary files are some seconds old.
+    for (const auto &entry : fs::recursive_directory_iterator(dir / "out")) {
+        if (entry.path().filename().string()[0] == '.')
+            fs::last_write_time(entry.path(), fs::file_time_type::clock::now() - std::chrono::minutes(1));
+    }
+    const Outcome rerun = ugi2sgf(dir.path(), {"--force", "-d", "out", "in"});
+    EXPECT_EQ(rerun.status, 0);
+    EXPECT_EQ(rerun.err, "120 converted, 0 failed, 0 skipped\n");
+    std::size_t files = 0;
+    for (const auto &entry : fs::recursive_directory_iterator(dir / "out")) {
+        if (entry.is_regular_file()) {
+            EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path(); // no temporary file
+            ++files;
+        }
+    }
+    EXPECT_EQ(files, static_cast<std::size_t>(records));
+    for (int n = 0; n < records; ++n)
+        EXPECT_EQ(readBytes(targets[n]), expected[n]) << targets[n];
+}
+#endif

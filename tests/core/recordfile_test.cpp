@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #ifdef _WIN32
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -156,6 +158,35 @@ TEST(WriteRecord, ThroughALinkTheLinkedFileIsReplaced)
     EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.sgf"));
     EXPECT_EQ(readBytes(dir / "records" / "a.sgf"), "(;CA[Shift_JIS])\r\n");
     EXPECT_EQ(listing(dir / "records"), "a.sgf ");
+}
+
+// A write that was killed leaves its temporary file; the next write of the same file removes it,
+// and nothing else: not other names, not names of another form, not one modified lately (a writer
+// running now may be filling it).
+TEST(WriteRecord, LeftoverTemporaryFilesOfTheSameFileAreRemoved)
+{
+    ScratchDir dir;
+    const auto before = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
+    const std::vector<std::string> leftovers = {".a.sgf.tTMXEj", ".a.sgf.000000"};
+    const std::vector<std::string> kept = {"..a.sgf.tTMXEj", ".a.sgf.tTMXE",  ".a.sgf.tTMXEj.x",
+                                           ".a.sgf.tTMXEjj", ".a.sgf.tT-XEj", ".a.sgf_tTMXEj",
+                                           ".a.sgfXtTMXEj",  ".b.sgf.tTMXEj", "a.sgf.tTMXEj"};
+    for (const auto &names : {leftovers, kept}) {
+        for (const std::string &name : names) {
+            writeBytes(dir / name, "partial record");
+            std::filesystem::last_write_time(dir / name, before);
+        }
+    }
+    std::filesystem::create_directory(dir / ".a.sgf.folder");
+    std::filesystem::last_write_time(dir / ".a.sgf.folder", before);
+    writeBytes(dir / ".a.sgf.recent", "being written");
+
+    writeRecordFile(dir / "a.sgf", u"(;)");
+    EXPECT_EQ(listing(dir.path()), "..a.sgf.tTMXEj .a.sgf.folder .a.sgf.recent .a.sgf.tT-XEj .a.sgf.tTMXE "
+                                   ".a.sgf.tTMXEj.x .a.sgf.tTMXEjj .a.sgfXtTMXEj .a.sgf_tTMXEj .b.sgf.tTMXEj "
+                                   "a.sgf a.sgf.tTMXEj ");
+    EXPECT_TRUE(quillarn::isTemporaryFileOf(".a.sgf.tTMXEj", "a.sgf"));
+    EXPECT_FALSE(quillarn::isTemporaryFileOf(".a.sgf.tTMXE", "a.sgf"));
 }
 
 TEST(WriteRecord, ReplacingAnotherUsersFileKeepsItsOwner)

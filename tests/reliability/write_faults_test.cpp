@@ -5,6 +5,8 @@
 
 #include "../support/testfiles.h"
 
+#include "groupwriter.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -135,4 +137,39 @@ TEST(WriteFaults, ReplacingAFileKeepsItsPermissionBits)
         }
     }
     EXPECT_EQ(listing(dir.path()), "library.sgf source.ugi ugi2sgf.sgf ");
+}
+
+// A group reaches the disk before any of its files is renamed into place: when the flush fails,
+// every file of the group fails with the reason and every target stays as it was.
+TEST(WriteFaults, AFailedGroupFlushFailsEveryFileOfTheGroupAndLeavesTheirTargets)
+{
+    ScratchDir dir;
+    writeBytes(dir / "a.sgf", "previous record");
+    quillarn::LeftoverTemporaries leftovers;
+    using Results = std::vector<std::pair<std::size_t, std::string>>;
+    {
+        quillarn::GroupLimits failing;
+        failing.syncFileSystem = [](int) {
+            errno = EIO;
+            return -1;
+        };
+        quillarn::GroupWriter group(leftovers, failing);
+        group.add(7, dir / "a.sgf", "new a");
+        group.add(8, dir / "b.sgf", "new b");
+        EXPECT_EQ(group.commit(), (Results{{7, "Input/output error"}, {8, "Input/output error"}}));
+        EXPECT_EQ(readBytes(dir / "a.sgf"), "previous record");
+        EXPECT_EQ(listing(dir.path()), "a.sgf ");
+    }
+    for (const auto method : {quillarn::FlushMethod::FileSystem, quillarn::FlushMethod::EachFile}) {
+        quillarn::GroupLimits limits;
+        limits.method = method;
+        quillarn::GroupWriter group(leftovers, limits);
+        group.add(1, dir / "a.sgf", "new a");
+        group.add(2, dir / "b.sgf", "new b");
+        EXPECT_EQ(group.commit(), (Results{{1, ""}, {2, ""}}));
+        EXPECT_EQ(readBytes(dir / "a.sgf"), "new a");
+        EXPECT_EQ(readBytes(dir / "b.sgf"), "new b");
+        EXPECT_EQ(listing(dir.path()), "a.sgf b.sgf ");
+        std::filesystem::remove(dir / "b.sgf");
+    }
 }
