@@ -15,10 +15,10 @@
 #include <cstdlib>
 #include <random>
 #include <sstream>
+#include <thread>
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 #endif
 
