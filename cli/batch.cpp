@@ -74,6 +74,15 @@ std::string pathKey(const fs::path &path, const fs::path &currentFolder)
     return key;
 }
 
+// isSourceItself, with the current folder looked up once by the caller.
+bool isSourceItself(const fs::path &source, const fs::path &target, const fs::path &currentFolder)
+{
+    if (pathKey(source, currentFolder) == pathKey(target, currentFolder))
+        return true;
+    std::error_code error;
+    return fs::equivalent(source, target, error) && !error;
+}
+
 // The progress bar: "[#####-----] 12/100 path", redrawn in place on one terminal line.
 class ProgressBar {
 public:
@@ -375,10 +384,7 @@ int workerCount(const BatchOptions &options, std::size_t items)
 bool isSourceItself(const fs::path &source, const fs::path &target)
 {
     std::error_code error;
-    const fs::path currentFolder = fs::current_path(error);
-    if (pathKey(source, currentFolder) == pathKey(target, currentFolder))
-        return true;
-    return fs::equivalent(source, target, error) && !error;
+    return isSourceItself(source, target, fs::current_path(error));
 }
 
 bool isRecordFileName(const std::string &name)
@@ -452,7 +458,7 @@ std::vector<BatchItem> planBatch(const std::vector<fs::path> &paths,
                     continue;
                 item.failure = "its output " + utf8(item.target) + " is also the output of " +
                                utf8(first.source) + "; not converted";
-            } else if (isSourceItself(item.source, item.target)) {
+            } else if (isSourceItself(item.source, item.target, currentFolder)) {
                 item.failure = outputIsSourceReason;
             } else {
                 ownerOfTarget.emplace(target, kept.size());

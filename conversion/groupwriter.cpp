@@ -194,8 +194,7 @@ void GroupWriter::discard()
 
 void GroupWriter::add(std::size_t id, const fs::path &path, std::string_view bytes)
 {
-    leftovers_.removeFor(path);
-    writeFileAtomically(path, bytes);
+    writeFileAtomically(path, bytes, leftovers_);
     members_.push_back({id, path, {}, -1});
     bytes_ += bytes.size();
 }

@@ -12,15 +12,8 @@
 #include <system_error>
 
 #ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
-#include <chrono>
 #include <random>
 #else
 #include <fcntl.h>
@@ -210,9 +203,8 @@ StagedFile stageFile(const fs::path &requested, std::string_view bytes, Leftover
     return staged;
 }
 
-void writeFileAtomically(const fs::path &path, std::string_view bytes)
+void writeFileAtomically(const fs::path &path, std::string_view bytes, LeftoverTemporaries &leftovers)
 {
-    LeftoverTemporaries leftovers;
     const StagedFile staged = stageFile(path, bytes, leftovers);
     Descriptor fd(staged.descriptor);
     try {
@@ -424,14 +416,14 @@ std::string readFileBytes(const std::filesystem::path &path)
     return bytes;
 }
 
-void writeFileAtomically(const std::filesystem::path &path, std::string_view bytes)
+void writeFileAtomically(const std::filesystem::path &path, std::string_view bytes,
+                         LeftoverTemporaries &leftovers)
 {
-    if (path.filename().empty() || isFolder(attributesOf(path)))
-        throw CommandFailure("Is a directory");
     const DWORD existing = attributesOf(path);
+    if (path.filename().empty() || isFolder(existing))
+        throw CommandFailure("Is a directory");
     if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY) != 0)
         throw CommandFailure("the file is read-only");
-    LeftoverTemporaries leftovers;
     leftovers.removeFor(path);
 
     std::filesystem::path temporary;
@@ -465,6 +457,12 @@ void writeFileAtomically(const std::filesystem::path &path, std::string_view byt
 }
 
 #endif
+
+void writeFileAtomically(const fs::path &path, std::string_view bytes)
+{
+    LeftoverTemporaries leftovers;
+    writeFileAtomically(path, bytes, leftovers);
+}
 
 bool isTemporaryFileOf(const fs::path &entry, const fs::path &name)
 {

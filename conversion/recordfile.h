@@ -59,6 +59,10 @@ private:
     std::unordered_map<Name, std::unordered_map<Name, std::vector<std::filesystem::path>>> folders_;
 };
 
+// writeFileAtomically with the leftovers of a batch, which lists each folder only once.
+void writeFileAtomically(const std::filesystem::path &path, std::string_view bytes,
+                         LeftoverTemporaries &leftovers);
+
 #ifndef _WIN32
 
 // A file written under a temporary name beside the file it is to replace, not yet flushed.

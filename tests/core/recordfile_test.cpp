@@ -10,9 +10,6 @@
 #include <chrono>
 
 #ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 #else
 #include <sys/stat.h>
