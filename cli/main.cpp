@@ -11,13 +11,11 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
-#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -112,13 +110,13 @@ void writeStandardOutput(const std::string &bytes)
 const char standardStream[] = "-";
 
 // Returns all of standard input. Raises CommandFailure with the system's reason, or when it holds
-// more than a source file may (the translation counts in 32-bit positions).
+// more than a source file may (maxSourceBytes).
 std::string readStandardInput()
 {
 #ifdef _WIN32
     _setmode(_fileno(stdin), _O_BINARY);
 #endif
-    constexpr std::size_t maxBytes = std::numeric_limits<std::int32_t>::max();
+    constexpr auto maxBytes = static_cast<std::size_t>(quillarn::maxSourceBytes);
     std::string bytes;
     char chunk[65536];
     for (;;) {

@@ -27,7 +27,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr long long maxSourceSize = std::numeric_limits<Int32>::max();
+static_assert(maxSourceBytes == std::numeric_limits<Int32>::max());
 
 // A temporary file modified after this is not a leftover: a writer running now may be filling it.
 // Two seconds before this process started, because a file's time is coarser than the clock's (a
@@ -55,7 +55,7 @@ bool isTemporaryNameOf(const fs::path::string_type &entry, const fs::path::strin
 std::string tooLarge(long long size)
 {
     return "file of " + std::to_string(size) + " bytes is too large (at most " +
-           std::to_string(maxSourceSize) + " bytes)";
+           std::to_string(maxSourceBytes) + " bytes)";
 }
 
 #ifndef _WIN32
@@ -141,7 +141,7 @@ std::string readFileBytes(const std::filesystem::path &path)
         failWithErrno(EISDIR);
     if (!S_ISREG(info.st_mode))
         throw CommandFailure("not a regular file");
-    if (info.st_size > maxSourceSize)
+    if (info.st_size > maxSourceBytes)
         throw CommandFailure(tooLarge(info.st_size));
 
     std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
@@ -398,7 +398,7 @@ std::string readFileBytes(const std::filesystem::path &path)
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file.get(), &size))
         failWithLastError();
-    if (size.QuadPart > maxSourceSize)
+    if (size.QuadPart > maxSourceBytes)
         throw CommandFailure(tooLarge(size.QuadPart));
 
     std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');

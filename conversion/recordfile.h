@@ -13,6 +13,9 @@
 
 namespace quillarn {
 
+// The largest source read, in bytes: the translation counts in 32-bit positions.
+constexpr long long maxSourceBytes = 2147483647;
+
 // Returns the whole content of the regular file at path. Raises CommandFailure with the system's
 // reason when it cannot be opened or read, when it is not a regular file (a folder, a FIFO), or
 // when it is too large for a 32-bit position (checked before reading).
