@@ -8,6 +8,9 @@
 
 namespace quillarn {
 
+// How the bytes of a source are read: Auto tells UTF-8 from code page 932 by the bytes themselves.
+enum class SourceEncoding { Auto, Cp932, Utf8 };
+
 // Returns a reason that says what bytes look like when they are not a UGI record, or an empty
 // string when they could be one (then the translation's own reason is the better one):
 // "UTF-16 text, not a UGI record" for a UTF-16 byte-order mark or NUL bytes in every other place,

@@ -3,20 +3,13 @@
 // Every failure is a CommandFailure; nothing here returns an error code.
 #pragma once
 
+#include "commandfailure.h"
+
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
 namespace quillarn {
-
-// The one failure signal of the conversion core. The reason is short and names what failed
-// (which key, which line); the command line prints it, the window shows only its fixed messages.
-class CommandFailure : public std::runtime_error {
-public:
-    explicit CommandFailure(const std::string &reason) : std::runtime_error(reason) {}
-    const char *reason() const noexcept { return what(); }
-};
 
 // Position values. Each caller says which width its positions use; leaving the width raises.
 using Int16 = std::int16_t;

@@ -1,0 +1,18 @@
+// The one failure signal of the conversion core.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace quillarn {
+
+// Raised by every step that fails. The reason is short and names what failed (which key, which
+// line, which byte); the command line prints it after the file's name, the window shows it as the
+// detail of its fixed message.
+class CommandFailure : public std::runtime_error {
+public:
+    explicit CommandFailure(const std::string &reason) : std::runtime_error(reason) {}
+    const char *reason() const noexcept { return what(); }
+};
+
+} // namespace quillarn

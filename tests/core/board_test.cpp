@@ -1,0 +1,134 @@
+// The Go board: captures, and the three illegal moves (occupied point, suicide, ko retake) told apart.
+#include "board.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace quillarn;
+
+namespace {
+
+// A position as rows of ".", "X" (Black) and "O" (White), top row first, separated by "/".
+void setUp(Board &board, const std::string &position)
+{
+    int x = 0;
+    int y = 0;
+    for (const char c : position) {
+        if (c == '/') {
+            ++y;
+            x = 0;
+            continue;
+        }
+        board.setStone(x++, y, c == 'X' ? Stone::Black : c == 'O' ? Stone::White : Stone::None);
+    }
+}
+
+std::string positionOf(const Board &board)
+{
+    std::string position;
+    for (int y = 0; y < board.size(); ++y) {
+        if (y > 0)
+            position += '/';
+        for (int x = 0; x < board.size(); ++x) {
+            const Stone s = board.at(x, y);
+            position += s == Stone::Black ? 'X' : s == Stone::White ? 'O' : '.';
+        }
+    }
+    return position;
+}
+
+const char *nameOf(MoveVerdict verdict)
+{
+    switch (verdict) {
+    case MoveVerdict::Legal:
+        return "legal";
+    case MoveVerdict::Occupied:
+        return "occupied";
+    case MoveVerdict::Suicide:
+        return "suicide";
+    case MoveVerdict::KoRetake:
+        return "ko retake";
+    }
+    return "?";
+}
+
+} // namespace
+
+TEST(Board, CapturesAndIllegalMovesAreToldApart)
+{
+    struct Row {
+        const char *what;
+        const char *position; // before the moves
+        const char *moves;    // "W bb - B cb" ("-" passes); the verdicts of all but the last must be legal
+        const char *verdict;  // of the last move
+        const char *after;
+    };
+    const Row rows[] = {
+        {"a stone in the open", "...../...../...../...../.....", "B cc", "legal", "...../...../..X../...../....."},
+        {"on a stone", "...../...../..O../...../.....", "B cc", "occupied", "...../...../..O../...../....."},
+        {"one stone taken", ".X.../XO.../.X.../...../.....", "B cb", "legal", ".X.../X.X../.X.../...../....."},
+        {"corner stone taken", "OX.../...../...../...../.....", "B ab", "legal", ".X.../X..../...../...../....."},
+        {"a group taken", "XOO../.XX../...../...../.....", "B da", "legal", "X..X./.XX../...../...../....."},
+        {"two groups taken at once", ".OX../OX.../X..../...../.....", "B aa", "legal",
+         "X.X../.X.../X..../...../....."},
+        {"suicide of one stone", ".O.../O..../...../...../.....", "B aa", "suicide",
+         ".O.../O..../...../...../....."},
+        {"suicide of a group", "XX.O./OOOO./...../...../.....", "B ca", "suicide",
+         "XX.O./OOOO./...../...../....."},
+        {"a capture is not suicide", ".XO../XO.../O..../...../.....", "W aa", "legal",
+         "O.O../.O.../O..../...../....."},
+        {"ko: retaking at once", ".XO../X.XO./.XO../...../.....", "W bb B cb", "ko retake",
+         ".XO../XO.O./.XO../...../....."},
+        {"ko: retaking after a move elsewhere", ".XO../X.XO./.XO../...../.....", "W bb B ee W ed B cb", "legal",
+         ".XO../X.XO./.XO../....O/....X"},
+        {"ko: retaking after two passes", ".XO../X.XO./.XO../...../.....", "W bb - - B cb", "legal",
+         ".XO../X.XO./.XO../...../....."},
+        {"a capture that leaves two liberties makes no ko", "OX.../.O.../...../...../.....", "B ab W aa",
+         "suicide", ".X.../XO.../...../...../....."},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        Board board(5);
+        setUp(board, row.position);
+        std::istringstream moves(row.moves);
+        std::string colour;
+        std::string verdict;
+        while (moves >> colour) {
+            if (!verdict.empty()) {
+                ASSERT_EQ(verdict, "legal");
+            }
+            if (colour == "-") {
+                board.pass();
+                verdict = "legal";
+                continue;
+            }
+            std::string point;
+            moves >> point;
+            verdict = nameOf(board.play(colour == "B" ? Stone::Black : Stone::White, point[0] - 'a',
+                                        point[1] - 'a'));
+        }
+        EXPECT_EQ(verdict, row.verdict);
+        EXPECT_EQ(positionOf(board), row.after);
+    }
+}
+
+TEST(Board, SizesFromTwoToTwentyFive)
+{
+    EXPECT_THROW(Board(1), std::invalid_argument);
+    EXPECT_THROW(Board(26), std::invalid_argument);
+    Board small(2);
+    EXPECT_EQ(small.play(Stone::Black, 0, 0), MoveVerdict::Legal);
+    EXPECT_EQ(small.play(Stone::White, 1, 1), MoveVerdict::Legal);
+    EXPECT_EQ(small.play(Stone::Black, 1, 0), MoveVerdict::Legal);
+    EXPECT_EQ(small.play(Stone::White, 0, 1), MoveVerdict::Legal); // takes both black stones
+    EXPECT_EQ(positionOf(small), "../OO");
+    Board large(25);
+    EXPECT_EQ(large.play(Stone::Black, 24, 24), MoveVerdict::Legal);
+    EXPECT_EQ(large.at(24, 24), Stone::Black);
+    EXPECT_EQ(large.at(25, 24), Stone::None);
+    EXPECT_EQ(pointCoordinate(u'y'), 24);
+    EXPECT_EQ(pointCoordinate(u'z'), -1);
+}
