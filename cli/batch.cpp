@@ -163,8 +163,18 @@ enum class Outcome { Pending, Converted, Failed, Skipped, NotStarted };
 
 struct Result {
     Outcome outcome = Outcome::Pending;
-    std::string message; // the reason of a failure, the note of a skip
+    // The reason of a failure, the note of a skip, the warnings of a record: one line each.
+    std::string message;
 };
+
+// Returns the lines of warnings as one message.
+std::string joined(const std::vector<std::string> &warnings)
+{
+    std::string message;
+    for (const std::string &warning : warnings)
+        message += (message.empty() ? "" : "\n") + warning;
+    return message;
+}
 
 // The state a batch's threads share. Workers take items in order, write their records in groups
 // (a record is in place once its group is committed) and file each result in its slot; the
@@ -186,7 +196,8 @@ public:
     void work()
     {
         GroupWriter group(leftovers_, options_.groupLimits);
-        std::vector<std::size_t> grouped; // the items in the group, for a commit that raises
+        // The items in the group with their warnings, for the results of its commit.
+        std::vector<std::pair<std::size_t, std::string>> grouped;
         for (;;) {
             if (interrupted())
                 break;
@@ -196,7 +207,7 @@ public:
             Result result = process(index, group);
             done_.fetch_add(1, std::memory_order_relaxed);
             if (result.outcome == Outcome::Pending) {
-                grouped.push_back(index);
+                grouped.emplace_back(index, std::move(result.message));
             } else {
                 std::vector<std::pair<std::size_t, Result>> one;
                 one.emplace_back(index, std::move(result));
@@ -257,10 +268,13 @@ private:
             std::error_code ignored; // a target that cannot be looked at fails in the write below
             if (!options_.force && fs::exists(fs::symlink_status(item.target, ignored)))
                 return {Outcome::Skipped, "skipped, " + utf8(item.target) + " exists (--force replaces it)"};
-            const std::string bytes = convertFile(item.source, options_.encoding);
+            Conversion conversion = convertFile(item.source, options_.conversion);
+            std::string warnings = joined(conversion.warnings);
+            if (options_.strict && !warnings.empty())
+                return {Outcome::Failed, std::move(warnings)};
             makeFolder(item.target.parent_path());
-            group.add(index, item.target, bytes);
-            return {Outcome::Pending, {}};
+            group.add(index, item.target, conversion.bytes);
+            return {Outcome::Pending, std::move(warnings)};
         } catch (const CommandFailure &failure) {
             return {Outcome::Failed, failure.reason()};
         } catch (const std::bad_alloc &) {
@@ -271,23 +285,29 @@ private:
     }
 
     // Commits group and files the results of its records.
-    void commit(GroupWriter &group, std::vector<std::size_t> &grouped)
+    void commit(GroupWriter &group, std::vector<std::pair<std::size_t, std::string>> &grouped)
     {
         if (group.empty())
             return;
         std::vector<std::pair<std::size_t, Result>> results;
         try {
+            // The group commits its files in the order they were added.
+            std::size_t next = 0;
             for (auto &[index, reason] : group.commit()) {
+                while (next < grouped.size() && grouped[next].first != index)
+                    ++next;
+                std::string warnings =
+                    next < grouped.size() ? std::move(grouped[next].second) : std::string();
                 if (reason.empty())
-                    results.emplace_back(index, Result{Outcome::Converted, {}});
+                    results.emplace_back(index, Result{Outcome::Converted, std::move(warnings)});
                 else
                     results.emplace_back(index, Result{Outcome::Failed, std::move(reason)});
             }
         } catch (const std::bad_alloc &) {
             group.discard();
             results.clear();
-            for (const std::size_t index : grouped)
-                results.emplace_back(index, Result{Outcome::Failed, "out of memory"});
+            for (const auto &member : grouped)
+                results.emplace_back(member.first, Result{Outcome::Failed, "out of memory"});
         }
         grouped.clear();
         file(results);
@@ -471,9 +491,9 @@ std::vector<BatchItem> planBatch(const std::vector<fs::path> &paths,
     return kept;
 }
 
-std::string convertFile(const fs::path &path, RecordEncoding encoding)
+Conversion convertFile(const fs::path &path, const ConversionOptions &options)
 {
-    return recordFileBytes(translateSourceBytes(readFileBytes(path)), encoding);
+    return convertSource(readFileBytes(path), options);
 }
 
 BatchSummary runBatch(const std::vector<BatchItem> &items, const BatchOptions &options,
@@ -502,7 +522,10 @@ BatchSummary runBatch(const std::vector<BatchItem> &items, const BatchOptions &o
         switch (result.outcome) {
         case Outcome::Converted:
             ++summary.converted;
-            continue;
+            if (result.message.empty())
+                continue;
+            ++summary.withWarnings;
+            break;
         case Outcome::Failed:
             ++summary.failed;
             break;
@@ -519,8 +542,13 @@ BatchSummary runBatch(const std::vector<BatchItem> &items, const BatchOptions &o
         }
         if (progress)
             progress->clear();
-        const std::string line = utf8(items[index].source) + ": " + result.message + "\n";
-        messages.write(line.data(), static_cast<std::streamsize>(line.size()));
+        std::string lines;
+        for (std::size_t start = 0; start <= result.message.size();) {
+            const std::size_t end = std::min(result.message.find('\n', start), result.message.size());
+            lines += utf8(items[index].source) + ": " + result.message.substr(start, end - start) + "\n";
+            start = end + 1;
+        }
+        messages.write(lines.data(), static_cast<std::streamsize>(lines.size()));
     }
     if (progress)
         progress->clear();
@@ -530,8 +558,11 @@ BatchSummary runBatch(const std::vector<BatchItem> &items, const BatchOptions &o
 
 std::string summaryLine(const BatchSummary &summary)
 {
-    std::string line = std::to_string(summary.converted) + " converted, " + std::to_string(summary.failed) +
-                       " failed, " + std::to_string(summary.skipped) + " skipped";
+    std::string line = std::to_string(summary.converted) + " converted";
+    if (summary.withWarnings != 0)
+        line += " (" + std::to_string(summary.withWarnings) + " with warnings)";
+    line +=
+        ", " + std::to_string(summary.failed) + " failed, " + std::to_string(summary.skipped) + " skipped";
     if (summary.notStarted != 0)
         line += ", " + std::to_string(summary.notStarted) + " not converted (interrupted)";
     return line;

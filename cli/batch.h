@@ -3,8 +3,8 @@
 // the records were found, so that a run over an archive says exactly what it did to each file.
 #pragma once
 
+#include "convert.h"
 #include "groupwriter.h"
-#include "sgfoutput.h"
 
 #include <atomic>
 #include <cstddef>
@@ -24,10 +24,11 @@ struct BatchItem {
 };
 
 struct BatchOptions {
-    RecordEncoding encoding = RecordEncoding::Ansi;
-    bool force = false;    // replace existing outputs instead of skipping them
-    bool quiet = false;    // report failures only: no skip notes, no progress
-    bool progress = false; // draw a progress bar (only sensible on a terminal)
+    ConversionOptions conversion; // how sources are read and records written
+    bool strict = false;          // a record with warnings fails: it is reported and not written
+    bool force = false;           // replace existing outputs instead of skipping them
+    bool quiet = false;           // report failures only: no skip notes, no progress
+    bool progress = false;        // draw a progress bar (only sensible on a terminal)
     int terminalWidth = 80;
     int workers = 0; // 0: maxBatchWorkers when there are many items; 1: no threads
     // How many records each worker writes before it flushes them to disk together, and how.
@@ -44,7 +45,8 @@ struct BatchSummary {
     std::size_t converted = 0;
     std::size_t failed = 0;
     std::size_t skipped = 0;
-    std::size_t notStarted = 0; // left alone after an interruption
+    std::size_t withWarnings = 0; // of the converted ones
+    std::size_t notStarted = 0;   // left alone after an interruption
 };
 
 // The reason of a record whose output would be its own source: never written, --force or not.
@@ -74,20 +76,21 @@ std::string targetFileName(const std::string &sourceName);
 std::vector<BatchItem> planBatch(const std::vector<std::filesystem::path> &paths,
                                  const std::optional<std::filesystem::path> &outputFolder);
 
-// Returns the bytes of the record file for the source file at path in encoding. Raises
+// Returns the record file for the source file at path, with its warnings (convertSource). Raises
 // CommandFailure when the file cannot be read, translated or encoded.
-std::string convertFile(const std::filesystem::path &path, RecordEncoding encoding);
+Conversion convertFile(const std::filesystem::path &path, const ConversionOptions &options);
 
 // Converts every item and returns the counts. An existing target is skipped unless options.force;
 // a failed record leaves no file. Records are written in groups (GroupWriter), one group at a time
 // by each worker; after an interruption the groups begun are still committed. Writes to messages, in item
-// order, "source: reason" for each failure and (unless quiet) a note for each skip, and the progress bar when
-// asked for. The summary line is the caller's to write. Never raises for a record's failure.
+// order, "source: reason" for each failure, "source: warning" for each warning of a record and (unless
+// quiet) a note for each skip, and the progress bar when asked for. The summary line is the caller's to
+// write. Never raises for a record's failure.
 BatchSummary runBatch(const std::vector<BatchItem> &items, const BatchOptions &options,
                       std::ostream &messages);
 
-// Returns "N converted, M failed, K skipped", and ", L not converted (interrupted)" after an
-// interruption.
+// Returns "N converted, M failed, K skipped", "N converted (W with warnings), ..." when records had
+// warnings, and ", L not converted (interrupted)" after an interruption.
 std::string summaryLine(const BatchSummary &summary);
 
 } // namespace quillarn

@@ -2,9 +2,8 @@
 // translation and, by default, the same output bytes as the window's save step. One file goes to
 // standard output or -o; with -d or --in-place, any number of files and folders in one call.
 #include "batch.h"
+#include "convert.h"
 #include "recordfile.h"
-#include "sgfoutput.h"
-#include "sourcekind.h"
 #include "text.h"
 #include "version.h"
 
@@ -56,10 +55,19 @@ const char usageText[] =
     "                   report them); a record is never written over its own source\n"
     "  --encoding NAME  cp932 (the default, as the window writes, with CA[Shift_JIS]) or utf-8\n"
     "                   (with CA[UTF-8])\n"
+    "  --source-encoding NAME\n"
+    "                   how sources are read: auto (the default: UTF-8 when the bytes say so,\n"
+    "                   otherwise code page 932), cp932 or utf-8\n"
+    "  --strict         a record with a warning (a move a Go board refuses, handicap stones that\n"
+    "                   cannot be placed) fails: it is reported and not written\n"
     "  -q, --quiet      print only errors: no progress bar, skip notes or summary line\n"
     "  -h, --help       show this help and exit\n"
     "  --version        show the version and exit\n"
     "  --               end of options (for a file name that starts with '-')\n"
+    "\n"
+    "Each record's moves are replayed on a Go board: the first move the board refuses is reported as\n"
+    "a warning ('a.ugi: move 66 (B po) is on an occupied point') and the record is still written.\n"
+    "A handicap record whose first move is White's gets its handicap stones (AB) at the usual points.\n"
     "\n"
     "Exit status: 0 when no record failed, 1 when any failed, 2 for a usage error.\n";
 
@@ -70,7 +78,8 @@ struct Options {
     bool inPlace = false;
     bool force = false;
     bool quiet = false;
-    RecordEncoding encoding = RecordEncoding::Ansi;
+    bool strict = false;
+    quillarn::ConversionOptions conversion;
 };
 
 // Returns the path a command-line argument names. Arguments are UTF-8 on every system (on Windows
@@ -96,6 +105,20 @@ std::optional<RecordEncoding> encodingNamed(std::string name)
         return RecordEncoding::Ansi;
     if (name == "utf-8" || name == "utf8")
         return RecordEncoding::Utf8;
+    return std::nullopt;
+}
+
+// Returns the source encoding a --source-encoding value names, or nothing when it names none of ours.
+std::optional<quillarn::SourceEncoding> sourceEncodingNamed(std::string name)
+{
+    for (char &c : name)
+        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    if (name == "auto")
+        return quillarn::SourceEncoding::Auto;
+    if (name == "cp932")
+        return quillarn::SourceEncoding::Cp932;
+    if (name == "utf-8" || name == "utf8")
+        return quillarn::SourceEncoding::Utf8;
     return std::nullopt;
 }
 
@@ -132,13 +155,12 @@ std::string readStandardInput()
     return bytes;
 }
 
-// Returns the record file bytes for input: a file, or standard input for "-". Raises as
-// convertFile does.
-std::string convertInput(const std::string &input, RecordEncoding encoding)
+// Returns the record file for input: a file, or standard input for "-". Raises as convertFile does.
+quillarn::Conversion convertInput(const std::string &input, const quillarn::ConversionOptions &options)
 {
     if (input != standardStream)
-        return quillarn::convertFile(pathOf(input), encoding);
-    return quillarn::recordFileBytes(quillarn::translateSourceBytes(readStandardInput()), encoding);
+        return quillarn::convertFile(pathOf(input), options);
+    return quillarn::convertSource(readStandardInput(), options);
 }
 
 int convertOne(const Options &options)
@@ -155,11 +177,15 @@ int convertOne(const Options &options)
             if (!options.force && fs::exists(fs::symlink_status(output, error)))
                 throw quillarn::CommandFailure(*options.output + " exists (--force replaces it)");
         }
-        const std::string bytes = convertInput(input, options.encoding);
+        const quillarn::Conversion conversion = convertInput(input, options.conversion);
+        for (const std::string &warning : conversion.warnings)
+            std::cerr << input << ": " << warning << "\n";
+        if (options.strict && !conversion.warnings.empty())
+            return exitFailed;
         if (options.output)
-            quillarn::writeFileAtomically(pathOf(*options.output), bytes);
+            quillarn::writeFileAtomically(pathOf(*options.output), conversion.bytes);
         else
-            writeStandardOutput(bytes);
+            writeStandardOutput(conversion.bytes);
         return exitOk;
     } catch (const quillarn::CommandFailure &failure) {
         std::cerr << input << ": " << failure.reason() << "\n";
@@ -226,7 +252,8 @@ int convertBatch(const Options &options)
     const std::vector<quillarn::BatchItem> items = quillarn::planBatch(paths, outputFolder);
 
     quillarn::BatchOptions batch;
-    batch.encoding = options.encoding;
+    batch.conversion = options.conversion;
+    batch.strict = options.strict;
     batch.force = options.force;
     batch.quiet = options.quiet;
     batch.progress = items.size() > 1 && standardErrorIsTerminal();
@@ -303,6 +330,18 @@ int run(int argc, char **argv)
             options.force = true;
         } else if (arg == "-q" || arg == "--quiet") {
             options.quiet = true;
+        } else if (arg == "--strict") {
+            options.strict = true;
+        } else if (arg.compare(0, 17, "--source-encoding") == 0) {
+            const auto name = value("--source-encoding");
+            if (!name)
+                return usageError(arg.size() == 17
+                                      ? "option --source-encoding needs a name (auto, cp932 or utf-8)"
+                                      : "unknown option " + arg);
+            const auto encoding = sourceEncodingNamed(*name);
+            if (!encoding)
+                return usageError("unknown source encoding '" + *name + "' (auto, cp932 or utf-8)");
+            options.conversion.source = *encoding;
         } else if (arg.compare(0, 10, "--encoding") == 0) {
             const auto name = value("--encoding");
             if (!name)
@@ -311,7 +350,7 @@ int run(int argc, char **argv)
             const auto encoding = encodingNamed(*name);
             if (!encoding)
                 return usageError("unknown encoding '" + *name + "' (cp932 or utf-8)");
-            options.encoding = *encoding;
+            options.conversion.output = *encoding;
         } else {
             return usageError("unknown option " + arg);
         }

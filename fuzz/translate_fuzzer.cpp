@@ -3,6 +3,7 @@
 // a record that is produced is well-formed, loses nothing of the source (one node per move line,
 // the header's values in the root) and reads back from its file exactly as it was written.
 #include "codepage.h"
+#include "convert.h"
 #include "recordcheck.h"
 #include "recordfile.h"
 #include "sgfcheck.h"
@@ -79,5 +80,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
     if (const std::string problem = testing_support::recordFileProblem(record, file); !problem.empty())
         fail(problem);
+
+    // The whole conversion writes the same file but for the handicap stones it may add to the root,
+    // and says what it warns of in one line each.
+    const quillarn::Conversion conversion =
+        quillarn::convertSource(bytes, {quillarn::SourceEncoding::Cp932, quillarn::RecordEncoding::Ansi});
+    const std::string &converted = conversion.bytes;
+    std::size_t at = 0;
+    while (at < file.size() && at < converted.size() && file[at] == converted[at])
+        ++at;
+    const std::size_t added = converted.size() - file.size();
+    if (added != 0) {
+        const std::string stones = converted.substr(at, added);
+        bool placement =
+            stones.size() >= 6 && stones.compare(0, 2, "AB") == 0 && (stones.size() - 2) % 4 == 0;
+        for (std::size_t i = 2; placement && i < stones.size(); i += 4)
+            placement = stones[i] == '[' && stones[i + 1] >= 'a' && stones[i + 1] <= 's' &&
+                        stones[i + 2] >= 'a' && stones[i + 2] <= 's' && stones[i + 3] == ']';
+        if (!placement || converted.compare(at + added, std::string::npos, file, at) != 0)
+            fail("the conversion changed more than the handicap stones: " + stones);
+    }
+    for (const std::string &warning : conversion.warnings)
+        checkReason(quillarn::CommandFailure(warning));
     return 0;
 }

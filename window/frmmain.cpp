@@ -3,7 +3,6 @@
 #include "pathlabel.h"
 #include "recordfile.h"
 #include "textconv.h"
-#include "translation.h"
 #include "version.h"
 
 #include <QAction>
@@ -159,7 +158,7 @@ frmMain::SaveOutcome frmMain::saveHenkango(const QString &path)
         msgBox(this, u"既存のﾌｧｲﾙを上書きしてよろしいですか ?"_s, MsgBoxStyle::YesNoQuestion) == msgBoxNo) {
         return saveStep(); // a fresh save step, starting from the refused name; its outcome is ours
     }
-    writeRecordFile(toPath(path), fileHenkango); // atomic: a failure leaves the old file as it was
+    writeFileAtomically(toPath(path), fileHenkango); // a failure leaves the old file as it was
     lblPath[1]->setText(path);
     return SaveOutcome::Written;
 }
@@ -171,8 +170,8 @@ void frmMain::mnuConvItem_Click(int /*index*/)
             msgBox(this, u"変換もとのﾌｧｲﾙを指定してください"_s);
             return;
         }
-        fileHenkanmoto = readSourceFile(toPath(lblPath[0]->text()));
-        fileHenkango = translate(fileHenkanmoto);
+        fileHenkanmoto = readFileBytes(toPath(lblPath[0]->text()));
+        fileHenkango = convert(fileHenkanmoto).bytes;
     } catch (...) {
         // Not only a CommandFailure: a source too large for the memory there is must end the
         // command with its message too, never the program.
@@ -191,9 +190,9 @@ void frmMain::mnuConvItem_Click(int /*index*/)
     }
 }
 
-std::u16string frmMain::translate(const std::u16string &source)
+Conversion frmMain::convert(const std::string &source)
 {
-    return translateRecord(source);
+    return convertSource(source, {SourceEncoding::Auto, RecordEncoding::Ansi});
 }
 
 void frmMain::mnuHelpItem_Click(int /*index*/)

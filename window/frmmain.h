@@ -3,6 +3,7 @@
 // of the program's state.
 #pragma once
 
+#include "convert.h"
 #include "dialogs.h"
 
 #include <QMainWindow>
@@ -32,9 +33,10 @@ public:
     void chooseSource(const QString &path);
 
 protected:
-    // Returns the record text of source (translateRecord). A step of its own so that tests can
-    // make the conversion fail as only a machine short of memory would.
-    virtual std::u16string translate(const std::u16string &source);
+    // Returns the record file the window writes for the source bytes: code page 932, as Japanese
+    // Windows programs read it (convertSource). A step of its own so that tests can make the
+    // conversion fail as only a machine short of memory would.
+    virtual Conversion convert(const std::string &source);
 
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dropEvent(QDropEvent *event) override;
@@ -65,8 +67,8 @@ private:
     std::array<QAction *, 1> mnuHelpItem{};
 
     CommonDialog dlg1;
-    std::u16string fileHenkanmoto; // the last source text read
-    std::u16string fileHenkango;   // the last record text made; what the save step writes
+    std::string fileHenkanmoto; // the last source read, as its bytes
+    std::string fileHenkango;   // the last record made, as the bytes the save step writes
 };
 
 } // namespace quillarn

@@ -154,6 +154,7 @@ TEST(Batch, FolderTreeWithGoodFailingAndConvertedRecords)
     std::string expectedErr;
     std::size_t good = 0;
     std::size_t bad = 0;
+    std::size_t warned = 0;
     // Messages come in the byte order of the paths below "in": in/NAME.ugi before in/sub/.
     std::vector<std::size_t> order(cases.size());
     for (std::size_t i = 0; i < order.size(); ++i)
@@ -170,6 +171,11 @@ TEST(Batch, FolderTreeWithGoodFailingAndConvertedRecords)
             EXPECT_EQ(readBytes(target), "converted before");
         } else if (c.succeeds) {
             ++good;
+            for (std::size_t at = 0, end; at < c.warnings.size(); at = end + 1) {
+                end = c.warnings.find('\n', at);
+                expectedErr += slashes(sources[i]) + ": " + c.warnings.substr(at, end + 1 - at);
+            }
+            warned += c.warnings.empty() ? 0 : 1;
             EXPECT_EQ(readBytes(target), c.expected);
         } else {
             ++bad;
@@ -179,8 +185,11 @@ TEST(Batch, FolderTreeWithGoodFailingAndConvertedRecords)
     }
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, expectedErr + std::to_string(good) + " converted, " + std::to_string(bad) +
-                           " failed, 1 skipped\n");
+    const auto summary = [&](std::size_t count) {
+        return std::to_string(count) + " converted (" + std::to_string(warned) + " with warnings), ";
+    };
+    ASSERT_GT(warned, 0u);
+    EXPECT_EQ(run.err, expectedErr + summary(good) + std::to_string(bad) + " failed, 1 skipped\n");
     // Nothing but the records: no temporary file, nothing for notes.txt.
     std::size_t files = 0;
     for (const auto &entry : fs::recursive_directory_iterator(dir / "out"))
@@ -190,8 +199,7 @@ TEST(Batch, FolderTreeWithGoodFailingAndConvertedRecords)
     run = ugi2sgf(dir.path(), {"--force", "-d", "out", "in"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(readBytes(convertedTarget), converted->expected);
-    EXPECT_NE(run.err.find(std::to_string(good + 1) + " converted, " + std::to_string(bad) +
-                           " failed, 0 skipped\n"),
+    EXPECT_NE(run.err.find(summary(good + 1) + std::to_string(bad) + " failed, 0 skipped\n"),
               std::string::npos);
 
     // Nothing failed and nothing left to do: exit 0, and all reported as skipped.

@@ -30,9 +30,19 @@ TEST(Ugi2sgf, DataCasesGiveTheExpectedBytesOrReason)
         SCOPED_TRACE(c.name);
         const Outcome run = ugi2sgf({c.source.string()});
         if (c.succeeds) {
+            std::string warnings;
+            for (std::size_t at = 0, end; at < c.warnings.size(); at = end + 1) {
+                end = c.warnings.find('\n', at);
+                warnings += c.source.string() + ": " + c.warnings.substr(at, end + 1 - at);
+            }
             EXPECT_EQ(run.status, 0);
             EXPECT_EQ(run.out, c.expected);
-            EXPECT_EQ(run.err, "");
+            EXPECT_EQ(run.err, warnings);
+            // --strict: a record with warnings fails and is not written.
+            const Outcome strict = ugi2sgf({"--strict", c.source.string()});
+            EXPECT_EQ(strict.status, warnings.empty() ? 0 : 1);
+            EXPECT_EQ(strict.out, warnings.empty() ? c.expected : "");
+            EXPECT_EQ(strict.err, warnings);
         } else {
             EXPECT_EQ(run.status, 1);
             EXPECT_EQ(run.out, "");

@@ -1,5 +1,6 @@
 // The Go board: captures, and the three illegal moves (occupied point, suicide, ko retake) told apart.
 #include "board.h"
+#include "game.h"
 
 #include <gtest/gtest.h>
 
@@ -67,10 +68,13 @@ TEST(Board, CapturesAndIllegalMovesAreToldApart)
         const char *after;
     };
     const Row rows[] = {
-        {"a stone in the open", "...../...../...../...../.....", "B cc", "legal", "...../...../..X../...../....."},
+        {"a stone in the open", "...../...../...../...../.....", "B cc", "legal",
+         "...../...../..X../...../....."},
         {"on a stone", "...../...../..O../...../.....", "B cc", "occupied", "...../...../..O../...../....."},
-        {"one stone taken", ".X.../XO.../.X.../...../.....", "B cb", "legal", ".X.../X.X../.X.../...../....."},
-        {"corner stone taken", "OX.../...../...../...../.....", "B ab", "legal", ".X.../X..../...../...../....."},
+        {"one stone taken", ".X.../XO.../.X.../...../.....", "B cb", "legal",
+         ".X.../X.X../.X.../...../....."},
+        {"corner stone taken", "OX.../...../...../...../.....", "B ab", "legal",
+         ".X.../X..../...../...../....."},
         {"a group taken", "XOO../.XX../...../...../.....", "B da", "legal", "X..X./.XX../...../...../....."},
         {"two groups taken at once", ".OX../OX.../X..../...../.....", "B aa", "legal",
          "X.X../.X.../X..../...../....."},
@@ -82,8 +86,8 @@ TEST(Board, CapturesAndIllegalMovesAreToldApart)
          "O.O../.O.../O..../...../....."},
         {"ko: retaking at once", ".XO../X.XO./.XO../...../.....", "W bb B cb", "ko retake",
          ".XO../XO.O./.XO../...../....."},
-        {"ko: retaking after a move elsewhere", ".XO../X.XO./.XO../...../.....", "W bb B ee W ed B cb", "legal",
-         ".XO../X.XO./.XO../....O/....X"},
+        {"ko: retaking after a move elsewhere", ".XO../X.XO./.XO../...../.....", "W bb B ee W ed B cb",
+         "legal", ".XO../X.XO./.XO../....O/....X"},
         {"ko: retaking after two passes", ".XO../X.XO./.XO../...../.....", "W bb - - B cb", "legal",
          ".XO../X.XO./.XO../...../....."},
         {"a capture that leaves two liberties makes no ko", "OX.../.O.../...../...../.....", "B ab W aa",
@@ -107,8 +111,8 @@ TEST(Board, CapturesAndIllegalMovesAreToldApart)
             }
             std::string point;
             moves >> point;
-            verdict = nameOf(board.play(colour == "B" ? Stone::Black : Stone::White, point[0] - 'a',
-                                        point[1] - 'a'));
+            verdict = nameOf(
+                board.play(colour == "B" ? Stone::Black : Stone::White, point[0] - 'a', point[1] - 'a'));
         }
         EXPECT_EQ(verdict, row.verdict);
         EXPECT_EQ(positionOf(board), row.after);
@@ -131,4 +135,60 @@ TEST(Board, SizesFromTwoToTwentyFive)
     EXPECT_EQ(large.at(25, 24), Stone::None);
     EXPECT_EQ(pointCoordinate(u'y'), 24);
     EXPECT_EQ(pointCoordinate(u'z'), -1);
+}
+
+// The handicap stones a record gets and what its replay reports, from SZ, HA and its move nodes.
+TEST(GameCheck, HandicapStonesAndTheFirstRefusedMove)
+{
+    struct Row {
+        const char16_t *size;
+        const char16_t *handicap;
+        const char *moves; // "W qd B dd": colour and point letters of each move node
+        const char *stones;
+        const char *warnings; // joined by " | "
+    };
+    const Row rows[] = {
+        {u"19", u"0", "B pd W dp", "", ""},
+        {u"19", u"2", "W qc", "AB[pd][dp]", ""},
+        {u"19", u"3", "", "AB[pd][dp][pp]", ""},
+        {u"19", u"5", "W cc", "AB[pd][dp][pp][dd][jj]", ""},
+        {u"19", u"9", "W qc", "AB[pd][dp][pp][dd][dj][pj][jd][jp][jj]", ""},
+        {u"13", u"6", "W cc", "AB[jd][dj][jj][dd][dg][jg]", ""},
+        {u"13", u"7", "W cc", "AB[jd][dj][jj][dd][dg][jg][gg]", ""},
+        {u"9", u"8", "W aa", "AB[gc][cg][gg][cc][ce][ge][ec][eg]", ""},
+        {u"9", u"4", "W ee", "AB[gc][cg][gg][cc]", ""},
+        {u"19", u"4", "W qc B pd", "",
+         "handicap 4: move 2 (B pd) lands on a handicap stone: no handicap stones (AB) written"},
+        {u"19", u"2", "B pd W dp", "",
+         "handicap 2 but White does not move first: no handicap stones (AB) written"},
+        {u"19", u"10", "W qd", "",
+         "handicap 10 on a board of size 19 has no standard placement: no handicap stones (AB) written"},
+        {u"15", u"3", "", "",
+         "handicap 3 on a board of size 15 has no standard placement: no handicap stones (AB) written"},
+        {u"19", u"0", "B pd W qd B pd", "", "move 3 (B pd) is on an occupied point"},
+        {u"19", u"0", "B ab W tt B ba W aa", "", "move 4 (W aa) is suicide"},
+        {u"19", u"0", "B ss W ts B tt", "", "move 2 (W ts) is off the board"},
+        {u"21", u"0", "B tt W tt", "", "move 2 (W tt) is on an occupied point"},
+        {u"19", u"0", "B qd X pd", "", "move 2 (X pd) is neither Black's nor White's"},
+        {u"19", u"0", "B ba W ca B ab W db B bc W cc B cb W bb B cb", "", "move 9 (B cb) retakes a ko"},
+        {u"19x", u"0", "B pd", "",
+         "board size 19x is not a number from 2 to 25: the moves were not replayed"},
+        {u"19", u"2", "W pd B pe", "",
+         "handicap 2: move 1 (W pd) lands on a handicap stone: no handicap stones (AB) written"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(std::string(row.moves) + " with handicap " + std::to_string(row.handicap[0]));
+        GameCheck game(row.size, row.handicap);
+        std::istringstream moves(row.moves);
+        std::string colour;
+        std::string point;
+        while (moves >> colour >> point)
+            game.move(colour[0], point[0], point[1]);
+        const GameReport report = game.finish();
+        std::string warnings;
+        for (const std::string &warning : report.warnings)
+            warnings += (warnings.empty() ? "" : " | ") + warning;
+        EXPECT_EQ(report.handicapStones, row.stones);
+        EXPECT_EQ(warnings, row.warnings);
+    }
 }

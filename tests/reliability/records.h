@@ -3,6 +3,7 @@
 #pragma once
 
 #include "codepage.h"
+#include "convert.h"
 #include "recordfile.h"
 #include "sourcekind.h"
 #include "text.h"
@@ -41,13 +42,17 @@ inline std::string ugiSource(const UgiFields &f = {})
            "Date=" + f.date + n + "Size=" + f.size + n + "Hdcp=" + f.hdcp + n + "[Data]" + n + data;
 }
 
-// A data section of count moves, alternating colours.
-inline std::string moveLines(int count)
+// A data section of count moves, alternating colours; from the third on, each lands on a stone. With
+// passes, every move but the first two is a pass, so that a board finds nothing wrong.
+inline std::string moveLines(int count, bool passes = false)
 {
     std::string data;
     data.reserve(static_cast<std::size_t>(count) * 16);
     for (int i = 0; i < count; ++i)
-        data += std::string(i % 2 ? "DP,W" : "QD,B") + std::to_string(i + 1) + ",0\r\n";
+        data += std::string(passes && i >= 2 ? "YS,"
+                            : i % 2          ? "DP,"
+                                             : "QD,") +
+                (i % 2 ? "W" : "B") + std::to_string(i + 1) + ",0\r\n";
     return data;
 }
 
@@ -61,8 +66,7 @@ inline Conversion convertWithLibrary(const std::filesystem::path &path)
 {
     Conversion result;
     try {
-        result.bytes =
-            quillarn::recordFileBytes(quillarn::translateSourceBytes(quillarn::readFileBytes(path)));
+        result.bytes = quillarn::convertSource(quillarn::readFileBytes(path), {}).bytes;
     } catch (const quillarn::CommandFailure &failure) {
         result.reason = failure.reason();
     }

@@ -45,7 +45,7 @@ TEST(WriteFaults, EachIsReportedAndLeavesThePreviousFileAndNoTemporaryFile)
     ::chmod(dir.path().c_str(), 0755);
     // Long enough to pass the file size limit below.
     UgiFields fields;
-    fields.data = moveLines(20000);
+    fields.data = moveLines(20000, true);
     const auto source = dir / "source.ugi";
     writeBytes(source, ugiSource(fields));
     ::chmod(source.c_str(), 0644);

@@ -1,5 +1,6 @@
 // The byte-exact cases in tests/data: NAME.ugi with either NAME.sgf (the expected file) or
-// NAME.fail (the expected reason, one line).
+// NAME.fail (the expected reason, one line), and NAME.warn beside a NAME.sgf for the warnings the
+// conversion gives (one a line).
 #pragma once
 
 #include "testfiles.h"
@@ -15,6 +16,7 @@ struct DataCase {
     std::filesystem::path source;
     bool succeeds;
     std::string expected; // the record file's bytes, or the failure reason without its line end
+    std::string warnings; // the warnings, each with its line end; empty for none
 };
 
 inline std::vector<DataCase> dataCases()
@@ -28,9 +30,13 @@ inline std::vector<DataCase> dataCases()
         auto fail = path;
         sgf.replace_extension(".sgf");
         fail.replace_extension(".fail");
-        DataCase c{path.stem().string(), path, std::filesystem::exists(sgf), ""};
+        DataCase c{path.stem().string(), path, std::filesystem::exists(sgf), "", ""};
         if (c.succeeds) {
             c.expected = readBytes(sgf);
+            auto warn = path;
+            warn.replace_extension(".warn");
+            if (std::filesystem::exists(warn))
+                c.warnings = readBytes(warn);
         } else {
             c.expected = readBytes(fail);
             if (!c.expected.empty() && c.expected.back() == '\n')

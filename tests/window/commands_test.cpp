@@ -4,7 +4,6 @@
 #include "frmmain.h"
 #include "recordfile.h"
 #include "textconv.h"
-#include "translation.h"
 
 #include <QAction>
 #include <QApplication>
@@ -39,11 +38,11 @@ public:
     bool outOfMemory = false;
 
 protected:
-    std::u16string translate(const std::u16string &source) override
+    quillarn::Conversion convert(const std::string &source) override
     {
         if (outOfMemory)
             throw std::bad_alloc();
-        return frmMain::translate(source);
+        return frmMain::convert(source);
     }
 };
 
@@ -73,7 +72,8 @@ protected:
     static QByteArray recordOf(const QString &source)
     {
         using namespace quillarn;
-        return QByteArray::fromStdString(recordFileBytes(translateRecord(readSourceFile(toPath(source)))));
+        return QByteArray::fromStdString(
+            convertSource(readFileBytes(toPath(source)), {SourceEncoding::Auto, RecordEncoding::Ansi}).bytes);
     }
 
     QTemporaryDir dir;
