@@ -55,18 +55,28 @@ std::size_t checkGame(std::u16string_view record, std::optional<GameCheck> &game
 
 } // namespace
 
-Conversion convertSource(std::string_view source, const ConversionOptions &options)
+ConversionReport convertRecord(std::string_view source, const ConversionOptions &options, RecordSink &sink)
 {
     std::u16string record = translateSourceBytes(source);
     std::optional<GameCheck> game;
     const std::size_t rootEnd = checkGame(record, game);
-    GameReport report = game->finish();
-    if (!report.handicapStones.empty())
-        record.insert(rootEnd, std::u16string(report.handicapStones.begin(), report.handicapStones.end()));
-    Conversion conversion;
-    conversion.bytes = recordFileBytes(record, options.output);
-    conversion.warnings = std::move(report.warnings);
-    return conversion;
+    const GameReport found = game->finish();
+    if (!found.handicapStones.empty())
+        record.insert(rootEnd, std::u16string(found.handicapStones.begin(), found.handicapStones.end()));
+    const std::string bytes = recordFileBytes(record, options.output);
+    ConversionReport report;
+    report.warnings = found.warnings;
+    report.written = !options.strict || report.warnings.empty();
+    if (report.written)
+        sink.write(bytes);
+    return report;
+}
+
+Conversion convertSource(std::string_view source, const ConversionOptions &options)
+{
+    StringSink sink;
+    ConversionReport report = convertRecord(source, options, sink);
+    return {std::move(sink.bytes), std::move(report.warnings)};
 }
 
 } // namespace quillarn

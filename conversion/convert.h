@@ -15,16 +15,44 @@ namespace quillarn {
 struct ConversionOptions {
     SourceEncoding source = SourceEncoding::Auto;
     RecordEncoding output = RecordEncoding::Ansi;
+    bool strict = false; // a record with warnings is not written
 };
+
+// Where a record file's bytes go: a file being written, standard output, a buffer.
+class RecordSink {
+public:
+    virtual ~RecordSink() = default;
+    // Takes the next bytes of the record file. Raises CommandFailure with the system's reason when
+    // they cannot be written.
+    virtual void write(std::string_view bytes) = 0;
+};
+
+// A sink that keeps the bytes.
+class StringSink : public RecordSink {
+public:
+    std::string bytes;
+    void write(std::string_view more) override { bytes.append(more); }
+};
+
+struct ConversionReport {
+    std::vector<std::string> warnings; // what a reader would show differently from the source, in order
+    bool written = true;               // false when strict held the record back for its warnings
+};
+
+// Converts the source bytes into a record file written to sink, and returns what the replay of its
+// moves found. Everything about the source is checked before the first byte reaches the sink: when
+// the source cannot be read in its encoding, translated or encoded, this raises CommandFailure with
+// the reason and the sink has received nothing. With options.strict, a record with warnings is not
+// written either. Raises what sink raises once writing has begun.
+ConversionReport convertRecord(std::string_view source, const ConversionOptions &options, RecordSink &sink);
 
 struct Conversion {
     std::string bytes;                 // the record file: the record on one line, then CR LF
-    std::vector<std::string> warnings; // what a reader would show differently from the source, in order
+    std::vector<std::string> warnings; // as ConversionReport's
 };
 
-// Returns the record file for the source bytes and what the replay of its moves found. Raises
-// CommandFailure with the reason when the source cannot be read in its encoding, translated or
-// encoded; then nothing of the record is returned.
+// Returns the record file for the source bytes (convertRecord into a buffer, strict or not as
+// options say: a record held back has no bytes). Raises as convertRecord does.
 Conversion convertSource(std::string_view source, const ConversionOptions &options);
 
 } // namespace quillarn
