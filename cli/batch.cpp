@@ -525,6 +525,8 @@ BatchSummary runBatch(const std::vector<BatchItem> &items, const BatchOptions &o
             if (result.message.empty())
                 continue;
             ++summary.withWarnings;
+            if (options.quiet)
+                continue;
             break;
         case Outcome::Failed:
             ++summary.failed;

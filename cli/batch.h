@@ -27,7 +27,7 @@ struct BatchOptions {
     ConversionOptions conversion; // how sources are read and records written
     bool strict = false;          // a record with warnings fails: it is reported and not written
     bool force = false;           // replace existing outputs instead of skipping them
-    bool quiet = false;           // report failures only: no skip notes, no progress
+    bool quiet = false;           // report failures only: no warnings, skip notes or progress
     bool progress = false;        // draw a progress bar (only sensible on a terminal)
     int terminalWidth = 80;
     int workers = 0; // 0: maxBatchWorkers when there are many items; 1: no threads

@@ -60,7 +60,7 @@ const char usageText[] =
     "                   otherwise code page 932), cp932 or utf-8\n"
     "  --strict         a record with a warning (a move a Go board refuses, handicap stones that\n"
     "                   cannot be placed) fails: it is reported and not written\n"
-    "  -q, --quiet      print only errors: no progress bar, skip notes or summary line\n"
+    "  -q, --quiet      print only errors: no progress bar, warnings, skip notes or summary line\n"
     "  -h, --help       show this help and exit\n"
     "  --version        show the version and exit\n"
     "  --               end of options (for a file name that starts with '-')\n"
@@ -178,8 +178,10 @@ int convertOne(const Options &options)
                 throw quillarn::CommandFailure(*options.output + " exists (--force replaces it)");
         }
         const quillarn::Conversion conversion = convertInput(input, options.conversion);
-        for (const std::string &warning : conversion.warnings)
-            std::cerr << input << ": " << warning << "\n";
+        for (const std::string &warning : conversion.warnings) {
+            if (!options.quiet || options.strict)
+                std::cerr << input << ": " << warning << "\n";
+        }
         if (options.strict && !conversion.warnings.empty())
             return exitFailed;
         if (options.output)
