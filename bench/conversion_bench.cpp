@@ -2,12 +2,18 @@
 // 1 to 10 MB (the time per byte must stay flat), each step alone so that a slow one shows.
 #include "records.h"
 
+#include "board.h"
 #include "codepage.h"
+#include "convert.h"
+#include "game.h"
 #include "recordfile.h"
 #include "sgfoutput.h"
 #include "translation.h"
 
 #include <benchmark/benchmark.h>
+
+#include <random>
+#include <vector>
 
 namespace {
 
@@ -34,6 +40,61 @@ void typicalRecordUtf8(benchmark::State &state)
     convert(state, benchdata::makeRecord(typicalMoves), RecordEncoding::Utf8);
 }
 BENCHMARK(typicalRecordUtf8);
+
+// The moves of a game of 300 legal moves on a 19 board, found by trying random points: a record
+// whose replay runs to its end, as a real game's does.
+const std::vector<std::pair<char, char>> &legalGame()
+{
+    static const std::vector<std::pair<char, char>> moves = [] {
+        std::vector<std::pair<char, char>> game;
+        Board board(19);
+        std::mt19937 random(300);
+        for (Stone colour = Stone::Black; game.size() < typicalMoves; colour = opponent(colour)) {
+            for (;;) {
+                const int x = static_cast<int>(random() % 19);
+                const int y = static_cast<int>(random() % 19);
+                if (board.play(colour, x, y) == MoveVerdict::Legal) {
+                    game.emplace_back(static_cast<char>('a' + x), static_cast<char>('a' + y));
+                    break;
+                }
+            }
+        }
+        return game;
+    }();
+    return moves;
+}
+
+// The replay of that game alone (GameCheck), the cost the check adds to each record.
+void replayTypicalGame(benchmark::State &state)
+{
+    for (auto _ : state) {
+        GameCheck game(u"19", u"0");
+        char16_t colour = u'B';
+        for (const auto &[x, y] : legalGame()) {
+            game.move(colour, static_cast<char16_t>(x), static_cast<char16_t>(y));
+            colour = colour == u'B' ? u'W' : u'B';
+        }
+        benchmark::DoNotOptimize(game.finish());
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * legalGame().size()));
+}
+BENCHMARK(replayTypicalGame);
+
+// The whole conversion of that game's record, replay included.
+void convertTypicalGame(benchmark::State &state)
+{
+    std::string source = benchdata::recordHeader(1);
+    std::size_t number = 0;
+    for (const auto &[x, y] : legalGame()) {
+        ++number;
+        source += {static_cast<char>(x - 'a' + 'A'), static_cast<char>(y - 'a' + 'A')};
+        source += (number % 2 == 1 ? ",B" : ",W") + std::to_string(number) + ",0,0\r\n";
+    }
+    for (auto _ : state)
+        benchmark::DoNotOptimize(convertSource(source, {}));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * source.size()));
+}
+BENCHMARK(convertTypicalGame);
 
 // Argument: the size of the data section in MB.
 void dataSection(benchmark::State &state)
