@@ -6,7 +6,7 @@ namespace quillarn {
 Conversion convertSource(std::string_view source, const ConversionOptions &options)
 {
     Conversion conversion;
-    conversion.bytes = recordFileBytes(translateSourceBytes(source), options.output);
+    conversion.bytes = recordFileBytes(translateSourceBytes(source, options.source), options.output);
     return conversion;
 }
 
