@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 namespace quillarn {
 
@@ -37,17 +38,27 @@ std::string hex(unsigned long value, int digits)
     return buffer;
 }
 
-// Raises for the character at text[at], naming the whole character when it is a surrogate pair.
-[[noreturn]] void failUnwritable(std::u16string_view text, std::size_t at, const std::string &target)
+// Returns false for a character that would break the line of a reason or reorder its text when
+// shown: a control character, a line or paragraph separator, a bidirectional formatting character.
+bool showsInALine(char32_t c)
+{
+    return c >= 0xA0 && c != 0x2028 && c != 0x2029 && c != 0x061C && c != 0x200E && c != 0x200F &&
+           !(c >= 0x202A && c <= 0x202E) && !(c >= 0x2066 && c <= 0x2069);
+}
+
+// Raises for the character at text[at], which code page 932 cannot hold: the whole character when
+// it is a surrogate pair, quoted in UTF-8 when it shows in a line, and the option that writes it.
+[[noreturn]] void failUnwritable(std::u16string_view text, std::size_t at)
 {
     const char16_t unit = text[at];
-    if (isHighSurrogate(unit) && at + 1 < text.size() && isLowSurrogate(text[at + 1])) {
-        const unsigned long codePoint = 0x10000ul + ((unit - 0xD800ul) << 10) + (text[at + 1] - 0xDC00ul);
-        throw CommandFailure("character U+" + hex(codePoint, 4) + " cannot be written " + target);
-    }
-    if (isHighSurrogate(unit) || isLowSurrogate(unit))
-        throw CommandFailure("unpaired surrogate U+" + hex(unit, 4) + " cannot be written " + target);
-    throw CommandFailure("character U+" + hex(unit, 4) + " cannot be written " + target);
+    const bool pair = isHighSurrogate(unit) && at + 1 < text.size() && isLowSurrogate(text[at + 1]);
+    if (!pair && (isHighSurrogate(unit) || isLowSurrogate(unit)))
+        throw CommandFailure("unpaired surrogate U+" + hex(unit, 4) + " cannot be written in code page 932");
+    const char32_t codePoint = pair ? 0x10000u + ((unit - 0xD800u) << 10) + (text[at + 1] - 0xDC00u) : unit;
+    std::string reason = "character U+" + hex(codePoint, 4);
+    if (showsInALine(codePoint))
+        reason += " \"" + encodeUtf8(text.substr(at, pair ? 2 : 1)) + "\"";
+    throw CommandFailure(reason + " cannot be written in code page 932 (--encoding utf-8 writes it)");
 }
 
 // Raises for an undecoded byte that the first byte of next would complete into a character: written
@@ -111,34 +122,49 @@ unsigned firstByteOf(char16_t unit)
     return code;
 }
 
-} // namespace
-
-std::u16string decodeAnsi(std::string_view bytes)
+// Copies the ASCII bytes from in on to out, eight at a time while it can, and stops at the first
+// byte that is not ASCII (or at end); returns where it stopped and advances out as far.
+const unsigned char *copyAscii(const unsigned char *in, const unsigned char *end, char16_t *&out)
 {
-    // Never more code units than bytes: size once, write through a pointer, trim at the end.
-    std::u16string text(bytes.size(), u'\0');
-    char16_t *out = text.data();
-    const auto *in = reinterpret_cast<const unsigned char *>(bytes.data());
-    const auto *const end = in + bytes.size();
+    while (end - in >= 8) {
+        std::uint64_t chunk;
+        std::memcpy(&chunk, in, sizeof chunk);
+        if ((chunk & 0x8080808080808080u) != 0)
+            break;
+        for (int i = 0; i < 8; ++i)
+            out[i] = in[i];
+        in += 8;
+        out += 8;
+    }
+    while (in != end && *in < 0x80)
+        *out++ = *in++;
+    return in;
+}
+
+// Returns the first byte from in on that is not ASCII, or end; eight bytes at a time.
+const unsigned char *firstNotAscii(const unsigned char *in, const unsigned char *const end)
+{
+    while (end - in >= 8) {
+        std::uint64_t chunk;
+        std::memcpy(&chunk, in, sizeof chunk);
+        if ((chunk & 0x8080808080808080u) != 0)
+            break;
+        in += 8;
+    }
+    while (in != end && *in < 0x80)
+        ++in;
+    return in;
+}
+
+// Decodes the code page 932 bytes from in to end into out, one code unit per byte at most, and
+// returns the end of what it wrote.
+char16_t *decodeAnsiTo(char16_t *out, const unsigned char *in, const unsigned char *const end)
+{
     while (in != end) {
-        // Runs of ASCII, most of a data section, eight bytes at a time.
-        while (end - in >= 8) {
-            std::uint64_t chunk;
-            std::memcpy(&chunk, in, sizeof chunk);
-            if ((chunk & 0x8080808080808080u) != 0)
-                break;
-            for (int i = 0; i < 8; ++i)
-                out[i] = in[i];
-            in += 8;
-            out += 8;
-        }
+        in = copyAscii(in, end, out); // runs of ASCII, most of a data section
         if (in == end)
             break;
         const unsigned byte = *in++;
-        if (byte < 0x80) {
-            *out++ = static_cast<char16_t>(byte);
-            continue;
-        }
         const unsigned row = cp932::leadRow[byte];
         if (row != 0 && in != end) {
             const unsigned trail = static_cast<unsigned>(*in) - rowFirstTrail; // wraps below 0x40
@@ -155,7 +181,141 @@ std::u16string decodeAnsi(std::string_view bytes)
         // read afresh.
         *out++ = cp932::singleByte[byte];
     }
-    text.resize(static_cast<std::size_t>(out - text.data()));
+    return out;
+}
+
+bool isContinuation(unsigned byte)
+{
+    return (byte & 0xC0) == 0x80;
+}
+
+// The range of the second byte of a UTF-8 character that starts with lead: narrower than 0x80-0xBF
+// after E0 and F0 (no overlong forms), ED (no surrogates) and F4 (nothing beyond U+10FFFF).
+unsigned secondLow(unsigned lead)
+{
+    return lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+}
+
+unsigned secondHigh(unsigned lead)
+{
+    return lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+}
+
+// Decodes UTF-8 bytes from in on into out, ASCII runs eight bytes at a time, until in reaches end
+// or a character that does not decode (then sets invalid), or until out has less room than eight
+// code units before outEnd. Returns where in stopped and advances out past what it wrote; sets
+// longSeen when it decodes a character of three or four bytes.
+const unsigned char *decodeUtf8Run(const unsigned char *in, const unsigned char *const end, char16_t *&out,
+                                   const char16_t *const outEnd, bool &longSeen, bool &invalid)
+{
+    while (in != end && outEnd - out >= 8) {
+        const unsigned lead = in[0];
+        const std::ptrdiff_t left = end - in;
+        if (lead < 0x80) {
+            // A run of ASCII, most of a data section: eight bytes at a time while they are ASCII.
+            while (end - in >= 8 && outEnd - out >= 8) {
+                std::uint64_t chunk;
+                std::memcpy(&chunk, in, sizeof chunk);
+                if ((chunk & 0x8080808080808080u) != 0)
+                    break;
+                for (int i = 0; i < 8; ++i)
+                    out[i] = in[i];
+                in += 8;
+                out += 8;
+            }
+            while (in != end && *in < 0x80 && out != outEnd)
+                *out++ = *in++;
+        } else if (lead >= 0xE0 && lead <= 0xEF) { // kana and kanji first: most of Japanese text
+            if (left < 3 || in[1] < secondLow(lead) || in[1] > secondHigh(lead) || !isContinuation(in[2]))
+                break;
+            *out++ = static_cast<char16_t>((lead & 0x0F) << 12 | (in[1] & 0x3Fu) << 6 | (in[2] & 0x3F));
+            in += 3;
+            longSeen = true;
+        } else if (lead >= 0xC2 && lead <= 0xDF) {
+            if (left < 2 || !isContinuation(in[1]))
+                break;
+            *out++ = static_cast<char16_t>((lead & 0x1F) << 6 | (in[1] & 0x3F));
+            in += 2;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            if (left < 4 || in[1] < secondLow(lead) || in[1] > secondHigh(lead) || !isContinuation(in[2]) ||
+                !isContinuation(in[3]))
+                break;
+            const char32_t beyond =
+                ((lead & 0x07u) << 18 | (in[1] & 0x3Fu) << 12 | (in[2] & 0x3Fu) << 6 | (in[3] & 0x3Fu)) -
+                0x10000u;
+            *out++ = static_cast<char16_t>(0xD800 + (beyond >> 10));
+            *out++ = static_cast<char16_t>(0xDC00 + (beyond & 0x3FF));
+            in += 4;
+            longSeen = true;
+        } else {
+            break; // a continuation byte, or a byte that starts no character (C0, C1, F5-FF)
+        }
+    }
+    invalid = in != end && outEnd - out >= 8;
+    return in;
+}
+
+// Returns the text of the UTF-8 bytes from begin to end, up to the first character that does not
+// decode; stop is where that character starts, or end. The text grows through a small buffer, so
+// that only the memory it takes is touched: the text of Japanese is a third of the size of its bytes.
+std::u16string decodeUtf8Prefix(const unsigned char *const begin, const unsigned char *const end,
+                                const unsigned char *&stop, bool &longSeen)
+{
+    std::u16string text;
+    text.reserve(static_cast<std::size_t>(end - begin));
+    char16_t buffer[4096];
+    const unsigned char *in = begin;
+    bool invalid = false;
+    while (in != end && !invalid) {
+        char16_t *out = buffer;
+        in = decodeUtf8Run(in, end, out, buffer + std::size(buffer), longSeen, invalid);
+        text.append(buffer, static_cast<std::size_t>(out - buffer));
+    }
+    stop = in;
+    return text;
+}
+
+// Raises for the character that starts at bad, the first that is not UTF-8, in [begin, end).
+[[noreturn]] void failUtf8(const unsigned char *begin, const unsigned char *bad, const unsigned char *end)
+{
+    std::size_t line = 1;
+    const unsigned char *lineStart = begin;
+    for (const unsigned char *at = begin; at != bad; ++at) {
+        if (*at == '\n') {
+            ++line;
+            lineStart = at + 1;
+        }
+    }
+    // The bytes that the first one announces, up to the first that does not belong.
+    const unsigned lead = *bad;
+    const std::ptrdiff_t announced = lead >= 0xC2 && lead <= 0xDF   ? 2
+                                     : lead >= 0xE0 && lead <= 0xEF ? 3
+                                     : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                                    : 1;
+    std::ptrdiff_t shown = 1;
+    while (shown < announced && bad + shown != end) {
+        const unsigned byte = bad[shown++];
+        const bool fits =
+            shown == 2 ? byte >= secondLow(lead) && byte <= secondHigh(lead) : isContinuation(byte);
+        if (!fits)
+            break;
+    }
+    std::string reason = "line " + std::to_string(line) + ", column " + std::to_string(bad - lineStart + 1) +
+                         (shown == 1 ? ": byte" : ": bytes");
+    for (std::ptrdiff_t i = 0; i < shown; ++i)
+        reason += " 0x" + hex(bad[i], 2);
+    throw CommandFailure(reason + (shown == 1 ? " is" : " are") + " not valid UTF-8");
+}
+
+} // namespace
+
+std::u16string decodeAnsi(std::string_view bytes)
+{
+    // Never more code units than bytes: size once, write through a pointer, trim at the end.
+    std::u16string text(bytes.size(), u'\0');
+    const auto *in = reinterpret_cast<const unsigned char *>(bytes.data());
+    char16_t *const end = decodeAnsiTo(text.data(), in, in + bytes.size());
+    text.resize(static_cast<std::size_t>(end - text.data()));
     return text;
 }
 
@@ -189,7 +349,7 @@ void appendAnsi(std::string &out, std::u16string_view text)
                 failJoined(byte, text[i + 1]);
             *at++ = static_cast<char>(byte);
         } else {
-            failUnwritable(text, i, "in code page 932");
+            failUnwritable(text, i);
         }
     }
     out.resize(start + static_cast<std::size_t>(at - first));
@@ -255,7 +415,7 @@ std::string encodeUtf8(std::u16string_view text)
             throw CommandFailure("byte 0x" + hex(unit - 0xDC00u, 2) +
                                  " of the source did not decode and cannot be written as UTF-8");
         } else if (isHighSurrogate(unit) || isLowSurrogate(unit)) {
-            failUnwritable(text, at, "as UTF-8");
+            throw CommandFailure("unpaired surrogate U+" + hex(unit, 4) + " cannot be written as UTF-8");
         } else {
             *out++ = static_cast<char>(0xE0 | unit >> 12);
             *out++ = static_cast<char>(0x80 | (unit >> 6 & 0x3F));
@@ -264,6 +424,39 @@ std::string encodeUtf8(std::u16string_view text)
     }
     bytes.resize(static_cast<std::size_t>(out - bytes.data()));
     return bytes;
+}
+
+std::u16string decodeUtf8(std::string_view bytes)
+{
+    const auto *const begin = reinterpret_cast<const unsigned char *>(bytes.data());
+    const auto *const end = begin + bytes.size();
+    const unsigned char *stop = nullptr;
+    bool longSeen = false;
+    std::u16string text = decodeUtf8Prefix(begin, end, stop, longSeen);
+    if (stop != end)
+        failUtf8(begin, stop, end);
+    return text;
+}
+
+std::u16string decodeUtf8OrAnsi(std::string_view bytes, bool &utf8)
+{
+    const auto *const begin = reinterpret_cast<const unsigned char *>(bytes.data());
+    const auto *const end = begin + bytes.size();
+    const unsigned char *stop = nullptr;
+    bool longSeen = false;
+    std::u16string text = decodeUtf8Prefix(begin, end, stop, longSeen);
+    utf8 = stop == end && longSeen;
+    if (utf8)
+        return text;
+    // Code page 932 text stops being UTF-8 at its first kana or kanji, mostly in its first line. Both
+    // read ASCII alike: code page 932 takes over from the first byte that is not ASCII.
+    const unsigned char *const first = firstNotAscii(begin, stop);
+    if (first == end)
+        return text;
+    const std::size_t kept = static_cast<std::size_t>(first - begin);
+    text.resize(bytes.size());
+    text.resize(static_cast<std::size_t>(decodeAnsiTo(text.data() + kept, first, end) - text.data()));
+    return text;
 }
 
 } // namespace quillarn

@@ -1,7 +1,7 @@
 // Conversion between the bytes of UGI and SGF files and text in code page 932 (Windows-31J), the
 // code page of the Japanese systems these records come from, on every system whatever its own code
-// page is. Nothing is ever lost: a byte that does not decode becomes the single code unit
-// U+DC00 + byte, and encoding turns that code unit back into the same byte.
+// page is, and in UTF-8. Nothing is ever lost: a code page 932 byte that does not decode becomes the
+// single code unit U+DC00 + byte, and encoding turns that code unit back into the same byte.
 #pragma once
 
 #include <string>
@@ -14,8 +14,11 @@ std::u16string decodeAnsi(std::string_view bytes);
 
 // Returns the bytes of text. A character that code page 932 holds twice comes back as the code
 // Windows writes for it. Raises CommandFailure when text holds a character the code page cannot
-// hold (never replaced silently), or an undecoded byte that the first byte written after it would
-// complete into a character (it would read back as that character, losing both).
+// hold (never replaced silently), naming it and how to write it instead:
+// 'character U+00E9 "é" cannot be written in code page 932 (--encoding utf-8 writes it)' (the
+// quoted character in UTF-8, left out for a control or layout character); or an undecoded byte that
+// the first byte written after it would complete into a character (it would read back as that
+// character, losing both).
 std::string encodeAnsi(std::u16string_view text);
 
 // Appends the bytes of text, as encodeAnsi returns them, to out; raises as encodeAnsi does, and then
@@ -30,5 +33,18 @@ bool usesCodePage932Extensions(std::string_view bytes);
 // Returns the UTF-8 bytes of text. Raises CommandFailure when text holds an undecoded byte
 // (U+DC80-U+DCFF) or another unpaired surrogate, which UTF-8 cannot carry.
 std::string encodeUtf8(std::u16string_view text);
+
+// Returns the text of UTF-8 bytes (a byte-order mark is the character U+FEFF, as anywhere else).
+// Raises CommandFailure at the first bytes that are not UTF-8, naming them and where they stand,
+// with lines counted by LF and columns in bytes from 1: "line 3, column 12: byte 0x82 is not valid
+// UTF-8", "line 1, column 5: bytes 0xE4 0x41 are not valid UTF-8" (a character's bytes up to the
+// first wrong one). Overlong forms, surrogates and code points beyond U+10FFFF are not valid.
+std::u16string decodeUtf8(std::string_view bytes);
+
+// Returns the text of bytes read as UTF-8 when they are valid UTF-8 and hold at least one character
+// of three or four bytes (kana and kanji take three), and as decodeAnsi reads them otherwise; utf8
+// says which. Characters of two bytes alone do not decide: pairs of code page 932 half-width
+// katakana are valid ones (ﾃｽ is C3 BD, ý in UTF-8). Never raises.
+std::u16string decodeUtf8OrAnsi(std::string_view bytes, bool &utf8);
 
 } // namespace quillarn

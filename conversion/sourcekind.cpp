@@ -1,4 +1,4 @@
-// Recognising files that are not UGI records, for sourcekind.h.
+// Reading a source's bytes, and recognising files that are not UGI records, for sourcekind.h.
 #include "sourcekind.h"
 
 #include "codepage.h"
@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <utility>
 
 namespace quillarn {
 
@@ -58,10 +59,33 @@ std::string notARecordReason(std::string_view bytes)
     return {};
 }
 
-std::u16string translateSourceBytes(std::string_view bytes)
+SourceText decodeSource(std::string_view bytes, SourceEncoding encoding)
+{
+    constexpr std::string_view mark = "\xEF\xBB\xBF";
+    const bool marked = startsWith(bytes, mark);
+    if (encoding == SourceEncoding::Cp932)
+        return {decodeAnsi(bytes), SourceEncoding::Cp932};
+    if (encoding == SourceEncoding::Auto && !marked) {
+        bool utf8 = false;
+        std::u16string text = decodeUtf8OrAnsi(bytes, utf8);
+        return {std::move(text), utf8 ? SourceEncoding::Utf8 : SourceEncoding::Cp932};
+    }
+    try {
+        return {decodeUtf8(marked ? bytes.substr(mark.size()) : bytes), SourceEncoding::Utf8};
+    } catch (const CommandFailure &failure) {
+        // Bytes that are not UTF-8 after the mark are not read as code page 932 either: the
+        // record would come out as other characters than the file says.
+        if (encoding == SourceEncoding::Utf8)
+            throw;
+        throw CommandFailure(std::string(failure.reason()) +
+                             " (the source starts with a UTF-8 byte-order mark)");
+    }
+}
+
+std::u16string translateSourceBytes(std::string_view bytes, SourceEncoding encoding)
 {
     try {
-        return translateRecord(decodeAnsi(bytes));
+        return translateRecord(decodeSource(bytes, encoding).text);
     } catch (const CommandFailure &) {
         const std::string reason = notARecordReason(bytes);
         if (reason.empty())

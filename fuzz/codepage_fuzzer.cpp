@@ -1,5 +1,7 @@
-// Fuzz target: the code page round trip. Decoding never fails and encoding gives back what was
-// decoded, so a record's text reaches its file unchanged, undecodable bytes included.
+// Fuzz target: the code page and UTF-8 round trips. Code page 932 decoding never fails and encoding
+// gives back what was decoded, so a record's text reaches its file unchanged, undecodable bytes
+// included; UTF-8 decoding takes exactly the valid UTF-8, and a source is read as UTF-8 exactly
+// when it is valid UTF-8 with a character of three or four bytes.
 #include "codepage.h"
 #include "text.h"
 
@@ -53,6 +55,60 @@ const std::vector<bool> &heldTwice()
     return twice;
 }
 
+// The UTF-8 invariant, for any bytes x with text t = decodeAnsi(x):
+// - decodeUtf8(x) either raises CommandFailure (anything else ends the run) or gives text u that
+//   encodeUtf8 turns back into x: overlong forms, surrogates and code points beyond U+10FFFF cannot
+//   come back, so they must have been refused;
+// - the UTF-8 of t (when there is one) decodes to t, so valid UTF-8 is never refused;
+// - decodeUtf8OrAnsi(x) reads UTF-8 exactly when decodeUtf8 takes x and x has a byte E0-F4 (the
+//   first byte of a character of three or four bytes), and then gives u, else t.
+void checkUtf8(std::string_view x, const std::u16string &t)
+{
+    std::u16string u;
+    bool valid = true;
+    try {
+        u = quillarn::decodeUtf8(x);
+    } catch (const quillarn::CommandFailure &) {
+        valid = false;
+    }
+    if (valid) {
+        std::string back;
+        try {
+            back = quillarn::encodeUtf8(u);
+        } catch (const quillarn::CommandFailure &failure) {
+            fail(std::string("decoded UTF-8 does not encode: ") + failure.reason(), x);
+        }
+        if (back != x)
+            fail("decoded UTF-8 encodes to other bytes", x);
+    }
+
+    std::string utf8OfT;
+    bool encoded = true;
+    try {
+        utf8OfT = quillarn::encodeUtf8(t);
+    } catch (const quillarn::CommandFailure &) {
+        encoded = false;
+    }
+    if (encoded) {
+        try {
+            if (quillarn::decodeUtf8(utf8OfT) != t)
+                fail("UTF-8 of decoded text decodes to other text", x);
+        } catch (const quillarn::CommandFailure &failure) {
+            fail(std::string("UTF-8 of decoded text is refused: ") + failure.reason(), x);
+        }
+    }
+
+    bool readAsUtf8 = false;
+    const std::u16string either = quillarn::decodeUtf8OrAnsi(x, readAsUtf8);
+    bool longLead = false;
+    for (const char c : x)
+        longLead = longLead || static_cast<unsigned char>(c) >= 0xE0;
+    if (readAsUtf8 != (valid && longLead))
+        fail(readAsUtf8 ? "read as UTF-8 against the rule" : "not read as UTF-8 against the rule", x);
+    if (either != (readAsUtf8 ? u : t))
+        fail("the text read differs from the text of its encoding", x);
+}
+
 } // namespace
 
 // The invariant, for any bytes x with text t = decodeAnsi(x):
@@ -61,11 +117,13 @@ const std::vector<bool> &heldTwice()
 //   y == x. A character held twice comes back as the one code Windows writes for it, so its bytes
 //   may differ; and after a lead byte that did not decode, that code can complete the lead byte
 //   into another character, which the encoder must refuse (it raises) instead of writing.
-// - encodeUtf8(t) raises exactly when t holds a byte that did not decode.
+// - encodeUtf8(t) raises exactly when t holds a byte that did not decode;
+// - and checkUtf8 above.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const std::string_view x(reinterpret_cast<const char *>(data), size);
     const std::u16string t = quillarn::decodeAnsi(x);
+    checkUtf8(x, t);
 
     bool duplicate = false;
     bool undecoded = false;

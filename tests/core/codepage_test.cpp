@@ -1,5 +1,7 @@
-// Tests of the code page conversions, which are code page 932 on every system.
+// Tests of the code page conversions (code page 932 on every system, and UTF-8) and of how a
+// source's encoding is told.
 #include "codepage.h"
+#include "sourcekind.h"
 #include "text.h"
 
 #include <gtest/gtest.h>
@@ -9,12 +11,15 @@
 #include <map>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 using quillarn::CommandFailure;
 using quillarn::decodeAnsi;
+using quillarn::decodeSource;
 using quillarn::encodeAnsi;
 using quillarn::encodeUtf8;
+using quillarn::SourceEncoding;
 
 namespace {
 
@@ -87,6 +92,17 @@ std::vector<Code> decodedCodes()
         }
     }
     return codes;
+}
+
+// Returns the reason of the CommandFailure that run raises.
+template <typename Run> std::string failureOf(const Run &run)
+{
+    try {
+        run();
+    } catch (const CommandFailure &failure) {
+        return failure.reason();
+    }
+    return "(no failure)";
 }
 
 // --- Every code ---
@@ -260,17 +276,28 @@ TEST(CodePage932, UnwritableCharactersRaise)
     for (const std::u16string &text : texts)
         EXPECT_THROW(encodeAnsi(text), CommandFailure) << testing::PrintToString(text);
 
-    try {
-        encodeAnsi(u"caf\u00E9");
-        FAIL() << "no failure";
-    } catch (const CommandFailure &failure) {
-        EXPECT_EQ(std::string(failure.reason()), "character U+00E9 cannot be written in code page 932");
-    }
-    try {
-        encodeAnsi(u"\u9ED2\U0001F600");
-        FAIL() << "no failure";
-    } catch (const CommandFailure &failure) {
-        EXPECT_NE(std::string(failure.reason()).find("U+1F600"), std::string::npos) << failure.reason();
+    // The reason names the character, shows it unless it is a control or layout character, and
+    // says how to write it.
+    struct Case {
+        std::u16string text;
+        std::string reason;
+    };
+    const std::string tail = " cannot be written in code page 932 (--encoding utf-8 writes it)";
+    const Case cases[] = {
+        {u"caf\u00E9", "character U+00E9 \"é\"" + tail},
+        {u"\u9ED2\u4E02", "character U+4E02 \"丂\"" + tail},
+        {u"\u9ED2\U0001F600", "character U+1F600 \"😀\"" + tail},
+        {u"a\u0085b", "character U+0085" + tail},
+        {u"a\u202Eb", "character U+202E" + tail},
+        {u"a\xD800", "unpaired surrogate U+D800 cannot be written in code page 932"},
+    };
+    for (const Case &c : cases) {
+        try {
+            encodeAnsi(c.text);
+            ADD_FAILURE() << "no failure for " << testing::PrintToString(c.text);
+        } catch (const CommandFailure &failure) {
+            EXPECT_EQ(std::string(failure.reason()), c.reason);
+        }
     }
 }
 
@@ -316,6 +343,88 @@ TEST(Utf8, DecodedJapaneseText)
 {
     const std::string source = bytes({0x8D, 0x95, 0x82, 0xCC, 0x8F, 0x9F, 0x82, 0xBF, 0x0D, 0x0A});
     EXPECT_EQ(encodeUtf8(decodeAnsi(source)), "\xE9\xBB\x92\xE3\x81\xAE\xE5\x8B\x9D\xE3\x81\xA1\r\n");
+}
+
+TEST(Utf8, EveryCharacterComesBack)
+{
+    std::u16string text;
+    for (char32_t c = 0; c <= 0x10FFFF; ++c) {
+        if (c >= 0xD800 && c <= 0xDFFF)
+            continue;
+        if (c < 0x10000) {
+            text += static_cast<char16_t>(c);
+        } else {
+            text += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+            text += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+        }
+    }
+    EXPECT_TRUE(quillarn::decodeUtf8(encodeUtf8(text)) == text);
+}
+
+// --- Sources: UTF-8 or code page 932 ---
+
+TEST(SourceEncoding, TheBytesTellIt)
+{
+    struct Case {
+        std::string source;
+        SourceEncoding forced;
+        SourceEncoding read;
+        std::u16string text;
+    };
+    const std::string mark = "\xEF\xBB\xBF";
+    const Case cases[] = {
+        {"[Header]", SourceEncoding::Auto, SourceEncoding::Cp932, u"[Header]"},
+        {mark + "[Header]", SourceEncoding::Auto, SourceEncoding::Utf8, u"[Header]"},
+        {"\xE4\xBA\x95\xE5\xB1\xB1", SourceEncoding::Auto, SourceEncoding::Utf8, u"井山"},
+        {"\xF0\x9F\x98\x80", SourceEncoding::Auto, SourceEncoding::Utf8, u"\U0001F600"},
+        // Half-width katakana in pairs are valid UTF-8 of two bytes: ﾃｽ stays ﾃｽ, unless marked.
+        {"\xC3\xBD", SourceEncoding::Auto, SourceEncoding::Cp932, u"ﾃｽ"},
+        {mark + "\xC3\xBD", SourceEncoding::Auto, SourceEncoding::Utf8, u"ý"},
+        {"\xC3\xBD", SourceEncoding::Utf8, SourceEncoding::Utf8, u"ý"},
+        // One byte that is not UTF-8 makes it all code page 932: 井山 in UTF-8, then 井 in code page 932.
+        {"\xE4\xBA\x95\xE5\xB1\xB1\x88\xE4", SourceEncoding::Auto, SourceEncoding::Cp932, u"莠募ｱｱ井"},
+        {"\xE4\xBA\x95", SourceEncoding::Cp932, SourceEncoding::Cp932, u"莠\xDC95"},
+        {mark, SourceEncoding::Cp932, SourceEncoding::Cp932, u"\xDCEFｻｿ"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.source));
+        const quillarn::SourceText read = decodeSource(c.source, c.forced);
+        EXPECT_EQ(read.encoding, c.read);
+        EXPECT_EQ(read.text, c.text);
+    }
+}
+
+TEST(SourceEncoding, BytesThatAreNotUtf8FailAUtf8Source)
+{
+    struct Case {
+        std::string source;
+        SourceEncoding forced;
+        std::string reason;
+    };
+    const std::string marked = " (the source starts with a UTF-8 byte-order mark)";
+    const Case cases[] = {
+        {"\xEF\xBB\xBF"
+         "ab\x82",
+         SourceEncoding::Auto, "line 1, column 3: byte 0x82 is not valid UTF-8" + marked},
+        {"\xEF\xBB\xBF\r\nab\xE4\xBA", SourceEncoding::Utf8,
+         "line 2, column 3: bytes 0xE4 0xBA are not valid UTF-8"},
+        {"a\xE4\x41\x42", SourceEncoding::Utf8, "line 1, column 2: bytes 0xE4 0x41 are not valid UTF-8"},
+        {"\xC0\xAF", SourceEncoding::Utf8, "line 1, column 1: byte 0xC0 is not valid UTF-8"}, // overlong
+        {"\xE0\x80\xAF", SourceEncoding::Utf8,
+         "line 1, column 1: bytes 0xE0 0x80 are not valid UTF-8"}, // overlong
+        {"\xED\xA0\x80", SourceEncoding::Utf8,
+         "line 1, column 1: bytes 0xED 0xA0 are not valid UTF-8"}, // surrogate
+        {"\xF4\x90\x80\x80", SourceEncoding::Utf8, "line 1, column 1: bytes 0xF4 0x90 are not valid UTF-8"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.source));
+        EXPECT_EQ(failureOf([&] { decodeSource(c.source, c.forced); }), c.reason);
+    }
+    // What is not a UGI record at all is still told as such.
+    using namespace std::string_view_literals;
+    EXPECT_EQ(
+        failureOf([] { quillarn::translateSourceBytes("\xFF\xFE[\0H\0e\0a\0"sv, SourceEncoding::Utf8); }),
+        "UTF-16 text, not a UGI record");
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 // Every byte-exact case in tests/data, through the library: read, translate, encode.
+#include "codepage.h"
 #include "commandfailure.h"
 #include "convert.h"
 #include "recordfile.h"
@@ -34,4 +35,34 @@ TEST(DataCases, LibraryWritesTheExpectedBytesOrFailsWithTheExpectedReason)
             EXPECT_EQ(reason, c.expected);
         }
     }
+}
+
+// The twin of a record in UTF-8, with and without a byte-order mark, converts to the same record file
+// or fails with the same reason; no record in code page 932 is read as UTF-8. A record that holds
+// bytes that do not decode has no twin.
+TEST(DataCases, Utf8TwinOfEveryRecordConvertsLikeIt)
+{
+    std::size_t twins = 0;
+    for (const auto &c : testing_support::dataCases()) {
+        SCOPED_TRACE(c.name);
+        const std::string original = quillarn::readFileBytes(c.source);
+        EXPECT_EQ(quillarn::decodeSource(original).encoding, quillarn::SourceEncoding::Cp932);
+        std::string twin;
+        try {
+            twin = quillarn::encodeUtf8(quillarn::decodeAnsi(original));
+        } catch (const quillarn::CommandFailure &) {
+            continue;
+        }
+        ++twins;
+        for (const std::string &source : {twin, "\xEF\xBB\xBF" + twin}) {
+            std::string outcome;
+            try {
+                outcome = quillarn::convertSource(source, {}).bytes;
+            } catch (const quillarn::CommandFailure &failure) {
+                outcome = failure.reason();
+            }
+            EXPECT_EQ(outcome, c.expected) << testing::PrintToString(source);
+        }
+    }
+    EXPECT_GE(twins, 12u);
 }

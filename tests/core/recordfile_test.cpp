@@ -118,7 +118,7 @@ TEST(WriteRecord, AFailedWriteLeavesTheOldFileAndNoTemporaryFile)
     writeBytes(dir / "keep.sgf", "previous record");
     // A character the code page cannot hold fails before anything is written.
     EXPECT_EQ(writeFailure(dir / "keep.sgf", u"(;GN[\u00e9])"),
-              "character U+00E9 cannot be written in code page 932");
+              "character U+00E9 \"é\" cannot be written in code page 932 (--encoding utf-8 writes it)");
     EXPECT_EQ(readBytes(dir / "keep.sgf"), "previous record");
 
     std::filesystem::create_directory(dir / "folder.sgf");

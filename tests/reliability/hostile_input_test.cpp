@@ -105,19 +105,30 @@ TEST(HostileSource, EachConvertsOrFailsWithItsReasonAndWritesNothing)
     cases.push_back(
         {"UTF-16BE without BOM", utf16(ugiSource(), true).substr(2), "UTF-16 text, not a UGI record"});
 
-    // UTF-8 is read as code page 932: its bytes reach the record unchanged where they decode or
-    // stand alone, and a byte that would join the "]" after it is refused.
+    // UTF-8 is read as UTF-8 (a byte-order mark, or a character of three bytes, tells it) and written
+    // in code page 932; a character that code page 932 cannot hold, or a byte after the mark that is
+    // not UTF-8, fails the record.
     f = {};
     f.playerB = "\xE9\xBB\x92\xE7\x94\xB0,3d,"; // 黒田 in UTF-8
     f.playerW = "\xE7\x99\xBD\xE7\x9F\xB3,2d,"; // 白石
     cases.push_back({"UTF-8 with BOM", "\xEF\xBB\xBF" + ugiSource(f), "", [](const std::string &record) {
-                         EXPECT_EQ(propertyValue(record, "PB"), "\xE9\xBB\x92\xE7\x94\xB0");
-                         EXPECT_EQ(propertyValue(record, "PW"), "\xE7\x99\xBD\xE7\x9F\xB3");
+                         EXPECT_EQ(propertyValue(record, "PB"), "\x8D\x95\x93\x63");
+                         EXPECT_EQ(propertyValue(record, "PW"), "\x94\x92\x90\xCE");
                      }});
-    f.playerB = "\xE6\x9C\xAC\xE5\x9B\xA0\xE5\x9D\x8A,9d,"; // 本因坊: its last byte 0x8A stands alone
-    cases.push_back({"UTF-8 name ending in a lone lead byte", ugiSource(f),
-                     "byte 0x8A of the source did not decode and cannot be written before \"]\" (the two "
-                     "would read back as one character)"});
+    // 本因坊: code page 932 would read its bytes as other characters and a lone lead byte 0x8A.
+    f.playerB = "\xE6\x9C\xAC\xE5\x9B\xA0\xE5\x9D\x8A,9d,";
+    cases.push_back({"UTF-8 without BOM", ugiSource(f), "", [](const std::string &record) {
+                         EXPECT_EQ(propertyValue(record, "PB"), "\x96\x7B\x88\xF6\x96\x56");
+                     }});
+    f.title = "caf\xC3\xA9"; // é, in a record that 本因坊 tells as UTF-8
+    cases.push_back(
+        {"UTF-8 with a character code page 932 cannot hold", ugiSource(f),
+         "character U+00E9 \"\xC3\xA9\" cannot be written in code page 932 (--encoding utf-8 writes it)"});
+    f = {};
+    f.place = "\xE6\x9D\xB1\xE4\xBA\xAC\x93\x73"; // 東京 in UTF-8, then 都 in code page 932
+    cases.push_back(
+        {"UTF-8 with BOM and a byte that is not UTF-8", "\xEF\xBB\xBF" + ugiSource(f),
+         "line 7, column 13: byte 0x93 is not valid UTF-8 (the source starts with a UTF-8 byte-order mark)"});
 
     f = {};
     f.lineEnd = "\n";
