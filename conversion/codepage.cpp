@@ -362,6 +362,11 @@ std::string encodeAnsi(std::u16string_view text)
     return bytes;
 }
 
+bool isDoubleByteCharacter(unsigned char lead, unsigned char trail)
+{
+    return joins(lead, trail);
+}
+
 bool usesCodePage932Extensions(std::string_view bytes)
 {
     const auto *in = reinterpret_cast<const unsigned char *>(bytes.data());
@@ -436,6 +441,49 @@ std::u16string decodeUtf8(std::string_view bytes)
     if (stop != end)
         failUtf8(begin, stop, end);
     return text;
+}
+
+Utf8Shape utf8Shape(std::string_view bytes)
+{
+    Utf8Shape shape;
+    const auto *in = reinterpret_cast<const unsigned char *>(bytes.data());
+    const auto *const end = in + bytes.size();
+    while (in != end) {
+        while (end - in >= 8) { // ASCII runs, most of a record, eight bytes at a time
+            std::uint64_t chunk;
+            std::memcpy(&chunk, in, sizeof chunk);
+            if ((chunk & 0x8080808080808080u) != 0)
+                break;
+            in += 8;
+        }
+        if (in == end)
+            break;
+        const unsigned lead = *in;
+        const std::ptrdiff_t left = end - in;
+        std::ptrdiff_t length = 1;
+        if (lead >= 0xC2 && lead <= 0xDF)
+            length = 2;
+        else if (lead >= 0xE0 && lead <= 0xEF)
+            length = 3;
+        else if (lead >= 0xF0 && lead <= 0xF4)
+            length = 4;
+        else if (lead >= 0x80) {
+            shape.valid = false;
+            return shape;
+        }
+        if (length > 1) {
+            bool fits = left >= length && in[1] >= secondLow(lead) && in[1] <= secondHigh(lead);
+            for (std::ptrdiff_t i = 2; fits && i < length; ++i)
+                fits = isContinuation(in[i]);
+            if (!fits) {
+                shape.valid = false;
+                return shape;
+            }
+            shape.longCharacters = shape.longCharacters || length >= 3;
+        }
+        in += length;
+    }
+    return shape;
 }
 
 std::u16string decodeUtf8OrAnsi(std::string_view bytes, bool &utf8)

@@ -30,6 +30,10 @@ void appendAnsi(std::string &out, std::u16string_view text);
 // user-defined character. A strict Shift_JIS reader refuses such a file.
 bool usesCodePage932Extensions(std::string_view bytes);
 
+// Returns true when the byte lead followed by the byte trail reads as one double-byte character of
+// code page 932; then decodeAnsi takes them together, otherwise lead stands alone.
+bool isDoubleByteCharacter(unsigned char lead, unsigned char trail);
+
 // Returns the UTF-8 bytes of text. Raises CommandFailure when text holds an undecoded byte
 // (U+DC80-U+DCFF) or another unpaired surrogate, which UTF-8 cannot carry.
 std::string encodeUtf8(std::u16string_view text);
@@ -40,6 +44,15 @@ std::string encodeUtf8(std::u16string_view text);
 // UTF-8", "line 1, column 5: bytes 0xE4 0x41 are not valid UTF-8" (a character's bytes up to the
 // first wrong one). Overlong forms, surrogates and code points beyond U+10FFFF are not valid.
 std::u16string decodeUtf8(std::string_view bytes);
+
+// How bytes read as UTF-8, found without decoding them.
+struct Utf8Shape {
+    bool valid = true;           // every character decodes (decodeUtf8 would not raise)
+    bool longCharacters = false; // a character of three or four bytes is among them
+};
+
+// Returns how bytes read as UTF-8. Never raises.
+Utf8Shape utf8Shape(std::string_view bytes);
 
 // Returns the text of bytes read as UTF-8 when they are valid UTF-8 and hold at least one character
 // of three or four bytes (kana and kanji take three), and as decodeAnsi reads them otherwise; utf8

@@ -52,42 +52,69 @@ void appendProperty(std::u16string &node, std::u16string_view id, std::u16string
     node += u']';
 }
 
-// The header area: from the first "[Header]" to the end of the source, later sections included.
-class Header {
+// The header lines of decoded text: the header area runs from the first "[Header]" to the end of
+// the source, later sections included.
+class TextHeaderLines : public HeaderLines {
 public:
-    explicit Header(std::u16string_view source)
+    explicit TextHeaderLines(std::u16string_view source) : source_(source)
     {
         const Int32 marker = InStr(source, u"[Header]");
-        if (marker == 0)
+        if (marker != 0)
+            area_ = Mid(source, marker);
+    }
+
+    bool hasHeader() override { return !area_.empty(); }
+    bool hasCrLf() override { return InStr(source_, crLf) != 0; }
+
+    bool find(std::u16string_view key, std::u16string_view &line, bool &ended) override
+    {
+        const Int32 at = InStr(area_, key);
+        if (at == 0)
+            return false;
+        const std::u16string_view rest = Mid(area_, at);
+        const Int32 end = InStr(rest, crLf);
+        ended = end != 0;
+        line = ended ? Left(rest, sub32(end, 1)) : rest;
+        return true;
+    }
+
+private:
+    std::u16string_view source_;
+    std::u16string_view area_;
+};
+
+// The header as the root node reads it: each key's line and value, with the reasons of a key
+// that is missing or not ended.
+class Header {
+public:
+    explicit Header(HeaderLines &lines) : lines_(lines)
+    {
+        if (!lines.hasHeader())
             throw CommandFailure("missing \"[Header]\"");
-        area_ = Mid(source, marker);
-        hasCrLf_ = InStr(source, crLf) != 0;
     }
 
     // Returns the line of key: from its first occurrence (anywhere in the area, not only at the
     // start of a line) to just before the CR LF that follows it.
     std::u16string_view line(std::u16string_view key) const
     {
-        const Int32 at = InStr(area_, key);
-        if (at == 0)
+        std::u16string_view line;
+        bool ended = false;
+        if (!lines_.find(key, line, ended))
             throw CommandFailure("missing header key " + quoted(key));
-        const std::u16string_view rest = Mid(area_, at);
-        const Int32 end = InStr(rest, crLf);
-        if (end == 0) {
+        if (!ended) {
             // LF-only and CR-only files fail at their first key; say why rather than name the key.
-            if (!hasCrLf_)
+            if (!lines_.hasCrLf())
                 throw CommandFailure("the file has no CR LF line ends");
             throw CommandFailure("no CR LF after " + quoted(key));
         }
-        return Left(rest, sub32(end, 1));
+        return line;
     }
 
     // Returns the value of key: its line after the key text.
     std::u16string_view value(std::u16string_view key) const { return Mid(line(key), add32(Len(key), 1)); }
 
 private:
-    std::u16string_view area_;
-    bool hasCrLf_ = false;
+    HeaderLines &lines_;
 };
 
 // "B,C" gives B+R (resignation, case-sensitive "C"); anything else keeps its text: "W,6.5" gives W+6.5.
@@ -140,14 +167,15 @@ std::u16string dateValue(const Header &header)
     return date;
 }
 
-void appendHandicap(std::u16string &node, const Header &header)
+void appendHandicap(RootNode &root, const Header &header)
 {
     const std::u16string_view v = header.value(u"Hdcp=");
     const Int32 comma = InStr(v, u",");
     if (comma == 0)
         throw CommandFailure("no comma in \"Hdcp=\" value");
-    appendProperty(node, u"HA", Left(v, sub32(comma, 1)));
-    appendProperty(node, u"KM", Mid(v, add32(comma, 1)));
+    root.handicap = Left(v, sub32(comma, 1));
+    appendProperty(root.node, u"HA", root.handicap);
+    appendProperty(root.node, u"KM", Mid(v, add32(comma, 1)));
 }
 
 // Returns the offset of the first CR or LF in text at or after from, npos when there is none.
@@ -170,9 +198,11 @@ Int32 lineNumberAt(std::u16string_view text, std::size_t offset)
     return line;
 }
 
+} // namespace
+
 // One data line: the two characters before its first comma are the coordinate, the character
 // after it the colour. A line without a comma is not a move.
-void appendMove(std::u16string &nodes, std::u16string_view line, Int32 lineNumber)
+void appendMoveNode(std::u16string &nodes, std::u16string_view line, Int32 lineNumber)
 {
     const Int32 comma = InStr(line, u",");
     if (comma == 0)
@@ -210,6 +240,14 @@ void appendMove(std::u16string &nodes, std::u16string_view line, Int32 lineNumbe
     nodes.append(node, size);
 }
 
+void failLoneLineEnd(Int32 lineNumber, char16_t c)
+{
+    throw CommandFailure("data line " + std::to_string(lineNumber) + ": line ends in " +
+                         (c == u'\n' ? "LF without CR" : "CR without LF"));
+}
+
+namespace {
+
 // Appends the move nodes of source to nodes.
 void appendMoves(std::u16string &nodes, std::u16string_view source)
 {
@@ -233,10 +271,9 @@ void appendMoves(std::u16string &nodes, std::u16string_view source)
         const bool endsInCrLf = end != std::u16string_view::npos && data[end] == u'\r' &&
                                 end + 1 < data.size() && data[end + 1] == u'\n';
         if (end != std::u16string_view::npos && !endsInCrLf)
-            throw CommandFailure("data line " + std::to_string(lineNumber) + ": line ends in " +
-                                 (data[end] == u'\n' ? "LF without CR" : "CR without LF"));
-        appendMove(nodes, data.substr(start, end == std::u16string_view::npos ? end : end - start),
-                   lineNumber);
+            failLoneLineEnd(lineNumber, data[end]);
+        appendMoveNode(nodes, data.substr(start, end == std::u16string_view::npos ? end : end - start),
+                       lineNumber);
         if (end == std::u16string_view::npos)
             break;
         start = end + crLf.size();
@@ -246,14 +283,6 @@ void appendMoves(std::u16string &nodes, std::u16string_view source)
 
 } // namespace
 
-std::u16string escapeValue(std::u16string_view value)
-{
-    std::u16string result;
-    result.reserve(value.size());
-    appendEscaped(result, value);
-    return result;
-}
-
 std::u16string translateMoves(std::u16string_view source)
 {
     std::u16string nodes;
@@ -261,21 +290,28 @@ std::u16string translateMoves(std::u16string_view source)
     return nodes;
 }
 
+RootNode translateRoot(HeaderLines &lines)
+{
+    const Header header(lines);
+    RootNode root;
+    root.node = u";";
+    appendProperty(root.node, u"GN", header.value(u"Title="));
+    appendProperty(root.node, u"CP", header.value(u"Copyright="));
+    appendProperty(root.node, u"RE", winnerResult(header.value(u"Winner=")));
+    appendPlayer(root.node, header, u"PlayerB=", u"PB", u"BR");
+    appendPlayer(root.node, header, u"PlayerW=", u"PW", u"WR");
+    appendProperty(root.node, u"PC", header.value(u"Place="));
+    appendProperty(root.node, u"DT", dateValue(header));
+    root.size = header.value(u"Size=");
+    appendProperty(root.node, u"SZ", root.size);
+    appendHandicap(root, header);
+    return root;
+}
+
 std::u16string translateRecord(std::u16string_view source)
 {
-    const Header header(source);
-    std::u16string root = u";";
-    appendProperty(root, u"GN", header.value(u"Title="));
-    appendProperty(root, u"CP", header.value(u"Copyright="));
-    appendProperty(root, u"RE", winnerResult(header.value(u"Winner=")));
-    appendPlayer(root, header, u"PlayerB=", u"PB", u"BR");
-    appendPlayer(root, header, u"PlayerW=", u"PW", u"WR");
-    appendProperty(root, u"PC", header.value(u"Place="));
-    appendProperty(root, u"DT", dateValue(header));
-    appendProperty(root, u"SZ", header.value(u"Size="));
-    appendHandicap(root, header);
-
-    std::u16string record = u"(" + root;
+    TextHeaderLines lines(source);
+    std::u16string record = u"(" + translateRoot(lines).node;
     appendMoves(record, source);
     record += u')';
     return record;

@@ -3,6 +3,8 @@
 // state. The UGI text as this program reads it is described in docs/ugi-format.md.
 #pragma once
 
+#include "text.h"
+
 #include <string>
 #include <string_view>
 
@@ -15,10 +17,41 @@ std::u16string translateRecord(std::u16string_view source);
 
 // Returns the move nodes (";B[qd];W[dp]..."), empty when the source has no "[Data]" marker or no
 // move lines. Raises CommandFailure for a move line whose first comma stands at position 1 or 2 or
-// beyond 32766, or whose colour character is not an upper-case letter A-Z.
+// beyond 32766, or whose colour character is not an upper-case letter A-Z, and for a data line
+// that ends in a lone LF or CR.
 std::u16string translateMoves(std::u16string_view source);
 
-// Returns value with "\" written as "\\" and "]" as "\]", as an SGF property value requires.
-std::u16string escapeValue(std::u16string_view value);
+// The header keys' lines, as the root node is made of them: found in the decoded source, or in
+// the bytes of a source, decoding only those lines.
+class HeaderLines {
+public:
+    virtual ~HeaderLines() = default;
+    // Returns true when the source holds "[Header]".
+    virtual bool hasHeader() = 0;
+    // Returns true when the source holds a CR LF anywhere.
+    virtual bool hasCrLf() = 0;
+    // Returns false when key does not occur after "[Header]". Otherwise sets line to the text from
+    // key's first occurrence there to just before the CR LF that follows it, and ended to whether
+    // one follows (the line runs to the end of the source when none does).
+    virtual bool find(std::u16string_view key, std::u16string_view &line, bool &ended) = 0;
+};
+
+// The root node and the two values a board needs.
+struct RootNode {
+    std::u16string node;     // ";GN[...]...KM[...]"
+    std::u16string size;     // the SZ value, unescaped
+    std::u16string handicap; // the HA value, unescaped
+};
+
+// Returns the root node of the header. Raises CommandFailure as translateRecord does for a header.
+RootNode translateRoot(HeaderLines &header);
+
+// Appends the move node of one data line (without its line end) to nodes; nothing for a line
+// without a comma. lineNumber is the line's number in the source, for the reason. Raises
+// CommandFailure as translateMoves does for such a line.
+void appendMoveNode(std::u16string &nodes, std::u16string_view line, Int32 lineNumber);
+
+// Raises the CommandFailure of a data line that ends in the lone line end character c (LF or CR).
+[[noreturn]] void failLoneLineEnd(Int32 lineNumber, char16_t c);
 
 } // namespace quillarn

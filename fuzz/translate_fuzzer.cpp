@@ -1,11 +1,13 @@
 // Fuzz target: arbitrary bytes as a source file, decoded, translated and encoded as ugi2sgf and the
 // window do it. Whatever the bytes, the only failure is a CommandFailure with a one-line reason, and
 // a record that is produced is well-formed, loses nothing of the source (one node per move line,
-// the header's values in the root) and reads back from its file exactly as it was written.
+// the header's values in the root) and reads back from its file exactly as it was written; and the
+// converter, which reads the bytes, gives what the translation of the decoded text gives.
 #include "codepage.h"
 #include "convert.h"
 #include "recordcheck.h"
 #include "recordfile.h"
+#include "reference.h"
 #include "sgfcheck.h"
 #include "text.h"
 #include "translation.h"
@@ -48,11 +50,43 @@ const std::u16string &undecodedBytes()
     return units;
 }
 
+// The converter reads the bytes; the translation of the decoded text defines every result: the
+// same record, warnings and reason, whatever the encodings.
+void compareWithTheTranslationOfText(std::string_view bytes)
+{
+    const auto outcome = [](const auto &convert) {
+        try {
+            const quillarn::Conversion conversion = convert();
+            std::string result = "converted: " + conversion.bytes;
+            for (const std::string &warning : conversion.warnings)
+                result += "\nwarning: " + warning;
+            return result;
+        } catch (const quillarn::CommandFailure &failure) {
+            return "failed: " + std::string(failure.reason());
+        }
+    };
+    using quillarn::RecordEncoding;
+    using quillarn::SourceEncoding;
+    const quillarn::ConversionOptions choices[] = {
+        {SourceEncoding::Auto, RecordEncoding::Ansi, false},
+        {SourceEncoding::Cp932, RecordEncoding::Utf8, false},
+        {SourceEncoding::Utf8, RecordEncoding::Ansi, true},
+    };
+    for (const quillarn::ConversionOptions &options : choices) {
+        const std::string fast = outcome([&] { return quillarn::convertSource(bytes, options); });
+        const std::string exact =
+            outcome([&] { return testing_support::referenceConversion(bytes, options); });
+        if (fast != exact)
+            fail("the conversion of bytes and of text differ:\n" + fast + "\n" + exact);
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const std::string_view bytes(reinterpret_cast<const char *>(data), size);
+    compareWithTheTranslationOfText(bytes);
     const std::u16string source = quillarn::decodeAnsi(bytes); // never raises
 
     std::u16string record;
@@ -83,8 +117,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     // The whole conversion writes the same file but for the handicap stones it may add to the root,
     // and says what it warns of in one line each.
-    const quillarn::Conversion conversion =
-        quillarn::convertSource(bytes, {quillarn::SourceEncoding::Cp932, quillarn::RecordEncoding::Ansi});
+    const quillarn::Conversion conversion = testing_support::referenceConversion(
+        bytes, {quillarn::SourceEncoding::Cp932, quillarn::RecordEncoding::Ansi, false});
     const std::string &converted = conversion.bytes;
     std::size_t at = 0;
     while (at < file.size() && at < converted.size() && file[at] == converted[at])

@@ -1,0 +1,70 @@
+// The conversion as the text operations define it, whole and slowly: the source decoded, translated
+// as text (translateRecord), its moves replayed from the record text, the handicap stones put after
+// the root's properties, the text encoded. The converter works on the source's bytes instead; the
+// differential tests and the fuzz target hold it to the same bytes, warnings and reasons as this.
+#pragma once
+
+#include "convert.h"
+#include "game.h"
+#include "recordfile.h"
+#include "sgfoutput.h"
+#include "sourcekind.h"
+#include "translation.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace testing_support {
+
+// Reads one property value of record text from at (just after its "["), unescaped, and leaves at
+// just after its "]".
+inline std::u16string propertyValue(std::u16string_view record, std::size_t &at)
+{
+    std::u16string value;
+    for (; at < record.size() && record[at] != u']'; ++at) {
+        if (record[at] == u'\\')
+            ++at;
+        if (at < record.size())
+            value += record[at];
+    }
+    ++at;
+    return value;
+}
+
+// Returns what convertSource returns for source, or raises the CommandFailure it raises.
+inline quillarn::Conversion referenceConversion(std::string_view source,
+                                                const quillarn::ConversionOptions &options)
+{
+    std::u16string record = quillarn::translateSourceBytes(source, options.source);
+    std::u16string size;
+    std::u16string handicap;
+    std::size_t at = 2; // after "(;"
+    while (at + 2 < record.size() && record[at] >= u'A' && record[at] <= u'Z') {
+        const std::u16string id = record.substr(at, 2);
+        at += 3; // the identifier and "["
+        const std::u16string value = propertyValue(record, at);
+        if (id == u"SZ")
+            size = value;
+        else if (id == u"HA")
+            handicap = value;
+    }
+    const std::size_t rootEnd = at;
+    quillarn::GameCheck game(size, handicap);
+    while (at < record.size() && record[at] == u';') {
+        const char16_t colour = record[at + 1];
+        at += 3; // ";" colour "["
+        const std::u16string point = propertyValue(record, at);
+        game.move(colour, point.size() > 0 ? point[0] : 0, point.size() > 1 ? point[1] : 0);
+    }
+    const quillarn::GameReport found = game.finish();
+    record.insert(rootEnd, std::u16string(found.handicapStones.begin(), found.handicapStones.end()));
+    quillarn::Conversion conversion;
+    conversion.bytes = quillarn::recordFileBytes(record, options.output);
+    conversion.warnings = found.warnings;
+    if (options.strict && !conversion.warnings.empty())
+        conversion.bytes.clear();
+    return conversion;
+}
+
+} // namespace testing_support
