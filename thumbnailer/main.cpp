@@ -72,17 +72,20 @@ int main(int argc, char *argv[])
 {
     int pixels = 0;
     std::vector<std::string> files;
+    bool options = true;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
+        if (!options || arg == "-" || arg.empty() || arg[0] != '-') {
+            files.push_back(arg);
+        } else if (arg == "--") {
+            options = false;
+        } else if (arg == "--help" || arg == "-h") {
             std::cout << usage;
             return 0;
-        }
-        if (arg == "--version") {
+        } else if (arg == "--version") {
             std::cout << QUILLARN_NAME " " QUILLARN_VERSION "\n";
             return 0;
-        }
-        if (arg == "-s" || (arg.size() > 2 && arg.compare(0, 2, "-s") == 0)) {
+        } else if (arg == "-s" || (arg.size() > 2 && arg.compare(0, 2, "-s") == 0)) {
             if (arg == "-s" && i + 1 == argc)
                 return usageError("-s needs a size");
             const std::string value = arg == "-s" ? argv[++i] : arg.substr(2);
@@ -92,10 +95,8 @@ int main(int argc, char *argv[])
             pixels = digits ? std::stoi(value) : 0;
             if (pixels < 1 || pixels > maxPixels)
                 return usageError("size \"" + value + "\" is not 1 to 4096");
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            return usageError("unknown option " + arg);
         } else {
-            files.push_back(arg);
+            return usageError("unknown option " + arg);
         }
     }
     if (pixels == 0 || files.size() != 2)
