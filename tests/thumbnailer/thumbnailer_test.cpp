@@ -39,6 +39,9 @@ TEST(Thumbnailer, SamePositionGivesTheSamePicture)
         thumbnail(dir, "cp932.sgf",
                   "(;CA[Shift_JIS]SZ[9]C[\x83\x5C];B[de];W[ee];B[fe];W[aa];B[ed];W[ba]PB[\x83\x5C];B[ef])"),
         position);
+    // The handicap stones that the converted record places are on the picture.
+    EXPECT_EQ(thumbnail(dir, "handicap.ugi", readBytes(QUILLARN_TEST_DATA "/handicap-stones.ugi")),
+              thumbnail(dir, "handicap.sgf", "(;AB[pd][dp][pp][dd][rd][qe]AW[qf][re])"));
     EXPECT_NE(thumbnail(dir, "empty.sgf", "(;SZ[9])"), thumbnail(dir, "one.sgf", "(;SZ[9]AB[ee])"));
 }
 
