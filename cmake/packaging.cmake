@@ -33,7 +33,7 @@ if(QUILLARN_GZIP)
 endif()
 set(man_pages ${PROJECT_SOURCE_DIR}/docs/ugi2sgf.1)
 if(QUILLARN_WINDOW)
-  list(APPEND man_pages ${PROJECT_SOURCE_DIR}/docs/quillarn.1)
+  list(APPEND man_pages ${PROJECT_SOURCE_DIR}/docs/quillarn.1 ${PROJECT_SOURCE_DIR}/docs/quillarn-thumbnailer.1)
 endif()
 set(compressed)
 foreach(source IN LISTS man_pages ITEMS ${PROJECT_SOURCE_DIR}/packaging/changelog)
@@ -60,6 +60,8 @@ if(QUILLARN_WINDOW)
   install(FILES ${generated}/quillarn.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/quillarn-mime.xml
           DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages RENAME quillarn.xml)
+  # File managers find the thumbnailer of a file type here (application/x-go-sgf is shared-mime-info's).
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/quillarn.thumbnailer DESTINATION ${CMAKE_INSTALL_DATADIR}/thumbnailers)
   install(FILES ${generated}/${QUILLARN_APPSTREAM_ID}.metainfo.xml
           DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/quillarn-32.png
@@ -85,7 +87,8 @@ set(CPACK_PACKAGE_DESCRIPTION
     "Quillarn converts a record of a game of Go from the UGI text format, in which\n\
 Japanese players keep their records, into an SGF record that every modern Go\n\
 program reads. It has a small window with a Japanese interface (quillarn) and\n\
-a command-line converter for whole archives (ugi2sgf).")
+a command-line converter for whole archives (ugi2sgf). File managers show\n\
+records as small boards through its thumbnailer (quillarn-thumbnailer).")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 

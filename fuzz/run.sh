@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 
 seconds=${1:-60}
 build=build/fuzz
-targets=(translate codepage)
+targets=(translate codepage sgfreader)
 
 command -v clang++ >/dev/null || { echo "fuzz: clang++ is not installed" >&2; exit 1; }
 mkdir -p "$build"
@@ -19,11 +19,11 @@ echo "== fuzz: build ($build)"
   cmake --build "$build" -j2 --target "${targets[@]/#/fuzz_}"; } >"$build/build.log" 2>&1 ||
     { cat "$build/build.log"; exit 1; }
 
-# Seeds: every source record of the tests and the example. Each target's corpus folder keeps what
-# it found interesting between runs; the seeds are read but never written.
+# Seeds: every record of the tests (UGI sources and SGF records) and the example. Each target's corpus
+# folder keeps what it found interesting between runs; the seeds are read but never written.
 seeds="$build/seeds"
 rm -rf "$seeds" && mkdir -p "$seeds" "$build/findings"
-cp tests/data/*.ugi examples/*.ugi "$seeds/"
+cp tests/data/*.ugi tests/data/*.sgf examples/*.ugi "$seeds/"
 
 status=0
 total=0

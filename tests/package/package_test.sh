@@ -39,7 +39,8 @@ metainfo=$(ls "$usr"/share/metainfo/*.metainfo.xml)
 for f in bin/quillarn bin/ugi2sgf share/applications/quillarn.desktop share/mime/packages/quillarn.xml \
          share/icons/hicolor/32x32/apps/quillarn.png share/icons/hicolor/scalable/apps/quillarn.svg \
          share/doc/quillarn/README.md share/doc/quillarn/README.ja.md share/doc/quillarn/copyright \
-         share/doc/quillarn/changelog.gz share/man/man1/ugi2sgf.1.gz share/man/man1/quillarn.1.gz; do
+         share/doc/quillarn/changelog.gz share/man/man1/ugi2sgf.1.gz share/man/man1/quillarn.1.gz \
+         bin/quillarn-thumbnailer share/thumbnailers/quillarn.thumbnailer share/man/man1/quillarn-thumbnailer.1.gz; do
     [ -e "$usr/$f" ] || fail "missing /usr/$f"
 done
 desktop-file-validate "$usr/share/applications/quillarn.desktop" || fail "desktop entry does not validate"
@@ -81,6 +82,25 @@ cmp <("$usr/bin/ugi2sgf" - <"$source_dir/tests/data/basic-game.ugi") "$source_di
     || fail "quillarn --version without a display"
 env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$usr/bin/quillarn" --help | grep -q '^Usage: ' \
     || fail "quillarn --help without a display"
+
+# The thumbnailer as a file manager runs it: the installed entry's Exec line with %s, %i and %o filled
+# in, without a display, writes a PNG picture of that size.
+entry=$usr/share/thumbnailers/quillarn.thumbnailer
+grep -qx 'MimeType=application/x-go-ugi;application/x-go-sgf;' "$entry" || fail "thumbnailer file types"
+[ -x "$usr/bin/$(sed -n 's/^TryExec=//p' "$entry")" ] || fail "the thumbnailer's TryExec is not in the package"
+read -r -a command <<<"$(sed -n 's/^Exec=//p' "$entry")"
+for i in "${!command[@]}"; do
+    case "${command[$i]}" in
+    %s) command[$i]=128 ;;
+    %i) command[$i]=$scratch/files/KIFU.UGI ;;
+    %o) command[$i]=$scratch/thumbnail.png ;;
+    esac
+done
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM PATH="$usr/bin:$PATH" "${command[@]}" \
+    || fail "the thumbnailer's Exec line failed: ${command[*]}"
+# The PNG signature, then the IHDR chunk: width and height 128.
+[ "$(od -An -tx1 -N24 "$scratch/thumbnail.png" | tr -d ' \n')" = 89504e470d0a1a0a0000000d494844520000008000000080 ] \
+    || fail "the thumbnailer wrote no PNG of 128 x 128 pixels"
 
 # The window stays up until it is stopped: still running after two seconds means it started.
 status=0

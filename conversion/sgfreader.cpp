@@ -1,0 +1,310 @@
+// The SGF position reader of sgfreader.h.
+#include "sgfreader.h"
+
+#include "commandfailure.h"
+#include "recordfile.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quillarn {
+
+namespace {
+
+// How the bytes of a value are taken: one by one, or as double-byte characters whose second byte
+// may be "\" or "]".
+enum class ValueCode { Bytes, Cp932, ChineseDoubleByte };
+
+ValueCode valueCodeOf(std::string name)
+{
+    for (char &c : name)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const char *cp932 : {"shift_jis", "cp932", "windows-31j", "sjis"}) {
+        if (name == cp932)
+            return ValueCode::Cp932;
+    }
+    for (const char *chinese : {"gb2312", "gbk", "gb18030", "cp936", "big5", "big5-hkscs", "cp950"}) {
+        if (name == chinese)
+            return ValueCode::ChineseDoubleByte;
+    }
+    return ValueCode::Bytes;
+}
+
+bool isLeadByte(ValueCode code, unsigned char c)
+{
+    if (code == ValueCode::Cp932)
+        return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+    return code == ValueCode::ChineseDoubleByte && c >= 0x81 && c <= 0xFE;
+}
+
+bool isTrailByte(ValueCode code, unsigned char c)
+{
+    return c >= 0x40 && c != 0x7F && c <= (code == ValueCode::Cp932 ? 0xFC : 0xFE);
+}
+
+// A property of a main-line node that places stones, with its values (cut to a few bytes: no
+// value that matters is longer than "aa:cc").
+struct Property {
+    std::string name;
+    std::vector<std::string> values;
+};
+
+constexpr std::size_t keptValueBytes = 16;
+
+std::string offsetText(std::size_t offset)
+{
+    return "offset " + std::to_string(offset);
+}
+
+class Reader {
+public:
+    explicit Reader(std::string_view bytes) : bytes_(bytes) {}
+    Board read();
+
+private:
+    void skipSpace();
+    std::size_t findGameTree() const;
+    void readProperty();
+    std::string readValue(const std::string &name, bool keep);
+    void finishNode();
+    void applyRoot(const std::vector<Property> &node);
+
+    std::string_view bytes_;
+    std::size_t pos_ = 0;
+    ValueCode code_ = ValueCode::Bytes;
+    int nodes_ = 0;              // nodes begun so far
+    bool inNode_ = false;        // properties may follow
+    bool mainLine_ = true;       // until the first ")": every node before it is on the main line
+    std::vector<Property> node_; // the main-line node being read
+    std::optional<Board> board_;
+};
+
+void Reader::skipSpace()
+{
+    while (pos_ < bytes_.size() && std::isspace(static_cast<unsigned char>(bytes_[pos_])))
+        ++pos_;
+}
+
+// Returns the offset of the first "(" followed by ";" (space between them allowed): text before a
+// game tree, as some programs write, is not read.
+std::size_t Reader::findGameTree() const
+{
+    for (std::size_t open = bytes_.find('('); open != std::string_view::npos;
+         open = bytes_.find('(', open + 1)) {
+        std::size_t next = open + 1;
+        while (next < bytes_.size() && std::isspace(static_cast<unsigned char>(bytes_[next])))
+            ++next;
+        if (next < bytes_.size() && bytes_[next] == ';')
+            return open;
+    }
+    throw CommandFailure("not an SGF record: no game tree \"(;\"");
+}
+
+Board Reader::read()
+{
+    if (static_cast<unsigned long long>(bytes_.size()) > static_cast<unsigned long long>(maxSourceBytes))
+        throw CommandFailure("larger than " + std::to_string(maxSourceBytes) + " bytes");
+    const std::size_t start = findGameTree();
+    pos_ = start;
+    int depth = 0;
+    for (;;) {
+        skipSpace();
+        if (pos_ >= bytes_.size())
+            throw CommandFailure("the game tree at " + offsetText(start) + " is not closed");
+        const char c = bytes_[pos_];
+        if (c == '(') {
+            finishNode();
+            ++depth;
+            ++pos_;
+            skipSpace();
+            if (pos_ >= bytes_.size() || bytes_[pos_] != ';')
+                throw CommandFailure(offsetText(pos_) + ": a game tree without a node");
+        } else if (c == ')') {
+            finishNode();
+            mainLine_ = false;
+            ++pos_;
+            if (--depth == 0)
+                break;
+        } else if (c == ';') {
+            finishNode();
+            if (++nodes_ > maxSgfNodes)
+                break;
+            inNode_ = true;
+            ++pos_;
+        } else if (std::isalpha(static_cast<unsigned char>(c))) {
+            readProperty();
+        } else {
+            char shown[16];
+            if (std::isprint(static_cast<unsigned char>(c)))
+                std::snprintf(shown, sizeof shown, "\"%c\"", c);
+            else
+                std::snprintf(shown, sizeof shown, "byte 0x%02X", static_cast<unsigned char>(c));
+            throw CommandFailure(offsetText(pos_) + ": unexpected " + shown);
+        }
+    }
+    finishNode();
+    return board_ ? *board_ : Board(19);
+}
+
+void Reader::readProperty()
+{
+    const std::size_t start = pos_;
+    // The name is its upper-case letters: older files spell AB as AddBlack.
+    std::string name;
+    while (pos_ < bytes_.size() && std::isalpha(static_cast<unsigned char>(bytes_[pos_]))) {
+        if (std::isupper(static_cast<unsigned char>(bytes_[pos_])) && name.size() < 8)
+            name += bytes_[pos_];
+        ++pos_;
+    }
+    if (!inNode_)
+        throw CommandFailure(offsetText(start) + ": property " + name + " outside a node");
+    skipSpace();
+    if (pos_ >= bytes_.size() || bytes_[pos_] != '[')
+        throw CommandFailure(offsetText(start) + ": property " + name + " without a value");
+    const bool places =
+        name == "SZ" || name == "AB" || name == "AW" || name == "AE" || name == "B" || name == "W";
+    const bool keep = mainLine_ && places;
+    const bool namesCode = name == "CA" && nodes_ == 1 && mainLine_;
+    if (keep)
+        node_.push_back({name, {}});
+    while (pos_ < bytes_.size() && bytes_[pos_] == '[') {
+        std::string value = readValue(name, keep || namesCode);
+        if (namesCode)
+            code_ = valueCodeOf(value);
+        if (keep)
+            node_.back().values.push_back(std::move(value));
+        skipSpace();
+    }
+}
+
+// Reads the value at pos_ ("[" ... "]") and returns its first bytes, without escapes, when keep.
+std::string Reader::readValue(const std::string &name, bool keep)
+{
+    const std::size_t start = pos_++;
+    std::string value;
+    bool cut = false;
+    const auto add = [&](char c) {
+        if (!keep)
+            return;
+        if (value.size() < keptValueBytes)
+            value += c;
+        else
+            cut = true;
+    };
+    while (pos_ < bytes_.size()) {
+        const unsigned char c = static_cast<unsigned char>(bytes_[pos_]);
+        if (c == ']') {
+            ++pos_;
+            // A value cut short matches nothing a point or a size can be.
+            return cut ? std::string(keptValueBytes + 1, '?') : value;
+        }
+        if (c == '\\' && pos_ + 1 < bytes_.size()) {
+            add(bytes_[pos_ + 1]);
+            pos_ += 2;
+        } else if (isLeadByte(code_, c) && pos_ + 1 < bytes_.size() &&
+                   isTrailByte(code_, static_cast<unsigned char>(bytes_[pos_ + 1]))) {
+            add(bytes_[pos_]);
+            add(bytes_[pos_ + 1]);
+            pos_ += 2;
+        } else {
+            add(bytes_[pos_]);
+            ++pos_;
+        }
+    }
+    throw CommandFailure(offsetText(start) + ": the value of " + name + " is not closed");
+}
+
+// Returns the board coordinates of an SGF point "aa", or nothing for any other value.
+std::optional<std::pair<int, int>> pointOf(std::string_view value)
+{
+    if (value.size() != 2)
+        return std::nullopt;
+    const int x = pointCoordinate(static_cast<unsigned char>(value[0]));
+    const int y = pointCoordinate(static_cast<unsigned char>(value[1]));
+    if (x < 0 || y < 0)
+        return std::nullopt;
+    return std::make_pair(x, y);
+}
+
+int boardSizeOf(const std::string &value)
+{
+    const std::size_t colon = value.find(':');
+    const std::string first = value.substr(0, colon);
+    const bool number = !first.empty() && first.size() <= 2 &&
+                        std::all_of(first.begin(), first.end(), [](char c) { return c >= '0' && c <= '9'; });
+    const int size = number ? std::stoi(first) : 0;
+    const bool printable =
+        std::all_of(value.begin(), value.end(), [](char c) { return c >= ' ' && c <= '~'; });
+    const std::string shown = printable && value.size() <= keptValueBytes ? "SZ[" + value + "]" : "SZ";
+    if (size < Board::minSize || size > Board::maxSize)
+        throw CommandFailure(shown + ": the board size is not 2 to 25");
+    if (colon != std::string::npos && value.substr(colon + 1) != first)
+        throw CommandFailure(shown + ": the board is not square");
+    return size;
+}
+
+void Reader::applyRoot(const std::vector<Property> &node)
+{
+    int size = 19;
+    for (const Property &property : node) {
+        if (property.name == "SZ" && !property.values.empty())
+            size = boardSizeOf(property.values.front());
+    }
+    board_.emplace(size);
+}
+
+void Reader::finishNode()
+{
+    if (!inNode_)
+        return;
+    inNode_ = false;
+    if (!mainLine_)
+        return;
+    if (!board_)
+        applyRoot(node_);
+    Board &board = *board_;
+    for (const Property &property : node_) {
+        const Stone stone = property.name == "AB"   ? Stone::Black
+                            : property.name == "AW" ? Stone::White
+                                                    : Stone::None;
+        if (stone == Stone::None && property.name != "AE")
+            continue;
+        for (const std::string &value : property.values) {
+            // A point, or a rectangle "aa:cc" given by two of its corners.
+            const std::size_t colon = value.find(':');
+            const auto from = pointOf(std::string_view(value).substr(0, colon));
+            const auto to =
+                colon == std::string::npos ? from : pointOf(std::string_view(value).substr(colon + 1));
+            if (!from || !to)
+                continue;
+            for (int y = std::min(from->second, to->second); y <= std::max(from->second, to->second); ++y) {
+                for (int x = std::min(from->first, to->first); x <= std::max(from->first, to->first); ++x)
+                    board.setStone(x, y, stone);
+            }
+        }
+    }
+    for (const Property &property : node_) {
+        if (property.name != "B" && property.name != "W")
+            continue;
+        const std::string &value = property.values.front();
+        const auto point = pointOf(value);
+        if (value.empty() || (value == "tt" && board.size() <= 19))
+            board.pass();
+        else if (point && board.contains(point->first, point->second))
+            board.play(property.name == "B" ? Stone::Black : Stone::White, point->first, point->second);
+    }
+    node_.clear();
+}
+
+} // namespace
+
+Board readSgfPosition(std::string_view bytes)
+{
+    return Reader(bytes).read();
+}
+
+} // namespace quillarn

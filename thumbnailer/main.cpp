@@ -1,0 +1,124 @@
+// quillarn-thumbnailer: writes a picture of the position a record ends in, for file managers
+// (packaging/quillarn.thumbnailer). UGI records go through the converter, SGF files straight to the
+// position reader; nothing here needs a display.
+#include "boardimage.h"
+#include "commandfailure.h"
+#include "convert.h"
+#include "recordfile.h"
+#include "sgfreader.h"
+#include "version.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <iostream>
+#include <new>
+#include <string>
+#include <string_view>
+
+namespace {
+
+constexpr int maxPixels = 4096;
+
+const char usage[] =
+    "Usage: quillarn-thumbnailer -s SIZE INPUT OUTPUT\n"
+    "Writes a SIZE x SIZE PNG picture (SIZE 1 to 4096) of the position that the record INPUT\n"
+    "(.ugi, or the main line of an .sgf file) ends in to OUTPUT.\n";
+
+bool endsWith(std::string_view name, std::string_view extension)
+{
+    if (name.size() < extension.size())
+        return false;
+    const std::string_view end = name.substr(name.size() - extension.size());
+    return std::equal(end.begin(), end.end(), extension.begin(),
+                      [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+}
+
+// Returns the board the record in bytes ends in. A file named .ugi is a UGI record, and so is a
+// file with another name but .sgf that has "[Header]" in its first 256 bytes, as the file type's
+// rule says (a record saved without its extension); anything else is read as SGF. Raises
+// CommandFailure.
+quillarn::Board positionOf(std::string_view name, const std::string &bytes)
+{
+    const bool ugi = endsWith(name, ".ugi") ||
+                     (!endsWith(name, ".sgf") && bytes.substr(0, 256).find("[Header]") != std::string::npos);
+    if (!ugi)
+        return quillarn::readSgfPosition(bytes);
+    // The record in UTF-8, as every front end converts it. A source byte that did not decode has
+    // no place in UTF-8 but does in code page 932: the picture needs only the moves.
+    using quillarn::RecordEncoding;
+    using quillarn::SourceEncoding;
+    std::string record;
+    try {
+        record = quillarn::convertSource(bytes, {SourceEncoding::Auto, RecordEncoding::Utf8}).bytes;
+    } catch (const quillarn::CommandFailure &) {
+        record = quillarn::convertSource(bytes, {SourceEncoding::Auto, RecordEncoding::Ansi}).bytes;
+    }
+    return quillarn::readSgfPosition(record);
+}
+
+int usageError(const std::string &what)
+{
+    std::cerr << "quillarn-thumbnailer: " << what << "\n" << usage;
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    int pixels = 0;
+    std::vector<std::string> files;
+    bool options = true;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (!options || arg == "-" || arg.empty() || arg[0] != '-') {
+            files.push_back(arg);
+        } else if (arg == "--") {
+            options = false;
+        } else if (arg == "--help" || arg == "-h") {
+            std::cout << usage;
+            return 0;
+        } else if (arg == "--version") {
+            std::cout << QUILLARN_NAME " " QUILLARN_VERSION "\n";
+            return 0;
+        } else if (arg == "-s" || (arg.size() > 2 && arg.compare(0, 2, "-s") == 0)) {
+            if (arg == "-s" && i + 1 == argc)
+                return usageError("-s needs a size");
+            const std::string value = arg == "-s" ? argv[++i] : arg.substr(2);
+            const bool digits =
+                !value.empty() && value.size() <= 4 &&
+                std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+            pixels = digits ? std::stoi(value) : 0;
+            if (pixels < 1 || pixels > maxPixels)
+                return usageError("size \"" + value + "\" is not 1 to 4096");
+        } else {
+            return usageError("unknown option " + arg);
+        }
+    }
+    if (pixels == 0 || files.size() != 2)
+        return usageError(pixels == 0 ? "-s SIZE is required" : "give one INPUT and one OUTPUT");
+    const std::string &input = files[0];
+    const std::string &output = files[1];
+
+    QImage image;
+    try {
+        image = boardImage(positionOf(input, quillarn::readFileBytes(std::filesystem::path(input))), pixels);
+    } catch (const quillarn::CommandFailure &failure) {
+        std::cerr << input << ": " << failure.reason() << "\n";
+        return 1;
+    } catch (const std::bad_alloc &) {
+        std::cerr << input << ": not enough memory to read it\n";
+        return 1;
+    }
+    // QSaveFile writes a temporary file and renames it over OUTPUT only once it is complete.
+    QSaveFile file(QFile::decodeName(output.c_str()));
+    if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.commit()) {
+        std::cerr << output << ": " << file.errorString().toStdString() << "\n";
+        return 1;
+    }
+    return 0;
+}
