@@ -1,6 +1,7 @@
 // ugi2sgf: converts UGI game records into SGF records from the command line, with the same
-// translation and, by default, the same output bytes as the window's save step. One file goes to
-// standard output or -o; with -d or --in-place, any number of files and folders in one call.
+// translation as the window; by default in UTF-8, which today's SGF programs read right, and with
+// --encoding cp932 the window's bytes. One file goes to standard output or -o; with -d or
+// --in-place, any number of files and folders in one call.
 #include "batch.h"
 #include "recordfile.h"
 #include "sgfoutput.h"
@@ -54,8 +55,10 @@ const char usageText[] =
     "  --in-place       write each record beside its source as NAME.sgf\n"
     "  --force          replace existing output files (without it, -d and --in-place skip and\n"
     "                   report them); a record is never written over its own source\n"
-    "  --encoding NAME  cp932 (the default, as the window writes, with CA[Shift_JIS]) or utf-8\n"
-    "                   (with CA[UTF-8])\n"
+    "  --encoding NAME  utf-8 (the default, with CA[UTF-8]) for SGF programs of today: most read\n"
+    "                   it right, and many misread code page 932; cp932 (also shift_jis, sjis,\n"
+    "                   windows-31j) writes what the window writes, code page 932 with\n"
+    "                   CA[Shift_JIS], for Japanese Windows programs that read only that\n"
     "  -q, --quiet      print only errors: no progress bar, skip notes or summary line\n"
     "  -h, --help       show this help and exit\n"
     "  --version        show the version and exit\n"
@@ -70,7 +73,7 @@ struct Options {
     bool inPlace = false;
     bool force = false;
     bool quiet = false;
-    RecordEncoding encoding = RecordEncoding::Ansi;
+    RecordEncoding encoding = RecordEncoding::Utf8;
 };
 
 // Returns the path a command-line argument names. Arguments are UTF-8 on every system (on Windows
@@ -92,19 +95,35 @@ std::optional<RecordEncoding> encodingNamed(std::string name)
 {
     for (char &c : name)
         c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    if (name == "cp932")
+    if (name == "cp932" || name == "shift_jis" || name == "sjis" || name == "windows-31j")
         return RecordEncoding::Ansi;
     if (name == "utf-8" || name == "utf8")
         return RecordEncoding::Utf8;
     return std::nullopt;
 }
 
-// Writes all of bytes to standard output; raises CommandFailure with the system's reason.
+// Writes all of bytes to standard output; raises CommandFailure with the system's reason, naming
+// standard output.
 void writeStandardOutput(const std::string &bytes)
 {
     if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || std::fflush(stdout) != 0)
-        throw quillarn::CommandFailure(std::strerror(errno));
+        throw quillarn::CommandFailure(quillarn::cannotWriteReason("standard output", std::strerror(errno)));
 }
+
+// Returns true when standard output is a terminal (on Windows, a console).
+bool standardOutputIsTerminal()
+{
+#ifdef _WIN32
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+#else
+    return ::isatty(STDOUT_FILENO) != 0;
+#endif
+}
+
+// The one line said when code page 932 goes to a terminal.
+const char cp932OnTerminalNote[] =
+    "ugi2sgf: the record below is code page 932 and may show garbled here; -o FILE saves it unchanged";
 
 // The input name that stands for standard input, and the -o name that stands for standard output.
 const char standardStream[] = "-";
@@ -150,16 +169,25 @@ int convertOne(const Options &options)
             // there already unless they said so.
             const fs::path output = pathOf(*options.output);
             if (input != standardStream && quillarn::isSourceItself(pathOf(input), output))
-                throw quillarn::CommandFailure(quillarn::outputIsSourceReason);
+                throw quillarn::CommandFailure(quillarn::outputIsSourceReason(*options.output));
             std::error_code error;
             if (!options.force && fs::exists(fs::symlink_status(output, error)))
                 throw quillarn::CommandFailure(*options.output + " exists (--force replaces it)");
         }
         const std::string bytes = convertInput(input, options.encoding);
-        if (options.output)
-            quillarn::writeFileAtomically(pathOf(*options.output), bytes);
-        else
+        if (options.output) {
+            try {
+                quillarn::writeFileAtomically(pathOf(*options.output), bytes);
+            } catch (const quillarn::CommandFailure &failure) {
+                throw quillarn::CommandFailure(
+                    quillarn::cannotWriteReason(*options.output, failure.reason()));
+            }
+        } else {
+            // A terminal set to UTF-8 shows code page 932 garbled; the bytes stay as asked for.
+            if (options.encoding == RecordEncoding::Ansi && !options.quiet && standardOutputIsTerminal())
+                std::cerr << cp932OnTerminalNote << "\n";
             writeStandardOutput(bytes);
+        }
         return exitOk;
     } catch (const quillarn::CommandFailure &failure) {
         std::cerr << input << ": " << failure.reason() << "\n";
@@ -285,7 +313,7 @@ int run(int argc, char **argv)
             std::cout << usageText;
             return exitOk;
         } else if (arg == "--version") {
-            std::cout << QUILLARN_NAME " " QUILLARN_VERSION "\n";
+            std::cout << "ugi2sgf (" QUILLARN_NAME ") " QUILLARN_VERSION "\n";
             return exitOk;
         } else if (arg == "-o") {
             const auto file = value(arg);
@@ -306,11 +334,11 @@ int run(int argc, char **argv)
         } else if (arg.compare(0, 10, "--encoding") == 0) {
             const auto name = value("--encoding");
             if (!name)
-                return usageError(arg.size() == 10 ? "option --encoding needs a name (cp932 or utf-8)"
+                return usageError(arg.size() == 10 ? "option --encoding needs a name (utf-8 or cp932)"
                                                    : "unknown option " + arg);
             const auto encoding = encodingNamed(*name);
             if (!encoding)
-                return usageError("unknown encoding '" + *name + "' (cp932 or utf-8)");
+                return usageError("unknown encoding '" + *name + "' (utf-8 or cp932)");
             options.encoding = *encoding;
         } else {
             return usageError("unknown option " + arg);

@@ -67,6 +67,7 @@ private:
     CommonDialog dlg1;
     std::u16string fileHenkanmoto; // the last source text read
     std::u16string fileHenkango;   // the last record text made; what the save step writes
+    QString saveFailure;           // why the last save step failed: the detail of its message
 };
 
 } // namespace quillarn

@@ -134,7 +134,8 @@ TEST(NothingLost, ASourceThatFailsLeavesNoFileAndOneThatConvertsIsWrittenWhole)
         std::filesystem::create_directories(dir / "in");
         writeBytes(dir / "in" / ("g" + std::to_string(n) + ".ugi"), sources.back());
     }
-    const Outcome batch = run(UGI2SGF, {"-q", "-d", (dir / "out").string(), (dir / "in").string()});
+    const Outcome batch =
+        run(UGI2SGF, {"--encoding", "cp932", "-q", "-d", (dir / "out").string(), (dir / "in").string()});
     EXPECT_EQ(batch.status, 1);
     std::size_t written = 0;
     for (std::size_t n = 0; n < sources.size(); ++n) {
