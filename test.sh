@@ -100,7 +100,10 @@ if [ "${CI:-}" = true ]; then
     if cmake -S . -B "$win" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake -DCMAKE_BUILD_TYPE=Release \
             -DQUILLARN_WINDOW=OFF -DQUILLARN_WERROR=ON >"$win-configure.log" 2>&1 &&
         progress "$win.log" cmake --build "$win" -j"$(nproc)"; then
-        [ -d "$WINEPREFIX" ] || scripts/wine-run.sh wineboot -i >>"$win.log" 2>&1 || true
+        if [ ! -d "$WINEPREFIX" ]; then
+            step "Windows: a new wine prefix ($WINEPREFIX; a minute or two, once)"
+            scripts/wine-run.sh wineboot -i >>"$win.log" 2>&1 || true
+        fi
         wintest=$PWD/$win-test.log
         for lang in ja_JP.UTF-8 en_US.UTF-8; do
             step "Windows: test under wine, LANG=$lang"

@@ -59,7 +59,7 @@ const char usageText[] =
     "                   it right, and many misread code page 932; cp932 (also shift_jis, sjis,\n"
     "                   windows-31j) writes what the window writes, code page 932 with\n"
     "                   CA[Shift_JIS], for Japanese Windows programs that read only that\n"
-    "  -q, --quiet      print only errors: no progress bar, skip notes or summary line\n"
+    "  -q, --quiet      print only errors: no progress bar, notes or summary line\n"
     "  -h, --help       show this help and exit\n"
     "  --version        show the version and exit\n"
     "  --               end of options (for a file name that starts with '-')\n"
