@@ -7,16 +7,17 @@ cd "$(dirname "$0")"
 echo "== setup"
 scripts/setup.sh
 build=build/release
-echo "== build ($build)"
+echo "== build ($build; its log is build/release.log)"
 mkdir -p build
-{ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUILLARN_TESTS=OFF &&
-  cmake --build "$build" -j"$(nproc)"; } >build/release.log 2>&1 || { cat build/release.log; exit 1; }
+# The build takes a minute or more: cmake's own progress lines show that it moves.
+{ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUILLARN_TESTS=OFF >build/release.log 2>&1 &&
+  cmake --build "$build" -j"$(nproc)" 2>&1 | tee -a build/release.log |
+      awk '/^\[ *[0-9]+%\] (Building|Linking)/ { print "   " $0; fflush() }'; } || { cat build/release.log; exit 1; }
 
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x "$build/window/quillarn" ]; then
     echo "== starting the window ($build/window/quillarn; ugi2sgf is $build/cli/ugi2sgf)"
     exec "$build/window/quillarn"
 fi
-echo "== no display: converting examples/kisei.ugi with ugi2sgf (shown in UTF-8; the record is code page 932)"
-record=$("$build/cli/ugi2sgf" examples/kisei.ugi | iconv -f CP932 -t UTF-8)
-echo "$record"
+echo "== no display: ugi2sgf examples/kisei.ugi (UTF-8, ugi2sgf's default)"
+"$build/cli/ugi2sgf" examples/kisei.ugi
 echo "(The programs are $build/window/quillarn and $build/cli/ugi2sgf; run ./run.sh on a desktop to open the window.)"

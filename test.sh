@@ -11,6 +11,25 @@ cd "$(dirname "$0")"
 step() { echo "== $*"; }
 failed=()
 
+# Runs a long command with all it prints going to the file $1, and shows now and then (every 20
+# seconds at most) the last line that tells how far it is: cmake's "[ 45%] Building ..." or ctest's
+# "12/57 Test #3: ...". Returns the command's status.
+progress() {
+    local log=$1
+    shift
+    "$@" 2>&1 | {
+        local line last=$SECONDS
+        while IFS= read -r line; do
+            printf '%s\n' "$line"
+            if ((SECONDS - last >= 20)) && [[ $line =~ ^\[\ *[0-9]+%\]|^\ *[0-9]+/[0-9]+\ Test ]]; then
+                last=$SECONDS
+                printf '   %s\n' "${line:0:110}" >&3
+            fi
+        done
+    } 3>&1 >"$log"
+    return "${PIPESTATUS[0]}"
+}
+
 step "setup"
 scripts/setup.sh
 
@@ -22,7 +41,7 @@ step "configure ($build)"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DQUILLARN_SANITIZE=ON -DQUILLARN_WERROR=$werror \
     >"$build-configure.log" 2>&1 || { cat "$build-configure.log"; exit 1; }
 step "build"
-cmake --build "$build" -j"$(nproc)" >"$build.log" 2>&1 || { cat "$build.log"; exit 1; }
+progress "$build.log" cmake --build "$build" -j"$(nproc)" || { cat "$build.log"; exit 1; }
 step "test"
 (cd "$build" && ctest --output-on-failure -j"$(nproc)") || failed+=("tests")
 
@@ -46,7 +65,7 @@ if [ "${CI:-}" = true ]; then
     if cmake -S . -B "$nowindow" --no-warn-unused-cli "${compiler[@]}" -DCMAKE_BUILD_TYPE=Debug \
             -DQUILLARN_SANITIZE=ON -DQUILLARN_WINDOW=OFF -DQUILLARN_WERROR=$werror -DCMAKE_DISABLE_FIND_PACKAGE_Qt6=ON \
             -DCMAKE_DISABLE_FIND_PACKAGE_Qt5=ON >"$nowindow-configure.log" 2>&1 &&
-        cmake --build "$nowindow" -j"$(nproc)" >"$nowindow.log" 2>&1; then
+        progress "$nowindow.log" cmake --build "$nowindow" -j"$(nproc)"; then
         step "without the window: test"
         if (cd "$nowindow" && ctest --output-on-failure -j"$(nproc)") >"$nowindow-test.log" 2>&1; then
             grep -E "tests passed|tests failed" "$nowindow-test.log" | tail -1
@@ -79,15 +98,19 @@ if [ "${CI:-}" = true ]; then
     export WINEPREFIX="$PWD/$win/wineprefix" WINEDEBUG=-all
     step "Windows: configure and build ($win, mingw-w64)"
     if cmake -S . -B "$win" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake -DCMAKE_BUILD_TYPE=Release \
-            -DQUILLARN_WINDOW=OFF -DQUILLARN_WERROR=ON >"$win.log" 2>&1 &&
-        cmake --build "$win" -j"$(nproc)" >>"$win.log" 2>&1; then
-        [ -d "$WINEPREFIX" ] || scripts/wine-run.sh wineboot -i >>"$win.log" 2>&1 || true
+            -DQUILLARN_WINDOW=OFF -DQUILLARN_WERROR=ON >"$win-configure.log" 2>&1 &&
+        progress "$win.log" cmake --build "$win" -j"$(nproc)"; then
+        if [ ! -d "$WINEPREFIX" ]; then
+            step "Windows: a new wine prefix ($WINEPREFIX; a minute or two, once)"
+            scripts/wine-run.sh wineboot -i >>"$win.log" 2>&1 || true
+        fi
+        wintest=$PWD/$win-test.log
         for lang in ja_JP.UTF-8 en_US.UTF-8; do
             step "Windows: test under wine, LANG=$lang"
             # A test that fails is run once more on its own, and a second failure counts: wine has
             # failed to start a program now and then (see scripts/wine-run.sh), and the log below
             # names every test that needed the second run.
-            if (cd "$win" && LANG=$lang ctest --output-on-failure -j"$(nproc)") >"$win-test.log" 2>&1; then
+            if (cd "$win" && LANG=$lang progress "$wintest" ctest --output-on-failure -j"$(nproc)"); then
                 grep -E "tests passed|tests failed" "$win-test.log" | tail -1
             elif (cd "$win" && LANG=$lang ctest --output-on-failure --rerun-failed) >"$win-retest.log" 2>&1; then
                 grep -E "tests passed|tests failed" "$win-test.log" | tail -1
@@ -97,17 +120,21 @@ if [ "${CI:-}" = true ]; then
                 cat "$win-test.log" "$win-retest.log"
                 failed+=("Windows tests ($lang)")
             fi
+            step "Windows: records against the Linux build's, LANG=$lang"
             differ=()
+            compared=0
             for source in examples/kisei.ugi tests/data/*.ugi; do
                 for encoding in cp932 utf-8; do
                     "$build/cli/ugi2sgf" --encoding $encoding "$source" >"$win/linux.sgf" 2>/dev/null || true
                     LANG=$lang scripts/wine-run.sh "$win/cli/ugi2sgf.exe" --encoding $encoding "$source" \
                         >"$win/windows.sgf" 2>/dev/null || true
                     cmp -s "$win/linux.sgf" "$win/windows.sgf" || differ+=("$source ($encoding)")
+                    compared=$((compared + 1))
                 done
+                ((compared % 10 != 0)) || echo "   $compared records compared"
             done
             if [ ${#differ[@]} -eq 0 ]; then
-                echo "the same records as the Linux build, byte for byte"
+                echo "the same $compared records as the Linux build, byte for byte"
             else
                 echo "records that differ from the Linux build's: ${differ[*]}"
                 failed+=("Windows records ($lang)")
@@ -137,7 +164,7 @@ if [ "${CI:-}" = true ]; then
             failed+=("Windows static link")
         fi
     else
-        cat "$win.log"
+        cat "$win-configure.log" "$win.log" 2>/dev/null || true
         failed+=("Windows build")
     fi
 fi

@@ -61,10 +61,10 @@ meets() { awk -v r="$1" -v g="$2" 'BEGIN { exit !(r <= g) }' && echo "met" || ec
 echo "== 1. one record with a 10 MB data section"
 big=$data/data-10.ugi
 size=$(stat -c %s "$big")
-"$tool" time 2 "$ugi2sgf" "$big" >/dev/null # the page cache, for both
-read -r wall_ugi cpu_ugi < <("$tool" time 15 "$ugi2sgf" "$big")
+"$tool" time 2 "$ugi2sgf" --encoding cp932 "$big" >/dev/null # the page cache, for both
+read -r wall_ugi cpu_ugi < <("$tool" time 15 "$ugi2sgf" --encoding cp932 "$big")
 read -r wall_iconv cpu_iconv < <("$tool" time 15 iconv -f CP932 -t UTF-8 "$big")
-rss_kb=$(/usr/bin/time -v "$ugi2sgf" "$big" 2>&1 >/dev/null | awk -F: '/Maximum resident set size/ { print $2 + 0 }')
+rss_kb=$(/usr/bin/time -v "$ugi2sgf" --encoding cp932 "$big" 2>&1 >/dev/null | awk -F: '/Maximum resident set size/ { print $2 + 0 }')
 r_time=$(ratio "$cpu_ugi" "$cpu_iconv")
 r_wall=$(ratio "$wall_ugi" "$wall_iconv")
 r_mem=$(ratio "$((rss_kb * 1024))" "$size")
@@ -97,7 +97,7 @@ for round in 1 2 3 4 5 6 7; do
         preload=()
         [[ $name = *-slow ]] && preload=(env LD_PRELOAD="$slowflush")
         case $name in
-        ugi*) command=("$ugi2sgf" -q -d "$out" "$archive") ;;
+        ugi*) command=("$ugi2sgf" --encoding cp932 -q -d "$out" "$archive") ;;
         cp) command=(cp -r "$archive" "$out") ;;
         durable*) command=(sh -c 'cp -r "$1" "$2" && sync' sh "$archive" "$out") ;;
         esac
@@ -119,7 +119,7 @@ echo "on the slow medium (LD_PRELOAD=$slowflush): ugi2sgf $t_batch_slow s; cp -r
 echo "== 3. growth with the size of the data section"
 declare -A cpu_grow
 for mb in 1 2 4 8; do
-    read -r wall cpu < <("$tool" time 15 "$ugi2sgf" "$data/data-$mb.ugi")
+    read -r wall cpu < <("$tool" time 15 "$ugi2sgf" --encoding cp932 "$data/data-$mb.ugi")
     cpu_grow[$mb]=$cpu
     echo "ugi2sgf data-$mb.ugi > /dev/null: $cpu s CPU ($wall s wall)"
 done

@@ -273,7 +273,11 @@ private:
             if (options_.strict && !warnings.empty())
                 return {Outcome::Failed, std::move(warnings)};
             makeFolder(item.target.parent_path());
-            group.add(index, item.target, conversion.bytes);
+            try {
+                group.add(index, item.target, conversion.bytes);
+            } catch (const CommandFailure &failure) {
+                return {Outcome::Failed, cannotWriteReason(utf8(item.target), failure.reason())};
+            }
             return {Outcome::Pending, std::move(warnings)};
         } catch (const CommandFailure &failure) {
             return {Outcome::Failed, failure.reason()};
@@ -301,7 +305,9 @@ private:
                 if (reason.empty())
                     results.emplace_back(index, Result{Outcome::Converted, std::move(warnings)});
                 else
-                    results.emplace_back(index, Result{Outcome::Failed, std::move(reason)});
+                    results.emplace_back(
+                        index,
+                        Result{Outcome::Failed, cannotWriteReason(utf8(items_[index].target), reason)});
             }
         } catch (const std::bad_alloc &) {
             group.discard();
@@ -401,6 +407,11 @@ int workerCount(const BatchOptions &options, std::size_t items)
 
 } // namespace
 
+std::string outputIsSourceReason(const std::string &output)
+{
+    return "the output " + output + " would replace the source";
+}
+
 bool isSourceItself(const fs::path &source, const fs::path &target)
 {
     std::error_code error;
@@ -479,7 +490,7 @@ std::vector<BatchItem> planBatch(const std::vector<fs::path> &paths,
                 item.failure = "its output " + utf8(item.target) + " is also the output of " +
                                utf8(first.source) + "; not converted";
             } else if (isSourceItself(item.source, item.target, currentFolder)) {
-                item.failure = outputIsSourceReason;
+                item.failure = outputIsSourceReason(utf8(item.target));
             } else {
                 ownerOfTarget.emplace(target, kept.size());
             }

@@ -49,8 +49,9 @@ struct BatchSummary {
     std::size_t notStarted = 0;   // left alone after an interruption
 };
 
-// The reason of a record whose output would be its own source: never written, --force or not.
-constexpr const char *outputIsSourceReason = "the output would replace the source";
+// Returns the reason of a record whose output (UTF-8) would be its own source: never written,
+// --force or not.
+std::string outputIsSourceReason(const std::string &output);
 
 // Returns true when target names the file source, however either is spelled: the same path once
 // made absolute, or the same file (device and inode) after following symbolic links and hard links.

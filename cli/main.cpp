@@ -1,6 +1,7 @@
 // ugi2sgf: converts UGI game records into SGF records from the command line, with the same
-// translation and, by default, the same output bytes as the window's save step. One file goes to
-// standard output or -o; with -d or --in-place, any number of files and folders in one call.
+// translation as the window; by default in UTF-8, which today's SGF programs read right, and with
+// --encoding cp932 the window's bytes. One file goes to standard output or -o; with -d or
+// --in-place, any number of files and folders in one call.
 #include "batch.h"
 #include "convert.h"
 #include "recordfile.h"
@@ -53,14 +54,16 @@ const char usageText[] =
     "  --in-place       write each record beside its source as NAME.sgf\n"
     "  --force          replace existing output files (without it, -d and --in-place skip and\n"
     "                   report them); a record is never written over its own source\n"
-    "  --encoding NAME  cp932 (the default, as the window writes, with CA[Shift_JIS]) or utf-8\n"
-    "                   (with CA[UTF-8])\n"
+    "  --encoding NAME  utf-8 (the default, with CA[UTF-8]) for SGF programs of today: most read\n"
+    "                   it right, and many misread code page 932; cp932 (also shift_jis, sjis,\n"
+    "                   windows-31j) writes what the window writes, code page 932 with\n"
+    "                   CA[Shift_JIS], for Japanese Windows programs that read only that\n"
     "  --source-encoding NAME\n"
     "                   how sources are read: auto (the default: UTF-8 when the bytes say so,\n"
     "                   otherwise code page 932), cp932 or utf-8\n"
     "  --strict         a record with a warning (a move a Go board refuses, handicap stones that\n"
     "                   cannot be placed) fails: it is reported and not written\n"
-    "  -q, --quiet      print only errors: no progress bar, warnings, skip notes or summary line\n"
+    "  -q, --quiet      print only errors: no progress bar, warnings, notes or summary line\n"
     "  -h, --help       show this help and exit\n"
     "  --version        show the version and exit\n"
     "  --               end of options (for a file name that starts with '-')\n"
@@ -79,7 +82,7 @@ struct Options {
     bool force = false;
     bool quiet = false;
     bool strict = false;
-    quillarn::ConversionOptions conversion;
+    quillarn::ConversionOptions conversion{quillarn::SourceEncoding::Auto, RecordEncoding::Utf8, false};
 };
 
 // Returns the path a command-line argument names. Arguments are UTF-8 on every system (on Windows
@@ -101,7 +104,7 @@ std::optional<RecordEncoding> encodingNamed(std::string name)
 {
     for (char &c : name)
         c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    if (name == "cp932")
+    if (name == "cp932" || name == "shift_jis" || name == "sjis" || name == "windows-31j")
         return RecordEncoding::Ansi;
     if (name == "utf-8" || name == "utf8")
         return RecordEncoding::Utf8;
@@ -122,12 +125,28 @@ std::optional<quillarn::SourceEncoding> sourceEncodingNamed(std::string name)
     return std::nullopt;
 }
 
-// Writes all of bytes to standard output; raises CommandFailure with the system's reason.
+// Writes all of bytes to standard output; raises CommandFailure with the system's reason, naming
+// standard output.
 void writeStandardOutput(const std::string &bytes)
 {
     if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || std::fflush(stdout) != 0)
-        throw quillarn::CommandFailure(std::strerror(errno));
+        throw quillarn::CommandFailure(quillarn::cannotWriteReason("standard output", std::strerror(errno)));
 }
+
+// Returns true when standard output is a terminal (on Windows, a console).
+bool standardOutputIsTerminal()
+{
+#ifdef _WIN32
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+#else
+    return ::isatty(STDOUT_FILENO) != 0;
+#endif
+}
+
+// The one line said when code page 932 goes to a terminal.
+const char cp932OnTerminalNote[] =
+    "ugi2sgf: the record below is code page 932 and may show garbled here; -o FILE saves it unchanged";
 
 // The input name that stands for standard input, and the -o name that stands for standard output.
 const char standardStream[] = "-";
@@ -172,7 +191,7 @@ int convertOne(const Options &options)
             // there already unless they said so.
             const fs::path output = pathOf(*options.output);
             if (input != standardStream && quillarn::isSourceItself(pathOf(input), output))
-                throw quillarn::CommandFailure(quillarn::outputIsSourceReason);
+                throw quillarn::CommandFailure(quillarn::outputIsSourceReason(*options.output));
             std::error_code error;
             if (!options.force && fs::exists(fs::symlink_status(output, error)))
                 throw quillarn::CommandFailure(*options.output + " exists (--force replaces it)");
@@ -184,10 +203,20 @@ int convertOne(const Options &options)
         }
         if (options.strict && !conversion.warnings.empty())
             return exitFailed;
-        if (options.output)
-            quillarn::writeFileAtomically(pathOf(*options.output), conversion.bytes);
-        else
+        if (options.output) {
+            try {
+                quillarn::writeFileAtomically(pathOf(*options.output), conversion.bytes);
+            } catch (const quillarn::CommandFailure &failure) {
+                throw quillarn::CommandFailure(
+                    quillarn::cannotWriteReason(*options.output, failure.reason()));
+            }
+        } else {
+            // A terminal set to UTF-8 shows code page 932 garbled; the bytes stay as asked for.
+            if (options.conversion.output == RecordEncoding::Ansi && !options.quiet &&
+                standardOutputIsTerminal())
+                std::cerr << cp932OnTerminalNote << "\n";
             writeStandardOutput(conversion.bytes);
+        }
         return exitOk;
     } catch (const quillarn::CommandFailure &failure) {
         std::cerr << input << ": " << failure.reason() << "\n";
@@ -314,7 +343,7 @@ int run(int argc, char **argv)
             std::cout << usageText;
             return exitOk;
         } else if (arg == "--version") {
-            std::cout << QUILLARN_NAME " " QUILLARN_VERSION "\n";
+            std::cout << "ugi2sgf (" QUILLARN_NAME ") " QUILLARN_VERSION "\n";
             return exitOk;
         } else if (arg == "-o") {
             const auto file = value(arg);
@@ -347,11 +376,11 @@ int run(int argc, char **argv)
         } else if (arg.compare(0, 10, "--encoding") == 0) {
             const auto name = value("--encoding");
             if (!name)
-                return usageError(arg.size() == 10 ? "option --encoding needs a name (cp932 or utf-8)"
+                return usageError(arg.size() == 10 ? "option --encoding needs a name (utf-8 or cp932)"
                                                    : "unknown option " + arg);
             const auto encoding = encodingNamed(*name);
             if (!encoding)
-                return usageError("unknown encoding '" + *name + "' (cp932 or utf-8)");
+                return usageError("unknown encoding '" + *name + "' (utf-8 or cp932)");
             options.conversion.output = *encoding;
         } else {
             return usageError("unknown option " + arg);

@@ -69,13 +69,19 @@ if(QUILLARN_WINDOW)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/quillarn.svg
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 endif()
+# What the READMEs link to goes beside them, so that every link of an installed README works.
+set(linked_docs ${PROJECT_SOURCE_DIR}/docs/ugi-format.md ${PROJECT_SOURCE_DIR}/docs/screenshot.png
+                ${PROJECT_SOURCE_DIR}/docs/screenshot-menu.png)
 if(WIN32)
-  # The zip: the program with its README and licence beside it.
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
+  # The zip: the program with its READMEs and licence beside it.
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/README.ja.md ${PROJECT_SOURCE_DIR}/LICENSE
+          DESTINATION .)
+  install(FILES ${linked_docs} DESTINATION docs)
 else()
   # Debian wants the licence in the copyright file only.
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/README.ja.md ${generated}/copyright
           DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillarn)
+  install(FILES ${linked_docs} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillarn/docs)
   install(FILES ${installed_changelog} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillarn RENAME changelog${gz})
 endif()
 

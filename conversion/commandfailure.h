@@ -15,4 +15,12 @@ public:
     const char *reason() const noexcept { return what(); }
 };
 
+// Returns the reason of a failed write of an output, naming it (UTF-8) before the system's reason:
+// "cannot write OUTPUT: REASON". A message starts with the source's name, so without this one
+// could not tell which file could not be written.
+inline std::string cannotWriteReason(const std::string &output, const std::string &reason)
+{
+    return "cannot write " + output + ": " + reason;
+}
+
 } // namespace quillarn

@@ -15,12 +15,15 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace quillarn {
 
-int msgBox(QWidget *parent, const QString &prompt, MsgBoxStyle style, const QString &title)
+int msgBox(QWidget *parent, const QString &prompt, MsgBoxStyle style, const QString &title,
+           const QString &detail)
 {
     QMessageBox box(parent);
     box.setWindowTitle(title.isNull() ? QString::fromLatin1(QUILLARN_NAME) : title);
     box.setTextFormat(Qt::PlainText); // prompts are shown as written, paths included
     box.setText(prompt);
+    if (!detail.isEmpty())
+        box.setDetailedText(detail); // always plain text
     if (style == MsgBoxStyle::YesNoQuestion) {
         box.setIcon(QMessageBox::Question);
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);

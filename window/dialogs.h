@@ -27,9 +27,10 @@ constexpr int msgBoxNo = 7;
 
 // Shows prompt in a modal message box over parent and returns the code of the button pressed:
 // msgBoxOk for OkOnly; msgBoxYes or msgBoxNo for YesNoQuestion, where closing the box counts as No.
-// The title is "Quillarn" unless one is given.
+// The title is "Quillarn" unless one is given. A detail, when given, is the box's detailed text:
+// hidden behind a button, so that the prompt stays as it is and the reason is there for who asks.
 int msgBox(QWidget *parent, const QString &prompt, MsgBoxStyle style = MsgBoxStyle::OkOnly,
-           const QString &title = QString());
+           const QString &title = QString(), const QString &detail = QString());
 
 // What ShowOpen and ShowSave raise when the user cancels.
 class DialogCancelled : public CommandFailure {

@@ -1,5 +1,6 @@
 #include "frmmain.h"
 
+#include "commandfailure.h"
 #include "pathlabel.h"
 #include "recordfile.h"
 #include "textconv.h"
@@ -20,6 +21,8 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <exception>
+#include <new>
 
 #include "quillarn.xpm"
 
@@ -36,6 +39,23 @@ QString draggedFile(const QMimeData *data)
     if (urls.size() != 1 || !urls.first().isLocalFile())
         return QString();
     return urls.first().toLocalFile();
+}
+
+// Returns the reason of the failure being handled, for the detail of 異常終了しました: what ugi2sgf
+// prints for a CommandFailure, a short plain text for anything else. Call it only in a handler.
+QString failureReason()
+{
+    try {
+        throw;
+    } catch (const CommandFailure &failure) {
+        return QString::fromUtf8(failure.reason());
+    } catch (const std::bad_alloc &) {
+        return u"out of memory"_s;
+    } catch (const std::exception &error) {
+        return QString::fromUtf8(error.what());
+    } catch (...) {
+        return u"unknown failure"_s;
+    }
 }
 
 } // namespace
@@ -137,6 +157,7 @@ frmMain::SaveOutcome frmMain::saveStep()
     } catch (...) {
         // A failed write, or memory running out while the record is encoded: the file that was
         // there is untouched, and the conversion says so.
+        saveFailure = failureReason();
         return SaveOutcome::Failed;
     }
 }
@@ -158,7 +179,11 @@ frmMain::SaveOutcome frmMain::saveHenkango(const QString &path)
         msgBox(this, u"既存のﾌｧｲﾙを上書きしてよろしいですか ?"_s, MsgBoxStyle::YesNoQuestion) == msgBoxNo) {
         return saveStep(); // a fresh save step, starting from the refused name; its outcome is ours
     }
-    writeFileAtomically(toPath(path), fileHenkango); // a failure leaves the old file as it was
+    try {
+        writeFileAtomically(toPath(path), fileHenkango); // a failure leaves the old file as it was
+    } catch (const CommandFailure &failure) {
+        throw CommandFailure(cannotWriteReason(path.toStdString(), failure.reason()));
+    }
     lblPath[1]->setText(path);
     return SaveOutcome::Written;
 }
@@ -175,7 +200,7 @@ void frmMain::mnuConvItem_Click(int /*index*/)
     } catch (...) {
         // Not only a CommandFailure: a source too large for the memory there is must end the
         // command with its message too, never the program.
-        msgBox(this, u"異常終了しました"_s);
+        msgBox(this, u"異常終了しました"_s, MsgBoxStyle::OkOnly, QString(), failureReason());
         return;
     }
     switch (saveStep()) {
@@ -183,7 +208,7 @@ void frmMain::mnuConvItem_Click(int /*index*/)
         msgBox(this, u"正常に変換が終了しました"_s);
         break;
     case SaveOutcome::Failed:
-        msgBox(this, u"異常終了しました"_s);
+        msgBox(this, u"異常終了しました"_s, MsgBoxStyle::OkOnly, QString(), saveFailure);
         break;
     case SaveOutcome::Cancelled: // the user chose not to save: nothing happened to report
         break;

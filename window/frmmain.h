@@ -69,6 +69,7 @@ private:
     CommonDialog dlg1;
     std::string fileHenkanmoto; // the last source read, as its bytes
     std::string fileHenkango;   // the last record made, as the bytes the save step writes
+    QString saveFailure;        // why the last save step failed: the detail of its message
 };
 
 } // namespace quillarn

@@ -1,6 +1,7 @@
 // Starts Quillarn: the window, with Qt's own buttons and file dialogs in Japanese. A file named on
-// the command line is taken as if chosen with ﾌｧｲﾙ ▸ 開く. --help and --version print and end
-// before the window exists, so they work without a display.
+// the command line is taken as if chosen with ﾌｧｲﾙ ▸ 開く. Every option that ends the program
+// (--help, --help-all, --version, a mistake) is answered before the window exists, so without a
+// display too.
 #include "dialogs.h"
 #include "frmmain.h"
 #include "version.h"
@@ -11,6 +12,7 @@
 #include <QFileInfo>
 
 #include <csignal>
+#include <vector>
 
 namespace {
 
@@ -33,25 +35,48 @@ void nameApplication()
     QCoreApplication::setApplicationVersion(QString::fromLatin1(QUILLARN_VERSION));
 }
 
-// Answers --help and --version without a window, which would need a display: looks for them in
-// the raw arguments and, when one is there, prints its text and ends the program with status 0.
-void answerHelpOrVersion(int &argc, char **argv)
+// Answers every command line that ends the program without the window, which would need a display:
+// --help and --version (status 0), --help-all, and a mistake such as an unknown option (Qt's message,
+// status 1). Returns when the window is to open.
+void answerWithoutWindow(int argc, char **argv)
 {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
     QCommandLineParser parser;
     describeOptions(parser);
-    // Qt's own options are unknown here and make parse() fail; it still sees ours.
-    parser.parse(arguments);
+    // Qt's own options (-platform, -style, ...) are unknown here and make parse() fail; it still
+    // sees ours.
+    const bool onlyOurs = parser.parse(arguments);
     const bool help = parser.isSet(QStringLiteral("help"));
-    if (!help && !parser.isSet(QStringLiteral("version")))
-        return;
-    const QCoreApplication core(argc, argv);
+    const bool version = parser.isSet(QStringLiteral("version"));
+    if (onlyOurs && !parser.isSet(QStringLiteral("help-all"))) {
+        if (!help && !version)
+            return;
+        const QCoreApplication core(argc, argv);
+        nameApplication();
+        if (help)
+            parser.showHelp(0);
+        parser.showVersion();
+    }
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+    // Only a QApplication tells Qt's options from mistakes, and lists them for --help-all. One on
+    // Qt's minimal platform needs no display (the last -platform given counts); it ends the
+    // program unless the arguments hold nothing but Qt's options and ours.
+    static char platformOption[] = "-platform";
+    static char minimal[] = "minimal";
+    std::vector<char *> minimalArgv(argv, argv + argc);
+    minimalArgv.push_back(platformOption);
+    minimalArgv.push_back(minimal);
+    minimalArgv.push_back(nullptr);
+    int minimalArgc = argc + 2;
+    const QApplication app(minimalArgc, minimalArgv.data());
     nameApplication();
-    if (help)
-        parser.showHelp(0);
-    parser.showVersion();
+    QCommandLineParser qtParser;
+    describeOptions(qtParser);
+    qtParser.process(app);
+#endif
+    // Elsewhere the window's platform is always there: the window's own parse answers them.
 }
 
 } // namespace
@@ -62,7 +87,7 @@ int main(int argc, char *argv[])
     // A file size limit must fail the save with a message, not end the program half way.
     std::signal(SIGXFSZ, SIG_IGN);
 #endif
-    answerHelpOrVersion(argc, argv);
+    answerWithoutWindow(argc, argv);
 
     QApplication app(argc, argv);
     nameApplication();

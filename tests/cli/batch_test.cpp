@@ -52,7 +52,8 @@ std::string slashes(std::string text)
 }
 
 #ifndef _WIN32
-// Runs ugi2sgf in folder with standard error on a pseudo-terminal; returns what it wrote there.
+// Runs ugi2sgf in folder with standard output and standard error on a pseudo-terminal; returns what
+// it wrote there.
 std::string ugi2sgfOnTerminal(const fs::path &folder, const std::vector<std::string> &args)
 {
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
@@ -63,9 +64,7 @@ std::string ugi2sgfOnTerminal(const fs::path &folder, const std::vector<std::str
     if (child == 0) {
         ::setsid();
         const int slave = ::open(terminal.c_str(), O_RDWR);
-        const int null = ::open("/dev/null", O_WRONLY);
-        if (slave < 0 || null < 0 || ::dup2(slave, 2) < 0 || ::dup2(null, 1) < 0 ||
-            ::chdir(folder.c_str()) != 0)
+        if (slave < 0 || ::dup2(slave, 2) < 0 || ::dup2(slave, 1) < 0 || ::chdir(folder.c_str()) != 0)
             ::_exit(127);
         std::vector<char *> argv{const_cast<char *>(UGI2SGF)};
         for (const auto &arg : args)
@@ -150,7 +149,7 @@ TEST(Batch, FolderTreeWithGoodFailingAndConvertedRecords)
     fs::create_directories(convertedTarget.parent_path());
     writeBytes(convertedTarget, "converted before");
 
-    Outcome run = ugi2sgf(dir.path(), {"-d", "out", "in"});
+    Outcome run = ugi2sgf(dir.path(), {"--encoding", "cp932", "-d", "out", "in"});
     std::string expectedErr;
     std::size_t good = 0;
     std::size_t bad = 0;
@@ -196,7 +195,7 @@ TEST(Batch, FolderTreeWithGoodFailingAndConvertedRecords)
         files += entry.is_regular_file() ? 1 : 0;
     EXPECT_EQ(files, good + 1);
 
-    run = ugi2sgf(dir.path(), {"--force", "-d", "out", "in"});
+    run = ugi2sgf(dir.path(), {"--encoding", "cp932", "--force", "-d", "out", "in"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(readBytes(convertedTarget), converted->expected);
     EXPECT_NE(run.err.find(summary(good + 1) + std::to_string(bad) + " failed, 0 skipped\n"),
@@ -220,7 +219,7 @@ TEST(Batch, InPlaceWritesBesideEachSource)
     copyData("japanese-names.ugi", dir / "games" / "kisei.UGI");
     copyData("escaped-values.ugi", dir / "single.ugi");
 
-    const Outcome run = ugi2sgf(dir.path(), {"--in-place", "games", "single.ugi"});
+    const Outcome run = ugi2sgf(dir.path(), {"--encoding", "cp932", "--in-place", "games", "single.ugi"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, slashes("games/2000/broken.Ugi") +
                            ": missing header key \"Date=\"\n3 converted, 1 failed, 0 skipped\n");
@@ -234,7 +233,8 @@ TEST(Batch, InPlaceWritesBesideEachSource)
     writeBytes(dir / "odd.sgf", dataFile("basic-game.ugi"));
     const Outcome self = ugi2sgf(dir.path(), {"--in-place", "--force", "odd.sgf"});
     EXPECT_EQ(self.status, 1);
-    EXPECT_EQ(self.err, "odd.sgf: the output would replace the source\n0 converted, 1 failed, 0 skipped\n");
+    EXPECT_EQ(self.err,
+              "odd.sgf: the output odd.sgf would replace the source\n0 converted, 1 failed, 0 skipped\n");
     EXPECT_EQ(readBytes(dir / "odd.sgf"), dataFile("basic-game.ugi"));
 
     // Names in any script, whatever the system's code page: found, written beside their source,
@@ -242,7 +242,7 @@ TEST(Batch, InPlaceWritesBesideEachSource)
     const fs::path named = dir.path() / fs::u8path(u8"名人戦 한국 é");
     copyData("basic-game.ugi", named / fs::u8path(u8"第1局.ugi"));
     copyData("missing-date.ugi", named / fs::u8path(u8"손님.ugi"));
-    const Outcome scripts = ugi2sgf(dir.path(), {"--in-place", u8"名人戦 한국 é"});
+    const Outcome scripts = ugi2sgf(dir.path(), {"--encoding", "cp932", "--in-place", u8"名人戦 한국 é"});
     EXPECT_EQ(scripts.err, slashes(u8"名人戦 한국 é/손님.ugi") +
                                ": missing header key \"Date=\"\n1 converted, 1 failed, 0 skipped\n");
     EXPECT_EQ(readBytes(named / fs::u8path(u8"第1局.sgf")), dataFile("basic-game.sgf"));
@@ -256,7 +256,8 @@ TEST(Batch, OutputFolderKeepsRelativeFoldersAndNeverMergesTwoRecords)
     copyData("basic-game.ugi", dir / "club" / "2000" / "autumn" / "final.ugi");
     copyData("japanese-names.ugi", dir / "club" / "kisei.ugi");
     copyData("escaped-values.ugi", dir / "loose" / "one.ugi");
-    Outcome run = ugi2sgf(dir.path(), {"-d", "out", "club", "loose/one.ugi", "club/kisei.ugi"});
+    Outcome run =
+        ugi2sgf(dir.path(), {"--encoding", "cp932", "-d", "out", "club", "loose/one.ugi", "club/kisei.ugi"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "3 converted, 0 failed, 0 skipped\n"); // kisei.ugi twice is one record
     EXPECT_EQ(readBytes(dir / "out" / "2000" / "autumn" / "final.sgf"), dataFile("basic-game.sgf"));
@@ -266,7 +267,7 @@ TEST(Batch, OutputFolderKeepsRelativeFoldersAndNeverMergesTwoRecords)
 
     copyData("no-data-section.ugi", dir / "other" / "kisei.ugi");
     copyData("basic-game.ugi", dir / "club" / "kisei.UGI");
-    run = ugi2sgf(dir.path(), {"--force", "-d", "merged", "club", "other"});
+    run = ugi2sgf(dir.path(), {"--encoding", "cp932", "--force", "-d", "merged", "club", "other"});
     EXPECT_EQ(run.status, 1);
 #ifdef _WIN32
     // Names that differ only in letter case are one file: kisei.UGI replaced kisei.ugi.
@@ -302,14 +303,32 @@ TEST(Batch, Utf8OutputCarriesTheCharsetAndRefusesUndecodedBytes)
         u8"PW[鈴木ﾊﾅｺ]WR[名人]PC[東京都 ～ 市ヶ谷]DT[2001-01-17]SZ[19]HA[0]KM[6.5];B[pd];W[dd];B[tt])\r\n");
     EXPECT_EQ(listing(dir / "out"), "a.sgf b.sgf ");
 
-    // One file to standard output, the option's other spelling; code page 932 stays the default.
-    run = ugi2sgf(dir.path(), {"--encoding=UTF-8", "in/a.ugi"});
-    EXPECT_EQ(run.out, basicGameUtf8);
-    run = ugi2sgf(dir.path(), {"--encoding", "cp932", "in/b.ugi"});
-    EXPECT_EQ(run.out, dataFile("japanese-names.sgf"));
-    run = ugi2sgf(dir.path(), {"--encoding", "utf-8", "in/c.ugi"});
+    // One file to standard output: UTF-8 by default; every name of each encoding, in any case, and
+    // the option's other spelling.
+    EXPECT_EQ(ugi2sgf(dir.path(), {"in/a.ugi"}).out, basicGameUtf8);
+    for (const char *name : {"utf-8", "UTF8", "--encoding=Utf-8"}) {
+        SCOPED_TRACE(name);
+        const bool joined = name[0] == '-';
+        run = joined ? ugi2sgf(dir.path(), {name, "in/a.ugi"})
+                     : ugi2sgf(dir.path(), {"--encoding", name, "in/a.ugi"});
+        EXPECT_EQ(run.out, basicGameUtf8);
+    }
+    for (const char *name : {"cp932", "Shift_JIS", "SJIS", "windows-31j", "CP932"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(ugi2sgf(dir.path(), {"--encoding", name, "in/b.ugi"}).out, dataFile("japanese-names.sgf"));
+    }
+    run = ugi2sgf(dir.path(), {"in/c.ugi"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "");
+#ifndef _WIN32
+    // Code page 932 on a terminal: one line says so, before the record's bytes as they are.
+    const std::string note = "ugi2sgf: the record below is code page 932 and may show garbled here; -o FILE "
+                             "saves it unchanged\r\n";
+    std::string shown = dataFile("basic-game.sgf");
+    shown.insert(shown.size() - 1, "\r"); // the terminal's LF is CR LF
+    EXPECT_EQ(ugi2sgfOnTerminal(dir.path(), {"--encoding", "cp932", "in/a.ugi"}), note + shown);
+    EXPECT_EQ(ugi2sgfOnTerminal(dir.path(), {"in/a.ugi"}).find("ugi2sgf:"), std::string::npos);
+#endif
 }
 
 // The progress bar is for people watching a terminal: never in a file or pipe, never with -q.
@@ -379,6 +398,11 @@ TEST(Batch, UsageErrorsWriteNothing)
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.err, "nowhere: No such file or directory\nempty: no .ugi records\n"
                            "1 converted, 2 failed, 0 skipped\n");
+    // A write that fails names the output after the source.
+    fs::create_directories(dir / "taken" / "a.sgf");
+    const Outcome taken = ugi2sgf(dir.path(), {"--force", "-d", "taken", "in/a.ugi"});
+    EXPECT_EQ(taken.status, 1);
+    EXPECT_EQ(taken.err.rfind("in/a.ugi: cannot write " + slashes("taken/a.sgf") + ": ", 0), 0u) << taken.err;
 }
 
 TEST(Batch, HelpHasOneLinePerOption)
@@ -521,7 +545,7 @@ TEST(Batch, AKilledBatchLeavesEveryOutputAbsentAsBeforeOrComplete)
         if (entry.path().filename().string()[0] == '.')
             fs::last_write_time(entry.path(), fs::file_time_type::clock::now() - std::chrono::minutes(1));
     }
-    const Outcome rerun = ugi2sgf(dir.path(), {"--force", "-d", "out", "in"});
+    const Outcome rerun = ugi2sgf(dir.path(), {"--encoding", "cp932", "--force", "-d", "out", "in"});
     EXPECT_EQ(rerun.status, 0);
     EXPECT_EQ(rerun.err, "120 converted, 0 failed, 0 skipped\n");
     std::size_t files = 0;

@@ -28,7 +28,7 @@ TEST(Ugi2sgf, DataCasesGiveTheExpectedBytesOrReason)
 {
     for (const auto &c : testing_support::dataCases()) {
         SCOPED_TRACE(c.name);
-        const Outcome run = ugi2sgf({c.source.string()});
+        const Outcome run = ugi2sgf({"--encoding", "cp932", c.source.string()});
         if (c.succeeds) {
             std::string warnings;
             for (std::size_t at = 0, end; at < c.warnings.size(); at = end + 1) {
@@ -39,7 +39,7 @@ TEST(Ugi2sgf, DataCasesGiveTheExpectedBytesOrReason)
             EXPECT_EQ(run.out, c.expected);
             EXPECT_EQ(run.err, warnings);
             // --strict: a record with warnings fails and is not written.
-            const Outcome strict = ugi2sgf({"--strict", c.source.string()});
+            const Outcome strict = ugi2sgf({"--strict", "--encoding", "cp932", c.source.string()});
             EXPECT_EQ(strict.status, warnings.empty() ? 0 : 1);
             EXPECT_EQ(strict.out, warnings.empty() ? c.expected : "");
             EXPECT_EQ(strict.err, warnings);
@@ -47,6 +47,15 @@ TEST(Ugi2sgf, DataCasesGiveTheExpectedBytesOrReason)
             EXPECT_EQ(run.status, 1);
             EXPECT_EQ(run.out, "");
             EXPECT_EQ(run.err, c.source.string() + ": " + c.expected + "\n");
+        }
+        // Without --encoding the record is UTF-8, the charset first in its root node.
+        const Outcome byDefault = ugi2sgf({c.source.string()});
+        const Outcome utf8 = ugi2sgf({"--encoding", "utf-8", c.source.string()});
+        EXPECT_EQ(byDefault.status, utf8.status);
+        EXPECT_EQ(byDefault.out, utf8.out);
+        EXPECT_EQ(byDefault.err, utf8.err);
+        if (byDefault.status == 0) {
+            EXPECT_EQ(byDefault.out.rfind("(;CA[UTF-8]", 0), 0u);
         }
     }
 }
@@ -58,7 +67,7 @@ TEST(Ugi2sgf, OutputFileIsWrittenOnlyOnSuccessAndReplacedOnlyWithForce)
     const std::string good = data + "/basic-game.ugi";
     const std::string expected = readBytes(data + "/basic-game.sgf");
     const std::string b = (dir / "b.sgf").string();
-    Outcome run = ugi2sgf({"-o", (dir / "a.sgf").string(), good});
+    Outcome run = ugi2sgf({"--encoding", "cp932", "-o", (dir / "a.sgf").string(), good});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(readBytes(dir / "a.sgf"), expected);
@@ -71,15 +80,20 @@ TEST(Ugi2sgf, OutputFileIsWrittenOnlyOnSuccessAndReplacedOnlyWithForce)
     run = ugi2sgf({"--force", "-o", b, data + "/missing-date.ugi"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(readBytes(b), "previous");
-    run = ugi2sgf({"--force", "-o", b, good});
+    run = ugi2sgf({"--encoding", "cp932", "--force", "-o", b, good});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(readBytes(b), expected);
     EXPECT_EQ(listing(dir.path()), "a.sgf b.sgf ");
+    // A write that fails names the output after the source, on every system.
+    const std::string nowhere = (dir / "missing" / "c.sgf").string();
+    run = ugi2sgf({"-o", nowhere, good});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err.rfind(good + ": cannot write " + nowhere + ": ", 0), 0u) << run.err;
 
     // Names in any script, whatever the system's code page: read, written, and named in messages.
     const std::string named = (dir.path() / std::filesystem::u8path(u8"棋譜 한국 é")).u8string();
     writeBytes(std::filesystem::u8path(named + ".ugi"), readBytes(data + "/japanese-names.ugi"));
-    run = ugi2sgf({"-o", named + ".sgf", named + ".ugi"});
+    run = ugi2sgf({"--encoding", "cp932", "-o", named + ".sgf", named + ".ugi"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(readBytes(std::filesystem::u8path(named + ".sgf")), readBytes(data + "/japanese-names.sgf"));
     run = ugi2sgf({named + ".missing.ugi"});
@@ -109,14 +123,15 @@ TEST(Ugi2sgf, OutputThatIsTheSourceItselfFailsAndLeavesItAlone)
         SCOPED_TRACE(output);
         const Outcome run = ugi2sgf({"--force", "-o", output, "game.ugi"}, inFolder);
         EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.err, "game.ugi: the output would replace the source\n");
+        EXPECT_EQ(run.err, "game.ugi: the output " + output + " would replace the source\n");
         EXPECT_EQ(readBytes(dir / "game.ugi"), source);
     }
 #ifndef _WIN32
     // Batches keep the same rule: a link beside the source that has the output's name.
     std::filesystem::create_symlink("game.ugi", dir / "game.sgf");
     const Outcome batch = ugi2sgf({"--force", "--in-place", "game.ugi"}, inFolder);
-    EXPECT_EQ(batch.err, "game.ugi: the output would replace the source\n0 converted, 1 failed, 0 skipped\n");
+    EXPECT_EQ(batch.err,
+              "game.ugi: the output game.sgf would replace the source\n0 converted, 1 failed, 0 skipped\n");
     EXPECT_EQ(readBytes(dir / "game.ugi"), source);
 #endif
 }
@@ -130,7 +145,7 @@ TEST(Ugi2sgf, UsageErrorsExitTwo)
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("usage: ugi2sgf"), std::string::npos);
     const Outcome version = ugi2sgf({"--version"});
-    EXPECT_EQ(version.out, "Quillarn 0.1\n");
+    EXPECT_EQ(version.out, "ugi2sgf (Quillarn) 0.1\n");
 }
 
 TEST(Ugi2sgf, MissingFileAndLeadingDashName)
@@ -143,7 +158,7 @@ TEST(Ugi2sgf, MissingFileAndLeadingDashName)
     writeBytes(dir / "-a.ugi", readBytes(std::string(QUILLARN_TEST_DATA) + "/basic-game.ugi"));
     ChildSetup inFolder;
     inFolder.workingDirectory = dir.path().string();
-    const Outcome dashed = ugi2sgf({"--", "-a.ugi"}, inFolder);
+    const Outcome dashed = ugi2sgf({"--encoding", "cp932", "--", "-a.ugi"}, inFolder);
     EXPECT_EQ(dashed.status, 0);
     EXPECT_EQ(dashed.out, readBytes(std::string(QUILLARN_TEST_DATA) + "/basic-game.sgf"));
 }
@@ -157,10 +172,10 @@ TEST(Ugi2sgf, DashReadsStandardInputAndWritesStandardOutput)
     const auto piped = [](const std::string &args, const std::string &source) {
         return run("/bin/sh", {"-c", "exec \"$0\" " + args + " < \"$1\"", UGI2SGF, source});
     };
-    Outcome run = piped("-", data + "/basic-game.ugi");
+    Outcome run = piped("--encoding cp932 -", data + "/basic-game.ugi");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, readBytes(data + "/basic-game.sgf"));
-    run = piped("-o - -", data + "/japanese-names.ugi");
+    run = piped("--encoding cp932 -o - -", data + "/japanese-names.ugi");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, readBytes(data + "/japanese-names.sgf"));
     run = piped("-", data + "/missing-date.ugi");
@@ -175,6 +190,6 @@ TEST(Ugi2sgf, StandardOutputThatCannotBeWrittenFails)
     full.standardOutput = "/dev/full";
     const Outcome run = ugi2sgf({std::string(QUILLARN_TEST_DATA) + "/basic-game.ugi"}, full);
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("No space left on device"), std::string::npos);
+    EXPECT_NE(run.err.find(": cannot write standard output: No space left on device"), std::string::npos);
 }
 #endif

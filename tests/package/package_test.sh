@@ -72,16 +72,67 @@ done
 app=$(desktop xdg-mime query default application/x-go-ugi)
 [ "$app" = quillarn.desktop ] || fail "xdg-mime opens application/x-go-ugi with '$app'"
 
-[ "$("$usr/bin/ugi2sgf" --version)" = "Quillarn $version" ] || fail "ugi2sgf --version"
-cmp <("$usr/bin/ugi2sgf" "$source_dir/tests/data/basic-game.ugi") "$source_dir/tests/data/basic-game.sgf" \
+[ "$("$usr/bin/ugi2sgf" --version)" = "ugi2sgf (Quillarn) $version" ] || fail "ugi2sgf --version"
+cmp <("$usr/bin/ugi2sgf" --encoding cp932 "$source_dir/tests/data/basic-game.ugi") "$source_dir/tests/data/basic-game.sgf" \
     || fail "installed ugi2sgf converts differently"
-cmp <("$usr/bin/ugi2sgf" - <"$source_dir/tests/data/basic-game.ugi") "$source_dir/tests/data/basic-game.sgf" \
-    || fail "installed ugi2sgf converts standard input differently"
-# --version and --help need no display.
-[ "$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$usr/bin/quillarn" --version)" = "Quillarn $version" ] \
-    || fail "quillarn --version without a display"
-env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$usr/bin/quillarn" --help | grep -q '^Usage: ' \
-    || fail "quillarn --help without a display"
+cmp <("$usr/bin/ugi2sgf" --encoding cp932 - <"$source_dir/tests/data/basic-game.ugi") \
+    "$source_dir/tests/data/basic-game.sgf" || fail "installed ugi2sgf converts standard input differently"
+# Every option is answered without a display: --help, --help-all (with Qt's own options), --version,
+# and an unknown one with Qt's message and status 1.
+nodisplay() { env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$usr/bin/quillarn" "$@"; }
+[ "$(nodisplay --version)" = "Quillarn $version" ] || fail "quillarn --version without a display"
+nodisplay --help | grep -q '^Usage: ' || fail "quillarn --help without a display"
+nodisplay --help-all 2>/dev/null | grep -q -- '--platform <' || fail "quillarn --help-all without a display"
+status=0
+nodisplay --bogus >/dev/null 2>"$scratch/bogus.log" || status=$?
+[ "$status" -eq 1 ] && grep -qx "Quillarn: Unknown option 'bogus'." "$scratch/bogus.log" \
+    || { cat "$scratch/bogus.log"; fail "quillarn --bogus without a display ended with status $status"; }
+
+# Every file that an installed README links to is installed beside it.
+docs=$usr/share/doc/quillarn
+readmes=("$docs/README.md" "$docs/README.ja.md")
+for readme in "${readmes[@]}"; do
+    for link in $(grep -o '](\([^):#]*\))' "$readme" | sed 's/^](//; s/)$//'); do
+        [ -e "$docs/$link" ] || fail "$(basename "$readme") links to $link, which is not installed"
+    done
+done
+
+# A new user's first steps, as the READMEs show them: each message and exit status is the one both
+# installed READMEs give, word for word.
+session=$scratch/session
+mkdir -p "$session/archive" "$session/locked"
+cp "$source_dir/examples/kisei.ugi" "$session/game.ugi"
+shown() { # shown TEXT: both READMEs show TEXT
+    for readme in "${readmes[@]}"; do
+        grep -qF -- "$1" "$readme" || fail "$(basename "$readme") does not show '$1'"
+    done
+}
+says() { # says STATUS MESSAGE COMMAND...: in the session folder, COMMAND ends with STATUS, saying MESSAGE
+    local wanted=$1 message=$2 said status=0
+    shift 2
+    said=$(cd "$session" && "$@" 2>&1 >/dev/null) || status=$?
+    [ "$status" = "$wanted" ] && [ "$said" = "$message" ] || fail "$*: '$said' (status $status)"
+    shown "$message"
+}
+bin=$usr/bin
+(cd "$session" && "$bin/ugi2sgf" game.ugi) | grep -q '^(;CA\[UTF-8\]GN\[' || fail "ugi2sgf game.ugi is not UTF-8"
+(cd "$session" && "$bin/ugi2sgf" --encoding SJIS game.ugi) | grep -q '^(;CA\[Shift_JIS\]' || fail "--encoding SJIS"
+says 0 "" "$bin/ugi2sgf" -o game.sgf game.ugi
+says 1 "game.ugi: game.sgf exists (--force replaces it)" "$bin/ugi2sgf" -o game.sgf game.ugi
+says 1 "game.ugi: the output game.ugi would replace the source" "$bin/ugi2sgf" --force -o game.ugi game.ugi
+says 1 "game.ugi: cannot write nodir/game.sgf: No such file or directory" "$bin/ugi2sgf" -o nodir/game.sgf game.ugi
+says 1 "game.ugi: cannot write archive: Is a directory" "$bin/ugi2sgf" --force -o archive game.ugi
+chmod 755 "$scratch" "$session" && chmod 555 "$session/locked"
+as_user=()
+[ "$(id -u)" -ne 0 ] || as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups) # root writes anywhere
+says 1 "game.ugi: cannot write locked/game.sgf: Permission denied" "${as_user[@]}" "$bin/ugi2sgf" -o locked/game.sgf game.ugi
+# Code page 932 on a terminal: one line says so before the record.
+(cd "$session" && script -qc "$bin/ugi2sgf --encoding cp932 game.ugi" /dev/null </dev/null >"$scratch/terminal.log") || true
+note=$(head -1 "$scratch/terminal.log" | tr -d '\r')
+[[ $note = "ugi2sgf: "*"-o FILE"* ]] || fail "no note for code page 932 on a terminal: '$note'"
+shown "$note"
+shown "ugi2sgf (Quillarn) $version"
+shown "Quillarn: Unknown option 'bogus'."
 
 # The thumbnailer as a file manager runs it: the installed entry's Exec line with %s, %i and %o filled
 # in, without a display, writes a PNG picture of that size.

@@ -69,8 +69,9 @@ void expectOutcome(const SourceCase &c)
     writeBytes(target, "previous");
 
     const Conversion library = convertWithLibrary(source);
-    const Outcome printed = run(ugi2sgf, {source.string()});
-    const Outcome written = run(ugi2sgf, {"--force", "-o", target.string(), source.string()});
+    const Outcome printed = run(ugi2sgf, {"--encoding", "cp932", source.string()});
+    const Outcome written =
+        run(ugi2sgf, {"--encoding", "cp932", "--force", "-o", target.string(), source.string()});
     EXPECT_EQ(listing(dir.path()), "source.ugi target.sgf ");
     if (!c.reason.empty()) {
         EXPECT_EQ(library.reason, c.reason);
@@ -191,7 +192,7 @@ TEST(HostileSource, RandomBytesInsideARecordNeverBreakTheRecord)
         ScratchDir dir;
         writeBytes(dir / "source.ugi", bytes);
         const Conversion library = convertWithLibrary(dir / "source.ugi");
-        const Outcome printed = run(ugi2sgf, {(dir / "source.ugi").string()});
+        const Outcome printed = run(ugi2sgf, {"--encoding", "cp932", (dir / "source.ugi").string()});
         SCOPED_TRACE(testing::PrintToString(bytes));
         if (library.reason.empty()) {
             ++converted;
@@ -229,7 +230,7 @@ TEST(HostileSource, TwoHundredThousandMovesConvertInBoundedTimeAndMemory)
 
     ChildSetup setup;
     setup.timeoutSeconds = 60;
-    const Outcome printed = run(ugi2sgf, {(dir / "long.ugi").string()}, setup);
+    const Outcome printed = run(ugi2sgf, {"--encoding", "cp932", (dir / "long.ugi").string()}, setup);
     EXPECT_FALSE(printed.killed) << "ugi2sgf took longer than a minute";
     EXPECT_EQ(printed.status, 0);
     EXPECT_TRUE(printed.out == library.bytes);
@@ -253,7 +254,8 @@ TEST(HostileSource, SourceOverThe32BitLimitIsRefusedBySizeWithoutReadingIt)
     EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 5.0);
 
     // Reading it would take at least 2 GiB of memory (6 GiB with its text).
-    const Outcome printed = run(ugi2sgf, {huge.string(), "-o", (dir / "out.sgf").string()});
+    const Outcome printed =
+        run(ugi2sgf, {"--encoding", "cp932", huge.string(), "-o", (dir / "out.sgf").string()});
     EXPECT_EQ(printed.status, 1);
     EXPECT_EQ(printed.err, huge.string() + ": " + reason + "\n");
     EXPECT_LT(printed.peakMemoryKb, 256 * 1024);
@@ -279,7 +281,8 @@ TEST(HostileSource, FolderFifoAndMissingPathAreReportedWithoutWaiting)
         ChildSetup setup;
         setup.timeoutSeconds = 20;
         EXPECT_EQ(inChild([&] { return convertWithLibrary(path).reason; }, setup), c.reason);
-        const Outcome printed = run(ugi2sgf, {path.string(), "-o", (dir / "out.sgf").string()}, setup);
+        const Outcome printed =
+            run(ugi2sgf, {"--encoding", "cp932", path.string(), "-o", (dir / "out.sgf").string()}, setup);
         EXPECT_FALSE(printed.killed);
         EXPECT_EQ(printed.out, "");
         if (c.name == "folder.ugi") {
@@ -308,7 +311,7 @@ TEST(HostileSource, UnreadableSourceIsReported)
     ChildSetup unprivileged;
     unprivileged.unprivileged = true;
     EXPECT_EQ(inChild([&] { return convertWithLibrary(source).reason; }, unprivileged), "Permission denied");
-    const Outcome printed = run(ugi2sgf, {source.string()}, unprivileged);
+    const Outcome printed = run(ugi2sgf, {"--encoding", "cp932", source.string()}, unprivileged);
     EXPECT_EQ(printed.status, 1);
     EXPECT_EQ(printed.out, "");
     EXPECT_EQ(printed.err, source.string() + ": Permission denied\n");
@@ -340,23 +343,23 @@ TEST(HostilePaths, JapaneseSpacesSeveralDotsAndALeadingDash)
         std::filesystem::remove(target);
 
         // By full path, and by the bare name from its folder, where a leading dash needs "--".
-        Outcome printed = run(ugi2sgf, {"-o", target.string(), "--", source.string()});
+        Outcome printed = run(ugi2sgf, {"--encoding", "cp932", "-o", target.string(), "--", source.string()});
         EXPECT_EQ(printed.status, 0) << printed.err;
         EXPECT_TRUE(readBytes(target) == expected);
         std::filesystem::remove(target);
         ChildSetup inFolder;
         inFolder.workingDirectory = (dir / folder).string();
-        printed = run(ugi2sgf, {"-o", n.target, "--", n.source}, inFolder);
+        printed = run(ugi2sgf, {"--encoding", "cp932", "-o", n.target, "--", n.source}, inFolder);
         EXPECT_EQ(printed.status, 0) << printed.err;
         EXPECT_TRUE(readBytes(target) == expected);
-        printed = run(ugi2sgf, {"--", n.source}, inFolder);
+        printed = run(ugi2sgf, {"--encoding", "cp932", "--", n.source}, inFolder);
         EXPECT_TRUE(printed.out == expected);
         std::filesystem::remove(target);
     }
     // A failure names the file as it was given.
     ChildSetup inFolder;
     inFolder.workingDirectory = (dir / folder).string();
-    const Outcome missing = run(ugi2sgf, {"--", "-無い ファイル..ugi"}, inFolder);
+    const Outcome missing = run(ugi2sgf, {"--encoding", "cp932", "--", "-無い ファイル..ugi"}, inFolder);
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.err, "-無い ファイル..ugi: No such file or directory\n");
 }

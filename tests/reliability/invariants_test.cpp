@@ -236,7 +236,8 @@ TEST(NothingLost, ASourceThatFailsLeavesNoFileAndOneThatConvertsIsWrittenWhole)
         std::filesystem::create_directories(dir / "in");
         writeBytes(dir / "in" / ("g" + std::to_string(n) + ".ugi"), sources.back());
     }
-    const Outcome batch = run(UGI2SGF, {"-q", "-d", (dir / "out").string(), (dir / "in").string()});
+    const Outcome batch =
+        run(UGI2SGF, {"--encoding", "cp932", "-q", "-d", (dir / "out").string(), (dir / "in").string()});
     EXPECT_EQ(batch.status, 1);
     std::size_t written = 0;
     for (std::size_t n = 0; n < sources.size(); ++n) {
@@ -301,7 +302,7 @@ TEST(NothingLost, TheConversionOfBytesAgreesWithTheTranslationOfText)
     };
     std::vector<std::string> sources;
     for (const std::string &padding : {std::string(32763, 'x'), std::string(32761, 'x') + "\x88\xe4"}) {
-        for (const std::string &tail : {"QD,B", "xQD,B", "xxQD,B", "QD,b", "QD,"}) {
+        for (const char *tail : {"QD,B", "xQD,B", "xxQD,B", "QD,b", "QD,"}) {
             UgiFields f;
             f.data = padding + tail + "\r\nDP,W\r\n";
             sources.push_back(ugiSource(f));

@@ -61,7 +61,7 @@ struct Conversion {
     std::string reason; // the failure's reason when it does not
 };
 
-// What the library makes of the file at path: read, translate, encode, as ugi2sgf does.
+// What the library makes of the file at path: read, translate, encode, as ugi2sgf --encoding cp932 does.
 inline Conversion convertWithLibrary(const std::filesystem::path &path)
 {
     Conversion result;

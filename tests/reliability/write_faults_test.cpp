@@ -84,10 +84,13 @@ TEST(WriteFaults, EachIsReportedAndLeavesThePreviousFileAndNoTemporaryFile)
         const std::string previous = wasFile ? readBytes(c.target) : "";
 
         EXPECT_EQ(inChild([&] { return writeFailure(c.target, record); }, c.setup), c.reason);
-        const Outcome printed = run(ugi2sgf, {"--force", "-o", c.target.string(), source.string()}, c.setup);
+        const Outcome printed = run(
+            ugi2sgf, {"--encoding", "cp932", "--force", "-o", c.target.string(), source.string()}, c.setup);
         EXPECT_EQ(printed.status, 1);
         EXPECT_EQ(printed.out, "");
-        EXPECT_EQ(printed.err, source.string() + ": " + c.reason + "\n");
+        // The message names the output that could not be written after the source.
+        EXPECT_EQ(printed.err,
+                  source.string() + ": cannot write " + c.target.string() + ": " + c.reason + "\n");
 
         EXPECT_EQ(listing(dir.path()), before);
         EXPECT_EQ(std::filesystem::exists(folder), hadFolder);
@@ -108,9 +111,10 @@ TEST(WriteFaults, StandardOutputToAFullDeviceExitsOneWithTheReason)
     writeBytes(dir / "source.ugi", ugiSource());
     ChildSetup full;
     full.standardOutput = "/dev/full";
-    const Outcome printed = run(ugi2sgf, {(dir / "source.ugi").string()}, full);
+    const Outcome printed = run(ugi2sgf, {"--encoding", "cp932", (dir / "source.ugi").string()}, full);
     EXPECT_EQ(printed.status, 1);
-    EXPECT_EQ(printed.err, (dir / "source.ugi").string() + ": No space left on device\n");
+    EXPECT_EQ(printed.err,
+              (dir / "source.ugi").string() + ": cannot write standard output: No space left on device\n");
 }
 
 TEST(WriteFaults, ReplacingAFileKeepsItsPermissionBits)
@@ -128,8 +132,8 @@ TEST(WriteFaults, ReplacingAFileKeepsItsPermissionBits)
             ASSERT_EQ(::chmod(target.c_str(), mode), 0);
         }
         quillarn::writeRecordFile(byLibrary, record);
-        const Outcome printed =
-            run(ugi2sgf, {"--force", "-o", byUgi2sgf.string(), (dir / "source.ugi").string()});
+        const Outcome printed = run(ugi2sgf, {"--encoding", "cp932", "--force", "-o", byUgi2sgf.string(),
+                                              (dir / "source.ugi").string()});
         EXPECT_EQ(printed.status, 0) << printed.err;
         for (const auto &target : {byLibrary, byUgi2sgf}) {
             EXPECT_EQ(modeOf(target), mode) << target;

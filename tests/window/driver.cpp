@@ -19,8 +19,10 @@ namespace {
 QString describe(QMessageBox *box)
 {
     const bool titled = box->windowTitle() == u"Quillarn";
-    if (titled && box->icon() == QMessageBox::NoIcon && box->standardButtons() == QMessageBox::Ok)
-        return u"message "_s + box->text();
+    if (titled && box->icon() == QMessageBox::NoIcon && box->standardButtons() == QMessageBox::Ok) {
+        const QString detail = box->detailedText();
+        return u"message "_s + box->text() + (detail.isEmpty() ? QString() : u" | "_s + detail);
+    }
     if (titled && box->icon() == QMessageBox::Question &&
         box->standardButtons() == (QMessageBox::Yes | QMessageBox::No) &&
         box->defaultButton() == box->button(QMessageBox::No))

@@ -22,7 +22,8 @@ inline void PrintTo(const QString &s, std::ostream *out)
 
 // Answers the modal dialogs of a command. The command runs inside each dialog's own event loop, so
 // the answers come from a timer polling QApplication::activeModalWidget(). Each dialog is logged:
-//   "message TEXT"   an OK box without icon, titled Quillarn;
+//   "message TEXT"   an OK box without icon, titled Quillarn ("message TEXT | DETAIL" with a
+//                    detailed text);
 //   "question TEXT"  a Yes/No box with the question icon and No the default, titled Quillarn;
 //   "open PATH", "save PATH"  a file dialog, with the path it proposed on opening;
 //   "unexpected ..." a dialog that no step expected (it is closed), and "missing ..." a step whose
