@@ -49,7 +49,7 @@ if [ "${CI:-}" = true ]; then
     step "layout (.clang-format)"
     if ! command -v clang-format >/dev/null; then
         failed+=("layout: clang-format is not installed")
-    elif ! find bench cli conversion fuzz tests window \( -name '*.cpp' -o -name '*.h' \) -print0 |
+    elif ! find bench cli conversion fuzz tests thumbnailer window \( -name '*.cpp' -o -name '*.h' \) -print0 |
             xargs -0 clang-format --dry-run --Werror >build/layout.log 2>&1; then
         cat build/layout.log
         echo "(clang-format -i FILE lays a file out as .clang-format asks)"
