@@ -36,11 +36,6 @@ std::string utf8(const fs::path &path)
     return path.u8string();
 }
 
-char lowerAscii(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 // A record file found in a folder, or a subfolder that could not be read (failure set).
 struct Found {
     fs::path relative;

@@ -99,11 +99,18 @@ int usageError(const std::string &message)
     return exitUsage;
 }
 
-// Returns the encoding an --encoding value names, or nothing when it names none of ours.
-std::optional<RecordEncoding> encodingNamed(std::string name)
+// Returns name with A-Z made a-z: option values may be typed in any letter case.
+std::string lowered(std::string name)
 {
     for (char &c : name)
-        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        c = quillarn::lowerAscii(c);
+    return name;
+}
+
+// Returns the encoding an --encoding value names, or nothing when it names none of ours.
+std::optional<RecordEncoding> encodingNamed(const std::string &typed)
+{
+    const std::string name = lowered(typed);
     if (name == "cp932" || name == "shift_jis" || name == "sjis" || name == "windows-31j")
         return RecordEncoding::Ansi;
     if (name == "utf-8" || name == "utf8")
@@ -111,18 +118,17 @@ std::optional<RecordEncoding> encodingNamed(std::string name)
     return std::nullopt;
 }
 
-// Returns the source encoding a --source-encoding value names, or nothing when it names none of ours.
-std::optional<quillarn::SourceEncoding> sourceEncodingNamed(std::string name)
+// Returns the source encoding a --source-encoding value names (auto, or a name --encoding takes), or
+// nothing when it names none of ours.
+std::optional<quillarn::SourceEncoding> sourceEncodingNamed(const std::string &typed)
 {
-    for (char &c : name)
-        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    if (name == "auto")
+    if (lowered(typed) == "auto")
         return quillarn::SourceEncoding::Auto;
-    if (name == "cp932")
-        return quillarn::SourceEncoding::Cp932;
-    if (name == "utf-8" || name == "utf8")
-        return quillarn::SourceEncoding::Utf8;
-    return std::nullopt;
+    const auto encoding = encodingNamed(typed);
+    if (!encoding)
+        return std::nullopt;
+    return *encoding == RecordEncoding::Ansi ? quillarn::SourceEncoding::Cp932
+                                             : quillarn::SourceEncoding::Utf8;
 }
 
 // Writes all of bytes to standard output; raises CommandFailure with the system's reason, naming

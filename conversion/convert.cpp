@@ -181,10 +181,9 @@ LineKind readAsciiMove(std::string_view line, AsciiMove &move)
     if (comma < 2 || comma >= 32766 || comma + 1 == line.size() || line[comma + 1] < 'A' ||
         line[comma + 1] > 'Z')
         return LineKind::Other;
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
     move.colour = line[comma + 1];
-    move.x = lower(line[comma - 2]);
-    move.y = lower(line[comma - 1]);
+    move.x = lowerAscii(line[comma - 2]);
+    move.y = lowerAscii(line[comma - 1]);
     if (move.x == 'y' && move.y == 's')
         move.x = move.y = 't';
     return LineKind::Move;

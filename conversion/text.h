@@ -45,4 +45,10 @@ std::u16string UCase(std::u16string_view text);
 // Returns one code unit as LCase maps it.
 char16_t lowerCaseUnit(char16_t c);
 
+// Returns c with A-Z made a-z; every other byte as it is. For names people type and file names.
+inline char lowerAscii(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 } // namespace quillarn

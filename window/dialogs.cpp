@@ -55,9 +55,14 @@ QStringList nameFilters(const QString &filter)
     return filters;
 }
 
+qsizetype fileNameStart(const QString &path)
+{
+    return std::max(path.lastIndexOf(u'/'), path.lastIndexOf(u'\\')) + 1;
+}
+
 QString withFilterExtension(const QString &path, const QString &nameFilter)
 {
-    const qsizetype nameStart = std::max(path.lastIndexOf(u'/'), path.lastIndexOf(u'\\')) + 1;
+    const qsizetype nameStart = fileNameStart(path);
     if (path.size() == nameStart || path.indexOf(u'.', nameStart) >= 0)
         return path;
     const qsizetype open = nameFilter.lastIndexOf(u'(');

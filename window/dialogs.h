@@ -42,6 +42,9 @@ public:
 // patterns separated by ";" as on Windows; "*.*" becomes "*" (every file, with or without a dot).
 QStringList nameFilters(const QString &filter);
 
+// Returns where the file name of path starts: just after its last "/" or "\\" (0 without either).
+qsizetype fileNameStart(const QString &path);
+
 // Returns path with the extension of nameFilter ("SGF (*.sgf)" gives ".sgf") added when its file
 // name has none; a name with a "." in it, or a filter without one plain extension ("*"), leaves
 // path as it is.

@@ -62,7 +62,7 @@ QString failureReason()
 
 QString withoutExtension(const QString &path)
 {
-    const qsizetype nameStart = std::max(path.lastIndexOf(u'/'), path.lastIndexOf(u'\\')) + 1;
+    const qsizetype nameStart = fileNameStart(path);
     const qsizetype dot = path.lastIndexOf(u'.');
     return dot > nameStart ? path.left(dot) : path;
 }
