@@ -253,21 +253,38 @@ private:
         const BatchItem &item = items_[index];
         if (!item.failure.empty())
             return {Outcome::Failed, item.failure};
+        // Without --force an existing target is kept: the writer's look at the target, and its
+        // rename that refuses to replace, find it there.
+        const ExistingTarget existing = options_.force ? ExistingTarget::Replace : ExistingTarget::Keep;
         try {
-            std::error_code ignored; // a target that cannot be looked at fails in the write below
-            if (!options_.force && fs::exists(fs::symlink_status(item.target, ignored)))
-                return {Outcome::Skipped, "skipped, " + utf8(item.target) + " exists (--force replaces it)"};
             const std::string bytes = convertFile(item.source, options_.encoding);
             makeFolder(item.target.parent_path());
-            group.add(index, item.target, bytes);
+            group.add(index, item.target, bytes, existing);
             return {Outcome::Pending, {}};
+        } catch (const TargetExists &) {
+            return skipped(item);
         } catch (const CommandFailure &failure) {
-            return {Outcome::Failed, failure.reason()};
+            return failed(item, failure.reason());
         } catch (const std::bad_alloc &) {
-            return {Outcome::Failed, "out of memory"};
+            return failed(item, "out of memory");
         } catch (const std::exception &error) {
-            return {Outcome::Failed, error.what()};
+            return failed(item, error.what());
         }
+    }
+
+    static Result skipped(const BatchItem &item)
+    {
+        return {Outcome::Skipped, "skipped, " + utf8(item.target) + " exists (--force replaces it)"};
+    }
+
+    // The result of a record that failed with reason before it reached its target: skipped all the
+    // same when that target exists and is to be kept.
+    Result failed(const BatchItem &item, std::string reason) const
+    {
+        std::error_code ignored;
+        if (!options_.force && fs::exists(fs::symlink_status(item.target, ignored)))
+            return skipped(item);
+        return {Outcome::Failed, std::move(reason)};
     }
 
     // Commits group and files the results of its records.
@@ -277,11 +294,13 @@ private:
             return;
         std::vector<std::pair<std::size_t, Result>> results;
         try {
-            for (auto &[index, reason] : group.commit()) {
-                if (reason.empty())
-                    results.emplace_back(index, Result{Outcome::Converted, {}});
+            for (GroupWriter::Result &written : group.commit()) {
+                if (written.targetExists)
+                    results.emplace_back(written.id, skipped(items_[written.id]));
+                else if (written.reason.empty())
+                    results.emplace_back(written.id, Result{Outcome::Converted, {}});
                 else
-                    results.emplace_back(index, Result{Outcome::Failed, std::move(reason)});
+                    results.emplace_back(written.id, Result{Outcome::Failed, std::move(written.reason)});
             }
         } catch (const std::bad_alloc &) {
             group.discard();

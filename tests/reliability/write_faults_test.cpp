@@ -6,6 +6,7 @@
 #include "../support/testfiles.h"
 
 #include "groupwriter.h"
+#include "writersystem.h"
 
 #include <gtest/gtest.h>
 
@@ -146,13 +147,17 @@ TEST(WriteFaults, AFailedGroupFlushFailsEveryFileOfTheGroupAndLeavesTheirTargets
     ScratchDir dir;
     writeBytes(dir / "a.sgf", "previous record");
     quillarn::LeftoverTemporaries leftovers;
-    using Results = std::vector<std::pair<std::size_t, std::string>>;
+    using Results = std::vector<quillarn::GroupWriter::Result>;
     {
+        struct FailingFlush : quillarn::WriterSystem {
+            int syncfs(int) override
+            {
+                errno = EIO;
+                return -1;
+            }
+        } failingFlush;
         quillarn::GroupLimits failing;
-        failing.syncFileSystem = [](int) {
-            errno = EIO;
-            return -1;
-        };
+        failing.system = &failingFlush;
         quillarn::GroupWriter group(leftovers, failing);
         group.add(7, dir / "a.sgf", "new a");
         group.add(8, dir / "b.sgf", "new b");
