@@ -427,6 +427,10 @@ void writeFileAtomically(const fs::path &path, std::string_view bytes, LeftoverT
             throw TargetExists();
         failWithErrno(error);
     }
+    // The rename reaches the disk with its folder; until then a power cut can undo it. A folder
+    // that cannot be read cannot be flushed by itself: there the system flushes it in its time.
+    if (folder.readable() && calls.fsync(folder.descriptor()) != 0)
+        throw CommandFailure(unflushedFolder(std::strerror(errno)));
 }
 
 GroupLimits defaultGroupLimits()
