@@ -56,14 +56,16 @@ struct WriteOptions {
 // Replaces the file at path with bytes atomically: written to a temporary file beside it with the
 // mode it is to have, flushed to disk, renamed over it, and the rename flushed with its folder. An
 // existing file keeps its permission bits and, where the system allows, its owner; through a
-// symbolic link the file it points to is replaced and the link stays. Leftover temporary files of
-// earlier killed writes of the same file are removed (LeftoverTemporaries). Raises CommandFailure
-// with the system's reason, and TargetExists as options.existing says. On failure the existing
-// file is untouched and no temporary file stays, except when only the flush of the folder after
-// the rename fails: then the new file is in place and the reason says so. On Windows the temporary
-// file is named as elsewhere (".NAME.XXXXXX"), the rename is written through to the disk, a
-// read-only file or one that another program holds open is refused with that reason, and the new
-// file takes its folder's permissions.
+// symbolic link the file it points to is replaced and the link stays, except that a link in a
+// sticky folder that anyone may write to (such as /tmp) is followed only when it belongs to the
+// user writing or to the folder's owner, as the system's fs.protected_symlinks has it: another
+// user's link there fails the write. Leftover temporary files of earlier killed writes of the same
+// file are removed (LeftoverTemporaries). Raises CommandFailure with the system's reason, and
+// TargetExists as options.existing says. On failure the existing file is untouched and no
+// temporary file stays, except when only the flush of the folder after the rename fails: then the
+// new file is in place and the reason says so. On Windows the temporary file is named as elsewhere
+// (".NAME.XXXXXX"), the rename is written through to the disk, a read-only file or one that another
+// program holds open is refused with that reason, and the new file takes its folder's permissions.
 void writeFileAtomically(const std::filesystem::path &path, std::string_view bytes);
 
 // Returns true when entry is a name the writer gives the temporary file of a file named name:

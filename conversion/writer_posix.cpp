@@ -118,6 +118,9 @@ namespace fs = std::filesystem;
 // Links followed in a row before the write fails, as the system's own lookups allow.
 constexpr int maxLinks = 40;
 
+const char anotherUsersLink[] = "the output is another user's symbolic link in a shared folder (sticky, "
+                                "writable by all); not followed";
+
 [[noreturn]] void failWithErrno(int error)
 {
     throw CommandFailure(std::strerror(error));
@@ -228,6 +231,16 @@ FolderPtr openFolderOf(WriterSystem &calls, const fs::path &path)
     return openFolder(calls, AT_FDCWD, folder.empty() ? "." : folder.c_str(), folder);
 }
 
+// Returns true when a symbolic link that owner made in a folder with status folder may be
+// followed: anywhere but in a sticky folder that anyone may write to, where only the user's own
+// links and those of the folder's owner are (the rule of Linux's fs.protected_symlinks), so that
+// nobody can make another user's write land in a file of that user's choosing.
+bool mayFollowLink(uid_t owner, const struct stat &folder)
+{
+    const bool shared = (folder.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
+    return !shared || owner == ::geteuid() || owner == folder.st_uid;
+}
+
 std::string readLink(WriterSystem &calls, int folder, const char *name)
 {
     std::string target(4096, '\0');
@@ -249,7 +262,7 @@ struct Target {
 };
 
 // Returns the file that a write of name in folder replaces: name itself, or the file that a
-// symbolic link there points to (followed link by link).
+// symbolic link there points to (followed link by link, each under the rule of mayFollowLink).
 // Raises TargetExists when existing is Keep and name is there (a link is not followed then), and
 // CommandFailure when the file is a folder, or with the system's reason.
 Target resolveTarget(WriterSystem &calls, FolderPtr folder, std::string name, ExistingTarget existing)
@@ -271,6 +284,8 @@ Target resolveTarget(WriterSystem &calls, FolderPtr folder, std::string name, Ex
         }
         if (links == maxLinks)
             failWithErrno(ELOOP);
+        if (!mayFollowLink(target.info.st_uid, folder->info()))
+            throw CommandFailure(anotherUsersLink);
         const std::string to = readLink(calls, folder->descriptor(), name.c_str());
         const std::size_t slash = to.rfind('/');
         if (slash != std::string::npos) {
