@@ -253,38 +253,34 @@ private:
         const BatchItem &item = items_[index];
         if (!item.failure.empty())
             return {Outcome::Failed, item.failure};
-        // Without --force an existing target is kept: the writer's look at the target, and its
-        // rename that refuses to replace, find it there.
+        // Without --force an existing target is kept: the writer looks at it before the record is
+        // converted, and its rename refuses to replace one that appeared since.
         const ExistingTarget existing = options_.force ? ExistingTarget::Replace : ExistingTarget::Keep;
         try {
-            const std::string bytes = convertFile(item.source, options_.encoding);
-            makeFolder(item.target.parent_path());
-            group.add(index, item.target, bytes, existing);
+            std::string bytes;
+            group.add(
+                index, item.target,
+                [&]() -> std::string_view {
+                    bytes = convertFile(item.source, options_.encoding);
+                    makeFolder(item.target.parent_path());
+                    return bytes;
+                },
+                existing);
             return {Outcome::Pending, {}};
         } catch (const TargetExists &) {
             return skipped(item);
         } catch (const CommandFailure &failure) {
-            return failed(item, failure.reason());
+            return {Outcome::Failed, failure.reason()};
         } catch (const std::bad_alloc &) {
-            return failed(item, "out of memory");
+            return {Outcome::Failed, "out of memory"};
         } catch (const std::exception &error) {
-            return failed(item, error.what());
+            return {Outcome::Failed, error.what()};
         }
     }
 
     static Result skipped(const BatchItem &item)
     {
         return {Outcome::Skipped, "skipped, " + utf8(item.target) + " exists (--force replaces it)"};
-    }
-
-    // The result of a record that failed with reason before it reached its target: skipped all the
-    // same when that target exists and is to be kept.
-    Result failed(const BatchItem &item, std::string reason) const
-    {
-        std::error_code ignored;
-        if (!options_.force && fs::exists(fs::symlink_status(item.target, ignored)))
-            return skipped(item);
-        return {Outcome::Failed, std::move(reason)};
     }
 
     // Commits group and files the results of its records.

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -51,6 +52,12 @@ public:
     // TargetExists when existing is Keep and path is there already; then the file fails alone and
     // nothing of it stays.
     void add(std::size_t id, const std::filesystem::path &path, std::string_view bytes,
+             ExistingTarget existing = ExistingTarget::Replace);
+
+    // add with the bytes that make returns, called once the target has been looked at: not at all
+    // when existing is Keep and the target is there, so that a skipped file costs no work. make
+    // may create path's folder; what it raises passes through, and nothing of the file stays.
+    void add(std::size_t id, const std::filesystem::path &path, const std::function<std::string_view()> &make,
              ExistingTarget existing = ExistingTarget::Replace);
 
     // Returns true when the group has reached its limits and should be committed.

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <unordered_map>
 
 #include <fcntl.h>
@@ -333,15 +334,13 @@ struct Staged {
     int descriptor;        // open for writing
 };
 
-// Returns bytes written to a temporary file beside the file that a write of name in folder
-// replaces (resolveTarget), created with that file's permission bits (for a new file, those the
-// umask leaves of 0666) and given its owner where the system allows. The leftovers of the target
-// are removed first. Raises as resolveTarget does, and CommandFailure with the system's reason;
-// then no temporary file stays.
-Staged stage(WriterSystem &calls, FolderPtr folder, std::string name, std::string_view bytes,
-             ExistingTarget existing, LeftoverTemporaries &leftovers)
+// Returns bytes written to a temporary file beside target (resolveTarget), created with its
+// permission bits (for a new file, those the umask leaves of 0666) and given its owner where the
+// system allows. The leftovers of the target are removed first. Raises CommandFailure with the
+// system's reason; then no temporary file stays.
+Staged writeTemporary(WriterSystem &calls, Target target, std::string_view bytes,
+                      LeftoverTemporaries &leftovers)
 {
-    Target target = resolveTarget(calls, std::move(folder), std::move(name), existing);
     leftovers.removeFor(target.folder->path() / target.name);
     const int at = target.folder->descriptor();
     // Never readable by more users than the file it replaces, not even for a moment.
@@ -427,8 +426,9 @@ void writeFileAtomically(const fs::path &path, std::string_view bytes, LeftoverT
                          const WriteOptions &options)
 {
     WriterSystem &calls = options.system ? *options.system : systemCalls();
-    const Staged staged =
-        stage(calls, openFolderOf(calls, path), path.filename().native(), bytes, options.existing, leftovers);
+    const Staged staged = writeTemporary(
+        calls, resolveTarget(calls, openFolderOf(calls, path), path.filename().native(), options.existing),
+        bytes, leftovers);
     const Folder &folder = *staged.target.folder;
     int error = calls.fsync(staged.descriptor) == 0 ? 0 : errno;
     // A failed close can mean the data never reached the disk.
@@ -475,6 +475,38 @@ struct GroupWriter::Group {
         int descriptor;
     };
 
+    // Returns the folder of path, opened once per group; raises with the system's reason.
+    FolderPtr folderOf(const fs::path &path)
+    {
+        const fs::path folder = path.parent_path();
+        const auto known = folders.find(folder.native());
+        if (known != folders.end())
+            return known->second;
+        FolderPtr opened = openFolderOf(calls, path);
+        folders.emplace(folder.native(), opened);
+        return opened;
+    }
+
+    // Returns path's target when it is absent, raises TargetExists when it is there, and returns
+    // nothing when that cannot be told (its folder may not be made yet).
+    std::optional<Target> absentTarget(const fs::path &path)
+    {
+        FolderPtr folder;
+        try {
+            folder = folderOf(path);
+        } catch (const CommandFailure &) {
+            return std::nullopt;
+        }
+        Target target{folder, path.filename().native()};
+        if (target.name.empty() || target.name == "." || target.name == "..")
+            return std::nullopt;
+        if (calls.fstatat(folder->descriptor(), target.name.c_str(), &target.info, AT_SYMLINK_NOFOLLOW) == 0)
+            throw TargetExists();
+        if (errno != ENOENT)
+            return std::nullopt;
+        return target;
+    }
+
     // Returns the first flush failure of the group's file systems, or an empty string.
     std::string flushDevices() const
     {
@@ -518,13 +550,23 @@ bool GroupWriter::empty() const
 
 void GroupWriter::add(std::size_t id, const fs::path &path, std::string_view bytes, ExistingTarget existing)
 {
+    const auto given = [bytes] { return bytes; };
+    add(id, path, given, existing);
+}
+
+void GroupWriter::add(std::size_t id, const fs::path &path, const std::function<std::string_view()> &make,
+                      ExistingTarget existing)
+{
     Group &group = *group_;
-    auto known = group.folders.find(path.parent_path().native());
-    if (known == group.folders.end()) {
-        FolderPtr folder = openFolderOf(group.calls, path);
-        known = group.folders.emplace(path.parent_path().native(), std::move(folder)).first;
-    }
-    Staged staged = stage(group.calls, known->second, path.filename().native(), bytes, existing, leftovers_);
+    // With Keep the target is looked at before the bytes are made, so that one that is there costs
+    // nothing more; when that look cannot tell, the one after does.
+    std::optional<Target> target;
+    if (existing == ExistingTarget::Keep)
+        target = group.absentTarget(path);
+    const std::string_view bytes = make();
+    if (!target)
+        target = resolveTarget(group.calls, group.folderOf(path), path.filename().native(), existing);
+    Staged staged = writeTemporary(group.calls, std::move(*target), bytes, leftovers_);
     try {
         if (limits_.startWriteBack)
             group.calls.startWriteBack(staged.descriptor);
@@ -543,7 +585,7 @@ void GroupWriter::add(std::size_t id, const fs::path &path, std::string_view byt
                     failWithErrno(errno);
             }
         }
-        if (staged.target.folder != known->second)
+        if (staged.target.folder != group.folderOf(path))
             ++group.otherFolders;
         group.members.push_back({id, staged, existing});
     } catch (...) {

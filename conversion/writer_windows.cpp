@@ -256,6 +256,16 @@ bool GroupWriter::empty() const
 
 void GroupWriter::add(std::size_t id, const fs::path &path, std::string_view bytes, ExistingTarget existing)
 {
+    const auto given = [bytes] { return bytes; };
+    add(id, path, given, existing);
+}
+
+void GroupWriter::add(std::size_t id, const fs::path &path, const std::function<std::string_view()> &make,
+                      ExistingTarget existing)
+{
+    if (existing == ExistingTarget::Keep && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+        throw TargetExists();
+    const std::string_view bytes = make();
     WriteOptions options;
     options.existing = existing;
     writeFileAtomically(path, bytes, leftovers_, options);
