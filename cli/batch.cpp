@@ -259,21 +259,37 @@ private:
         const BatchItem &item = items_[index];
         if (!item.failure.empty())
             return {Outcome::Failed, item.failure};
+        // Without --force an existing target is kept: the writer looks at it before the record is
+        // converted, and its rename refuses to replace one that appeared since.
+        const ExistingTarget existing = options_.force ? ExistingTarget::Replace : ExistingTarget::Keep;
         try {
-            std::error_code ignored; // a target that cannot be looked at fails in the write below
-            if (!options_.force && fs::exists(fs::symlink_status(item.target, ignored)))
-                return {Outcome::Skipped, "skipped, " + utf8(item.target) + " exists (--force replaces it)"};
-            Conversion conversion = convertFile(item.source, options_.conversion);
-            std::string warnings = joined(conversion.warnings);
-            if (options_.strict && !warnings.empty())
-                return {Outcome::Failed, std::move(warnings)};
-            makeFolder(item.target.parent_path());
+            std::string bytes;
+            std::string warnings;
+            bool made = false; // whether the record's bytes were made: a failure after it is the write's
             try {
-                group.add(index, item.target, conversion.bytes);
+                group.add(
+                    index, item.target,
+                    [&]() -> std::string_view {
+                        Conversion conversion = convertFile(item.source, options_.conversion);
+                        warnings = joined(conversion.warnings);
+                        if (options_.strict && !warnings.empty())
+                            throw CommandFailure(warnings); // held back: reported, not written
+                        bytes = std::move(conversion.bytes);
+                        makeFolder(item.target.parent_path());
+                        made = true;
+                        return bytes;
+                    },
+                    existing);
+            } catch (const TargetExists &) {
+                throw;
             } catch (const CommandFailure &failure) {
+                if (!made)
+                    throw;
                 return {Outcome::Failed, cannotWriteReason(utf8(item.target), failure.reason())};
             }
             return {Outcome::Pending, std::move(warnings)};
+        } catch (const TargetExists &) {
+            return skipped(item);
         } catch (const CommandFailure &failure) {
             return {Outcome::Failed, failure.reason()};
         } catch (const std::bad_alloc &) {
@@ -281,6 +297,11 @@ private:
         } catch (const std::exception &error) {
             return {Outcome::Failed, error.what()};
         }
+    }
+
+    static Result skipped(const BatchItem &item)
+    {
+        return {Outcome::Skipped, "skipped, " + utf8(item.target) + " exists (--force replaces it)"};
     }
 
     // Commits group and files the results of its records.
@@ -292,17 +313,19 @@ private:
         try {
             // The group commits its files in the order they were added.
             std::size_t next = 0;
-            for (auto &[index, reason] : group.commit()) {
-                while (next < grouped.size() && grouped[next].first != index)
+            for (GroupWriter::Result &written : group.commit()) {
+                while (next < grouped.size() && grouped[next].first != written.id)
                     ++next;
                 std::string warnings =
                     next < grouped.size() ? std::move(grouped[next].second) : std::string();
-                if (reason.empty())
-                    results.emplace_back(index, Result{Outcome::Converted, std::move(warnings)});
+                if (written.targetExists)
+                    results.emplace_back(written.id, skipped(items_[written.id]));
+                else if (written.reason.empty())
+                    results.emplace_back(written.id, Result{Outcome::Converted, std::move(warnings)});
                 else
                     results.emplace_back(
-                        index,
-                        Result{Outcome::Failed, cannotWriteReason(utf8(items_[index].target), reason)});
+                        written.id, Result{Outcome::Failed, cannotWriteReason(utf8(items_[written.id].target),
+                                                                              written.reason)});
             }
         } catch (const std::bad_alloc &) {
             group.discard();

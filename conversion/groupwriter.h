@@ -7,10 +7,10 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
-#include <utility>
 #include <vector>
 
 namespace quillarn {
@@ -22,20 +22,23 @@ enum class FlushMethod { FileSystem, EachFile };
 
 struct GroupLimits {
     std::size_t files = 256;      // a group is full with this many files ...
-    std::size_t bytes = 16 << 20; // ... or this many bytes
+    std::size_t bytes = 16 << 20; // ... or this many bytes ...
+    std::size_t folders = 32;     // ... or when it writes into this many folders (each held open)
     FlushMethod method = FlushMethod::FileSystem;
     // Start write-back of each file as soon as it is written (sync_file_range), rather than
     // leaving it all to the flush.
     bool startWriteBack = false;
-    // The flush of a file system; syncfs when null. Tests put a failing one here.
-    int (*syncFileSystem)(int descriptor) = nullptr;
+    // The calls the POSIX writer makes (writersystem.h); the system's own when null. Tests put a
+    // failing or a forgetful file system here.
+    WriterSystem *system = nullptr;
 };
 
 // Returns the limits a batch writes with (chosen by measurement, docs/performance.md).
 GroupLimits defaultGroupLimits();
 
-// One group at a time, for one thread. On Windows each file is written at once through
-// writeFileAtomically, and commit only reports them.
+// One group at a time, for one thread. Each folder written to is opened once per group, and the
+// files are created, renamed and flushed through it. On Windows each file is written at once
+// through writeFileAtomically, and commit only reports them.
 class GroupWriter {
 public:
     GroupWriter(LeftoverTemporaries &leftovers, const GroupLimits &limits);
@@ -43,48 +46,53 @@ public:
     GroupWriter(const GroupWriter &) = delete;
     GroupWriter &operator=(const GroupWriter &) = delete;
 
-    // Writes bytes under a temporary name beside path (beside the file a link at path points to),
-    // for the next commit, after removing the leftovers of earlier killed writes of path. Raises
-    // CommandFailure with the system's reason; then the file fails alone and nothing of it stays.
-    void add(std::size_t id, const std::filesystem::path &path, std::string_view bytes);
+    // Writes bytes under a temporary name beside path (beside the file a link at path points to,
+    // as writeFileAtomically follows links), for the next commit, after removing the leftovers of
+    // earlier killed writes of path. Raises CommandFailure with the system's reason, and
+    // TargetExists when existing is Keep and path is there already; then the file fails alone and
+    // nothing of it stays.
+    void add(std::size_t id, const std::filesystem::path &path, std::string_view bytes,
+             ExistingTarget existing = ExistingTarget::Replace);
+
+    // add with the bytes that make returns, called once the target has been looked at: not at all
+    // when existing is Keep and the target is there, so that a skipped file costs no work. make
+    // may create path's folder; what it raises passes through, and nothing of the file stays.
+    void add(std::size_t id, const std::filesystem::path &path, const std::function<std::string_view()> &make,
+             ExistingTarget existing = ExistingTarget::Replace);
 
     // Returns true when the group has reached its limits and should be committed.
     bool full() const;
-    bool empty() const { return members_.empty(); }
+    bool empty() const;
+
+    // What became of a file at a commit.
+    struct Result {
+        std::size_t id;
+        std::string reason;        // empty when the file is in place
+        bool targetExists = false; // added with Keep and its target appeared meanwhile: not written
+        bool operator==(const Result &other) const
+        {
+            return id == other.id && reason == other.reason && targetExists == other.targetExists;
+        }
+    };
 
     // Flushes the group, renames each file into place and flushes their folders. Returns, for each
-    // file added since the last commit, its id and an empty string when it is in place, or the
+    // file added since the last commit, its id and an empty reason when it is in place, or the
     // reason it failed: when the flush fails, every file of the group fails (EachFile: the file
     // whose flush failed) and its target is left as it was; when a flush after the renames fails,
-    // the files are in place but fail with the reason all the same. Raises nothing but
-    // std::bad_alloc.
-    std::vector<std::pair<std::size_t, std::string>> commit();
+    // the files are in place but fail with the reason all the same. A file added with Keep whose
+    // target appeared since it was added is not put in place (targetExists, reason "File exists").
+    // Raises nothing but std::bad_alloc.
+    std::vector<Result> commit();
 
     // Removes the temporary files of the group and forgets it (after a commit that raised).
     void discard();
 
 private:
-    struct Member {
-        std::size_t id;
-        std::filesystem::path target;
-        std::filesystem::path temporary;
-        int descriptor; // EachFile: open until flushed; FileSystem: -1
-    };
-    // A file system the group writes to, and a descriptor on it opened before the group wrote
-    // anything there: syncfs through it reports every write-back error since.
-    struct Device {
-        unsigned long long id;
-        int descriptor;
-    };
-
-    std::string flushDevices();
+    struct Group; // the platform's: the group's files and the folders they go to
 
     LeftoverTemporaries &leftovers_;
     GroupLimits limits_;
-    std::vector<Member> members_;
-    std::vector<Device> devices_;
-    std::unordered_map<std::filesystem::path::string_type, unsigned long long> deviceOfFolder_;
-    std::size_t bytes_ = 0;
+    std::unique_ptr<Group> group_;
 };
 
 } // namespace quillarn

@@ -4,6 +4,8 @@
 // write of the same file removes.
 #pragma once
 
+#include "commandfailure.h"
+
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -30,14 +32,40 @@ std::u16string readSourceFile(const std::filesystem::path &path);
 // and when recordText does not start with a root node.
 std::string recordFileBytes(std::u16string_view recordText);
 
-// Replaces the file at path with bytes atomically: written to a temporary file beside it, flushed
-// to disk and renamed over it. An existing file keeps its permission bits and, where the system
-// allows, its owner; through a symbolic link the file it points to is replaced. Leftover temporary
-// files of earlier killed writes of the same file are removed (LeftoverTemporaries). Raises
-// CommandFailure with the system's reason; on failure the existing file is untouched and no
-// temporary file stays. On Windows the temporary file is named as elsewhere (".NAME.XXXXXX"), a
-// read-only file or one that another program holds open is refused with that reason, and the new
-// file takes its folder's permissions.
+// What a write does when its target is there already.
+enum class ExistingTarget {
+    Replace, // replaces it
+    Keep,    // leaves it as it is, and the write raises TargetExists (GroupWriter reports it)
+};
+
+// Raised by a write with ExistingTarget::Keep whose target exists: a file, a folder, or a symbolic
+// link (which is not followed). Nothing was written.
+class TargetExists : public CommandFailure {
+public:
+    TargetExists() : CommandFailure("File exists") {}
+};
+
+class WriterSystem;
+
+struct WriteOptions {
+    ExistingTarget existing = ExistingTarget::Replace;
+    // The calls the POSIX writer makes (writersystem.h); the system's own when null.
+    WriterSystem *system = nullptr;
+};
+
+// Replaces the file at path with bytes atomically: written to a temporary file beside it with the
+// mode it is to have, flushed to disk, renamed over it, and the rename flushed with its folder. An
+// existing file keeps its permission bits and, where the system allows, its owner; through a
+// symbolic link the file it points to is replaced and the link stays, except that a link in a
+// sticky folder that anyone may write to (such as /tmp) is followed only when it belongs to the
+// user writing or to the folder's owner, as the system's fs.protected_symlinks has it: another
+// user's link there fails the write. Leftover temporary files of earlier killed writes of the same
+// file are removed (LeftoverTemporaries). Raises CommandFailure with the system's reason, and
+// TargetExists as options.existing says. On failure the existing file is untouched and no
+// temporary file stays, except when only the flush of the folder after the rename fails: then the
+// new file is in place and the reason says so. On Windows the temporary file is named as elsewhere
+// (".NAME.XXXXXX"), the rename is written through to the disk, a read-only file or one that another
+// program holds open is refused with that reason, and the new file takes its folder's permissions.
 void writeFileAtomically(const std::filesystem::path &path, std::string_view bytes);
 
 // Returns true when entry is a name the writer gives the temporary file of a file named name:
@@ -64,26 +92,7 @@ private:
 
 // writeFileAtomically with the leftovers of a batch, which lists each folder only once.
 void writeFileAtomically(const std::filesystem::path &path, std::string_view bytes,
-                         LeftoverTemporaries &leftovers);
-
-#ifndef _WIN32
-
-// A file written under a temporary name beside the file it is to replace, not yet flushed.
-struct StagedFile {
-    std::filesystem::path target;    // the file it replaces: the path written, or what a link there points to
-    std::filesystem::path temporary; // in target's folder
-    int descriptor = -1;             // open for writing; the caller flushes and closes it
-};
-
-// Returns a temporary file beside the file a write of path replaces (path itself, or the file a
-// symbolic link at path points to: the link stays a link), holding bytes, with that file's
-// permission bits and, where the system allows, its owner (for a new file, the mode the umask
-// gives). The leftovers of the target are removed first. Raises CommandFailure with the system's
-// reason, and when path names a folder; then no temporary file stays.
-StagedFile stageFile(const std::filesystem::path &path, std::string_view bytes,
-                     LeftoverTemporaries &leftovers);
-
-#endif
+                         LeftoverTemporaries &leftovers, const WriteOptions &options = {});
 
 // Writes recordFileBytes(recordText) to path through writeFileAtomically.
 void writeRecordFile(const std::filesystem::path &path, std::u16string_view recordText);

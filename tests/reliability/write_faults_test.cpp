@@ -6,10 +6,12 @@
 #include "../support/testfiles.h"
 
 #include "groupwriter.h"
+#include "writersystem.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace testing_support;
 
@@ -57,6 +59,13 @@ TEST(WriteFaults, EachIsReportedAndLeavesThePreviousFileAndNoTemporaryFile)
     std::filesystem::create_directories(dir / "limited");
     writeBytes(dir / "limited" / "keep.sgf", "previous record");
     std::filesystem::create_directories(dir / "folders" / "out.sgf");
+    // A link that another user left at the output in a shared folder (sticky and writable by all,
+    // as /tmp), to a file of the user writing. Only root can make a link another user's.
+    std::filesystem::create_directories(dir / "shared");
+    ::chmod((dir / "shared").c_str(), 01777);
+    writeBytes(dir / "secret.txt", "private notes");
+    std::filesystem::create_symlink("../secret.txt", dir / "shared" / "game.sgf");
+    const bool linkOfAnother = ::lchown((dir / "shared" / "game.sgf").c_str(), 65534, 65534) == 0;
 
     struct Case {
         std::string name;
@@ -68,12 +77,19 @@ TEST(WriteFaults, EachIsReportedAndLeavesThePreviousFileAndNoTemporaryFile)
     unprivileged.unprivileged = true;
     ChildSetup limited;
     limited.fileSizeLimit = 64 << 10;
-    const Case cases[] = {
+    std::vector<Case> cases = {
         {"destination folder missing", dir / "missing" / "out.sgf", {}, "No such file or directory"},
         {"destination folder read-only", dir / "read-only" / "keep.sgf", unprivileged, "Permission denied"},
         {"destination is a folder", dir / "folders" / "out.sgf", {}, "Is a directory"},
         {"file size limit reached mid-write", dir / "limited" / "keep.sgf", limited, "File too large"},
     };
+    if (linkOfAnother) {
+        cases.push_back({"destination is another user's link in a shared folder",
+                         dir / "shared" / "game.sgf",
+                         {},
+                         "the output is another user's symbolic link in a shared folder (sticky, writable by "
+                         "all); not followed"});
+    }
     const std::string before = listing(dir.path());
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -150,13 +166,17 @@ TEST(WriteFaults, AFailedGroupFlushFailsEveryFileOfTheGroupAndLeavesTheirTargets
     ScratchDir dir;
     writeBytes(dir / "a.sgf", "previous record");
     quillarn::LeftoverTemporaries leftovers;
-    using Results = std::vector<std::pair<std::size_t, std::string>>;
+    using Results = std::vector<quillarn::GroupWriter::Result>;
     {
+        struct FailingFlush : quillarn::WriterSystem {
+            int syncfs(int) override
+            {
+                errno = EIO;
+                return -1;
+            }
+        } failingFlush;
         quillarn::GroupLimits failing;
-        failing.syncFileSystem = [](int) {
-            errno = EIO;
-            return -1;
-        };
+        failing.system = &failingFlush;
         quillarn::GroupWriter group(leftovers, failing);
         group.add(7, dir / "a.sgf", "new a");
         group.add(8, dir / "b.sgf", "new b");
