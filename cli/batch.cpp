@@ -1,21 +1,27 @@
 // Planning and running a batch of conversions for batch.h.
 #include "batch.h"
 
-#include "groupwriter.h"
 #include "recordfile.h"
-#include "sourcekind.h"
+#include "terminal.h"
 #include "text.h"
-#include "translation.h"
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <set>
 #include <system_error>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
+
+#ifndef _WIN32
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#endif
 
 namespace quillarn {
 
@@ -29,6 +35,10 @@ constexpr std::string_view recordExtension = ".ugi";
 // save.
 constexpr std::size_t minItemsForWorkers = 8;
 
+// How many items may be planned ahead of the one reported last: the walk runs ahead of the workers
+// this far, and no further, whatever the size of the archive.
+constexpr std::size_t planAhead = 4096;
+
 // Paths as messages and names show them: UTF-8 on every system. (On Windows path.string() is the
 // ANSI code page, which cannot hold every name.)
 std::string utf8(const fs::path &path)
@@ -36,391 +46,95 @@ std::string utf8(const fs::path &path)
     return path.u8string();
 }
 
-// A record file found in a folder, or a subfolder that could not be read (failure set).
-struct Found {
-    fs::path relative;
-    std::string failure;
-};
-
-void collectRecords(const fs::path &root, const fs::path &relative, std::vector<Found> &found)
+// A name as the file system compares names: on Windows, names that differ only in letter case
+// name one file.
+std::string nameKey(std::string name)
 {
-    std::error_code error;
-    for (fs::directory_iterator it(root / relative, error), end; !error && it != end; it.increment(error)) {
-        const fs::path name = it->path().filename();
-        std::error_code ignored; // an entry that vanished or cannot be looked at is no folder
-        if (it->is_directory(ignored) && !it->is_symlink(ignored))
-            collectRecords(root, relative / name, found);
-        else if (isRecordFileName(utf8(name)))
-            found.push_back({relative / name, {}});
-    }
-    if (error)
-        found.push_back({relative, error.message()});
+#ifdef _WIN32
+    std::transform(name.begin(), name.end(), name.begin(), lowerAscii);
+#endif
+    return name;
 }
 
 // Where two spellings of a path name the same file as far as can be told without touching the
 // disk: absolute, with "." and ".." resolved.
 std::string pathKey(const fs::path &path, const fs::path &currentFolder)
 {
-    std::string key = utf8((path.is_absolute() ? path : currentFolder / path).lexically_normal());
-#ifdef _WIN32
-    // Names that differ only in letter case name one file there.
-    std::transform(key.begin(), key.end(), key.begin(), lowerAscii);
-#endif
-    return key;
+    return nameKey(utf8((path.is_absolute() ? path : currentFolder / path).lexically_normal()));
+}
+
+// Returns true when the file system's own comparison finds that target is source.
+bool sameFile(const fs::path &source, const fs::path &target)
+{
+    std::error_code error;
+    return fs::equivalent(source, target, error) && !error;
 }
 
 // isSourceItself, with the current folder looked up once by the caller.
 bool isSourceItself(const fs::path &source, const fs::path &target, const fs::path &currentFolder)
 {
-    if (pathKey(source, currentFolder) == pathKey(target, currentFolder))
-        return true;
-    std::error_code error;
-    return fs::equivalent(source, target, error) && !error;
+    return pathKey(source, currentFolder) == pathKey(target, currentFolder) || sameFile(source, target);
 }
 
-// The progress bar: "[#####-----] 12/100 path", redrawn in place on one terminal line.
-class ProgressBar {
-public:
-    ProgressBar(std::ostream &out, int width, std::size_t total) : out_(out), width_(width), total_(total) {}
-
-    void draw(std::size_t done, const fs::path &current)
-    {
-        const auto now = std::chrono::steady_clock::now();
-        if (shown_ && now - lastDrawn_ < std::chrono::milliseconds(100))
-            return; // a terminal cannot show more than this, and drawing costs time
-        lastDrawn_ = now;
-        shown_ = true;
-
-        constexpr std::size_t barWidth = 20;
-        const std::size_t filled = total_ == 0 ? barWidth : barWidth * done / total_;
-        std::string line = "\r[" + std::string(filled, '#') + std::string(barWidth - filled, '-') + "] " +
-                           std::to_string(done) + "/" + std::to_string(total_) + " ";
-        // One column short of the width, so that the cursor never wraps to the next line.
-        const int room = width_ - 1 - static_cast<int>(line.size() - 1);
-        line += fitted(utf8(current), room);
-        line += "\x1b[K"; // erase what a longer previous line left
-        out_.write(line.data(), static_cast<std::streamsize>(line.size()));
-        out_.flush();
-    }
-
-    // Erases the bar so that a message or the summary starts on a clean line.
-    void clear()
-    {
-        if (!shown_)
-            return;
-        out_.write("\r\x1b[K", 4);
-        shown_ = false;
-    }
-
-private:
-    // Returns the end of path cut to at most room columns, with "..." where it was cut. The path
-    // is taken as UTF-8, a character of three bytes or more as two columns (CJK file names; at
-    // worst the bar is a little short). Control characters in a file name become "?", so that a
-    // name cannot move the cursor or talk to the terminal.
-    static std::string fitted(std::string text, int room)
-    {
-        for (char &c : text) {
-            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-                c = '?';
-        }
-        std::vector<std::size_t> starts; // where each character starts
-        std::vector<int> columns;
-        for (std::size_t at = 0; at < text.size(); ++at) {
-            const auto byte = static_cast<unsigned char>(text[at]);
-            if ((byte & 0xC0) == 0x80 && !starts.empty())
-                continue; // a continuation byte
-            starts.push_back(at);
-            columns.push_back(byte >= 0xE0 ? 2 : 1);
-        }
-        int total = 0;
-        for (int c : columns)
-            total += c;
-        if (total <= room)
-            return text;
-        const int ellipsis = 3;
-        if (room <= ellipsis)
-            return {};
-        int used = ellipsis;
-        std::size_t first = starts.size();
-        while (first > 0 && used + columns[first - 1] <= room)
-            used += columns[--first];
-        return "..." + (first < starts.size() ? text.substr(starts[first]) : std::string());
-    }
-
-    std::ostream &out_;
-    int width_;
-    std::size_t total_;
-    bool shown_ = false;
-    std::chrono::steady_clock::time_point lastDrawn_;
+// An entry of a folder and its type, as the folder's listing gives it.
+struct Listed {
+    fs::path name;
+    fs::file_type type;
 };
 
-enum class Outcome { Pending, Converted, Failed, Skipped, NotStarted };
-
-struct Result {
-    Outcome outcome = Outcome::Pending;
-    // The reason of a failure, the note of a skip, the warnings of a record: one line each.
-    std::string message;
-};
-
-// Returns the lines of warnings as one message.
-std::string joined(const std::vector<std::string> &warnings)
+// Returns the entries of folder (not "." and ".."), each with its type from the listing itself, so
+// that no entry is looked at by itself (but on a file system that does not say). Sets error to the
+// system's reason when the folder cannot be read, with what could be read of it returned.
+std::vector<Listed> listFolder(const fs::path &folder, std::error_code &error)
 {
-    std::string message;
-    for (const std::string &warning : warnings)
-        message += (message.empty() ? "" : "\n") + warning;
-    return message;
+    std::vector<Listed> entries;
+#ifdef _WIN32
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        std::error_code ignored; // an entry that vanished or cannot be looked at is no folder
+        const bool isFolder = it->is_directory(ignored) && !it->is_symlink(ignored);
+        entries.push_back(
+            {it->path().filename(), isFolder ? fs::file_type::directory : fs::file_type::regular});
+    }
+#else
+    DIR *const listing = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (listing == nullptr) {
+        error.assign(errno, std::generic_category());
+        return entries;
+    }
+    for (;;) {
+        errno = 0;
+        const dirent *entry = ::readdir(listing);
+        if (entry == nullptr) {
+            if (errno != 0)
+                error.assign(errno, std::generic_category());
+            break;
+        }
+        const std::string_view name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        fs::file_type type = fs::file_type::unknown;
+        if (entry->d_type == DT_DIR) {
+            type = fs::file_type::directory;
+        } else if (entry->d_type == DT_REG) {
+            type = fs::file_type::regular;
+        } else if (entry->d_type == DT_LNK) {
+            type = fs::file_type::symlink;
+        } else if (entry->d_type == DT_UNKNOWN) {
+            struct stat info {};
+            if (::fstatat(::dirfd(listing), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISDIR(info.st_mode))
+                type = fs::file_type::directory;
+        }
+        entries.push_back({fs::path(std::string(name)), type});
+    }
+    ::closedir(listing);
+#endif
+    return entries;
 }
 
-// The state a batch's threads share. Workers take items in order, write their records in groups
-// (a record is in place once its group is committed) and file each result in its slot; the
-// reporting thread waits for the slots in order, so messages keep the items' order whatever order
-// the records finish in.
-class BatchRun {
-public:
-    BatchRun(const std::vector<BatchItem> &items, const BatchOptions &options)
-        : items_(items), options_(options), results_(items.size())
-    {
-    }
-
-    // Returns true once the run has been asked to stop.
-    bool interrupted() const { return options_.interrupted && options_.interrupted->load() != 0; }
-
-    // The loop of a worker (or of the calling thread, when there are none): converts items until
-    // none is left or the run is interrupted, and always commits the group it has begun, so that
-    // an interruption finishes the records in flight.
-    void work()
-    {
-        GroupWriter group(leftovers_, options_.groupLimits);
-        // The items in the group with their warnings, for the results of its commit.
-        std::vector<std::pair<std::size_t, std::string>> grouped;
-        for (;;) {
-            if (interrupted())
-                break;
-            const std::size_t index = claimed_.fetch_add(1, std::memory_order_relaxed);
-            if (index >= items_.size())
-                break;
-            Result result = process(index, group);
-            done_.fetch_add(1, std::memory_order_relaxed);
-            if (result.outcome == Outcome::Pending) {
-                grouped.emplace_back(index, std::move(result.message));
-            } else {
-                std::vector<std::pair<std::size_t, Result>> one;
-                one.emplace_back(index, std::move(result));
-                file(one);
-            }
-            if (group.full())
-                commit(group, grouped);
-        }
-        commit(group, grouped);
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            ++stoppedWorkers_;
-        }
-        finishedOne_.notify_one(); // the item awaited may be one that no worker will start
-    }
-
-    // Tells how many workers there are, once they have been started.
-    void setWorkerCount(std::size_t count)
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        workers_ = count;
-    }
-
-    // Returns the result of item index once a worker has filed it, drawing progress meanwhile;
-    // NotStarted when every worker has stopped without it.
-    Result waitFor(std::size_t index, ProgressBar *progress)
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        awaited_ = index;
-        wakeOnEach_ = progress != nullptr;
-        while (results_[index].outcome == Outcome::Pending) {
-            if (stoppedWorkers_ == workers_)
-                return {Outcome::NotStarted, {}};
-            if (!progress) {
-                finishedOne_.wait(lock);
-                continue;
-            }
-            // Records are filed a group at a time: the bar also moves while a group fills.
-            finishedOne_.wait_for(lock, std::chrono::milliseconds(100));
-            lock.unlock();
-            progress->draw(convertedCount(), items_[index].source);
-            lock.lock();
-        }
-        return std::move(results_[index]);
-    }
-
-    // Returns how many items the workers are done with (converted but perhaps not yet in place).
-    std::size_t convertedCount() const { return done_.load(std::memory_order_relaxed); }
-
-private:
-    // Returns the result of item index, or Pending when its record joined group.
-    Result process(std::size_t index, GroupWriter &group)
-    {
-        const BatchItem &item = items_[index];
-        if (!item.failure.empty())
-            return {Outcome::Failed, item.failure};
-        // Without --force an existing target is kept: the writer looks at it before the record is
-        // converted, and its rename refuses to replace one that appeared since.
-        const ExistingTarget existing = options_.force ? ExistingTarget::Replace : ExistingTarget::Keep;
-        try {
-            std::string bytes;
-            std::string warnings;
-            bool made = false; // whether the record's bytes were made: a failure after it is the write's
-            try {
-                group.add(
-                    index, item.target,
-                    [&]() -> std::string_view {
-                        Conversion conversion = convertFile(item.source, options_.conversion);
-                        warnings = joined(conversion.warnings);
-                        if (options_.strict && !warnings.empty())
-                            throw CommandFailure(warnings); // held back: reported, not written
-                        bytes = std::move(conversion.bytes);
-                        makeFolder(item.target.parent_path());
-                        made = true;
-                        return bytes;
-                    },
-                    existing);
-            } catch (const TargetExists &) {
-                throw;
-            } catch (const CommandFailure &failure) {
-                if (!made)
-                    throw;
-                return {Outcome::Failed, cannotWriteReason(utf8(item.target), failure.reason())};
-            }
-            return {Outcome::Pending, std::move(warnings)};
-        } catch (const TargetExists &) {
-            return skipped(item);
-        } catch (const CommandFailure &failure) {
-            return {Outcome::Failed, failure.reason()};
-        } catch (const std::bad_alloc &) {
-            return {Outcome::Failed, "out of memory"};
-        } catch (const std::exception &error) {
-            return {Outcome::Failed, error.what()};
-        }
-    }
-
-    static Result skipped(const BatchItem &item)
-    {
-        return {Outcome::Skipped, "skipped, " + utf8(item.target) + " exists (--force replaces it)"};
-    }
-
-    // Commits group and files the results of its records.
-    void commit(GroupWriter &group, std::vector<std::pair<std::size_t, std::string>> &grouped)
-    {
-        if (group.empty())
-            return;
-        std::vector<std::pair<std::size_t, Result>> results;
-        try {
-            // The group commits its files in the order they were added.
-            std::size_t next = 0;
-            for (GroupWriter::Result &written : group.commit()) {
-                while (next < grouped.size() && grouped[next].first != written.id)
-                    ++next;
-                std::string warnings =
-                    next < grouped.size() ? std::move(grouped[next].second) : std::string();
-                if (written.targetExists)
-                    results.emplace_back(written.id, skipped(items_[written.id]));
-                else if (written.reason.empty())
-                    results.emplace_back(written.id, Result{Outcome::Converted, std::move(warnings)});
-                else
-                    results.emplace_back(
-                        written.id, Result{Outcome::Failed, cannotWriteReason(utf8(items_[written.id].target),
-                                                                              written.reason)});
-            }
-        } catch (const std::bad_alloc &) {
-            group.discard();
-            results.clear();
-            for (const auto &member : grouped)
-                results.emplace_back(member.first, Result{Outcome::Failed, "out of memory"});
-        }
-        grouped.clear();
-        file(results);
-    }
-
-    // Files results in their slots and wakes the reporter when it waits for one of them.
-    void file(std::vector<std::pair<std::size_t, Result>> &results)
-    {
-        bool wake = false;
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            for (auto &[index, result] : results) {
-                results_[index] = std::move(result);
-                // Waking the reporter for results it does not wait for yet would only cost time.
-                wake = wake || index == awaited_ || wakeOnEach_;
-            }
-        }
-        if (wake)
-            finishedOne_.notify_one();
-    }
-
-    // Creates folder and its parents once per run; raises CommandFailure with the system's reason.
-    void makeFolder(const fs::path &folder)
-    {
-        if (folder.empty())
-            return;
-        const std::lock_guard<std::mutex> lock(folderMutex_);
-        if (madeFolders_.count(folder) != 0)
-            return;
-        std::error_code error;
-        fs::create_directories(folder, error);
-        if (error)
-            throw CommandFailure("cannot create folder " + utf8(folder) + ": " + error.message());
-        madeFolders_.insert(folder);
-    }
-
-    const std::vector<BatchItem> &items_;
-    const BatchOptions &options_;
-    LeftoverTemporaries leftovers_;
-    std::atomic<std::size_t> claimed_{0};
-    std::atomic<std::size_t> done_{0};
-    std::mutex mutex_; // guards the members below it up to folderMutex_
-    std::condition_variable finishedOne_;
-    std::vector<Result> results_;
-    std::size_t awaited_ = 0;
-    bool wakeOnEach_ = false;
-    std::size_t workers_ = 0;
-    std::size_t stoppedWorkers_ = 0;
-    std::mutex folderMutex_;
-    std::set<fs::path> madeFolders_;
-};
-
-// Worker threads that are joined however the run ends.
-class WorkerPool {
-public:
-    WorkerPool(BatchRun &run, int count)
-    {
-        for (int i = 0; i < count; ++i) {
-            try {
-                threads_.emplace_back([&run] { run.work(); });
-            } catch (const std::system_error &) {
-                break; // fewer threads, or none: the run goes on with what it has
-            }
-        }
-    }
-    ~WorkerPool()
-    {
-        for (auto &thread : threads_)
-            thread.join();
-    }
-    WorkerPool(const WorkerPool &) = delete;
-    WorkerPool &operator=(const WorkerPool &) = delete;
-    std::size_t size() const { return threads_.size(); }
-
-private:
-    std::vector<std::thread> threads_;
-};
-
-// Writing a record ends in a flush to disk that takes far longer than converting it, so a batch has
-// more workers than processors: while some wait for the disk, the others convert.
-int workerCount(const BatchOptions &options, std::size_t items)
+std::string alsoTheOutputOf(const fs::path &target, const std::string &first)
 {
-    if (options.workers == 1)
-        return 0;
-    if (options.workers > 1)
-        return options.workers;
-    if (items < minItemsForWorkers)
-        return 0;
-    return static_cast<int>(std::min<std::size_t>(items, maxBatchWorkers));
+    return "its output " + utf8(target) + " is also the output of " + first + "; not converted";
 }
 
 } // namespace
@@ -455,69 +169,203 @@ std::string targetFileName(const std::string &sourceName)
     return utf8(fs::u8path(sourceName).stem()) + ".sgf";
 }
 
+// The walk of a plan: the paths given, one after the other, and for a folder a stack of the
+// folders being walked, each listed once, its entries in order.
+struct BatchPlan::Walk {
+    // An entry of a folder that the walk visits: a subfolder, or a record file.
+    struct Entry {
+        std::string key; // the order of the walk: the name, and for a folder the name and "/"
+        fs::path name;
+        bool folder;
+    };
+    // A folder being walked, below the path given.
+    struct Frame {
+        fs::path relative;
+        std::vector<Entry> entries; // in order
+        std::size_t next = 0;
+        std::unordered_set<std::string> targets;          // names of the target folder (nameKey)
+        std::unordered_map<std::string, std::string> own; // target name key -> the first source
+    };
+
+    std::vector<fs::path> paths;
+    std::optional<fs::path> outputFolder;
+    bool counting = false; // only counting items: no targets are worked out
+    std::size_t nextPath = 0;
+    fs::path currentFolder;
+    fs::path root;         // the folder given that is being walked
+    bool foundAny = false; // whether its walk has found an item
+    std::vector<Frame> stack;
+    std::deque<BatchItem> ready; // items found but not yet taken
+    // With several paths, records of different paths may share a target: target key -> the first
+    // record's source key and its name in messages.
+    std::unordered_map<std::string, std::pair<std::string, std::string>> ownerOfTarget;
+
+    // Lists the folder relative below root and pushes it; a folder that cannot be read becomes a
+    // failing item, with what could be read of it walked all the same.
+    void enter(const fs::path &relative)
+    {
+        Frame frame;
+        frame.relative = relative;
+        std::error_code error;
+        for (Listed &entry : listFolder(root / relative, error)) {
+            const std::string name = utf8(entry.name);
+            // A link is never walked, even to a folder.
+            if (entry.type == fs::file_type::directory)
+                frame.entries.push_back({name + "/", std::move(entry.name), true});
+            else if (isRecordFileName(name))
+                frame.entries.push_back({name, std::move(entry.name), false});
+            else if (!outputFolder && !counting)
+                frame.targets.insert(nameKey(name));
+        }
+        if (error) {
+            ready.push_back({root / relative, {}, error.message()});
+            foundAny = true;
+        }
+        std::sort(frame.entries.begin(), frame.entries.end(),
+                  [](const Entry &a, const Entry &b) { return a.key < b.key; });
+        if (outputFolder && !counting) {
+            // The target folder, listed once for all the targets in it; one not made yet holds none.
+            std::error_code absent;
+            for (const Listed &entry : listFolder(*outputFolder / relative, absent))
+                frame.targets.insert(nameKey(utf8(entry.name)));
+        }
+        stack.push_back(std::move(frame));
+    }
+
+    // Returns the item of a record, its target worked out and checked.
+    BatchItem record(const fs::path &source, const fs::path &targetFolder, const fs::path &name, Frame *frame)
+    {
+        BatchItem item{source, targetFolder / fs::u8path(targetFileName(utf8(name))), {}};
+        if (counting)
+            return item;
+        const std::string targetName = nameKey(utf8(item.target.filename()));
+        if (frame) {
+            item.targetState =
+                frame->targets.count(targetName) != 0 ? TargetState::Present : TargetState::Absent;
+        }
+        // Each target is written by one record only: the first in order; a later one fails rather
+        // than replace it. The same record reached twice (a file and its folder both given) is one.
+        if (paths.size() > 1) {
+            const std::string target = pathKey(item.target, currentFolder);
+            const std::string sourceKey = pathKey(item.source, currentFolder);
+            const auto owner = ownerOfTarget.find(target);
+            if (owner != ownerOfTarget.end()) {
+                if (owner->second.first == sourceKey)
+                    return {};
+                item.failure = alsoTheOutputOf(item.target, owner->second.second);
+            } else {
+                ownerOfTarget.emplace(target, std::make_pair(sourceKey, utf8(item.source)));
+            }
+        } else if (frame) {
+            const auto owner = frame->own.find(targetName);
+            if (owner != frame->own.end())
+                item.failure = alsoTheOutputOf(item.target, owner->second);
+            else
+                frame->own.emplace(targetName, utf8(item.source));
+        }
+        // Only a target that is there can be the source: a record of a folder has a name of its own.
+        if (item.failure.empty() &&
+            ((frame == nullptr &&
+              pathKey(item.source, currentFolder) == pathKey(item.target, currentFolder)) ||
+             (item.targetState != TargetState::Absent && sameFile(item.source, item.target))))
+            item.failure = outputIsSourceReason(utf8(item.target));
+        if (!item.failure.empty()) {
+            item.target.clear();
+            item.targetState = TargetState::Unknown;
+        }
+        return item;
+    }
+
+    // Finds the next item and puts it in ready; returns false when there are no more.
+    bool find()
+    {
+        while (ready.empty()) {
+            if (!stack.empty()) {
+                Frame &frame = stack.back();
+                if (frame.next == frame.entries.size()) {
+                    stack.pop_back();
+                    continue;
+                }
+                const Entry &entry = frame.entries[frame.next++];
+                const fs::path relative = frame.relative / entry.name;
+                if (entry.folder) {
+                    enter(relative);
+                    continue;
+                }
+                foundAny = true;
+                const fs::path targetFolder =
+                    outputFolder ? *outputFolder / frame.relative : root / frame.relative;
+                BatchItem item = record(root / relative, targetFolder, entry.name, &frame);
+                if (!item.source.empty())
+                    ready.push_back(std::move(item));
+                continue;
+            }
+            if (!root.empty()) {
+                // A mistyped archive folder must not look like a run that converted everything.
+                if (!foundAny)
+                    ready.push_back({root, {}, "no .ugi records"});
+                root.clear();
+                continue;
+            }
+            if (nextPath == paths.size())
+                return false;
+            const fs::path &path = paths[nextPath++];
+            std::error_code error;
+            const fs::file_status status = fs::status(path, error);
+            if (!fs::exists(status)) {
+                ready.push_back({path, {}, error ? error.message() : "No such file or directory"});
+            } else if (fs::is_directory(status)) {
+                root = path;
+                foundAny = false;
+                enter({});
+            } else {
+                BatchItem item =
+                    record(path, outputFolder ? *outputFolder : path.parent_path(), path.filename(), nullptr);
+                if (!item.source.empty())
+                    ready.push_back(std::move(item));
+            }
+        }
+        return true;
+    }
+};
+
+BatchPlan::BatchPlan(std::vector<fs::path> paths, std::optional<fs::path> outputFolder) : walk_(new Walk)
+{
+    walk_->paths = std::move(paths);
+    walk_->outputFolder = std::move(outputFolder);
+    std::error_code error;
+    walk_->currentFolder = fs::current_path(error);
+}
+
+BatchPlan::~BatchPlan() = default;
+
+bool BatchPlan::next(BatchItem &item)
+{
+    if (!walk_->find())
+        return false;
+    item = std::move(walk_->ready.front());
+    walk_->ready.pop_front();
+    return true;
+}
+
+std::size_t BatchPlan::count() const
+{
+    BatchPlan counter(walk_->paths, walk_->outputFolder);
+    counter.walk_->counting = true;
+    std::size_t items = 0;
+    for (BatchItem item; counter.next(item);)
+        ++items;
+    return items;
+}
+
 std::vector<BatchItem> planBatch(const std::vector<fs::path> &paths,
                                  const std::optional<fs::path> &outputFolder)
 {
+    BatchPlan plan(paths, outputFolder);
     std::vector<BatchItem> items;
-    for (const fs::path &path : paths) {
-        std::error_code error;
-        const fs::file_status status = fs::status(path, error);
-        if (!fs::exists(status)) {
-            items.push_back({path, {}, error ? error.message() : "No such file or directory"});
-        } else if (fs::is_directory(status)) {
-            std::vector<Found> found;
-            collectRecords(path, {}, found);
-            // A mistyped archive folder must not look like a run that converted everything.
-            if (found.empty())
-                items.push_back({path, {}, "no .ugi records"});
-            std::sort(found.begin(), found.end(), [](const Found &a, const Found &b) {
-                return a.relative.native() < b.relative.native();
-            });
-            for (const Found &f : found) {
-                if (!f.failure.empty()) {
-                    items.push_back({path / f.relative, {}, f.failure});
-                    continue;
-                }
-                const fs::path folder = outputFolder ? *outputFolder / f.relative.parent_path()
-                                                     : (path / f.relative).parent_path();
-                items.push_back({path / f.relative,
-                                 folder / fs::u8path(targetFileName(utf8(f.relative.filename()))),
-                                 {}});
-            }
-        } else {
-            const fs::path folder = outputFolder ? *outputFolder : path.parent_path();
-            items.push_back({path, folder / fs::u8path(targetFileName(utf8(path.filename()))), {}});
-        }
-    }
-
-    // Each target is written by one record only: the first in order; a later one fails rather
-    // than replace it. The same record reached twice (a file and its folder both given) is one.
-    std::error_code error;
-    const fs::path currentFolder = fs::current_path(error);
-    std::unordered_map<std::string, std::size_t> ownerOfTarget; // target key -> index in kept
-    std::vector<BatchItem> kept;
-    kept.reserve(items.size());
-    for (BatchItem &item : items) {
-        if (item.failure.empty()) {
-            const std::string target = pathKey(item.target, currentFolder);
-            const auto owner = ownerOfTarget.find(target);
-            if (owner != ownerOfTarget.end()) {
-                const BatchItem &first = kept[owner->second];
-                if (pathKey(first.source, currentFolder) == pathKey(item.source, currentFolder))
-                    continue;
-                item.failure = "its output " + utf8(item.target) + " is also the output of " +
-                               utf8(first.source) + "; not converted";
-            } else if (isSourceItself(item.source, item.target, currentFolder)) {
-                item.failure = outputIsSourceReason(utf8(item.target));
-            } else {
-                ownerOfTarget.emplace(target, kept.size());
-            }
-            if (!item.failure.empty())
-                item.target.clear();
-        }
-        kept.push_back(std::move(item));
-    }
-    return kept;
+    for (BatchItem item; plan.next(item);)
+        items.push_back(std::move(item));
+    return items;
 }
 
 Conversion convertFile(const fs::path &path, const ConversionOptions &options)
@@ -525,66 +373,503 @@ Conversion convertFile(const fs::path &path, const ConversionOptions &options)
     return convertSource(readFileBytes(path), options);
 }
 
+namespace {
+
+enum class Outcome { Pending, Converted, Failed, Skipped, NotStarted };
+
+struct Result {
+    Outcome outcome = Outcome::Pending;
+    // The reason of a failure, the note of a skip, the warnings of a record: one line each.
+    std::string message;
+};
+
+// Returns the lines of warnings as one message.
+std::string joined(const std::vector<std::string> &warnings)
+{
+    std::string message;
+    for (const std::string &warning : warnings)
+        message += (message.empty() ? "" : "\n") + warning;
+    return message;
+}
+
+Result skipped(const fs::path &target)
+{
+    return {Outcome::Skipped, "skipped, " + utf8(target) + " exists (--force replaces it)"};
+}
+
+// Where a record's making stood when it failed: a failure while writing names the target.
+enum class Stage { Writing, Reading, MakingFolder };
+
+// Passes a record's bytes on to the writer's sink, noting that its writing has begun.
+class StagedSink : public RecordSink {
+public:
+    StagedSink(RecordSink &sink, Stage &stage) : sink_(sink), stage_(stage) {}
+    void write(std::string_view bytes) override
+    {
+        stage_ = Stage::Writing;
+        sink_.write(bytes);
+    }
+
+private:
+    RecordSink &sink_;
+    Stage &stage_;
+};
+
+// The state a batch's threads share. The items are planned (the folders walked) by a thread of
+// their own into a ring of slots, at most planAhead ahead of the reporting; workers take them in
+// order, write their records in groups (a record is in place once its group is committed) and file
+// each result in its item's slot; the reporting thread waits for the slots in order, so messages
+// keep the items' order whatever order the records finish in. Without threads the calling thread
+// does each in turn, a ring at a time.
+class BatchRun {
+public:
+    BatchRun(BatchItems &items, const BatchOptions &options)
+        : items_(items), options_(options), slots_(planAhead)
+    {
+    }
+
+    // Returns true once the run has been asked to stop.
+    bool interrupted() const { return options_.interrupted && options_.interrupted->load() != 0; }
+
+    // The walk: plans items into free slots until there are no more, or until an interruption,
+    // after which it only counts the items left.
+    void planAll()
+    {
+        for (BatchItem item; items_.next(item);) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            // Woken once the reporting has freed half of the ring; an interruption is seen in time.
+            while (planned_ == reported_ + planAhead && !interrupted())
+                roomFreed_.wait_for(lock, std::chrono::milliseconds(100));
+            if (interrupted()) {
+                lock.unlock();
+                countTheRest(1);
+                break;
+            }
+            plan(std::move(item));
+            if (idleWorkers_ != 0)
+                itemPlanned_.notify_all();
+        }
+        const std::lock_guard<std::mutex> lock(mutex_);
+        planEnded_ = true;
+        itemPlanned_.notify_all();
+        finishedOne_.notify_one();
+    }
+
+    // Without threads: plans the items that fit into the ring and converts them, telling status how
+    // far the run is first. Returns false once there are no more.
+    bool planAndWork(BatchStatus *status, std::size_t total)
+    {
+        BatchItem item;
+        while (planned_ < reported_ + planAhead && !interrupted() && items_.next(item))
+            plan(std::move(item));
+        if (interrupted())
+            countTheRest(0);
+        planEnded_ = planned_ < reported_ + planAhead || interrupted();
+        if (status && reported_ < planned_)
+            status->progress(done_.load(std::memory_order_relaxed), total,
+                             slots_[reported_ % planAhead].first.source);
+        work(true);
+        return !planEnded_;
+    }
+
+    // The loop of a worker (or of the calling thread alone, without workers): converts items until
+    // none is left (alone: none planned) or the run is interrupted, and always commits the group it
+    // has begun, so that an interruption finishes the records in flight.
+    void work(bool alone)
+    {
+        GroupWriter group(leftovers_, options_.groupLimits);
+        ReadBuffer buffer;
+        // The items in the group with their warnings, for the results of its commit.
+        std::vector<std::pair<std::size_t, std::string>> grouped;
+        for (;;) {
+            std::size_t index = 0;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                if (claimed_ == planned_ && !planEnded_ && !interrupted() && !alone) {
+                    // Nothing to take yet: the records in hand go to disk before the wait, since the
+                    // reporting may be waiting for them.
+                    lock.unlock();
+                    commit(group, grouped);
+                    lock.lock();
+                    ++idleWorkers_;
+                    while (claimed_ == planned_ && !planEnded_ && !interrupted())
+                        itemPlanned_.wait_for(lock, std::chrono::milliseconds(100));
+                    --idleWorkers_;
+                }
+                if (claimed_ == planned_ || interrupted())
+                    break;
+                index = claimed_++;
+            }
+            Result result = process(index, group, buffer);
+            done_.fetch_add(1, std::memory_order_relaxed);
+            if (result.outcome == Outcome::Pending) {
+                grouped.emplace_back(index, std::move(result.message));
+            } else {
+                std::vector<std::pair<std::size_t, Result>> one;
+                one.emplace_back(index, std::move(result));
+                file(one);
+            }
+            if (group.full())
+                commit(group, grouped);
+        }
+        commit(group, grouped);
+        const std::lock_guard<std::mutex> lock(mutex_);
+        ++stoppedWorkers_;
+        finishedOne_.notify_one(); // the item awaited may be one that no worker will start
+    }
+
+    // Tells how many workers there are, once they have been started.
+    void setWorkerCount(std::size_t count)
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        workers_ = count;
+    }
+
+    // Returns the item index and its result once a worker has filed it, telling status how far the
+    // run is meanwhile; NotStarted when every worker has stopped without it; nothing when there is
+    // no such item. Frees the item's slot.
+    std::optional<std::pair<BatchItem, Result>> waitFor(std::size_t index, BatchStatus *status,
+                                                        std::size_t total)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        awaited_ = index;
+        wakeOnEach_ = status != nullptr;
+        std::optional<std::pair<BatchItem, Result>> found;
+        for (bool drawn = false;; drawn = true) {
+            if (status && (drawn || index < planned_)) {
+                const fs::path current =
+                    index < planned_ ? slots_[index % planAhead].first.source : fs::path();
+                lock.unlock();
+                status->progress(done_.load(std::memory_order_relaxed), total, current);
+                lock.lock();
+            }
+            if (index < planned_ && slots_[index % planAhead].second.outcome != Outcome::Pending)
+                break;
+            if (index >= planned_ && planEnded_)
+                return found;
+            if (stoppedWorkers_ == workers_ && index < planned_) {
+                slots_[index % planAhead].second = {Outcome::NotStarted, {}};
+                break;
+            }
+            if (!status) {
+                finishedOne_.wait(lock);
+                continue;
+            }
+            // Records are filed a group at a time: the progress also moves while a group fills.
+            finishedOne_.wait_for(lock, std::chrono::milliseconds(100));
+        }
+        found = std::move(slots_[index % planAhead]);
+        reported_ = index + 1;
+        // The walk waits for room; waking it for each slot would only cost time.
+        if (planned_ - reported_ == planAhead / 2)
+            roomFreed_.notify_one();
+        return found;
+    }
+
+    // Returns how many items were counted but not planned after an interruption.
+    std::size_t unplanned()
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return unplanned_;
+    }
+
+private:
+    // Puts item into the next slot; the caller holds mutex_ or is alone.
+    void plan(BatchItem &&item)
+    {
+        slots_[planned_ % planAhead] = {std::move(item), {}};
+        ++planned_;
+    }
+
+    // Counts the items not planned, after an interruption: those the walk holds and those it has not
+    // reached.
+    void countTheRest(std::size_t held)
+    {
+        std::size_t left = held;
+        for (BatchItem item; items_.next(item);)
+            ++left;
+        const std::lock_guard<std::mutex> lock(mutex_);
+        unplanned_ += left;
+    }
+
+    // Returns the result of item index, or Pending when its record joined group.
+    Result process(std::size_t index, GroupWriter &group, ReadBuffer &buffer)
+    {
+        BatchItem item;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            item = slots_[index % planAhead].first;
+        }
+        if (!item.failure.empty())
+            return {Outcome::Failed, item.failure};
+        // Without --force an existing target is kept: the listing of its folder tells, and the
+        // writer's rename refuses one that appeared since; a target the listing did not show is
+        // not looked at again. With --force the writer looks, to keep a replaced file's mode.
+        if (!options_.force && item.targetState == TargetState::Present)
+            return skipped(item.target);
+        const ExistingTarget existing = options_.force ? ExistingTarget::Replace : ExistingTarget::Keep;
+        const TargetLook look = !options_.force && item.targetState == TargetState::Absent
+                                    ? TargetLook::KnownAbsent
+                                    : TargetLook::Look;
+        ConversionOptions conversion = options_.conversion;
+        conversion.strict = options_.strict;
+        ConversionReport report;
+        Stage stage = Stage::Writing;
+        try {
+            const bool written = group.add(
+                index, item.target,
+                [&](RecordSink &sink) {
+                    stage = Stage::Reading;
+                    const std::string_view source = readFileInto(item.source, buffer);
+                    stage = Stage::MakingFolder;
+                    makeFolder(item.target.parent_path());
+                    stage = Stage::Reading;
+                    StagedSink staged(sink, stage);
+                    report = convertRecord(source, conversion, staged);
+                },
+                existing, look);
+            if (!written)
+                return {Outcome::Failed, joined(report.warnings)}; // held back for its warnings
+            return {Outcome::Pending, joined(report.warnings)};
+        } catch (const TargetExists &) {
+            return skipped(item.target);
+        } catch (const CommandFailure &failure) {
+            if (stage == Stage::Writing)
+                return {Outcome::Failed, cannotWriteReason(utf8(item.target), failure.reason())};
+            return {Outcome::Failed, failure.reason()};
+        } catch (const std::bad_alloc &) {
+            return {Outcome::Failed, "out of memory"};
+        } catch (const std::exception &error) {
+            return {Outcome::Failed, error.what()};
+        }
+    }
+
+    // Commits group and files the results of its records.
+    void commit(GroupWriter &group, std::vector<std::pair<std::size_t, std::string>> &grouped)
+    {
+        if (group.empty())
+            return;
+        std::vector<std::pair<std::size_t, Result>> results;
+        try {
+            // The group commits its files in the order they were added.
+            std::size_t next = 0;
+            for (GroupWriter::Result &written : group.commit()) {
+                while (next < grouped.size() && grouped[next].first != written.id)
+                    ++next;
+                std::string warnings =
+                    next < grouped.size() ? std::move(grouped[next].second) : std::string();
+                fs::path target;
+                {
+                    const std::lock_guard<std::mutex> lock(mutex_);
+                    target = slots_[written.id % planAhead].first.target;
+                }
+                if (written.targetExists)
+                    results.emplace_back(written.id, skipped(target));
+                else if (written.reason.empty())
+                    results.emplace_back(written.id, Result{Outcome::Converted, std::move(warnings)});
+                else
+                    results.emplace_back(
+                        written.id, Result{Outcome::Failed, cannotWriteReason(utf8(target), written.reason)});
+            }
+        } catch (const std::bad_alloc &) {
+            group.discard();
+            results.clear();
+            for (const auto &member : grouped)
+                results.emplace_back(member.first, Result{Outcome::Failed, "out of memory"});
+        }
+        grouped.clear();
+        file(results);
+    }
+
+    // Files results in their slots and wakes the reporter when it waits for one of them.
+    void file(std::vector<std::pair<std::size_t, Result>> &results)
+    {
+        bool wake = false;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            for (auto &[index, result] : results) {
+                slots_[index % planAhead].second = std::move(result);
+                // Waking the reporter for results it does not wait for yet would only cost time.
+                wake = wake || index == awaited_ || wakeOnEach_;
+            }
+        }
+        if (wake)
+            finishedOne_.notify_one();
+    }
+
+    // Creates folder and its parents once per run; raises CommandFailure with the system's reason.
+    void makeFolder(const fs::path &folder)
+    {
+        if (folder.empty())
+            return;
+        const std::lock_guard<std::mutex> lock(folderMutex_);
+        if (madeFolders_.count(folder) != 0)
+            return;
+        std::error_code error;
+        fs::create_directories(folder, error);
+        if (error)
+            throw CommandFailure("cannot create folder " + utf8(folder) + ": " + error.message());
+        madeFolders_.insert(folder);
+    }
+
+    BatchItems &items_;
+    const BatchOptions &options_;
+    LeftoverTemporaries leftovers_;
+    std::atomic<std::size_t> done_{0};
+    std::mutex mutex_; // guards the members below it up to folderMutex_
+    std::condition_variable itemPlanned_;
+    std::condition_variable roomFreed_;
+    std::condition_variable finishedOne_;
+    std::vector<std::pair<BatchItem, Result>> slots_; // item index % planAhead
+    std::size_t planned_ = 0;
+    std::size_t claimed_ = 0;
+    std::size_t reported_ = 0;
+    std::size_t unplanned_ = 0;
+    bool planEnded_ = false;
+    std::size_t idleWorkers_ = 0;
+    std::size_t awaited_ = 0;
+    bool wakeOnEach_ = false;
+    std::size_t workers_ = 0;
+    std::size_t stoppedWorkers_ = 0;
+    std::mutex folderMutex_;
+    std::set<fs::path> madeFolders_;
+};
+
+// Threads that are joined however the run ends: the walk and the workers.
+class Threads {
+public:
+    Threads() = default;
+    ~Threads()
+    {
+        for (auto &thread : threads_)
+            thread.join();
+    }
+    Threads(const Threads &) = delete;
+    Threads &operator=(const Threads &) = delete;
+
+    // Starts run; returns false when the system has no thread to give.
+    template <typename Run> bool start(Run &&run)
+    {
+        try {
+            threads_.emplace_back(std::forward<Run>(run));
+            return true;
+        } catch (const std::system_error &) {
+            return false;
+        }
+    }
+    std::size_t size() const { return threads_.size(); }
+
+private:
+    std::vector<std::thread> threads_;
+};
+
+// Writing a record ends in a flush to disk that takes far longer than converting it, so a batch has
+// more workers than processors: while some wait for the disk, the others convert.
+int workerCount(const BatchOptions &options, std::size_t total)
+{
+    if (options.workers == 1)
+        return 0;
+    if (options.workers > 1)
+        return options.workers;
+    if (total != 0 && total < minItemsForWorkers)
+        return 0;
+    return static_cast<int>(total == 0 ? maxBatchWorkers : std::min<std::size_t>(total, maxBatchWorkers));
+}
+
+// Returns "source: line" for each line of message.
+std::string messageLines(const fs::path &source, const std::string &message)
+{
+    std::string lines;
+    for (std::size_t start = 0; start <= message.size();) {
+        const std::size_t end = std::min(message.find('\n', start), message.size());
+        lines += utf8(source) + ": " + message.substr(start, end - start) + "\n";
+        start = end + 1;
+    }
+    return lines;
+}
+
+// Items of a list made before.
+class ListedItems : public BatchItems {
+public:
+    explicit ListedItems(const std::vector<BatchItem> &items) : items_(items) {}
+    bool next(BatchItem &item) override
+    {
+        if (next_ == items_.size())
+            return false;
+        item = items_[next_++];
+        return true;
+    }
+
+private:
+    const std::vector<BatchItem> &items_;
+    std::size_t next_ = 0;
+};
+
+} // namespace
+
+BatchSummary runBatch(BatchItems &items, std::size_t total, const BatchOptions &options, BatchStatus &status)
+{
+    BatchRun run(items, options);
+    BatchStatus *const progress = options.progress && !options.quiet ? &status : nullptr;
+    BatchSummary summary;
+    {
+        Threads threads;
+        const int workers = workerCount(options, total);
+        if (workers > 0 && threads.start([&run] { run.planAll(); })) {
+            int started = 0;
+            while (started < workers && threads.start([&run] { run.work(false); }))
+                ++started;
+            run.setWorkerCount(static_cast<std::size_t>(started));
+        }
+        // Without threads the calling thread plans and converts a ring's worth of items, reports
+        // them, and goes on.
+        const bool alone = threads.size() == 0;
+        bool more = true;
+        if (alone)
+            run.setWorkerCount(1);
+        for (std::size_t index = 0;; ++index) {
+            if (alone && more && index % planAhead == 0)
+                more = run.planAndWork(progress, total);
+            std::optional<std::pair<BatchItem, Result>> found = run.waitFor(index, progress, total);
+            if (!found)
+                break;
+            const Result &result = found->second;
+            switch (result.outcome) {
+            case Outcome::Converted:
+                ++summary.converted;
+                if (result.message.empty())
+                    continue;
+                ++summary.withWarnings;
+                if (options.quiet)
+                    continue;
+                break;
+            case Outcome::Failed:
+                ++summary.failed;
+                break;
+            case Outcome::Skipped:
+                ++summary.skipped;
+                if (options.quiet)
+                    continue;
+                break;
+            case Outcome::NotStarted:
+                ++summary.notStarted;
+                continue;
+            case Outcome::Pending:
+                continue; // never filed as a result
+            }
+            status.message(messageLines(found->first.source, result.message));
+        }
+    }
+    summary.notStarted += run.unplanned();
+    return summary;
+}
+
 BatchSummary runBatch(const std::vector<BatchItem> &items, const BatchOptions &options,
                       std::ostream &messages)
 {
-    BatchRun run(items, options);
-    std::optional<ProgressBar> progress;
-    if (options.progress && !options.quiet)
-        progress.emplace(messages, options.terminalWidth, items.size());
-
-    BatchSummary summary;
-    const WorkerPool pool(run, workerCount(options, items.size()));
-    if (pool.size() == 0) {
-        // No threads: the calling thread converts everything first, then reports.
-        if (progress && !items.empty())
-            progress->draw(0, items.front().source);
-        run.setWorkerCount(1);
-        run.work();
-    } else {
-        run.setWorkerCount(pool.size());
-    }
-    for (std::size_t index = 0; index < items.size(); ++index) {
-        if (progress)
-            progress->draw(run.convertedCount(), items[index].source);
-        const Result result = run.waitFor(index, progress ? &*progress : nullptr);
-        switch (result.outcome) {
-        case Outcome::Converted:
-            ++summary.converted;
-            if (result.message.empty())
-                continue;
-            ++summary.withWarnings;
-            if (options.quiet)
-                continue;
-            break;
-        case Outcome::Failed:
-            ++summary.failed;
-            break;
-        case Outcome::Skipped:
-            ++summary.skipped;
-            if (options.quiet)
-                continue;
-            break;
-        case Outcome::NotStarted:
-            ++summary.notStarted;
-            continue;
-        case Outcome::Pending:
-            continue; // never filed as a result
-        }
-        if (progress)
-            progress->clear();
-        std::string lines;
-        for (std::size_t start = 0; start <= result.message.size();) {
-            const std::size_t end = std::min(result.message.find('\n', start), result.message.size());
-            lines += utf8(items[index].source) + ": " + result.message.substr(start, end - start) + "\n";
-            start = end + 1;
-        }
-        messages.write(lines.data(), static_cast<std::streamsize>(lines.size()));
-    }
-    if (progress)
-        progress->clear();
-    messages.flush();
-    return summary;
+    ListedItems listed(items);
+    TerminalStatus status(messages, options.progress, options.terminalWidth);
+    return runBatch(listed, items.size(), options, status);
 }
 
 std::string summaryLine(const BatchSummary &summary)

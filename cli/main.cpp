@@ -5,6 +5,7 @@
 #include "batch.h"
 #include "convert.h"
 #include "recordfile.h"
+#include "terminal.h"
 #include "text.h"
 #include "version.h"
 
@@ -25,10 +26,6 @@
 
 #include <fcntl.h>
 #include <io.h>
-#include <streambuf>
-#else
-#include <sys/ioctl.h>
-#include <unistd.h>
 #endif
 
 namespace {
@@ -131,28 +128,58 @@ std::optional<quillarn::SourceEncoding> sourceEncodingNamed(const std::string &t
                                              : quillarn::SourceEncoding::Utf8;
 }
 
-// Writes all of bytes to standard output; raises CommandFailure with the system's reason, naming
-// standard output.
-void writeStandardOutput(const std::string &bytes)
-{
-    if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || std::fflush(stdout) != 0)
-        throw quillarn::CommandFailure(quillarn::cannotWriteReason("standard output", std::strerror(errno)));
-}
-
-// Returns true when standard output is a terminal (on Windows, a console).
-bool standardOutputIsTerminal()
-{
-#ifdef _WIN32
-    DWORD mode = 0;
-    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
-#else
-    return ::isatty(STDOUT_FILENO) != 0;
-#endif
-}
-
 // The one line said when code page 932 goes to a terminal.
 const char cp932OnTerminalNote[] =
     "ugi2sgf: the record below is code page 932 and may show garbled here; -o FILE saves it unchanged";
+
+// Standard output as the sink of a record: a terminal set to UTF-8 shows code page 932 garbled, so
+// before the first bytes of such a record reach one, a line on standard error says so (unless
+// quiet); the bytes stay as asked for. Raises CommandFailure with the system's reason, naming
+// standard output.
+class StandardOutput : public quillarn::RecordSink {
+public:
+    explicit StandardOutput(bool noteCodePage932) : note_(noteCodePage932) {}
+
+    void write(std::string_view bytes) override
+    {
+        if (note_ && quillarn::standardOutputIsTerminal())
+            std::cerr << cp932OnTerminalNote << "\n";
+        note_ = false;
+        if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size())
+            fail();
+    }
+
+    // Writes out what is buffered.
+    void flush()
+    {
+        if (std::fflush(stdout) != 0)
+            fail();
+    }
+
+private:
+    [[noreturn]] static void fail()
+    {
+        throw quillarn::CommandFailure(quillarn::cannotWriteReason("standard output", std::strerror(errno)));
+    }
+
+    bool note_;
+};
+
+// Passes a record's bytes on to another sink, noting that its writing has begun: a failure after
+// that is the output's.
+class WritingSink : public quillarn::RecordSink {
+public:
+    WritingSink(quillarn::RecordSink &sink, bool &writing) : sink_(sink), writing_(writing) {}
+    void write(std::string_view bytes) override
+    {
+        writing_ = true;
+        sink_.write(bytes);
+    }
+
+private:
+    quillarn::RecordSink &sink_;
+    bool &writing_;
+};
 
 // The input name that stands for standard input, and the -o name that stands for standard output.
 const char standardStream[] = "-";
@@ -180,14 +207,6 @@ std::string readStandardInput()
     return bytes;
 }
 
-// Returns the record file for input: a file, or standard input for "-". Raises as convertFile does.
-quillarn::Conversion convertInput(const std::string &input, const quillarn::ConversionOptions &options)
-{
-    if (input != standardStream)
-        return quillarn::convertFile(pathOf(input), options);
-    return quillarn::convertSource(readStandardInput(), options);
-}
-
 int convertOne(const Options &options)
 {
     const std::string &input = options.inputs.front();
@@ -202,28 +221,49 @@ int convertOne(const Options &options)
             if (!options.force && fs::exists(fs::symlink_status(output, error)))
                 throw quillarn::CommandFailure(*options.output + " exists (--force replaces it)");
         }
-        const quillarn::Conversion conversion = convertInput(input, options.conversion);
-        for (const std::string &warning : conversion.warnings) {
-            if (!options.quiet || options.strict)
-                std::cerr << input << ": " << warning << "\n";
-        }
-        if (options.strict && !conversion.warnings.empty())
-            return exitFailed;
+        quillarn::ReadBuffer buffer;
+        std::string standardInput;
+        const std::string_view source = input == standardStream
+                                            ? std::string_view(standardInput = readStandardInput())
+                                            : quillarn::readFileInto(pathOf(input), buffer);
+        quillarn::ConversionOptions conversion = options.conversion;
+        conversion.strict = options.strict;
+        quillarn::ConversionReport report;
         if (options.output) {
+            // Written straight into the temporary file, which only a record that converts creates.
+            quillarn::LeftoverTemporaries leftovers;
+            quillarn::WriteOptions write;
+            write.existing =
+                options.force ? quillarn::ExistingTarget::Replace : quillarn::ExistingTarget::Keep;
+            bool writing = true; // a failure before the record's first bytes is the output's too
             try {
-                quillarn::writeFileAtomically(pathOf(*options.output), conversion.bytes);
+                quillarn::writeFileAtomically(
+                    pathOf(*options.output),
+                    [&](quillarn::RecordSink &sink) {
+                        writing = false;
+                        WritingSink marked(sink, writing);
+                        report = quillarn::convertRecord(source, conversion, marked);
+                        writing = true;
+                    },
+                    leftovers, write);
+            } catch (const quillarn::TargetExists &) {
+                throw quillarn::CommandFailure(*options.output + " exists (--force replaces it)");
             } catch (const quillarn::CommandFailure &failure) {
+                if (!writing)
+                    throw;
                 throw quillarn::CommandFailure(
                     quillarn::cannotWriteReason(*options.output, failure.reason()));
             }
         } else {
-            // A terminal set to UTF-8 shows code page 932 garbled; the bytes stay as asked for.
-            if (options.conversion.output == RecordEncoding::Ansi && !options.quiet &&
-                standardOutputIsTerminal())
-                std::cerr << cp932OnTerminalNote << "\n";
-            writeStandardOutput(conversion.bytes);
+            StandardOutput standardOutput(conversion.output == RecordEncoding::Ansi && !options.quiet);
+            report = quillarn::convertRecord(source, conversion, standardOutput);
+            standardOutput.flush();
         }
-        return exitOk;
+        for (const std::string &warning : report.warnings) {
+            if (!options.quiet || options.strict)
+                std::cerr << input << ": " << warning << "\n";
+        }
+        return report.written ? exitOk : exitFailed;
     } catch (const quillarn::CommandFailure &failure) {
         std::cerr << input << ": " << failure.reason() << "\n";
         return exitFailed;
@@ -231,36 +271,6 @@ int convertOne(const Options &options)
         std::cerr << input << ": out of memory\n";
         return exitFailed;
     }
-}
-
-// Returns true when standard error is a terminal that can show the progress bar. A Windows console
-// is asked to read the bar's control sequences; one that cannot gets no bar.
-bool standardErrorIsTerminal()
-{
-#ifdef _WIN32
-    const HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
-    DWORD mode = 0;
-    return GetConsoleMode(console, &mode) != 0 &&
-           ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
-            SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0);
-#else
-    return ::isatty(STDERR_FILENO) != 0;
-#endif
-}
-
-int terminalWidth()
-{
-#ifdef _WIN32
-    CONSOLE_SCREEN_BUFFER_INFO info{};
-    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info) &&
-        info.srWindow.Right > info.srWindow.Left)
-        return info.srWindow.Right - info.srWindow.Left + 1;
-#elif defined(TIOCGWINSZ)
-    struct winsize size {};
-    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
-        return size.ws_col;
-#endif
-    return 80;
 }
 
 // The signal that interrupted a batch, 0 while none has. Atomic, because the workers read it;
@@ -286,22 +296,30 @@ int convertBatch(const Options &options)
     std::vector<fs::path> paths;
     for (const std::string &input : options.inputs)
         paths.push_back(pathOf(input));
-    const std::vector<quillarn::BatchItem> items = quillarn::planBatch(paths, outputFolder);
+    quillarn::BatchPlan plan(paths, outputFolder);
 
     quillarn::BatchOptions batch;
     batch.conversion = options.conversion;
     batch.strict = options.strict;
     batch.force = options.force;
     batch.quiet = options.quiet;
-    batch.progress = items.size() > 1 && standardErrorIsTerminal();
-    if (batch.progress)
-        batch.terminalWidth = terminalWidth();
+    // The progress bar needs a total: the folders are walked once first to count the records.
+    std::size_t total = 0;
+    if (!options.quiet && quillarn::standardErrorIsTerminal()) {
+        total = plan.count();
+        batch.progress = total > 1;
+        batch.terminalWidth = quillarn::terminalWidth();
+    }
     // An interruption lets the records being written finish, so that none is left half written
     // as a temporary file, and still reports what was done.
     batch.interrupted = &interruptedBy;
     std::signal(SIGINT, interruptBatch);
     std::signal(SIGTERM, interruptBatch);
-    const quillarn::BatchSummary summary = quillarn::runBatch(items, batch, std::cerr);
+    quillarn::BatchSummary summary;
+    {
+        quillarn::TerminalStatus status(std::cerr, batch.progress, batch.terminalWidth);
+        summary = quillarn::runBatch(plan, total, batch, status);
+    }
     const int signal = interruptedBy.load();
     if (!options.quiet || signal != 0)
         std::cerr << quillarn::summaryLine(summary) << "\n";
@@ -420,72 +438,6 @@ int run(int argc, char **argv)
 
 #ifdef _WIN32
 
-// Standard error on Windows: messages are UTF-8 inside the program. A console is given them as
-// UTF-16, which it shows whatever its code page; a file or pipe gets the UTF-8 bytes unchanged.
-class StandardErrorBuffer : public std::streambuf {
-public:
-    StandardErrorBuffer()
-    {
-        DWORD mode = 0;
-        console_ = GetConsoleMode(handle_, &mode) != 0;
-    }
-
-protected:
-    int_type overflow(int_type c) override
-    {
-        if (!traits_type::eq_int_type(c, traits_type::eof()))
-            pending_.push_back(traits_type::to_char_type(c));
-        return traits_type::not_eof(c);
-    }
-
-    std::streamsize xsputn(const char *text, std::streamsize count) override
-    {
-        pending_.append(text, static_cast<std::size_t>(count));
-        return count;
-    }
-
-    // std::cerr flushes after every output, so a message is written whole.
-    int sync() override
-    {
-        std::size_t complete = pending_.size();
-        if (console_) {
-            // A character cut by a flush waits for its other bytes.
-            std::size_t start = complete;
-            while (start > 0 && (static_cast<unsigned char>(pending_[start - 1]) & 0xC0) == 0x80 &&
-                   complete - start < 3)
-                --start;
-            if (start > 0) {
-                const auto lead = static_cast<unsigned char>(pending_[start - 1]);
-                const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-                if (length > complete - start + 1)
-                    complete = start - 1;
-            }
-        }
-        if (complete == 0)
-            return 0;
-        bool written = true;
-        if (console_) {
-            const int size =
-                MultiByteToWideChar(CP_UTF8, 0, pending_.data(), static_cast<int>(complete), nullptr, 0);
-            std::wstring text(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
-            MultiByteToWideChar(CP_UTF8, 0, pending_.data(), static_cast<int>(complete), text.data(), size);
-            DWORD done = 0;
-            written =
-                WriteConsoleW(handle_, text.data(), static_cast<DWORD>(text.size()), &done, nullptr) != 0;
-        } else {
-            DWORD done = 0;
-            written = WriteFile(handle_, pending_.data(), static_cast<DWORD>(complete), &done, nullptr) != 0;
-        }
-        pending_.erase(0, complete);
-        return written ? 0 : -1;
-    }
-
-private:
-    HANDLE handle_ = GetStdHandle(STD_ERROR_HANDLE);
-    bool console_ = false;
-    std::string pending_;
-};
-
 } // namespace
 
 // The wide command line holds names in any script; it is taken as UTF-8 from here on.
@@ -504,7 +456,7 @@ int wmain(int argc, wchar_t **wideArgv)
         argv.push_back(argument.data());
     argv.push_back(nullptr);
 
-    StandardErrorBuffer standardError;
+    quillarn::StandardErrorBuffer standardError;
     std::streambuf *const previous = std::cerr.rdbuf(&standardError);
     const int status = run(argc, argv.data());
     std::cerr.flush();

@@ -3,6 +3,7 @@
 // the record implies, the first move a reader's board would refuse) and encoded.
 #pragma once
 
+#include "recordsink.h"
 #include "sgfoutput.h"
 #include "sourcekind.h"
 
@@ -16,22 +17,6 @@ struct ConversionOptions {
     SourceEncoding source = SourceEncoding::Auto;
     RecordEncoding output = RecordEncoding::Ansi;
     bool strict = false; // a record with warnings is not written
-};
-
-// Where a record file's bytes go: a file being written, standard output, a buffer.
-class RecordSink {
-public:
-    virtual ~RecordSink() = default;
-    // Takes the next bytes of the record file. Raises CommandFailure with the system's reason when
-    // they cannot be written.
-    virtual void write(std::string_view bytes) = 0;
-};
-
-// A sink that keeps the bytes.
-class StringSink : public RecordSink {
-public:
-    std::string bytes;
-    void write(std::string_view more) override { bytes.append(more); }
 };
 
 struct ConversionReport {

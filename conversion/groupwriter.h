@@ -33,6 +33,10 @@ struct GroupLimits {
     WriterSystem *system = nullptr;
 };
 
+// Whether a write looks at its target before it writes: a batch that listed the target's folder
+// knows which names are absent.
+enum class TargetLook { Look, KnownAbsent };
+
 // Returns the limits a batch writes with (chosen by measurement, docs/performance.md).
 GroupLimits defaultGroupLimits();
 
@@ -46,18 +50,20 @@ public:
     GroupWriter(const GroupWriter &) = delete;
     GroupWriter &operator=(const GroupWriter &) = delete;
 
-    // Writes bytes under a temporary name beside path (beside the file a link at path points to,
-    // as writeFileAtomically follows links), for the next commit, after removing the leftovers of
-    // earlier killed writes of path. Raises CommandFailure with the system's reason, and
-    // TargetExists when existing is Keep and path is there already; then the file fails alone and
-    // nothing of it stays.
-    void add(std::size_t id, const std::filesystem::path &path, std::string_view bytes,
-             ExistingTarget existing = ExistingTarget::Replace);
+    // Writes what produce writes under a temporary name beside path (beside the file a link at path
+    // points to, as writeFileAtomically follows links), for the next commit, after removing the
+    // leftovers of earlier killed writes of path. The target is looked at first (unless look says it
+    // is known to be absent), so that with Keep one that is there costs no work: produce is not
+    // called then. The temporary file is created with produce's first bytes, in path's folder when
+    // that exists; otherwise produce (which may make the folder) writes into a buffer first. Returns
+    // false when produce writes nothing. Raises CommandFailure with the system's reason, TargetExists
+    // when existing is Keep and path is there already, and what produce raises; then the file fails
+    // alone and nothing of it stays.
+    bool add(std::size_t id, const std::filesystem::path &path, const RecordProducer &produce,
+             ExistingTarget existing = ExistingTarget::Replace, TargetLook look = TargetLook::Look);
 
-    // add with the bytes that make returns, called once the target has been looked at: not at all
-    // when existing is Keep and the target is there, so that a skipped file costs no work. make
-    // may create path's folder; what it raises passes through, and nothing of the file stays.
-    void add(std::size_t id, const std::filesystem::path &path, const std::function<std::string_view()> &make,
+    // add with bytes made before.
+    bool add(std::size_t id, const std::filesystem::path &path, std::string_view bytes,
              ExistingTarget existing = ExistingTarget::Replace);
 
     // Returns true when the group has reached its limits and should be committed.

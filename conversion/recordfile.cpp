@@ -114,6 +114,12 @@ void LeftoverTemporaries::removeFor(const fs::path &path)
     listed->second.erase(leftovers);
 }
 
+std::string readFileBytes(const fs::path &path)
+{
+    ReadBuffer buffer;
+    return std::string(readFileInto(path, buffer));
+}
+
 std::u16string readSourceFile(const fs::path &path)
 {
     return decodeAnsi(readFileBytes(path));

@@ -5,8 +5,11 @@
 #pragma once
 
 #include "commandfailure.h"
+#include "recordsink.h"
 
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -22,6 +25,30 @@ constexpr long long maxSourceBytes = 2147483647;
 // reason when it cannot be opened or read, when it is not a regular file (a folder, a FIFO), or
 // when it is too large for a 32-bit position (checked before reading).
 std::string readFileBytes(const std::filesystem::path &path);
+
+// Memory that sources are read into, kept from one source to the next, so that a batch reads every
+// record through the same pages. It grows to the largest source read, and is never cleared: a read
+// writes each byte before it is looked at.
+class ReadBuffer {
+public:
+    // Returns room for size bytes.
+    char *room(std::size_t size)
+    {
+        if (size > capacity_) {
+            data_.reset(new char[size]);
+            capacity_ = size;
+        }
+        return data_.get();
+    }
+
+private:
+    std::unique_ptr<char[]> data_;
+    std::size_t capacity_ = 0;
+};
+
+// Reads the whole regular file at path into buffer and returns the bytes read, which stay valid until
+// the next read into buffer. Raises as readFileBytes does.
+std::string_view readFileInto(const std::filesystem::path &path, ReadBuffer &buffer);
 
 // Returns the decoded text of the file at path (readFileBytes, then decodeAnsi).
 std::u16string readSourceFile(const std::filesystem::path &path);
@@ -92,6 +119,16 @@ private:
 
 // writeFileAtomically with the leftovers of a batch, which lists each folder only once.
 void writeFileAtomically(const std::filesystem::path &path, std::string_view bytes,
+                         LeftoverTemporaries &leftovers, const WriteOptions &options = {});
+
+// Writes a record file into the sink it is given: convertRecord, or bytes made before.
+using RecordProducer = std::function<void(RecordSink &)>;
+
+// writeFileAtomically with what produce writes, straight into the temporary file, which is created
+// with its first bytes once the target has been looked at. Returns false when produce writes
+// nothing: then nothing was written or changed. Raises as writeFileAtomically does, and what produce
+// raises; then no temporary file stays.
+bool writeFileAtomically(const std::filesystem::path &path, const RecordProducer &produce,
                          LeftoverTemporaries &leftovers, const WriteOptions &options = {});
 
 // Writes recordFileBytes(recordText) to path through writeFileAtomically.

@@ -334,35 +334,87 @@ struct Staged {
     int descriptor;        // open for writing
 };
 
-// Returns bytes written to a temporary file beside target (resolveTarget), created with its
-// permission bits (for a new file, those the umask leaves of 0666) and given its owner where the
-// system allows. The leftovers of the target are removed first. Raises CommandFailure with the
-// system's reason; then no temporary file stays.
-Staged writeTemporary(WriterSystem &calls, Target target, std::string_view bytes,
-                      LeftoverTemporaries &leftovers)
+// The temporary file of a record, beside its target: created with the first bytes written to it,
+// with the target's permission bits (for a new file, those the umask leaves of 0666) and, where the
+// system allows, its owner, after the leftovers of the target have been removed. Raises
+// CommandFailure with the system's reason.
+class TemporaryFile : public RecordSink {
+public:
+    TemporaryFile(WriterSystem &calls, const Target &target, LeftoverTemporaries &leftovers)
+        : calls_(calls), target_(target), leftovers_(leftovers)
+    {
+    }
+    ~TemporaryFile() override { remove(); }
+    TemporaryFile(const TemporaryFile &) = delete;
+    TemporaryFile &operator=(const TemporaryFile &) = delete;
+
+    void write(std::string_view bytes) override
+    {
+        if (descriptor_ < 0)
+            create();
+        writeAll(calls_, descriptor_, bytes);
+        size_ += bytes.size();
+    }
+
+    bool created() const { return descriptor_ >= 0; }
+    std::size_t size() const { return size_; }
+
+    // Returns the file, which the caller now owns.
+    Staged release()
+    {
+        Staged staged{target_, std::move(temporary_), descriptor_};
+        descriptor_ = -1;
+        return staged;
+    }
+
+private:
+    void create()
+    {
+        leftovers_.removeFor(target_.folder->path() / target_.name);
+        const int at = target_.folder->descriptor();
+        // Never readable by more users than the file it replaces, not even for a moment.
+        const mode_t mode = target_.exists ? target_.info.st_mode & 07777 : 0666;
+        for (int attempt = 1; descriptor_ < 0; ++attempt) {
+            temporary_ = "." + target_.name + "." + temporarySuffix();
+            descriptor_ =
+                calls_.openat(at, temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+            if (descriptor_ < 0 && (errno != EEXIST || attempt == temporaryNameAttempts))
+                failWithErrno(errno);
+        }
+        if (target_.exists)
+            keepOwnerAndMode(calls_, descriptor_, target_.info);
+    }
+
+    // Closes and removes a file that was not released.
+    void remove()
+    {
+        if (descriptor_ < 0)
+            return;
+        calls_.close(descriptor_);
+        calls_.unlinkat(target_.folder->descriptor(), temporary_.c_str(), 0);
+        descriptor_ = -1;
+    }
+
+    WriterSystem &calls_;
+    const Target &target_;
+    LeftoverTemporaries &leftovers_;
+    std::string temporary_;
+    int descriptor_ = -1;
+    std::size_t size_ = 0;
+};
+
+// Returns what produce writes, in a temporary file beside target (TemporaryFile); nothing when it
+// writes nothing. Raises what produce raises; then no temporary file stays.
+std::optional<Staged> writeTemporary(WriterSystem &calls, const Target &target, const RecordProducer &produce,
+                                     LeftoverTemporaries &leftovers, std::size_t *size = nullptr)
 {
-    leftovers.removeFor(target.folder->path() / target.name);
-    const int at = target.folder->descriptor();
-    // Never readable by more users than the file it replaces, not even for a moment.
-    const mode_t mode = target.exists ? target.info.st_mode & 07777 : 0666;
-    std::string temporary;
-    int fd = -1;
-    for (int attempt = 1; fd < 0; ++attempt) {
-        temporary = "." + target.name + "." + temporarySuffix();
-        fd = calls.openat(at, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        if (fd < 0 && (errno != EEXIST || attempt == temporaryNameAttempts))
-            failWithErrno(errno);
-    }
-    try {
-        if (target.exists)
-            keepOwnerAndMode(calls, fd, target.info);
-        writeAll(calls, fd, bytes);
-    } catch (...) {
-        calls.close(fd);
-        calls.unlinkat(at, temporary.c_str(), 0);
-        throw;
-    }
-    return {std::move(target), std::move(temporary), fd};
+    TemporaryFile file(calls, target, leftovers);
+    produce(file);
+    if (size != nullptr)
+        *size = file.size();
+    if (!file.created())
+        return std::nullopt;
+    return file.release();
 }
 
 // Renames a flushed and closed staged file over its target; with Keep, only while the target is
@@ -389,7 +441,7 @@ int putInPlace(WriterSystem &calls, const Staged &staged, ExistingTarget existin
 
 } // namespace
 
-std::string readFileBytes(const fs::path &path)
+std::string_view readFileInto(const fs::path &path, ReadBuffer &buffer)
 {
     // O_NONBLOCK so that a FIFO given as source cannot block the open; only regular files are read.
     const Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
@@ -405,10 +457,11 @@ std::string readFileBytes(const fs::path &path)
     if (info.st_size > maxSourceBytes)
         throw CommandFailure(sourceTooLarge(info.st_size));
 
-    std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
+    const auto size = static_cast<std::size_t>(info.st_size);
+    char *const bytes = buffer.room(size);
     std::size_t filled = 0;
-    while (filled < bytes.size()) {
-        const ssize_t got = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
+    while (filled < size) {
+        const ssize_t got = ::read(fd.get(), bytes + filled, size - filled);
         if (got < 0) {
             if (errno == EINTR || errno == EAGAIN)
                 continue;
@@ -418,26 +471,34 @@ std::string readFileBytes(const fs::path &path)
             break; // the file shrank since its length was taken
         filled += static_cast<std::size_t>(got);
     }
-    bytes.resize(filled);
-    return bytes;
+    return std::string_view(bytes, filled);
 }
 
 void writeFileAtomically(const fs::path &path, std::string_view bytes, LeftoverTemporaries &leftovers,
                          const WriteOptions &options)
 {
+    writeFileAtomically(
+        path, [bytes](RecordSink &sink) { sink.write(bytes); }, leftovers, options);
+}
+
+bool writeFileAtomically(const fs::path &path, const RecordProducer &produce, LeftoverTemporaries &leftovers,
+                         const WriteOptions &options)
+{
     WriterSystem &calls = options.system ? *options.system : systemCalls();
-    const Staged staged = writeTemporary(
-        calls, resolveTarget(calls, openFolderOf(calls, path), path.filename().native(), options.existing),
-        bytes, leftovers);
-    const Folder &folder = *staged.target.folder;
-    int error = calls.fsync(staged.descriptor) == 0 ? 0 : errno;
+    const Target target =
+        resolveTarget(calls, openFolderOf(calls, path), path.filename().native(), options.existing);
+    const std::optional<Staged> staged = writeTemporary(calls, target, produce, leftovers);
+    if (!staged)
+        return false;
+    const Folder &folder = *staged->target.folder;
+    int error = calls.fsync(staged->descriptor) == 0 ? 0 : errno;
     // A failed close can mean the data never reached the disk.
-    if (calls.close(staged.descriptor) != 0 && error == 0)
+    if (calls.close(staged->descriptor) != 0 && error == 0)
         error = errno;
     if (error == 0)
-        error = putInPlace(calls, staged, options.existing);
+        error = putInPlace(calls, *staged, options.existing);
     if (error != 0) {
-        calls.unlinkat(folder.descriptor(), staged.temporary.c_str(), 0);
+        calls.unlinkat(folder.descriptor(), staged->temporary.c_str(), 0);
         if (error == EEXIST && options.existing == ExistingTarget::Keep)
             throw TargetExists();
         failWithErrno(error);
@@ -446,6 +507,7 @@ void writeFileAtomically(const fs::path &path, std::string_view bytes, LeftoverT
     // that cannot be read cannot be flushed by itself: there the system flushes it in its time.
     if (folder.readable() && calls.fsync(folder.descriptor()) != 0)
         throw CommandFailure(unflushedFolder(std::strerror(errno)));
+    return true;
 }
 
 GroupLimits defaultGroupLimits()
@@ -487,9 +549,10 @@ struct GroupWriter::Group {
         return opened;
     }
 
-    // Returns path's target when it is absent, raises TargetExists when it is there, and returns
-    // nothing when that cannot be told (its folder may not be made yet).
-    std::optional<Target> absentTarget(const fs::path &path)
+    // Returns path's target when it is absent (looked at when look, known otherwise), raises
+    // TargetExists when it is there, and returns nothing when that cannot be told (its folder may
+    // not be made yet).
+    std::optional<Target> absentTarget(const fs::path &path, bool look)
     {
         FolderPtr folder;
         try {
@@ -500,6 +563,8 @@ struct GroupWriter::Group {
         Target target{folder, path.filename().native()};
         if (target.name.empty() || target.name == "." || target.name == "..")
             return std::nullopt;
+        if (!look)
+            return target;
         if (calls.fstatat(folder->descriptor(), target.name.c_str(), &target.info, AT_SYMLINK_NOFOLLOW) == 0)
             throw TargetExists();
         if (errno != ENOENT)
@@ -548,53 +613,71 @@ bool GroupWriter::empty() const
     return group_->members.empty();
 }
 
-void GroupWriter::add(std::size_t id, const fs::path &path, std::string_view bytes, ExistingTarget existing)
-{
-    const auto given = [bytes] { return bytes; };
-    add(id, path, given, existing);
-}
-
-void GroupWriter::add(std::size_t id, const fs::path &path, const std::function<std::string_view()> &make,
-                      ExistingTarget existing)
+bool GroupWriter::add(std::size_t id, const fs::path &path, const RecordProducer &produce,
+                      ExistingTarget existing, TargetLook look)
 {
     Group &group = *group_;
-    // With Keep the target is looked at before the bytes are made, so that one that is there costs
-    // nothing more; when that look cannot tell, the one after does.
+    // A target known to be absent is not looked at: a rename with Keep refuses one that appeared
+    // since, and with Replace replaces it (never through a link). Otherwise, with Keep, the target is
+    // looked at before the record is made, so that one that is there costs nothing more; when that
+    // look cannot tell (its folder may not be made yet), the one after does.
     std::optional<Target> target;
-    if (existing == ExistingTarget::Keep)
-        target = group.absentTarget(path);
-    const std::string_view bytes = make();
-    if (!target)
-        target = resolveTarget(group.calls, group.folderOf(path), path.filename().native(), existing);
-    Staged staged = writeTemporary(group.calls, std::move(*target), bytes, leftovers_);
+    if (look == TargetLook::KnownAbsent)
+        target = group.absentTarget(path, false);
+    else if (existing == ExistingTarget::Keep)
+        target = group.absentTarget(path, true);
+    std::size_t size = 0;
+    std::optional<Staged> staged;
+    if (target) {
+        staged = writeTemporary(group.calls, *target, produce, leftovers_, &size);
+    } else {
+        // The record is made first here: its folder may be made with it.
+        StringSink bytes;
+        produce(bytes);
+        if (bytes.bytes.empty())
+            return false;
+        const Target resolved =
+            resolveTarget(group.calls, group.folderOf(path), path.filename().native(), existing);
+        const auto given = [&bytes](RecordSink &sink) { sink.write(bytes.bytes); };
+        staged = writeTemporary(group.calls, resolved, given, leftovers_, &size);
+    }
+    if (!staged)
+        return false;
     try {
         if (limits_.startWriteBack)
-            group.calls.startWriteBack(staged.descriptor);
+            group.calls.startWriteBack(staged->descriptor);
         if (limits_.method == FlushMethod::FileSystem) {
-            const dev_t device = staged.target.folder->info().st_dev;
+            const dev_t device = staged->target.folder->info().st_dev;
             if (std::none_of(group.devices.begin(), group.devices.end(),
                              [&](const Group::Device &d) { return d.id == device; })) {
                 // The first file of the group on this file system was opened before anything else
                 // of the group was written there: its descriptor serves for the flush.
-                group.devices.push_back({device, staged.descriptor});
-                staged.descriptor = -1;
+                group.devices.push_back({device, staged->descriptor});
+                staged->descriptor = -1;
             } else {
-                const int closed = group.calls.close(staged.descriptor);
-                staged.descriptor = -1;
+                const int closed = group.calls.close(staged->descriptor);
+                staged->descriptor = -1;
                 if (closed != 0)
                     failWithErrno(errno);
             }
         }
-        if (staged.target.folder != group.folderOf(path))
+        if (staged->target.folder != group.folderOf(path))
             ++group.otherFolders;
-        group.members.push_back({id, staged, existing});
+        group.members.push_back({id, *staged, existing});
     } catch (...) {
-        if (staged.descriptor >= 0)
-            group.calls.close(staged.descriptor);
-        group.calls.unlinkat(staged.target.folder->descriptor(), staged.temporary.c_str(), 0);
+        if (staged->descriptor >= 0)
+            group.calls.close(staged->descriptor);
+        group.calls.unlinkat(staged->target.folder->descriptor(), staged->temporary.c_str(), 0);
         throw;
     }
-    group.bytes += bytes.size();
+    group.bytes += size;
+    return true;
+}
+
+bool GroupWriter::add(std::size_t id, const fs::path &path, std::string_view bytes, ExistingTarget existing)
+{
+    return add(
+        id, path, [bytes](RecordSink &sink) { sink.write(bytes); }, existing);
 }
 
 std::vector<GroupWriter::Result> GroupWriter::commit()

@@ -145,7 +145,7 @@ std::string replaceFailure(const fs::path &path, DWORD error)
 
 } // namespace
 
-std::string readFileBytes(const fs::path &path)
+std::string_view readFileInto(const fs::path &path, ReadBuffer &buffer)
 {
     if (isFolder(GetFileAttributesW(path.c_str())))
         throw CommandFailure("Is a directory");
@@ -164,19 +164,18 @@ std::string readFileBytes(const fs::path &path)
     if (size.QuadPart > maxSourceBytes)
         throw CommandFailure(sourceTooLarge(size.QuadPart));
 
-    std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');
+    const auto total = static_cast<std::size_t>(size.QuadPart);
+    char *const bytes = buffer.room(total);
     std::size_t filled = 0;
-    while (filled < bytes.size()) {
+    while (filled < total) {
         DWORD got = 0;
-        if (!ReadFile(file.get(), bytes.data() + filled, static_cast<DWORD>(bytes.size() - filled), &got,
-                      nullptr))
+        if (!ReadFile(file.get(), bytes + filled, static_cast<DWORD>(total - filled), &got, nullptr))
             failWithLastError();
         if (got == 0)
             break; // the file shrank since its length was taken
         filled += got;
     }
-    bytes.resize(filled);
-    return bytes;
+    return std::string_view(bytes, filled);
 }
 
 void writeFileAtomically(const fs::path &path, std::string_view bytes, LeftoverTemporaries &leftovers,
@@ -227,6 +226,35 @@ void writeFileAtomically(const fs::path &path, std::string_view bytes, LeftoverT
     }
 }
 
+namespace {
+
+// A buffer for a record made before it is written, which tells whether anything was.
+class Buffer : public StringSink {
+public:
+    bool written = false;
+    void write(std::string_view more) override
+    {
+        written = true;
+        StringSink::write(more);
+    }
+};
+
+} // namespace
+
+bool writeFileAtomically(const fs::path &path, const RecordProducer &produce, LeftoverTemporaries &leftovers,
+                         const WriteOptions &options)
+{
+    if (options.existing == ExistingTarget::Keep &&
+        GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+        throw TargetExists();
+    Buffer record;
+    produce(record);
+    if (!record.written)
+        return false;
+    writeFileAtomically(path, record.bytes, leftovers, options);
+    return true;
+}
+
 GroupLimits defaultGroupLimits()
 {
     return {};
@@ -254,23 +282,28 @@ bool GroupWriter::empty() const
     return group_->written.empty();
 }
 
-void GroupWriter::add(std::size_t id, const fs::path &path, std::string_view bytes, ExistingTarget existing)
+bool GroupWriter::add(std::size_t id, const fs::path &path, std::string_view bytes, ExistingTarget existing)
 {
-    const auto given = [bytes] { return bytes; };
-    add(id, path, given, existing);
+    return add(
+        id, path, [bytes](RecordSink &sink) { sink.write(bytes); }, existing);
 }
 
-void GroupWriter::add(std::size_t id, const fs::path &path, const std::function<std::string_view()> &make,
-                      ExistingTarget existing)
+bool GroupWriter::add(std::size_t id, const fs::path &path, const RecordProducer &produce,
+                      ExistingTarget existing, TargetLook look)
 {
-    if (existing == ExistingTarget::Keep && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+    if (existing == ExistingTarget::Keep && look == TargetLook::Look &&
+        GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
         throw TargetExists();
-    const std::string_view bytes = make();
+    Buffer record;
+    produce(record);
+    if (!record.written)
+        return false;
     WriteOptions options;
     options.existing = existing;
-    writeFileAtomically(path, bytes, leftovers_, options);
+    writeFileAtomically(path, record.bytes, leftovers_, options);
     group_->written.push_back(id);
-    group_->bytes += bytes.size();
+    group_->bytes += record.bytes.size();
+    return true;
 }
 
 std::vector<GroupWriter::Result> GroupWriter::commit()

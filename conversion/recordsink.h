@@ -1,0 +1,25 @@
+// Where the bytes of a record file go as they are made: a file being written, standard output, a
+// buffer. The conversion writes through it; the writer and the command line provide it.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quillarn {
+
+class RecordSink {
+public:
+    virtual ~RecordSink() = default;
+    // Takes the next bytes of the record file. Raises CommandFailure with the system's reason when
+    // they cannot be written.
+    virtual void write(std::string_view bytes) = 0;
+};
+
+// A sink that keeps the bytes.
+class StringSink : public RecordSink {
+public:
+    std::string bytes;
+    void write(std::string_view more) override { bytes.append(more); }
+};
+
+} // namespace quillarn
