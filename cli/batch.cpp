@@ -35,6 +35,9 @@ constexpr std::string_view recordExtension = ".ugi";
 // save.
 constexpr std::size_t minItemsForWorkers = 8;
 
+// How many items a worker takes at a time.
+constexpr std::size_t claimedTogether = 32;
+
 // How many items may be planned ahead of the one reported last: the walk runs ahead of the workers
 // this far, and no further, whatever the size of the archive.
 constexpr std::size_t planAhead = 4096;
@@ -481,9 +484,12 @@ public:
         ReadBuffer buffer;
         // The items in the group with their warnings, for the results of its commit.
         std::vector<std::pair<std::size_t, std::string>> grouped;
-        for (;;) {
-            std::size_t index = 0;
-            {
+        std::size_t index = 0;
+        std::size_t end = 0; // the items claimed and not yet taken: index to end
+        for (;; ++index) {
+            if (interrupted())
+                break;
+            if (index == end) {
                 std::unique_lock<std::mutex> lock(mutex_);
                 if (claimed_ == planned_ && !planEnded_ && !interrupted() && !alone) {
                     // Nothing to take yet: the records in hand go to disk before the wait, since the
@@ -498,7 +504,11 @@ public:
                 }
                 if (claimed_ == planned_ || interrupted())
                     break;
-                index = claimed_++;
+                // A run of items at a time: they mostly share a folder, and a folder takes one new
+                // file at a time, so workers that share one wait for each other.
+                index = claimed_;
+                end = std::min(planned_, claimed_ + claimedTogether);
+                claimed_ = end;
             }
             Result result = process(index, group, buffer);
             done_.fetch_add(1, std::memory_order_relaxed);
