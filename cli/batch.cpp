@@ -29,8 +29,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::string_view recordExtension = ".ugi";
-
 // Below this many records a batch runs on the calling thread: threads would cost more than they
 // save.
 constexpr std::size_t minItemsForWorkers = 8;
@@ -153,22 +151,10 @@ bool isSourceItself(const fs::path &source, const fs::path &target)
     return isSourceItself(source, target, fs::current_path(error));
 }
 
-bool isRecordFileName(const std::string &name)
-{
-    if (name.size() <= recordExtension.size())
-        return false;
-    const std::size_t start = name.size() - recordExtension.size();
-    for (std::size_t i = 0; i < recordExtension.size(); ++i) {
-        if (lowerAscii(name[start + i]) != recordExtension[i])
-            return false;
-    }
-    return true;
-}
-
 std::string targetFileName(const std::string &sourceName)
 {
     if (isRecordFileName(sourceName))
-        return sourceName.substr(0, sourceName.size() - recordExtension.size()) + ".sgf";
+        return sourceName.substr(0, sourceName.size() - 4) + ".sgf";
     return utf8(fs::u8path(sourceName).stem()) + ".sgf";
 }
 

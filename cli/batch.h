@@ -64,10 +64,6 @@ std::string outputIsSourceReason(const std::string &output);
 // made absolute, or the same file (device and inode) after following symbolic links and hard links.
 bool isSourceItself(const std::filesystem::path &source, const std::filesystem::path &target);
 
-// Returns true when name (UTF-8, as all names and paths in messages here are) ends in ".ugi" in any
-// letter case and has something before it.
-bool isRecordFileName(const std::string &name);
-
 // Returns the SGF file name (UTF-8) for a source file name (UTF-8): NAME.sgf, NAME being the name without its
 // extension (without ".ugi" in any letter case).
 std::string targetFileName(const std::string &sourceName);

@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <iterator>
 
@@ -31,13 +30,6 @@ bool isUndecodedByte(char16_t unit)
     return unit >= undecodedFirst && unit <= undecodedLast;
 }
 
-std::string hex(unsigned long value, int digits)
-{
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "%0*lX", digits, value);
-    return buffer;
-}
-
 // Returns false for a character that would break the line of a reason or reorder its text when
 // shown: a control character, a line or paragraph separator, a bidirectional formatting character.
 bool showsInALine(char32_t c)
@@ -53,9 +45,10 @@ bool showsInALine(char32_t c)
     const char16_t unit = text[at];
     const bool pair = isHighSurrogate(unit) && at + 1 < text.size() && isLowSurrogate(text[at + 1]);
     if (!pair && (isHighSurrogate(unit) || isLowSurrogate(unit)))
-        throw CommandFailure("unpaired surrogate U+" + hex(unit, 4) + " cannot be written in code page 932");
+        throw CommandFailure("unpaired surrogate U+" + hexDigits(unit, 4) +
+                             " cannot be written in code page 932");
     const char32_t codePoint = pair ? 0x10000u + ((unit - 0xD800u) << 10) + (text[at + 1] - 0xDC00u) : unit;
-    std::string reason = "character U+" + hex(codePoint, 4);
+    std::string reason = "character U+" + hexDigits(codePoint, 4);
     if (showsInALine(codePoint))
         reason += " \"" + encodeUtf8(text.substr(at, pair ? 2 : 1)) + "\"";
     throw CommandFailure(reason + " cannot be written in code page 932 (--encoding utf-8 writes it)");
@@ -65,14 +58,9 @@ bool showsInALine(char32_t c)
 // together they would read back as that character, so the byte and next would both be lost.
 [[noreturn]] void failJoined(unsigned byte, char16_t next)
 {
-    std::string what;
-    if (next >= 0x20 && next < 0x7F)
-        what = std::string("\"") + static_cast<char>(next) + "\"";
-    else if (isUndecodedByte(next))
-        what = "byte 0x" + hex(next - 0xDC00u, 2);
-    else
-        what = "U+" + hex(next, 4);
-    throw CommandFailure("byte 0x" + hex(byte, 2) +
+    const std::string what =
+        isUndecodedByte(next) ? describe(next - 0xDC00u, "byte 0x", 2) : describe(next, "U+", 4);
+    throw CommandFailure("byte 0x" + hexDigits(byte, 2) +
                          " of the source did not decode and cannot be written before " + what +
                          " (the two would read back as one character)");
 }
@@ -303,7 +291,7 @@ std::u16string decodeUtf8Prefix(const unsigned char *const begin, const unsigned
     std::string reason = "line " + std::to_string(line) + ", column " + std::to_string(bad - lineStart + 1) +
                          (shown == 1 ? ": byte" : ": bytes");
     for (std::ptrdiff_t i = 0; i < shown; ++i)
-        reason += " 0x" + hex(bad[i], 2);
+        reason += " 0x" + hexDigits(bad[i], 2);
     throw CommandFailure(reason + (shown == 1 ? " is" : " are") + " not valid UTF-8");
 }
 
@@ -417,10 +405,11 @@ std::string encodeUtf8(std::u16string_view text)
             *out++ = static_cast<char>(0x80 | (codePoint >> 6 & 0x3F));
             *out++ = static_cast<char>(0x80 | (codePoint & 0x3F));
         } else if (isUndecodedByte(unit)) {
-            throw CommandFailure("byte 0x" + hex(unit - 0xDC00u, 2) +
+            throw CommandFailure("byte 0x" + hexDigits(unit - 0xDC00u, 2) +
                                  " of the source did not decode and cannot be written as UTF-8");
         } else if (isHighSurrogate(unit) || isLowSurrogate(unit)) {
-            throw CommandFailure("unpaired surrogate U+" + hex(unit, 4) + " cannot be written as UTF-8");
+            throw CommandFailure("unpaired surrogate U+" + hexDigits(unit, 4) +
+                                 " cannot be written as UTF-8");
         } else {
             *out++ = static_cast<char>(0xE0 | unit >> 12);
             *out++ = static_cast<char>(0x80 | (unit >> 6 & 0x3F));

@@ -77,6 +77,20 @@ void writeFileAtomically(const fs::path &path, std::string_view bytes)
     writeFileAtomically(path, bytes, leftovers);
 }
 
+bool hasExtension(std::string_view name, std::string_view extension)
+{
+    if (name.size() < extension.size())
+        return false;
+    const std::string_view end = name.substr(name.size() - extension.size());
+    return std::equal(end.begin(), end.end(), extension.begin(),
+                      [](char a, char b) { return lowerAscii(a) == lowerAscii(b); });
+}
+
+bool isRecordFileName(std::string_view name)
+{
+    return name.size() > 4 && hasExtension(name, ".ugi");
+}
+
 bool isTemporaryFileOf(const fs::path &entry, const fs::path &name)
 {
     return isTemporaryNameOf(entry.native(), name.native());

@@ -95,6 +95,13 @@ struct WriteOptions {
 // program holds open is refused with that reason, and the new file takes its folder's permissions.
 void writeFileAtomically(const std::filesystem::path &path, std::string_view bytes);
 
+// Returns true when name ends in extension (".ugi"), in any letter case of A-Z.
+bool hasExtension(std::string_view name, std::string_view extension);
+
+// Returns true when name (UTF-8, as all names and paths in messages are) ends in ".ugi" in any letter
+// case and has something before it: the name of a UGI record.
+bool isRecordFileName(std::string_view name);
+
 // Returns true when entry is a name the writer gives the temporary file of a file named name:
 // "." + name + "." + six ASCII letters or digits.
 bool isTemporaryFileOf(const std::filesystem::path &entry, const std::filesystem::path &name);

@@ -3,10 +3,10 @@
 
 #include "commandfailure.h"
 #include "recordfile.h"
+#include "text.h"
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,7 +22,7 @@ enum class ValueCode { Bytes, Cp932, ChineseDoubleByte };
 ValueCode valueCodeOf(std::string name)
 {
     for (char &c : name)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        c = lowerAscii(c);
     for (const char *cp932 : {"shift_jis", "cp932", "windows-31j", "sjis"}) {
         if (name == cp932)
             return ValueCode::Cp932;
@@ -138,12 +138,8 @@ Board Reader::read()
         } else if (std::isalpha(static_cast<unsigned char>(c))) {
             readProperty();
         } else {
-            char shown[16];
-            if (std::isprint(static_cast<unsigned char>(c)))
-                std::snprintf(shown, sizeof shown, "\"%c\"", c);
-            else
-                std::snprintf(shown, sizeof shown, "byte 0x%02X", static_cast<unsigned char>(c));
-            throw CommandFailure(offsetText(pos_) + ": unexpected " + shown);
+            throw CommandFailure(offsetText(pos_) + ": unexpected " +
+                                 describe(static_cast<unsigned char>(c), "byte 0x", 2));
         }
     }
     finishNode();

@@ -2,6 +2,7 @@
 #include "text.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <limits>
 
 namespace quillarn {
@@ -49,6 +50,20 @@ char16_t upper(char16_t c)
 char16_t lowerCaseUnit(char16_t c)
 {
     return lowerUnit(c);
+}
+
+std::string hexDigits(unsigned long value, int digits)
+{
+    char buffer[24];
+    std::snprintf(buffer, sizeof buffer, "%0*lX", digits, value);
+    return buffer;
+}
+
+std::string describe(unsigned c, const char *prefix, int digits)
+{
+    if (c >= 0x20 && c < 0x7F)
+        return std::string("\"") + static_cast<char>(c) + "\"";
+    return prefix + hexDigits(c, digits);
 }
 
 Int16 toInt16(Int32 value)

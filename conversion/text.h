@@ -45,6 +45,13 @@ std::u16string UCase(std::u16string_view text);
 // Returns one code unit as LCase maps it.
 char16_t lowerCaseUnit(char16_t c);
 
+// Returns value in upper-case hexadecimal, at least digits digits long.
+std::string hexDigits(unsigned long value, int digits);
+
+// Returns how a reason shows the byte or code unit c: a printable ASCII character quoted ("\"]\""),
+// anything else as prefix and its value in hexadecimal, digits long ("byte 0x81", "U+30BD").
+std::string describe(unsigned c, const char *prefix, int digits);
+
 // Returns c with A-Z made a-z; every other byte as it is. For names people type and file names.
 inline char lowerAscii(char c)
 {

@@ -23,18 +23,6 @@ std::string quoted(std::u16string_view key)
     return "\"" + ascii(key) + "\"";
 }
 
-// A character of the source as a reason shows it: printable ASCII as itself, the rest as U+XXXX.
-std::string describe(char16_t c)
-{
-    if (c >= 0x20 && c < 0x7F)
-        return std::string("\"") + static_cast<char>(c) + "\"";
-    static const char digits[] = "0123456789ABCDEF";
-    std::string code = "U+";
-    for (int shift = 12; shift >= 0; shift -= 4)
-        code += digits[(c >> shift) & 0xF];
-    return code;
-}
-
 void appendEscaped(std::u16string &out, std::u16string_view value)
 {
     for (char16_t c : value) {
@@ -218,7 +206,7 @@ void appendMoveNode(std::u16string &nodes, std::u16string_view line, Int32 lineN
     if (colour.empty())
         throw CommandFailure(where() + "no colour after the comma");
     if (colour[0] < u'A' || colour[0] > u'Z')
-        throw CommandFailure(where() + "colour " + describe(colour[0]) + " is not a letter A-Z");
+        throw CommandFailure(where() + "colour " + describe(colour[0], "U+", 4) + " is not a letter A-Z");
 
     // The node is built in place: this runs once per move of records with millions of lines.
     const std::u16string_view coordinate = Mid(line, sub16(p, 2), 2);

@@ -12,7 +12,6 @@
 #include <QSaveFile>
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <iostream>
 #include <new>
@@ -28,23 +27,15 @@ const char usage[] =
     "Writes a SIZE x SIZE PNG picture (SIZE 1 to 4096) of the position that the record INPUT\n"
     "(.ugi, or the main line of an .sgf file) ends in to OUTPUT.\n";
 
-bool endsWith(std::string_view name, std::string_view extension)
-{
-    if (name.size() < extension.size())
-        return false;
-    const std::string_view end = name.substr(name.size() - extension.size());
-    return std::equal(end.begin(), end.end(), extension.begin(),
-                      [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
-}
-
 // Returns the board the record in bytes ends in. A file named .ugi is a UGI record, and so is a
 // file with another name but .sgf that has "[Header]" in its first 256 bytes, as the file type's
 // rule says (a record saved without its extension); anything else is read as SGF. Raises
 // CommandFailure.
 quillarn::Board positionOf(std::string_view name, const std::string &bytes)
 {
-    const bool ugi = endsWith(name, ".ugi") ||
-                     (!endsWith(name, ".sgf") && bytes.substr(0, 256).find("[Header]") != std::string::npos);
+    const bool ugi =
+        quillarn::hasExtension(name, ".ugi") ||
+        (!quillarn::hasExtension(name, ".sgf") && bytes.substr(0, 256).find("[Header]") != std::string::npos);
     if (!ugi)
         return quillarn::readSgfPosition(bytes);
     // The record in UTF-8, as every front end converts it. A source byte that did not decode has

@@ -122,6 +122,8 @@ void frmMain::createMenus()
 
 void frmMain::mnuFileItem_Click(int index)
 {
+    // Index 1, the save step, is never chosen from the menu (its item is never available): the
+    // conversion command runs it as saveStep(), which tells it what the step did.
     switch (index) {
     case 0:
         try {
@@ -132,9 +134,6 @@ void frmMain::mnuFileItem_Click(int index)
         } catch (...) {
             // A cancelled dialog, or anything else that goes wrong, ends the command silently.
         }
-        break;
-    case 1:
-        saveStep(); // on its own, the save step reports nothing
         break;
     case 3:
         QCoreApplication::exit(0);
