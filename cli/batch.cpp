@@ -357,11 +357,6 @@ std::vector<BatchItem> planBatch(const std::vector<fs::path> &paths,
     return items;
 }
 
-Conversion convertFile(const fs::path &path, const ConversionOptions &options)
-{
-    return convertSource(readFileBytes(path), options);
-}
-
 namespace {
 
 enum class Outcome { Pending, Converted, Failed, Skipped, NotStarted };

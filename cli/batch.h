@@ -109,10 +109,6 @@ private:
 std::vector<BatchItem> planBatch(const std::vector<std::filesystem::path> &paths,
                                  const std::optional<std::filesystem::path> &outputFolder);
 
-// Returns the record file for the source file at path, with its warnings (convertSource). Raises
-// CommandFailure when the file cannot be read, translated or encoded.
-Conversion convertFile(const std::filesystem::path &path, const ConversionOptions &options);
-
 // What a batch tells as it runs. The command line shows it on a terminal (terminal.h).
 class BatchStatus {
 public:

@@ -298,12 +298,9 @@ CheckedRecord checkRecord(std::string_view bytes, const ConversionOptions &optio
     appendEncoded(properties, std::u16string_view(root.node).substr(1), options.output);
     if (unwritable)
         throw *unwritable;
-    if (options.output == RecordEncoding::Utf8)
-        record.head = "(;CA[UTF-8]";
-    else if (extensions || usesCodePage932Extensions(properties))
-        record.head = "(;CA[CP932]";
-    else
-        record.head = "(;CA[Shift_JIS]";
+    const bool codePage932Only =
+        options.output == RecordEncoding::Ansi && (extensions || usesCodePage932Extensions(properties));
+    record.head = recordStart(options.output, codePage932Only);
     record.head += properties;
     record.head += found.handicapStones;
     record.warnings = std::move(found.warnings);

@@ -4,6 +4,7 @@
 #include "recordfile.h"
 
 #include "codepage.h"
+#include "sgfoutput.h"
 #include "text.h"
 #include "writershared.h"
 
@@ -141,18 +142,12 @@ std::u16string readSourceFile(const fs::path &path)
 
 std::string recordFileBytes(std::u16string_view recordText)
 {
-    // Without CA an SGF reader takes the record to be Latin-1 or guesses, and a guess can let the
-    // second byte of a character (0x5C, "\\") escape the "]" after it. So the charset leads the
-    // root node: Shift_JIS, the name every reader knows, or CP932 when the record holds characters
-    // that only code page 932 has, which a strict Shift_JIS reader refuses.
     constexpr std::u16string_view rootStart = u"(;";
     if (recordText.substr(0, rootStart.size()) != rootStart)
         throw CommandFailure("the record has no root node to carry its charset");
-    constexpr std::string_view shiftJis = "(;CA[Shift_JIS]";
-    std::string bytes(shiftJis);
-    appendAnsi(bytes, recordText.substr(rootStart.size()));
-    if (usesCodePage932Extensions(std::string_view(bytes).substr(shiftJis.size())))
-        bytes.replace(0, shiftJis.size(), "(;CA[CP932]");
+    const std::string body = encodeAnsi(recordText.substr(rootStart.size()));
+    std::string bytes(recordStart(RecordEncoding::Ansi, usesCodePage932Extensions(body)));
+    bytes += body;
     bytes += "\r\n";
     return bytes;
 }

@@ -7,17 +7,22 @@
 
 namespace quillarn {
 
+std::string_view recordStart(RecordEncoding encoding, bool codePage932Only)
+{
+    if (encoding == RecordEncoding::Utf8)
+        return "(;CA[UTF-8]";
+    return codePage932Only ? "(;CA[CP932]" : "(;CA[Shift_JIS]";
+}
+
 std::string recordFileBytes(std::u16string_view recordText, RecordEncoding encoding)
 {
     if (encoding == RecordEncoding::Ansi)
         return recordFileBytes(recordText);
 
-    // SGF readers take a record without CA to be Latin-1, so the charset leads the root node.
-    // The record text is encoded around the insertion rather than copied to make room for it.
     constexpr std::u16string_view rootStart = u"(;";
     if (recordText.substr(0, rootStart.size()) != rootStart)
         throw CommandFailure("the record has no root node to carry CA[UTF-8]");
-    std::string bytes = "(;CA[UTF-8]";
+    std::string bytes(recordStart(encoding, false));
     bytes += encodeUtf8(recordText.substr(rootStart.size()));
     bytes += "\r\n";
     return bytes;

@@ -12,6 +12,14 @@ enum class RecordEncoding {
     Utf8, // UTF-8, with CA[UTF-8] as the first property of the root node
 };
 
+// Returns how a record file in encoding starts, up to the first property of its root node, which
+// names its charset: an SGF reader takes a record without CA to be Latin-1 or guesses, and a guess
+// can let the second byte of a character (0x5C, "\\") escape the "]" after it. "(;CA[UTF-8]"; for
+// code page 932 "(;CA[Shift_JIS]", the name every reader knows, or "(;CA[CP932]" when the record
+// holds characters that only code page 932 has (codePage932Only), which a strict Shift_JIS reader
+// refuses.
+std::string_view recordStart(RecordEncoding encoding, bool codePage932Only);
+
 // Returns the bytes of a record file for recordText ("(;" + root properties + ... + ")") in
 // encoding, followed by one CR LF, without a byte-order mark. For Ansi these are exactly the bytes
 // of recordFileBytes. Raises CommandFailure when the text holds a character the encoding cannot
