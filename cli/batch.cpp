@@ -33,8 +33,8 @@ namespace {
 // save.
 constexpr std::size_t minItemsForWorkers = 8;
 
-// How many items a worker takes at a time.
-constexpr std::size_t claimedTogether = 32;
+// How many items a worker takes at a time, at most: fewer when there are not so many for each.
+constexpr std::size_t claimedTogether = 128;
 
 // How many items may be planned ahead of the one reported last: the walk runs ahead of the workers
 // this far, and no further, whatever the size of the archive.
@@ -488,7 +488,8 @@ public:
                 // A run of items at a time: they mostly share a folder, and a folder takes one new
                 // file at a time, so workers that share one wait for each other.
                 index = claimed_;
-                end = std::min(planned_, claimed_ + claimedTogether);
+                const std::size_t share = (planned_ - claimed_) / std::max<std::size_t>(workers_, 1);
+                end = claimed_ + std::clamp<std::size_t>(share, 1, claimedTogether);
                 claimed_ = end;
             }
             Result result = process(index, group, buffer);
