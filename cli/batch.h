@@ -46,7 +46,7 @@ struct BatchOptions {
 };
 
 // Workers of a batch: enough to keep the disk busy while records are converted.
-constexpr int maxBatchWorkers = 4;
+constexpr int maxBatchWorkers = 8;
 
 struct BatchSummary {
     std::size_t converted = 0;
