@@ -360,13 +360,7 @@ bool usesCodePage932Extensions(std::string_view bytes)
     const auto *in = reinterpret_cast<const unsigned char *>(bytes.data());
     const auto *const end = in + bytes.size();
     while (in != end) {
-        while (end - in >= 8) { // ASCII runs, most of a record, eight bytes at a time
-            std::uint64_t chunk;
-            std::memcpy(&chunk, in, sizeof chunk);
-            if ((chunk & 0x8080808080808080u) != 0)
-                break;
-            in += 8;
-        }
+        in = firstNotAscii(in, end); // ASCII runs, most of a record, eight bytes at a time
         if (in == end)
             break;
         const unsigned byte = *in++;
@@ -438,13 +432,7 @@ Utf8Shape utf8Shape(std::string_view bytes)
     const auto *in = reinterpret_cast<const unsigned char *>(bytes.data());
     const auto *const end = in + bytes.size();
     while (in != end) {
-        while (end - in >= 8) { // ASCII runs, most of a record, eight bytes at a time
-            std::uint64_t chunk;
-            std::memcpy(&chunk, in, sizeof chunk);
-            if ((chunk & 0x8080808080808080u) != 0)
-                break;
-            in += 8;
-        }
+        in = firstNotAscii(in, end); // ASCII runs, most of a record, eight bytes at a time
         if (in == end)
             break;
         const unsigned lead = *in;

@@ -262,7 +262,6 @@ GroupLimits defaultGroupLimits()
 
 struct GroupWriter::Group {
     std::vector<std::size_t> written; // the ids of the files added
-    std::size_t bytes = 0;
 };
 
 GroupWriter::GroupWriter(LeftoverTemporaries &leftovers, const GroupLimits &limits)
@@ -274,7 +273,7 @@ GroupWriter::~GroupWriter() = default;
 
 bool GroupWriter::full() const
 {
-    return group_->written.size() >= limits_.files || group_->bytes >= limits_.bytes;
+    return group_->written.size() >= limits_.files;
 }
 
 bool GroupWriter::empty() const
@@ -289,20 +288,14 @@ bool GroupWriter::add(std::size_t id, const fs::path &path, std::string_view byt
 }
 
 bool GroupWriter::add(std::size_t id, const fs::path &path, const RecordProducer &produce,
-                      ExistingTarget existing, TargetLook look)
+                      ExistingTarget existing, TargetLook /*look*/)
 {
-    if (existing == ExistingTarget::Keep && look == TargetLook::Look &&
-        GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
-        throw TargetExists();
-    Buffer record;
-    produce(record);
-    if (!record.written)
-        return false;
+    // Each file is written at once: the group only reports them.
     WriteOptions options;
     options.existing = existing;
-    writeFileAtomically(path, record.bytes, leftovers_, options);
+    if (!writeFileAtomically(path, produce, leftovers_, options))
+        return false;
     group_->written.push_back(id);
-    group_->bytes += record.bytes.size();
     return true;
 }
 
@@ -319,7 +312,6 @@ std::vector<GroupWriter::Result> GroupWriter::commit()
 void GroupWriter::discard()
 {
     group_->written.clear();
-    group_->bytes = 0;
 }
 
 } // namespace quillarn

@@ -54,28 +54,11 @@ const std::u16string &undecodedBytes()
 // same record, warnings and reason, whatever the encodings.
 void compareWithTheTranslationOfText(std::string_view bytes)
 {
-    const auto outcome = [](const auto &convert) {
-        try {
-            const quillarn::Conversion conversion = convert();
-            std::string result = "converted: " + conversion.bytes;
-            for (const std::string &warning : conversion.warnings)
-                result += "\nwarning: " + warning;
-            return result;
-        } catch (const quillarn::CommandFailure &failure) {
-            return "failed: " + std::string(failure.reason());
-        }
-    };
-    using quillarn::RecordEncoding;
-    using quillarn::SourceEncoding;
-    const quillarn::ConversionOptions choices[] = {
-        {SourceEncoding::Auto, RecordEncoding::Ansi, false},
-        {SourceEncoding::Cp932, RecordEncoding::Utf8, false},
-        {SourceEncoding::Utf8, RecordEncoding::Ansi, true},
-    };
-    for (const quillarn::ConversionOptions &options : choices) {
-        const std::string fast = outcome([&] { return quillarn::convertSource(bytes, options); });
+    for (const quillarn::ConversionOptions &options : testing_support::comparedOptions()) {
+        const std::string fast =
+            testing_support::outcomeOf([&] { return quillarn::convertSource(bytes, options); });
         const std::string exact =
-            outcome([&] { return testing_support::referenceConversion(bytes, options); });
+            testing_support::outcomeOf([&] { return testing_support::referenceConversion(bytes, options); });
         if (fast != exact)
             fail("the conversion of bytes and of text differ:\n" + fast + "\n" + exact);
     }

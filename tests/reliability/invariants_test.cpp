@@ -289,17 +289,6 @@ TEST(NothingLost, NoGeneratedCodePage932RecordIsReadAsUtf8)
 // the edge of the 16-bit positions.
 TEST(NothingLost, TheConversionOfBytesAgreesWithTheTranslationOfText)
 {
-    const auto outcome = [](const auto &convert) {
-        try {
-            const quillarn::Conversion conversion = convert();
-            std::string result = "converted: " + conversion.bytes;
-            for (const std::string &warning : conversion.warnings)
-                result += "\nwarning: " + warning;
-            return result;
-        } catch (const quillarn::CommandFailure &failure) {
-            return "failed: " + std::string(failure.reason());
-        }
-    };
     std::vector<std::string> sources;
     for (const std::string &padding : {std::string(32763, 'x'), std::string(32761, 'x') + "\x88\xe4"}) {
         for (const char *tail : {"QD,B", "xQD,B", "xxQD,B", "QD,b", "QD,"}) {
@@ -328,18 +317,11 @@ TEST(NothingLost, TheConversionOfBytesAgreesWithTheTranslationOfText)
         }
         sources.push_back(bytes);
     }
-    using quillarn::RecordEncoding;
-    using quillarn::SourceEncoding;
-    const quillarn::ConversionOptions choices[] = {
-        {SourceEncoding::Auto, RecordEncoding::Ansi, false},
-        {SourceEncoding::Cp932, RecordEncoding::Utf8, false},
-        {SourceEncoding::Utf8, RecordEncoding::Ansi, true},
-    };
     int converted = 0;
     for (const std::string &bytes : sources) {
-        for (const quillarn::ConversionOptions &options : choices) {
-            const std::string expected = outcome([&] { return referenceConversion(bytes, options); });
-            ASSERT_EQ(outcome([&] { return quillarn::convertSource(bytes, options); }), expected)
+        for (const quillarn::ConversionOptions &options : comparedOptions()) {
+            const std::string expected = outcomeOf([&] { return referenceConversion(bytes, options); });
+            ASSERT_EQ(outcomeOf([&] { return quillarn::convertSource(bytes, options); }), expected)
                 << testing::PrintToString(bytes);
             converted += expected.compare(0, 10, "converted:") == 0 ? 1 : 0;
         }

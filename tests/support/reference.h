@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace testing_support {
 
@@ -65,6 +66,35 @@ inline quillarn::Conversion referenceConversion(std::string_view source,
     if (options.strict && !conversion.warnings.empty())
         conversion.bytes.clear();
     return conversion;
+}
+
+// The options the two conversions are compared in: how sources are read by default and into the
+// window's code page, code page 932 read and UTF-8 written, and UTF-8 forced, strict.
+inline const std::vector<quillarn::ConversionOptions> &comparedOptions()
+{
+    using quillarn::RecordEncoding;
+    using quillarn::SourceEncoding;
+    static const std::vector<quillarn::ConversionOptions> options = {
+        {SourceEncoding::Auto, RecordEncoding::Ansi, false},
+        {SourceEncoding::Cp932, RecordEncoding::Utf8, false},
+        {SourceEncoding::Utf8, RecordEncoding::Ansi, true},
+    };
+    return options;
+}
+
+// Returns what convert gave, as one text to compare: the record file's bytes and each warning, or the
+// reason it failed.
+template <typename Convert> std::string outcomeOf(const Convert &convert)
+{
+    try {
+        const quillarn::Conversion conversion = convert();
+        std::string result = "converted: " + conversion.bytes;
+        for (const std::string &warning : conversion.warnings)
+            result += "\nwarning: " + warning;
+        return result;
+    } catch (const quillarn::CommandFailure &failure) {
+        return "failed: " + std::string(failure.reason());
+    }
 }
 
 } // namespace testing_support
