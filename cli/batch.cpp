@@ -381,24 +381,6 @@ Result skipped(const fs::path &target)
     return {Outcome::Skipped, "skipped, " + utf8(target) + " exists (--force replaces it)"};
 }
 
-// Where a record's making stood when it failed: a failure while writing names the target.
-enum class Stage { Writing, Reading, MakingFolder };
-
-// Passes a record's bytes on to the writer's sink, noting that its writing has begun.
-class StagedSink : public RecordSink {
-public:
-    StagedSink(RecordSink &sink, Stage &stage) : sink_(sink), stage_(stage) {}
-    void write(std::string_view bytes) override
-    {
-        stage_ = Stage::Writing;
-        sink_.write(bytes);
-    }
-
-private:
-    RecordSink &sink_;
-    Stage &stage_;
-};
-
 // The state a batch's threads share. The items are planned (the folders walked) by a thread of
 // their own into a ring of slots, at most planAhead ahead of the reporting; workers take them in
 // order, write their records in groups (a record is in place once its group is committed) and file
@@ -606,18 +588,18 @@ private:
         ConversionOptions conversion = options_.conversion;
         conversion.strict = options_.strict;
         ConversionReport report;
-        Stage stage = Stage::Writing;
+        // A failure names the target unless it is the record's (or the folder's, which says so).
+        bool making = false;
+        bool writing = false;
         try {
             const bool written = group.add(
                 index, item.target,
                 [&](RecordSink &sink) {
-                    stage = Stage::Reading;
+                    making = true;
                     const std::string_view source = readFileInto(item.source, buffer);
-                    stage = Stage::MakingFolder;
                     makeFolder(item.target.parent_path());
-                    stage = Stage::Reading;
-                    StagedSink staged(sink, stage);
-                    report = convertRecord(source, conversion, staged);
+                    NotingSink noting(sink, writing);
+                    report = convertRecord(source, conversion, noting);
                 },
                 existing, look);
             if (!written)
@@ -626,9 +608,9 @@ private:
         } catch (const TargetExists &) {
             return skipped(item.target);
         } catch (const CommandFailure &failure) {
-            if (stage == Stage::Writing)
-                return {Outcome::Failed, cannotWriteReason(utf8(item.target), failure.reason())};
-            return {Outcome::Failed, failure.reason()};
+            if (making && !writing)
+                return {Outcome::Failed, failure.reason()};
+            return {Outcome::Failed, cannotWriteReason(utf8(item.target), failure.reason())};
         } catch (const std::bad_alloc &) {
             return {Outcome::Failed, "out of memory"};
         } catch (const std::exception &error) {

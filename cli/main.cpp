@@ -165,22 +165,6 @@ private:
     bool note_;
 };
 
-// Passes a record's bytes on to another sink, noting that its writing has begun: a failure after
-// that is the output's.
-class WritingSink : public quillarn::RecordSink {
-public:
-    WritingSink(quillarn::RecordSink &sink, bool &writing) : sink_(sink), writing_(writing) {}
-    void write(std::string_view bytes) override
-    {
-        writing_ = true;
-        sink_.write(bytes);
-    }
-
-private:
-    quillarn::RecordSink &sink_;
-    bool &writing_;
-};
-
 // The input name that stands for standard input, and the -o name that stands for standard output.
 const char standardStream[] = "-";
 
@@ -235,21 +219,22 @@ int convertOne(const Options &options)
             quillarn::WriteOptions write;
             write.existing =
                 options.force ? quillarn::ExistingTarget::Replace : quillarn::ExistingTarget::Keep;
-            bool writing = true; // a failure before the record's first bytes is the output's too
+            // A failure names the output unless it is the record's.
+            bool making = false;
+            bool writing = false;
             try {
                 quillarn::writeFileAtomically(
                     pathOf(*options.output),
                     [&](quillarn::RecordSink &sink) {
-                        writing = false;
-                        WritingSink marked(sink, writing);
-                        report = quillarn::convertRecord(source, conversion, marked);
-                        writing = true;
+                        making = true;
+                        quillarn::NotingSink noting(sink, writing);
+                        report = quillarn::convertRecord(source, conversion, noting);
                     },
                     leftovers, write);
             } catch (const quillarn::TargetExists &) {
                 throw quillarn::CommandFailure(*options.output + " exists (--force replaces it)");
             } catch (const quillarn::CommandFailure &failure) {
-                if (!writing)
+                if (making && !writing)
                     throw;
                 throw quillarn::CommandFailure(
                     quillarn::cannotWriteReason(*options.output, failure.reason()));

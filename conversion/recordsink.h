@@ -22,4 +22,20 @@ public:
     void write(std::string_view more) override { bytes.append(more); }
 };
 
+// Passes bytes on to another sink and notes that the writing has begun, so that a caller can tell a
+// failure of the record from a failure of its output.
+class NotingSink : public RecordSink {
+public:
+    NotingSink(RecordSink &sink, bool &writing) : sink_(sink), writing_(writing) {}
+    void write(std::string_view bytes) override
+    {
+        writing_ = true;
+        sink_.write(bytes);
+    }
+
+private:
+    RecordSink &sink_;
+    bool &writing_;
+};
+
 } // namespace quillarn
