@@ -540,6 +540,14 @@ public:
         return found;
     }
 
+    // Ends a run that has no walk: its workers stop.
+    void halt()
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        planEnded_ = true;
+        itemPlanned_.notify_all();
+    }
+
     // Returns how many items were counted but not planned after an interruption.
     std::size_t unplanned()
     {
@@ -781,59 +789,77 @@ private:
 
 } // namespace
 
-BatchSummary runBatch(BatchItems &items, std::size_t total, const BatchOptions &options, BatchStatus &status)
+namespace {
+
+// Reports the results of run in order to status and returns the counts. Alone, the calling thread
+// plans and converts a ring's worth of items before it reports them, and goes on.
+BatchSummary report(BatchRun &run, bool alone, std::size_t total, const BatchOptions &options,
+                    BatchStatus &status)
 {
-    BatchRun run(items, options);
     BatchStatus *const progress = options.progress && !options.quiet ? &status : nullptr;
     BatchSummary summary;
-    {
-        Threads threads;
-        const int workers = workerCount(options, total);
-        if (workers > 0 && threads.start([&run] { run.planAll(); })) {
+    bool more = true;
+    for (std::size_t index = 0;; ++index) {
+        if (alone && more && index % planAhead == 0)
+            more = run.planAndWork(progress, total);
+        std::optional<std::pair<BatchItem, Result>> found = run.waitFor(index, progress, total);
+        if (!found)
+            break;
+        const Result &result = found->second;
+        switch (result.outcome) {
+        case Outcome::Converted:
+            ++summary.converted;
+            if (result.message.empty())
+                continue;
+            ++summary.withWarnings;
+            if (options.quiet)
+                continue;
+            break;
+        case Outcome::Failed:
+            ++summary.failed;
+            break;
+        case Outcome::Skipped:
+            ++summary.skipped;
+            if (options.quiet)
+                continue;
+            break;
+        case Outcome::NotStarted:
+            ++summary.notStarted;
+            continue;
+        case Outcome::Pending:
+            continue; // never filed as a result
+        }
+        status.message(messageLines(found->first.source, result.message));
+    }
+    return summary;
+}
+
+} // namespace
+
+BatchSummary runBatch(BatchItems &items, std::size_t total, const BatchOptions &options, BatchStatus &status)
+{
+    if (const int workers = workerCount(options, total); workers > 0) {
+        BatchRun run(items, options);
+        std::optional<BatchSummary> summary;
+        {
+            Threads threads;
             int started = 0;
             while (started < workers && threads.start([&run] { run.work(false); }))
                 ++started;
             run.setWorkerCount(static_cast<std::size_t>(started));
+            if (started > 0 && threads.start([&run] { run.planAll(); }))
+                summary = report(run, false, total, options, status);
+            else
+                run.halt(); // fewer threads than a walk and a worker: the calling thread does it all
         }
-        // Without threads the calling thread plans and converts a ring's worth of items, reports
-        // them, and goes on.
-        const bool alone = threads.size() == 0;
-        bool more = true;
-        if (alone)
-            run.setWorkerCount(1);
-        for (std::size_t index = 0;; ++index) {
-            if (alone && more && index % planAhead == 0)
-                more = run.planAndWork(progress, total);
-            std::optional<std::pair<BatchItem, Result>> found = run.waitFor(index, progress, total);
-            if (!found)
-                break;
-            const Result &result = found->second;
-            switch (result.outcome) {
-            case Outcome::Converted:
-                ++summary.converted;
-                if (result.message.empty())
-                    continue;
-                ++summary.withWarnings;
-                if (options.quiet)
-                    continue;
-                break;
-            case Outcome::Failed:
-                ++summary.failed;
-                break;
-            case Outcome::Skipped:
-                ++summary.skipped;
-                if (options.quiet)
-                    continue;
-                break;
-            case Outcome::NotStarted:
-                ++summary.notStarted;
-                continue;
-            case Outcome::Pending:
-                continue; // never filed as a result
-            }
-            status.message(messageLines(found->first.source, result.message));
+        if (summary) {
+            summary->notStarted += run.unplanned();
+            return *summary;
         }
     }
+    BatchRun run(items, options);
+    run.setWorkerCount(1);
+    BatchSummary summary = report(run, true, total, options, status);
     summary.notStarted += run.unplanned();
     return summary;
 }
