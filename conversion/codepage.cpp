@@ -3,6 +3,7 @@
 #include "codepage.h"
 #include "text.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -200,19 +201,8 @@ const unsigned char *decodeUtf8Run(const unsigned char *in, const unsigned char 
         const unsigned lead = in[0];
         const std::ptrdiff_t left = end - in;
         if (lead < 0x80) {
-            // A run of ASCII, most of a data section: eight bytes at a time while they are ASCII.
-            while (end - in >= 8 && outEnd - out >= 8) {
-                std::uint64_t chunk;
-                std::memcpy(&chunk, in, sizeof chunk);
-                if ((chunk & 0x8080808080808080u) != 0)
-                    break;
-                for (int i = 0; i < 8; ++i)
-                    out[i] = in[i];
-                in += 8;
-                out += 8;
-            }
-            while (in != end && *in < 0x80 && out != outEnd)
-                *out++ = *in++;
+            // A run of ASCII, most of a data section, as far as the room in out goes: a byte a unit.
+            in = copyAscii(in, in + std::min(end - in, outEnd - out), out);
         } else if (lead >= 0xE0 && lead <= 0xEF) { // kana and kanji first: most of Japanese text
             if (left < 3 || in[1] < secondLow(lead) || in[1] > secondHigh(lead) || !isContinuation(in[2]))
                 break;
