@@ -4,15 +4,16 @@
 #include "boardimage.h"
 #include "commandfailure.h"
 #include "convert.h"
+#include "picturefile.h"
 #include "recordfile.h"
 #include "sgfreader.h"
 #include "version.h"
 
-#include <QFile>
-#include <QSaveFile>
+#include <QBuffer>
+#include <QByteArray>
 
 #include <algorithm>
-#include <filesystem>
+#include <csignal>
 #include <iostream>
 #include <new>
 #include <string>
@@ -94,21 +95,33 @@ int main(int argc, char *argv[])
         return usageError(pixels == 0 ? "-s SIZE is required" : "give one INPUT and one OUTPUT");
     const std::string &input = files[0];
     const std::string &output = files[1];
+    // A write past a file size limit, or into a FIFO whose reader has gone, fails with its reason.
+    std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
 
-    QImage image;
+    // The picture is made whole in memory before OUTPUT is touched.
+    FileIdentity record;
+    QByteArray png;
     try {
-        image = boardImage(positionOf(input, quillarn::readFileBytes(std::filesystem::path(input))), pixels);
+        const QImage image = boardImage(positionOf(input, readRecord(input, record)), pixels);
+        QBuffer buffer(&png);
+        if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG"))
+            throw std::bad_alloc();
     } catch (const quillarn::CommandFailure &failure) {
         std::cerr << input << ": " << failure.reason() << "\n";
         return 1;
     } catch (const std::bad_alloc &) {
-        std::cerr << input << ": not enough memory to read it\n";
+        std::cerr << input << ": not enough memory for its picture\n";
         return 1;
     }
-    // QSaveFile writes a temporary file and renames it over OUTPUT only once it is complete.
-    QSaveFile file(QFile::decodeName(output.c_str()));
-    if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.commit()) {
-        std::cerr << output << ": " << file.errorString().toStdString() << "\n";
+    try {
+        writePicture(output, std::string_view(png.constData(), static_cast<std::size_t>(png.size())), input,
+                     record);
+    } catch (const OutputIsInput &) {
+        std::cerr << input << ": the output " << output << " would replace the source\n";
+        return 1;
+    } catch (const quillarn::CommandFailure &failure) {
+        std::cerr << output << ": " << failure.reason() << "\n";
         return 1;
     }
     return 0;
