@@ -28,6 +28,20 @@ const char usage[] =
     "Writes a SIZE x SIZE PNG picture (SIZE 1 to 4096) of the position that the record INPUT\n"
     "(.ugi, or the main line of an .sgf file) ends in to OUTPUT.\n";
 
+// Returns what to say of a record that converts neither to UTF-8 (reason utf8) nor to code page 932
+// (reason codePage), the reason that says most: the one reason when both are the same; codePage
+// when it names the same byte that did not decode, as it says also why code page 932 cannot hold
+// it; otherwise both, utf8's first, as its byte comes first in the record.
+std::string reasonOfBoth(const std::string &utf8, const std::string &codePage)
+{
+    if (codePage == utf8)
+        return utf8;
+    const std::size_t subject = utf8.find(" cannot be written");
+    if (subject != std::string::npos && codePage.compare(0, subject, utf8, 0, subject) == 0)
+        return codePage;
+    return utf8 + "; in code page 932: " + codePage;
+}
+
 // Returns the board the record in bytes ends in. A file named .ugi is a UGI record, and so is a
 // file with another name but .sgf that has "[Header]" in its first 256 bytes, as the file type's
 // rule says (a record saved without its extension); anything else is read as SGF. Raises
@@ -46,8 +60,12 @@ quillarn::Board positionOf(std::string_view name, const std::string &bytes)
     std::string record;
     try {
         record = quillarn::convertSource(bytes, {SourceEncoding::Auto, RecordEncoding::Utf8}).bytes;
-    } catch (const quillarn::CommandFailure &) {
-        record = quillarn::convertSource(bytes, {SourceEncoding::Auto, RecordEncoding::Ansi}).bytes;
+    } catch (const quillarn::CommandFailure &utf8) {
+        try {
+            record = quillarn::convertSource(bytes, {SourceEncoding::Auto, RecordEncoding::Ansi}).bytes;
+        } catch (const quillarn::CommandFailure &codePage) {
+            throw quillarn::CommandFailure(reasonOfBoth(utf8.reason(), codePage.reason()));
+        }
     }
     return quillarn::readSgfPosition(record);
 }

@@ -168,3 +168,29 @@ TEST(Thumbnailer, LargeFilesAreRefusedOrReadInLittleMemory)
     EXPECT_LT(outcome.peakMemoryKb - baseline, static_cast<long>(crafted.size() / 1024) + 8 * 1024);
     EXPECT_EQ(listing(dir.path()), "crafted.png crafted.sgf empty.png empty.sgf huge.sgf ");
 }
+
+// A byte that did not decode has no place in UTF-8; the picture is then made through code page 932,
+// and when that fails too, the message says why of both.
+TEST(Thumbnailer, RecordThatConvertsInNoEncodingGivesTheReasonsOfBoth)
+{
+    const ScratchDir dir;
+    const std::string cannot = " of the source did not decode and cannot be written";
+    const std::string joined = cannot + " before \"]\" (the two would read back as one character)";
+    const struct {
+        const char *title;
+        const char *white;
+        std::string reason;
+    } rows[] = {
+        {"t\x81", "b", "byte 0x81" + joined},
+        {"\x85\x40", "b\x81", "byte 0x85" + cannot + " as UTF-8; in code page 932: byte 0x81" + joined},
+    };
+    for (const auto &row : rows) {
+        writeBytes(dir / "r.ugi",
+                   std::string("[Header]\r\nTitle=") + row.title +
+                       "\r\nCopyright=\r\nWinner=B,C\r\nPlayerB=a,5d,\r\nPlayerW=" + row.white +
+                       ",4d,\r\nPlace=p\r\nDate=2001/05/03,\r\nSize=9\r\nHdcp=0,6.5\r\n[Data]\r\n");
+        const Outcome outcome = picture(dir / "r.ugi", dir / "r.png");
+        EXPECT_EQ(outcome.status, 1);
+        EXPECT_EQ(outcome.err, (dir / "r.ugi").string() + ": " + row.reason + "\n");
+    }
+}
