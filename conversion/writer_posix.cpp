@@ -1,7 +1,7 @@
 // The writer on POSIX systems (recordfile.h, groupwriter.h): reading a source, and writing record
 // files through temporary files created, renamed and flushed relative to a handle on their folder,
-// one at a time or a group at a time. Every call that changes a file or a folder goes through a
-// WriterSystem.
+// one at a time or a group at a time, or into a FIFO or device as it stands. Every call that
+// changes a file or a folder goes through a WriterSystem.
 #include "groupwriter.h"
 #include "recordfile.h"
 #include "writershared.h"
@@ -12,13 +12,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <optional>
 #include <unordered_map>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#ifdef __linux__
+#include <linux/magic.h>
+#include <sys/vfs.h>
+#endif
 
 namespace quillarn {
 
@@ -119,6 +124,8 @@ namespace fs = std::filesystem;
 // Links followed in a row before the write fails, as the system's own lookups allow.
 constexpr int maxLinks = 40;
 
+const char noBytesTaken[] = "the system took none of the bytes written";
+
 const char anotherUsersLink[] = "the output is another user's symbolic link in a shared folder (sticky, "
                                 "writable by all); not followed";
 
@@ -148,25 +155,6 @@ public:
 private:
     int fd_;
 };
-
-// The process's umask, which the system applies to the mode a file is created with: a replaced
-// file's mode needs setting again when the umask takes bits from it. It can only be read by
-// setting it, which would change it for a moment for every thread; Linux shows it in
-// /proc/self/status. It is read once, as neither program changes it.
-mode_t processUmask()
-{
-    static const mode_t mask = [] {
-        std::ifstream status("/proc/self/status");
-        for (std::string line; std::getline(status, line);) {
-            if (line.rfind("Umask:", 0) == 0)
-                return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
-        }
-        const mode_t old = ::umask(0);
-        ::umask(old);
-        return old;
-    }();
-    return mask;
-}
 
 // A folder the writer creates and renames files in, opened once for the files written there and
 // closed with the last of them.
@@ -260,42 +248,120 @@ struct Target {
     std::string name;
     bool exists = false;
     struct stat info {}; // when it exists
+    // A FIFO, a character device or a descriptor of a process, named by name in folder (a link to
+    // it when it was reached through links): written into, never replaced.
+    bool special = false;
 };
 
+// Returns true when folder is in the system's file system of processes (Linux's /proc), whose
+// links (/proc/self/fd/1, which /dev/stdout points to) only the system can follow: their text
+// names a pipe ("pipe:[1234]"), or a file as it was opened.
+bool isProcessFileSystem(int folder)
+{
+#ifdef __linux__
+    struct statfs info {};
+    return ::fstatfs(folder, &info) == 0 && info.f_type == PROC_SUPER_MAGIC;
+#else
+    (void)folder;
+    return false;
+#endif
+}
+
+// Returns the reason a target of the type in mode is not written, or nothing when it is written
+// into: a block device would be a disk, and a socket cannot be opened as a file.
+const char *refusedSpecial(mode_t mode)
+{
+    if (S_ISBLK(mode))
+        return "the output is a block device; not written";
+    if (S_ISSOCK(mode))
+        return "the output is a socket; not written";
+    return nullptr;
+}
+
+// Returns name in folder as a target written into when it is a FIFO or a character device, or
+// reached (info) through a link of the file system of processes; raises for a folder, a block
+// device or a socket reached so. Returns nothing for anything else.
+std::optional<Target> specialTarget(const FolderPtr &folder, const std::string &name, const struct stat &info,
+                                    bool processLink)
+{
+    if (!S_ISFIFO(info.st_mode) && !S_ISCHR(info.st_mode) && !processLink)
+        return std::nullopt;
+    if (S_ISDIR(info.st_mode))
+        failWithErrno(EISDIR);
+    if (const char *reason = refusedSpecial(info.st_mode))
+        throw CommandFailure(reason);
+    return Target{folder, name, true, info, true};
+}
+
 // Returns the file that a write of name in folder replaces: name itself, or the file that a
-// symbolic link there points to (followed link by link, each under the rule of mayFollowLink).
-// Raises TargetExists when existing is Keep and name is there (a link is not followed then), and
-// CommandFailure when the file is a folder, or with the system's reason.
+// symbolic link there points to (followed link by link, each under the rule of mayFollowLink); or
+// the FIFO, device or descriptor of a process that it names, directly or through links, which is
+// written into. Raises TargetExists when existing is Keep and name is there but is not written
+// into (a link to a file is not followed then), and CommandFailure when the file is a folder, a
+// block device or a socket, or with the system's reason.
 Target resolveTarget(WriterSystem &calls, FolderPtr folder, std::string name, ExistingTarget existing)
 {
-    for (int links = 0;; ++links) {
-        if (name.empty() || name == "." || name == "..")
-            failWithErrno(EISDIR);
-        Target target{folder, name};
-        if (calls.fstatat(folder->descriptor(), name.c_str(), &target.info, AT_SYMLINK_NOFOLLOW) == 0)
-            target.exists = true;
-        else if (errno != ENOENT)
-            failWithErrno(errno);
-        if (target.exists && existing == ExistingTarget::Keep)
-            throw TargetExists();
-        if (!target.exists || !S_ISLNK(target.info.st_mode)) {
-            if (target.exists && S_ISDIR(target.info.st_mode))
+    const bool keep = existing == ExistingTarget::Keep;
+    bool named = false; // whether name, as given, is there
+    try {
+        for (int links = 0;; ++links) {
+            if (name.empty() || name == "." || name == "..")
                 failWithErrno(EISDIR);
+            Target target{folder, name};
+            if (calls.fstatat(folder->descriptor(), name.c_str(), &target.info, AT_SYMLINK_NOFOLLOW) == 0)
+                target.exists = true;
+            else if (errno != ENOENT)
+                failWithErrno(errno);
+            named = named || (links == 0 && target.exists);
+            if (!target.exists) {
+                if (keep && named)
+                    throw TargetExists(); // a link to nothing is kept too
+                return target;
+            }
+            if (S_ISLNK(target.info.st_mode)) {
+                if (!mayFollowLink(target.info.st_uid, folder->info())) {
+                    if (keep)
+                        throw TargetExists();
+                    throw CommandFailure(anotherUsersLink);
+                }
+                // What the system reaches through the link: one written into is opened through it,
+                // as only the system can follow a link of the file system of processes.
+                struct stat reached {};
+                if (calls.fstatat(folder->descriptor(), name.c_str(), &reached, 0) == 0) {
+                    if (auto special =
+                            specialTarget(folder, name, reached, isProcessFileSystem(folder->descriptor())))
+                        return *special;
+                }
+                if (links == maxLinks)
+                    failWithErrno(ELOOP);
+                const std::string to = readLink(calls, folder->descriptor(), name.c_str());
+                const std::size_t slash = to.rfind('/');
+                if (slash != std::string::npos) {
+                    const std::string part = slash == 0 ? "/" : to.substr(0, slash);
+                    const bool absolute = to[0] == '/';
+                    folder = openFolder(calls, absolute ? AT_FDCWD : folder->descriptor(), part.c_str(),
+                                        absolute ? fs::path(part) : folder->path() / part);
+                }
+                name = to.substr(slash == std::string::npos ? 0 : slash + 1);
+                continue;
+            }
+            if (auto special = specialTarget(folder, name, target.info, false))
+                return *special;
+            if (keep)
+                throw TargetExists();
+            if (S_ISDIR(target.info.st_mode))
+                failWithErrno(EISDIR);
+            if (const char *reason = refusedSpecial(target.info.st_mode))
+                throw CommandFailure(reason);
             return target;
         }
-        if (links == maxLinks)
-            failWithErrno(ELOOP);
-        if (!mayFollowLink(target.info.st_uid, folder->info()))
-            throw CommandFailure(anotherUsersLink);
-        const std::string to = readLink(calls, folder->descriptor(), name.c_str());
-        const std::size_t slash = to.rfind('/');
-        if (slash != std::string::npos) {
-            const std::string part = slash == 0 ? "/" : to.substr(0, slash);
-            const bool absolute = to[0] == '/';
-            folder = openFolder(calls, absolute ? AT_FDCWD : folder->descriptor(), part.c_str(),
-                                absolute ? fs::path(part) : folder->path() / part);
-        }
-        name = to.substr(slash == std::string::npos ? 0 : slash + 1);
+    } catch (const TargetExists &) {
+        throw;
+    } catch (const CommandFailure &) {
+        // With Keep a name that is there is kept, whatever following it would have met.
+        if (keep && named)
+            throw TargetExists();
+        throw;
     }
 }
 
@@ -307,23 +373,43 @@ void keepOwnerAndMode(WriterSystem &calls, int fd, const struct stat &existing)
         // whoever writes it, as any new file would.
         calls.fchown(fd, existing.st_uid, existing.st_gid);
     }
-    // The file was created with mode less what the umask takes; the set-ID and sticky bits are
-    // not always kept when a file is created, and a change of owner clears the set-ID bits.
+    // The file was created with the mode less what the umask takes; the set-ID and sticky bits
+    // are not always kept when a file is created, and a change of owner clears the set-ID bits. The
+    // mode it got is looked at, rather than the umask, which can only be read by changing it for
+    // every thread of the process at once.
     const mode_t mode = existing.st_mode & 07777;
-    if (((mode & processUmask()) != 0 || (mode & 07000) != 0) && calls.fchmod(fd, mode) != 0)
+    struct stat created {};
+    if (calls.fstat(fd, &created) != 0)
         failWithErrno(errno);
+    if ((created.st_mode & 07777) != mode && calls.fchmod(fd, mode) != 0)
+        failWithErrno(errno);
+}
+
+// Waits until fd, which refused bytes for now (EAGAIN: a full pipe opened without blocking), takes
+// some again, or fails; the next write tells which.
+void waitUntilWritable(int fd)
+{
+    pollfd wanted{fd, POLLOUT, 0};
+    while (::poll(&wanted, 1, -1) < 0) {
+        if (errno != EINTR)
+            failWithErrno(errno);
+    }
 }
 
 void writeAll(WriterSystem &calls, int fd, std::string_view bytes)
 {
     while (!bytes.empty()) {
         const ssize_t written = calls.write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
+        if (written > 0) {
+            bytes.remove_prefix(static_cast<std::size_t>(written));
+        } else if (written == 0) {
+            // Nothing was taken and nothing said why: trying again could only do the same.
+            throw CommandFailure(noBytesTaken);
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            waitUntilWritable(fd);
+        } else if (errno != EINTR) {
             failWithErrno(errno);
         }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
     }
 }
 
@@ -370,12 +456,12 @@ public:
 private:
     void create()
     {
-        leftovers_.removeFor(target_.folder->path() / target_.name);
+        leftovers_.removeIn(target_.folder->path());
         const int at = target_.folder->descriptor();
         // Never readable by more users than the file it replaces, not even for a moment.
         const mode_t mode = target_.exists ? target_.info.st_mode & 07777 : 0666;
         for (int attempt = 1; descriptor_ < 0; ++attempt) {
-            temporary_ = "." + target_.name + "." + temporarySuffix();
+            temporary_ = temporaryName();
             descriptor_ =
                 calls_.openat(at, temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
             if (descriptor_ < 0 && (errno != EEXIST || attempt == temporaryNameAttempts))
@@ -417,6 +503,50 @@ std::optional<Staged> writeTemporary(WriterSystem &calls, const Target &target, 
     return file.release();
 }
 
+// A target written into as it stands (Target::special): opened with the first bytes written to it,
+// so that nothing is opened for a record that fails (opening a FIFO waits for its reader), and
+// appended to, so that a file behind a descriptor (/dev/stdout > log) keeps what it held. Raises
+// CommandFailure with the system's reason.
+class SpecialFile : public RecordSink {
+public:
+    SpecialFile(WriterSystem &calls, const Target &target) : calls_(calls), target_(target) {}
+    ~SpecialFile() override
+    {
+        if (descriptor_ >= 0)
+            calls_.close(descriptor_);
+    }
+    SpecialFile(const SpecialFile &) = delete;
+    SpecialFile &operator=(const SpecialFile &) = delete;
+
+    void write(std::string_view bytes) override
+    {
+        if (descriptor_ < 0) {
+            descriptor_ = calls_.openat(target_.folder->descriptor(), target_.name.c_str(),
+                                        O_WRONLY | O_APPEND | O_NOCTTY | O_CLOEXEC, 0);
+            if (descriptor_ < 0)
+                failWithErrno(errno);
+        }
+        writeAll(calls_, descriptor_, bytes);
+    }
+
+    // Closes it; returns false when nothing was written.
+    bool finish()
+    {
+        if (descriptor_ < 0)
+            return false;
+        const int descriptor = descriptor_;
+        descriptor_ = -1;
+        if (calls_.close(descriptor) != 0)
+            failWithErrno(errno);
+        return true;
+    }
+
+private:
+    WriterSystem &calls_;
+    const Target &target_;
+    int descriptor_ = -1;
+};
+
 // Renames a flushed and closed staged file over its target; with Keep, only while the target is
 // absent. Returns 0, or the system's error (EEXIST: with Keep, the target is there).
 int putInPlace(WriterSystem &calls, const Staged &staged, ExistingTarget existing)
@@ -456,6 +586,10 @@ std::string_view readFileInto(const fs::path &path, ReadBuffer &buffer)
         throw CommandFailure("not a regular file");
     if (info.st_size > maxSourceBytes)
         throw CommandFailure(sourceTooLarge(info.st_size));
+    // Reads wait for their bytes, so that none can fail for now (EAGAIN) and be tried at once again.
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+        failWithErrno(errno);
 
     const auto size = static_cast<std::size_t>(info.st_size);
     char *const bytes = buffer.room(size);
@@ -463,7 +597,7 @@ std::string_view readFileInto(const fs::path &path, ReadBuffer &buffer)
     while (filled < size) {
         const ssize_t got = ::read(fd.get(), bytes + filled, size - filled);
         if (got < 0) {
-            if (errno == EINTR || errno == EAGAIN)
+            if (errno == EINTR)
                 continue;
             failWithErrno(errno);
         }
@@ -472,6 +606,45 @@ std::string_view readFileInto(const fs::path &path, ReadBuffer &buffer)
         filled += static_cast<std::size_t>(got);
     }
     return std::string_view(bytes, filled);
+}
+
+bool isWrittenInto(const fs::path &path)
+{
+    try {
+        WriterSystem &calls = systemCalls();
+        return resolveTarget(calls, openFolderOf(calls, path), path.filename().native(),
+                             ExistingTarget::Replace)
+            .special;
+    } catch (const CommandFailure &) {
+        return false;
+    }
+}
+
+bool standardInputIsFile(const fs::path &path)
+{
+    struct stat input {};
+    struct stat file {};
+    return ::fstat(STDIN_FILENO, &input) == 0 && S_ISREG(input.st_mode) && ::stat(path.c_str(), &file) == 0 &&
+           file.st_dev == input.st_dev && file.st_ino == input.st_ino;
+}
+
+void removeLeftover(const fs::path &entry, fs::file_time_type before)
+{
+    // Looked at through the descriptor that is read, so that what is judged is what is there; not
+    // through a link, and without waiting on a FIFO.
+    const Descriptor fd(::open(entry.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat info {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1 ||
+        info.st_uid != ::geteuid())
+        return;
+    char first[recordFileStart.size()];
+    const ssize_t got = ::read(fd.get(), first, sizeof first);
+    std::error_code error;
+    const fs::file_time_type modified = fs::last_write_time(entry, error);
+    if (got < 0 || !startsAsRecordFile(std::string_view(first, static_cast<std::size_t>(got))) || error ||
+        modified >= before)
+        return;
+    ::unlink(entry.c_str());
 }
 
 void writeFileAtomically(const fs::path &path, std::string_view bytes, LeftoverTemporaries &leftovers,
@@ -487,6 +660,13 @@ bool writeFileAtomically(const fs::path &path, const RecordProducer &produce, Le
     WriterSystem &calls = options.system ? *options.system : systemCalls();
     const Target target =
         resolveTarget(calls, openFolderOf(calls, path), path.filename().native(), options.existing);
+    if (target.special) {
+        if (!options.writeIntoSpecialFiles)
+            throw CommandFailure(specialTargetInGroup);
+        SpecialFile file(calls, target);
+        produce(file);
+        return file.finish();
+    }
     const std::optional<Staged> staged = writeTemporary(calls, target, produce, leftovers);
     if (!staged)
         return false;
@@ -638,6 +818,8 @@ bool GroupWriter::add(std::size_t id, const fs::path &path, const RecordProducer
             return false;
         const Target resolved =
             resolveTarget(group.calls, group.folderOf(path), path.filename().native(), existing);
+        if (resolved.special)
+            throw CommandFailure(specialTargetInGroup);
         const auto given = [&bytes](RecordSink &sink) { sink.write(bytes.bytes); };
         staged = writeTemporary(group.calls, resolved, given, leftovers_, &size);
     }

@@ -10,8 +10,15 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <unistd.h>
+
+#include <cstring>
+#include <thread>
 
 using namespace testing_support;
 
@@ -133,14 +140,24 @@ TEST(WriteFaults, StandardOutputToAFullDeviceExitsOneWithTheReason)
               (dir / "source.ugi").string() + ": cannot write standard output: No space left on device\n");
 }
 
+// Whatever the umask, and whenever it was set: the new file is created with the mode less the
+// umask, and the writer looks at what it got.
 TEST(WriteFaults, ReplacingAFileKeepsItsPermissionBits)
 {
     ScratchDir dir;
     writeBytes(dir / "source.ugi", ugiSource());
     const std::string expected = recordFileBytesOf(ugiSource());
     const std::u16string record = quillarn::translateRecord(quillarn::decodeAnsi(ugiSource()));
-    for (const unsigned mode : {0600u, 0640u, 0604u, 0444u, 0755u}) {
-        SCOPED_TRACE(mode);
+    const mode_t processMask = ::umask(022);
+    for (const auto &[mask, mode] : {std::pair{022u, 0600u},
+                                     {022u, 0640u},
+                                     {022u, 0604u},
+                                     {022u, 0444u},
+                                     {022u, 0755u},
+                                     {077u, 0644u},
+                                     {077u, 04755u}}) {
+        SCOPED_TRACE("umask " + std::to_string(mask) + ", mode " + std::to_string(mode));
+        ::umask(mask);
         const auto byLibrary = dir / "library.sgf";
         const auto byUgi2sgf = dir / "ugi2sgf.sgf";
         for (const auto &target : {byLibrary, byUgi2sgf}) {
@@ -156,7 +173,182 @@ TEST(WriteFaults, ReplacingAFileKeepsItsPermissionBits)
             EXPECT_TRUE(readBytes(target) == expected) << target;
         }
     }
+    ::umask(processMask);
     EXPECT_EQ(listing(dir.path()), "library.sgf source.ugi ugi2sgf.sgf ");
+}
+
+// A FIFO, a character device and a descriptor of the process (/dev/stdout, /dev/fd/N) take the record
+// as they are, with --force or without, and stay what they were; a batch does not write into them,
+// and a block device or a socket is never written.
+TEST(WriteFaults, SpecialFilesAreWrittenIntoAndNeverReplaced)
+{
+    ScratchDir dir;
+    const std::string source = (dir / "source.ugi").string();
+    writeBytes(source, ugiSource());
+    const std::string expected = recordFileBytesOf(ugiSource());
+    const std::u16string record = quillarn::translateRecord(quillarn::decodeAnsi(ugiSource()));
+    const auto typeOf = [](const std::filesystem::path &path) {
+        struct stat info {};
+        return ::lstat(path.c_str(), &info) == 0 ? info.st_mode & S_IFMT : 0;
+    };
+
+    // A FIFO, and a link to it: what a reader that was there reads (a record fits in a pipe's buffer).
+    const auto fifo = dir / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::filesystem::create_symlink("fifo", dir / "fifo-link.sgf");
+    for (const std::vector<std::string> &args : {std::vector<std::string>{"-o", fifo.string()},
+                                                 {"--force", "-o", fifo.string()},
+                                                 {"-o", (dir / "fifo-link.sgf").string()},
+                                                 {} /* the library */}) {
+        SCOPED_TRACE(testing::PrintToString(args));
+        const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+        ASSERT_GE(reader, 0);
+        if (args.empty()) {
+            quillarn::writeRecordFile(fifo, record);
+        } else {
+            std::vector<std::string> all = {"--encoding", "cp932"};
+            all.insert(all.end(), args.begin(), args.end());
+            all.push_back(source);
+            const Outcome written = run(ugi2sgf, all);
+            EXPECT_EQ(written.status, 0);
+            EXPECT_EQ(written.err, "");
+        }
+        std::string read(4096, '\0');
+        const ssize_t got = ::read(reader, read.data(), read.size());
+        ::close(reader);
+        read.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+        EXPECT_TRUE(read == expected) << read;
+        EXPECT_EQ(typeOf(fifo), S_IFIFO);
+    }
+
+    // A character device of the user's (root's: only root makes one), with --force or without.
+    const auto null = dir / "null";
+    if (::mknod(null.c_str(), S_IFCHR | 0666, ::makedev(1, 3)) == 0) {
+        for (const std::string force : {"--force", "-q"}) {
+            const Outcome written = run(ugi2sgf, {force, "-o", null.string(), source});
+            EXPECT_EQ(written.status, 0) << force;
+            EXPECT_EQ(typeOf(null), S_IFCHR) << force;
+        }
+    }
+
+    // Standard output, and another descriptor, through their links: a pipe and a file that holds
+    // something, which keeps it.
+    const auto shell = [&](const std::string &command) {
+        return run("/bin/sh", {"-c", command, ugi2sgf, "--encoding", "cp932", source});
+    };
+    for (const std::string command : {"\"$0\" \"$1\" \"$2\" -o /dev/stdout \"$3\" | cat",
+                                      "\"$0\" \"$1\" \"$2\" -o /dev/fd/3 \"$3\" 3>&1 | cat"}) {
+        const Outcome piped = shell(command);
+        EXPECT_EQ(piped.status, 0) << command;
+        EXPECT_TRUE(piped.out == expected) << command << ": " << piped.err;
+    }
+    const Outcome appended = shell("echo log; \"$0\" \"$1\" \"$2\" -o /dev/stdout \"$3\"");
+    EXPECT_EQ(appended.status, 0) << appended.err;
+    EXPECT_TRUE(appended.out == "log\n" + expected) << appended.out;
+
+    // A batch: not written into, and reported.
+    std::filesystem::create_directory(dir / "batch");
+    writeBytes(dir / "batch" / "a.ugi", ugiSource());
+    ASSERT_EQ(::mkfifo((dir / "batch" / "a.sgf").c_str(), 0600), 0);
+    const Outcome batch = run(ugi2sgf, {"--force", "--in-place", (dir / "batch").string()});
+    EXPECT_EQ(batch.status, 1);
+    EXPECT_EQ(batch.err,
+              (dir / "batch" / "a.ugi").string() + ": cannot write " + (dir / "batch" / "a.sgf").string() +
+                  ": the output is a FIFO or device, which a batch does not write into\n0 converted, 1 "
+                  "failed, 0 skipped\n");
+    EXPECT_EQ(typeOf(dir / "batch" / "a.sgf"), S_IFIFO);
+
+    // A socket, and a block device (root's), are not written.
+    const auto socket = dir / "socket";
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socket.c_str(), sizeof address.sun_path - 1);
+    const int bound = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(::bind(bound, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+    std::vector<std::pair<std::filesystem::path, std::string>> refused = {{socket, "a socket"}};
+    if (::mknod((dir / "block").c_str(), S_IFBLK | 0600, ::makedev(7, 200)) == 0)
+        refused.push_back({dir / "block", "a block device"});
+    for (const auto &[path, kind] : refused) {
+        const mode_t type = typeOf(path);
+        const Outcome written = run(ugi2sgf, {"--force", "-o", path.string(), source});
+        EXPECT_EQ(written.status, 1);
+        EXPECT_EQ(written.err,
+                  source + ": cannot write " + path.string() + ": the output is " + kind + "; not written\n");
+        EXPECT_EQ(typeOf(path), type);
+    }
+    ::close(bound);
+}
+
+// A write that takes none of the bytes fails rather than being tried forever; one refused for now
+// (a full pipe opened without blocking) waits until the pipe takes bytes again, without spinning.
+TEST(WriteFaults, AWriteThatTakesNothingFailsAndAFullPipeIsWaitedFor)
+{
+    ScratchDir dir;
+    struct TakesNothing : quillarn::WriterSystem {
+        ssize_t write(int, const void *, std::size_t) override { return 0; }
+    };
+    ChildSetup limited;
+    limited.timeoutSeconds = 20;
+    EXPECT_EQ(inChild(
+                  [&]() -> std::string {
+                      TakesNothing takesNothing;
+                      quillarn::LeftoverTemporaries leftovers;
+                      quillarn::WriteOptions options;
+                      options.system = &takesNothing;
+                      try {
+                          quillarn::writeFileAtomically(dir / "a.sgf", "(;CA[UTF-8])\r\n", leftovers,
+                                                        options);
+                      } catch (const quillarn::CommandFailure &failure) {
+                          return failure.reason();
+                      }
+                      return "(no failure)";
+                  },
+                  limited),
+              "the system took none of the bytes written");
+    EXPECT_EQ(listing(dir.path()), "");
+
+    // Opened without blocking, a FIFO with a reader that starts reading only later.
+    struct NonBlocking : quillarn::WriterSystem {
+        long writes = 0;
+        int openat(int folder, const char *name, int flags, mode_t mode) override
+        {
+            return quillarn::WriterSystem::openat(folder, name, flags | O_NONBLOCK, mode);
+        }
+        ssize_t write(int descriptor, const void *bytes, std::size_t size) override
+        {
+            ++writes;
+            return quillarn::WriterSystem::write(descriptor, bytes, size);
+        }
+    } nonBlocking;
+    const auto fifo = dir / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    std::string read;
+    std::thread reading([&] {
+        ::usleep(300000);
+        ::fcntl(reader, F_SETFL, 0);
+        char chunk[65536];
+        for (ssize_t got; (got = ::read(reader, chunk, sizeof chunk)) > 0;)
+            read.append(chunk, static_cast<std::size_t>(got));
+    });
+    const std::string bytes(1 << 20, 'x');
+    quillarn::LeftoverTemporaries leftovers;
+    quillarn::WriteOptions options;
+    options.system = &nonBlocking;
+    std::string failure;
+    try {
+        quillarn::writeFileAtomically(fifo, bytes, leftovers, options);
+    } catch (const quillarn::CommandFailure &error) {
+        failure = error.reason();
+    }
+    reading.join();
+    ::close(reader);
+    EXPECT_EQ(failure, "");
+    EXPECT_TRUE(read == bytes) << read.size() << " bytes read";
+    // A write for each time the pipe took bytes, and one refused before each wait: a few hundred
+    // at most for a megabyte, where trying again at once would make millions in the reader's pause.
+    EXPECT_LT(nonBlocking.writes, 5000);
 }
 
 // A group reaches the disk before any of its files is renamed into place: when the flush fails,
