@@ -167,9 +167,14 @@ TEST(Ugi2sgf, WritesRemoveOnlyTheirOwnLeftoversAndFitEveryNameThatFits)
         {".quillarn-Precious1234.tmp", "precious"}, // the writer's form, a user's bytes
     };
     const std::string leftover = ".quillarn-tTMXEjLeft00.tmp";
-    const std::map<std::string, std::vector<std::string>> ways = {
-        {"-o", {}}, {"--in-place", {"--in-place", "in"}}, {"-d", {"-d", "out", "in"}}};
-    for (const auto &[way, args] : ways) {
+    const auto one = [&](const std::string &name) {
+        return std::vector<std::string>{"-o", "out/" + name + ".sgf", "in/" + name + ".ugi"};
+    };
+    const std::map<std::string, std::vector<std::vector<std::string>>> ways = {
+        {"-o", {one("a"), one(longName)}},
+        {"--in-place", {{"--in-place", "in"}}},
+        {"-d", {{"-d", "out", "in"}}}};
+    for (const auto &[way, runs] : ways) {
         SCOPED_TRACE(way);
         ScratchDir dir;
         const auto in = dir / "in";
@@ -194,16 +199,9 @@ TEST(Ugi2sgf, WritesRemoveOnlyTheirOwnLeftoversAndFitEveryNameThatFits)
 
         ChildSetup inFolder;
         inFolder.workingDirectory = dir.path().u8string();
-        if (way == "-o") {
-            for (const std::string &name : {std::string("a"), longName}) {
-                const Outcome run = ugi2sgf(
-                    {"--encoding", "cp932", "-o", "out/" + name + ".sgf", "in/" + name + ".ugi"}, inFolder);
-                EXPECT_EQ(run.status, 0) << run.err;
-            }
-        } else {
-            std::vector<std::string> all = {"-q", "--encoding", "cp932"};
-            all.insert(all.end(), args.begin(), args.end());
-            const Outcome run = ugi2sgf(all, inFolder);
+        for (std::vector<std::string> args : runs) {
+            args.insert(args.begin(), {"-q", "--encoding", "cp932"});
+            const Outcome run = ugi2sgf(args, inFolder);
             EXPECT_EQ(run.status, 0) << run.err;
         }
         std::string listed;

@@ -183,100 +183,79 @@ TEST(WriteFaults, ReplacingAFileKeepsItsPermissionBits)
 TEST(WriteFaults, SpecialFilesAreWrittenIntoAndNeverReplaced)
 {
     ScratchDir dir;
-    const std::string source = (dir / "source.ugi").string();
-    writeBytes(source, ugiSource());
+    writeBytes(dir / "source.ugi", ugiSource());
     const std::string expected = recordFileBytesOf(ugiSource());
-    const std::u16string record = quillarn::translateRecord(quillarn::decodeAnsi(ugiSource()));
-    const auto typeOf = [](const std::filesystem::path &path) {
-        struct stat info {};
-        return ::lstat(path.c_str(), &info) == 0 ? info.st_mode & S_IFMT : 0;
-    };
-
-    // A FIFO, and a link to it: what a reader that was there reads (a record fits in a pipe's buffer).
-    const auto fifo = dir / "fifo";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    std::filesystem::create_symlink("fifo", dir / "fifo-link.sgf");
-    for (const std::vector<std::string> &args : {std::vector<std::string>{"-o", fifo.string()},
-                                                 {"--force", "-o", fifo.string()},
-                                                 {"-o", (dir / "fifo-link.sgf").string()},
-                                                 {} /* the library */}) {
-        SCOPED_TRACE(testing::PrintToString(args));
-        const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
-        ASSERT_GE(reader, 0);
-        if (args.empty()) {
-            quillarn::writeRecordFile(fifo, record);
-        } else {
-            std::vector<std::string> all = {"--encoding", "cp932"};
-            all.insert(all.end(), args.begin(), args.end());
-            all.push_back(source);
-            const Outcome written = run(ugi2sgf, all);
-            EXPECT_EQ(written.status, 0);
-            EXPECT_EQ(written.err, "");
-        }
-        std::string read(4096, '\0');
-        const ssize_t got = ::read(reader, read.data(), read.size());
-        ::close(reader);
-        read.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
-        EXPECT_TRUE(read == expected) << read;
-        EXPECT_EQ(typeOf(fifo), S_IFIFO);
-    }
-
-    // A character device of the user's (root's: only root makes one), with --force or without.
-    const auto null = dir / "null";
-    if (::mknod(null.c_str(), S_IFCHR | 0666, ::makedev(1, 3)) == 0) {
-        for (const std::string force : {"--force", "-q"}) {
-            const Outcome written = run(ugi2sgf, {force, "-o", null.string(), source});
-            EXPECT_EQ(written.status, 0) << force;
-            EXPECT_EQ(typeOf(null), S_IFCHR) << force;
-        }
-    }
-
-    // Standard output, and another descriptor, through their links: a pipe and a file that holds
-    // something, which keeps it.
-    const auto shell = [&](const std::string &command) {
-        return run("/bin/sh", {"-c", command, ugi2sgf, "--encoding", "cp932", source});
-    };
-    for (const std::string command : {"\"$0\" \"$1\" \"$2\" -o /dev/stdout \"$3\" | cat",
-                                      "\"$0\" \"$1\" \"$2\" -o /dev/fd/3 \"$3\" 3>&1 | cat"}) {
-        const Outcome piped = shell(command);
-        EXPECT_EQ(piped.status, 0) << command;
-        EXPECT_TRUE(piped.out == expected) << command << ": " << piped.err;
-    }
-    const Outcome appended = shell("echo log; \"$0\" \"$1\" \"$2\" -o /dev/stdout \"$3\"");
-    EXPECT_EQ(appended.status, 0) << appended.err;
-    EXPECT_TRUE(appended.out == "log\n" + expected) << appended.out;
-
-    // A batch: not written into, and reported.
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    std::filesystem::create_symlink("fifo", dir / "link.sgf");
     std::filesystem::create_directory(dir / "batch");
     writeBytes(dir / "batch" / "a.ugi", ugiSource());
     ASSERT_EQ(::mkfifo((dir / "batch" / "a.sgf").c_str(), 0600), 0);
-    const Outcome batch = run(ugi2sgf, {"--force", "--in-place", (dir / "batch").string()});
-    EXPECT_EQ(batch.status, 1);
-    EXPECT_EQ(batch.err,
-              (dir / "batch" / "a.ugi").string() + ": cannot write " + (dir / "batch" / "a.sgf").string() +
-                  ": the output is a FIFO or device, which a batch does not write into\n0 converted, 1 "
-                  "failed, 0 skipped\n");
-    EXPECT_EQ(typeOf(dir / "batch" / "a.sgf"), S_IFIFO);
-
-    // A socket, and a block device (root's), are not written.
-    const auto socket = dir / "socket";
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, socket.c_str(), sizeof address.sun_path - 1);
-    const int bound = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    ASSERT_EQ(::bind(bound, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
-    std::vector<std::pair<std::filesystem::path, std::string>> refused = {{socket, "a socket"}};
-    if (::mknod((dir / "block").c_str(), S_IFBLK | 0600, ::makedev(7, 200)) == 0)
-        refused.push_back({dir / "block", "a block device"});
-    for (const auto &[path, kind] : refused) {
-        const mode_t type = typeOf(path);
-        const Outcome written = run(ugi2sgf, {"--force", "-o", path.string(), source});
-        EXPECT_EQ(written.status, 1);
-        EXPECT_EQ(written.err,
-                  source + ": cannot write " + path.string() + ": the output is " + kind + "; not written\n");
-        EXPECT_EQ(typeOf(path), type);
+    std::strncpy(address.sun_path, (dir / "socket").c_str(), sizeof address.sun_path - 1);
+    const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(::bind(socket, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;       // empty: exit 0
+        bool intoFifo = false; // what a reader of the FIFO then reads: the record
+    };
+    std::vector<Case> cases = {
+        {{"-o", "fifo"}, "", true},
+        {{"--force", "-o", "fifo"}, "", true},
+        {{"-o", "link.sgf"}, "", true},
+        {{"--force", "--in-place", "batch"},
+         "batch/a.ugi: cannot write batch/a.sgf: the output is a FIFO or device, which a batch does not "
+         "write into\n0 converted, 1 failed, 0 skipped\n"},
+        {{"--force", "-o", "socket"},
+         "source.ugi: cannot write socket: the output is a socket; not written\n"},
+    };
+    // Only root makes device nodes: one like /dev/null, and a block device.
+    if (::mknod((dir / "null").c_str(), S_IFCHR | 0666, ::makedev(1, 3)) == 0 &&
+        ::mknod((dir / "block").c_str(), S_IFBLK | 0600, ::makedev(7, 200)) == 0) {
+        cases.push_back({{"-o", "null"}, ""});
+        cases.push_back({{"--force", "-o", "null"}, ""});
+        cases.push_back({{"--force", "-o", "block"},
+                         "source.ugi: cannot write block: the output is a block device; not written\n"});
     }
-    ::close(bound);
+    const auto types = [&] {
+        std::string listed;
+        for (const auto &entry : std::filesystem::recursive_directory_iterator(dir.path()))
+            listed += entry.path().filename().string() + ":" +
+                      std::to_string(int(entry.symlink_status().type())) + " ";
+        return listed;
+    };
+    const std::string before = types();
+    ChildSetup inFolder;
+    inFolder.workingDirectory = dir.path().string();
+    for (Case &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        const int reader = ::open((dir / "fifo").c_str(), O_RDONLY | O_NONBLOCK);
+        c.args.insert(c.args.begin(), {"--encoding", "cp932"});
+        if (c.args.back() != "batch")
+            c.args.push_back("source.ugi");
+        const Outcome written = run(ugi2sgf, c.args, inFolder);
+        std::string read(4096, '\0');
+        read.resize(static_cast<std::size_t>(std::max<ssize_t>(::read(reader, read.data(), read.size()), 0)));
+        ::close(reader);
+        EXPECT_EQ(written.status, c.err.empty() ? 0 : 1);
+        EXPECT_EQ(written.err, c.err);
+        EXPECT_TRUE(read == (c.intoFifo ? expected : "")) << read;
+        EXPECT_EQ(types(), before);
+    }
+    ::close(socket);
+
+    // Standard output and another descriptor, through their links: a pipe, and a file that keeps
+    // what it held.
+    for (const auto &[command, out] :
+         {std::pair<std::string, std::string>{"\"$0\" --encoding cp932 -o /dev/stdout \"$1\" | cat",
+                                              expected},
+          {"\"$0\" --encoding cp932 -o /dev/fd/3 \"$1\" 3>&1 | cat", expected},
+          {"echo log; \"$0\" --encoding cp932 -o /dev/stdout \"$1\"", "log\n" + expected}}) {
+        const Outcome shell =
+            run("/bin/sh", {"-c", "exec 2>&1; " + command, ugi2sgf, "source.ugi"}, inFolder);
+        EXPECT_TRUE(shell.out == out) << command << ": " << shell.out;
+    }
 }
 
 // A write that takes none of the bytes fails rather than being tried forever; one refused for now
