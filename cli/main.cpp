@@ -46,7 +46,8 @@ const char usageText[] =
     "every *.ugi file (in any letter case) in it and its subfolders. '-o -' is standard output.\n"
     "\n"
     "  -o FILE          write the one record to FILE instead of standard output; an existing FILE\n"
-    "                   is not replaced without --force (the record fails, nothing is written)\n"
+    "                   is not replaced without --force (the record fails, nothing is written);\n"
+    "                   a FIFO or device (/dev/stdout, >(command)) is written into as it stands\n"
     "  -d DIR           write each record to DIR as NAME.sgf, keeping the folders below each PATH\n"
     "  --in-place       write each record beside its source as NAME.sgf\n"
     "  --force          replace existing output files (without it, -d and --in-place skip and\n"
@@ -196,13 +197,16 @@ int convertOne(const Options &options)
     const std::string &input = options.inputs.front();
     try {
         if (options.output) {
-            // The one output the user named: never the source itself, and never a file that is
-            // there already unless they said so.
+            // The one output the user named: never the source itself, standard input included, and
+            // never a file that is there already unless they said so (a FIFO or a device is written
+            // into, not replaced).
             const fs::path output = pathOf(*options.output);
-            if (input != standardStream && quillarn::isSourceItself(pathOf(input), output))
+            if (input == standardStream ? quillarn::standardInputIsFile(output)
+                                        : quillarn::isSourceItself(pathOf(input), output))
                 throw quillarn::CommandFailure(quillarn::outputIsSourceReason(*options.output));
             std::error_code error;
-            if (!options.force && fs::exists(fs::symlink_status(output, error)))
+            if (!options.force && fs::exists(fs::symlink_status(output, error)) &&
+                !quillarn::isWrittenInto(output))
                 throw quillarn::CommandFailure(*options.output + " exists (--force replaces it)");
         }
         quillarn::ReadBuffer buffer;
