@@ -47,6 +47,12 @@ std::string utf8(const fs::path &path)
     return path.u8string();
 }
 
+// A path as a message shows it: control characters escaped (terminal.h).
+std::string shown(const fs::path &path)
+{
+    return shownText(path.u8string());
+}
+
 // A name as the file system compares names: on Windows, names that differ only in letter case
 // name one file.
 std::string nameKey(std::string name)
@@ -135,7 +141,7 @@ std::vector<Listed> listFolder(const fs::path &folder, std::error_code &error)
 
 std::string alsoTheOutputOf(const fs::path &target, const std::string &first)
 {
-    return "its output " + utf8(target) + " is also the output of " + first + "; not converted";
+    return "its output " + shown(target) + " is also the output of " + shownText(first) + "; not converted";
 }
 
 } // namespace
@@ -257,7 +263,7 @@ struct BatchPlan::Walk {
             ((frame == nullptr &&
               pathKey(item.source, currentFolder) == pathKey(item.target, currentFolder)) ||
              (item.targetState != TargetState::Absent && sameFile(item.source, item.target))))
-            item.failure = outputIsSourceReason(utf8(item.target));
+            item.failure = outputIsSourceReason(shown(item.target));
         if (!item.failure.empty()) {
             item.target.clear();
             item.targetState = TargetState::Unknown;
@@ -378,7 +384,7 @@ std::string joined(const std::vector<std::string> &warnings)
 
 Result skipped(const fs::path &target)
 {
-    return {Outcome::Skipped, "skipped, " + utf8(target) + " exists (--force replaces it)"};
+    return {Outcome::Skipped, "skipped, " + shown(target) + " exists (--force replaces it)"};
 }
 
 // The state a batch's threads share. The items are planned (the folders walked) by a thread of
@@ -395,7 +401,20 @@ public:
     }
 
     // Returns true once the run has been asked to stop.
-    bool interrupted() const { return options_.interrupted && options_.interrupted->load() != 0; }
+    bool interrupted() const
+    {
+        return stopped_.load() || (options_.interrupted && options_.interrupted->load() != 0);
+    }
+
+    // Stops the run as an interruption does: no further record is started, the groups begun are
+    // committed.
+    void stop()
+    {
+        stopped_ = true;
+        const std::lock_guard<std::mutex> lock(mutex_);
+        roomFreed_.notify_all();
+        itemPlanned_.notify_all();
+    }
 
     // The walk: plans items into free slots until there are no more, or until an interruption,
     // after which it only counts the items left.
@@ -488,7 +507,8 @@ public:
         }
         commit(group, grouped);
         const std::lock_guard<std::mutex> lock(mutex_);
-        ++stoppedWorkers_;
+        // Alone, the calling thread stops after each ring and is still the one worker.
+        stoppedWorkers_ = alone ? workers_ : stoppedWorkers_ + 1;
         finishedOne_.notify_one(); // the item awaited may be one that no worker will start
     }
 
@@ -618,7 +638,7 @@ private:
         } catch (const CommandFailure &failure) {
             if (making && !writing)
                 return {Outcome::Failed, failure.reason()};
-            return {Outcome::Failed, cannotWriteReason(utf8(item.target), failure.reason())};
+            return {Outcome::Failed, cannotWriteReason(shown(item.target), failure.reason())};
         } catch (const std::bad_alloc &) {
             return {Outcome::Failed, "out of memory"};
         } catch (const std::exception &error) {
@@ -651,7 +671,8 @@ private:
                     results.emplace_back(written.id, Result{Outcome::Converted, std::move(warnings)});
                 else
                     results.emplace_back(
-                        written.id, Result{Outcome::Failed, cannotWriteReason(utf8(target), written.reason)});
+                        written.id,
+                        Result{Outcome::Failed, cannotWriteReason(shown(target), written.reason)});
             }
         } catch (const std::bad_alloc &) {
             group.discard();
@@ -690,13 +711,14 @@ private:
         std::error_code error;
         fs::create_directories(folder, error);
         if (error)
-            throw CommandFailure("cannot create folder " + utf8(folder) + ": " + error.message());
+            throw CommandFailure("cannot create folder " + shown(folder) + ": " + error.message());
         madeFolders_.insert(folder);
     }
 
     BatchItems &items_;
     const BatchOptions &options_;
     LeftoverTemporaries leftovers_;
+    std::atomic<bool> stopped_{false};
     std::atomic<std::size_t> done_{0};
     std::mutex mutex_; // guards the members below it up to folderMutex_
     std::condition_variable itemPlanned_;
@@ -758,13 +780,15 @@ int workerCount(const BatchOptions &options, std::size_t total)
     return static_cast<int>(total == 0 ? maxBatchWorkers : std::min<std::size_t>(total, maxBatchWorkers));
 }
 
-// Returns "source: line" for each line of message.
+// Returns "source: line" for each line of message, with control characters escaped: a line may
+// quote the record.
 std::string messageLines(const fs::path &source, const std::string &message)
 {
     std::string lines;
     for (std::size_t start = 0; start <= message.size();) {
         const std::size_t end = std::min(message.find('\n', start), message.size());
-        lines += utf8(source) + ": " + message.substr(start, end - start) + "\n";
+        lines +=
+            shown(source) + ": " + shownText(std::string_view(message).substr(start, end - start)) + "\n";
         start = end + 1;
     }
     return lines;
@@ -800,6 +824,9 @@ BatchSummary report(BatchRun &run, bool alone, std::size_t total, const BatchOpt
     BatchSummary summary;
     bool more = true;
     for (std::size_t index = 0;; ++index) {
+        // Nobody reads the messages any more: no record is started that could not be reported.
+        if (status.closed())
+            run.stop();
         if (alone && more && index % planAhead == 0)
             more = run.planAndWork(progress, total);
         std::optional<std::pair<BatchItem, Result>> found = run.waitFor(index, progress, total);
@@ -847,9 +874,14 @@ BatchSummary runBatch(BatchItems &items, std::size_t total, const BatchOptions &
             while (started < workers && threads.start([&run] { run.work(false); }))
                 ++started;
             run.setWorkerCount(static_cast<std::size_t>(started));
-            if (started > 0 && threads.start([&run] { run.planAll(); }))
-                summary = report(run, false, total, options, status);
-            else
+            if (started > 0 && threads.start([&run] { run.planAll(); })) {
+                try {
+                    summary = report(run, false, total, options, status);
+                } catch (...) {
+                    run.stop(); // the threads end, with the groups begun committed, before they are joined
+                    throw;
+                }
+            } else
                 run.halt(); // fewer threads than a walk and a worker: the calling thread does it all
         }
         if (summary) {

@@ -11,6 +11,7 @@
 #include <ostream>
 #include <streambuf>
 #include <string>
+#include <string_view>
 
 namespace quillarn {
 
@@ -34,13 +35,20 @@ public:
 
     void progress(std::size_t done, std::size_t total, const std::filesystem::path &current) override;
     void message(const std::string &lines) override;
+    // True once a write has failed; nothing more is written then.
+    bool closed() const override { return writeError_ != 0; }
+    // Returns the error (errno) of the write that failed, EPIPE when the reader went away; 0 while
+    // none has.
+    int writeError() const { return writeError_; }
 
 private:
     void clear();
+    void write(const std::string &text);
 
     std::ostream &out_;
     bool progress_;
     int width_;
+    int writeError_ = 0;
     bool shown_ = false;
     std::chrono::steady_clock::time_point lastDrawn_;
 };
@@ -50,6 +58,13 @@ private:
 // line is a little short). Control characters become "?", so that a file name cannot move the
 // cursor or talk to the terminal.
 std::string fittedToColumns(std::string text, int room);
+
+// Returns text (UTF-8: a name, or a line of a message) as it is shown in a message: control
+// characters written as escapes (\n, \t, \r, \x1b; \u0085 for the C1 controls, the line and
+// paragraph separators and the bidirectional formatting characters) and each byte that is not
+// part of valid UTF-8 as \xHH, so that a name cannot move the cursor, talk to the terminal, split
+// a message or reverse what follows it. Everything else (UTF-8 names in any script) is kept.
+std::string shownText(std::string_view text);
 
 #ifdef _WIN32
 
