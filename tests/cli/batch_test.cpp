@@ -5,6 +5,8 @@
 #include "../support/testfiles.h"
 
 #include "batch.h"
+#include "casefold.h"
+#include "recordfile.h"
 #include "terminal.h"
 
 #include <gtest/gtest.h>
@@ -20,7 +22,9 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -287,6 +291,75 @@ TEST(Batch, OutputFolderKeepsRelativeFoldersAndNeverMergesTwoRecords)
                        "2 converted, 2 failed, 0 skipped\n");
 #endif
     EXPECT_EQ(readBytes(dir / "merged" / "kisei.sgf"), dataFile("basic-game.sgf"));
+}
+
+// Names are compared as Windows compares them, by Unicode's simple case folding: in any script
+// (with U+0131, whose capital is I, joined to i). There, folders that the system would otherwise
+// trim (a name that ends in a dot or a space) or take for a device, and folders deeper than 260
+// characters, are walked like any other; records whose outputs differ only in letter case share
+// one, which the first keeps.
+TEST(Batch, NamesFoldInEveryScriptAndWindowsWalksEveryFolder)
+{
+    const std::pair<const char *, const char *> folded[] = {
+        {u8"ABC É Ａ戦 ΣΑΣ ς Ǆǅ ẞ İ ı", u8"abc é ａ戦 σασ σ ǆǆ ß İ i"},
+        {u8"\u212A \U00010400 \uAB70 \u1E9B",
+         u8"k \U00010428 \u13A0 \u1E61"}, // Kelvin; Deseret; Cherokee; ſ with dot
+        {"\xe9\xc3", "\xe9\xc3"},         // not UTF-8: kept
+    };
+    for (const auto &[name, expected] : folded)
+        EXPECT_EQ(quillarn::foldedCase(name), expected);
+#ifdef _WIN32
+    ScratchDir dir;
+    // Made through the long form, as the system would trim or refuse these names otherwise.
+    const std::wstring root = L"\\\\?\\" + dir.path().native();
+    const auto place = [&](const std::wstring &folder, const std::wstring &name, const std::string &data) {
+        std::wstring path = root;
+        for (std::size_t at = 0; at <= folder.size();) {
+            const std::size_t end = std::min(folder.find(L'\\', at), folder.size());
+            path += L"\\" + folder.substr(at, end - at);
+            CreateDirectoryW(path.c_str(), nullptr);
+            at = end + 1;
+        }
+        const std::wstring source = fs::path(QUILLARN_TEST_DATA).make_preferred().native() + L"\\" +
+                                    fs::u8path(data + ".ugi").native();
+        EXPECT_TRUE(CopyFileW(source.c_str(), (path + L"\\" + name).c_str(), FALSE)) << fs::path(name);
+    };
+    const std::wstring deep = std::wstring(130, L'l') + L"\\" + std::wstring(130, L'm');
+    place(L"in\\dot.", L"a.ugi", "basic-game");
+    place(L"in\\sp ", L"b.ugi", "basic-game");
+    place(L"in\\con", L"c.ugi", "missing-date");
+    place(L"in\\" + deep, L"d.ugi", "basic-game");
+    Outcome run = ugi2sgf(dir.path(), {"-d", "out", "in"});
+    EXPECT_EQ(run.err, "in\\con\\c.ugi: missing header key \"Date=\"\n3 converted, 1 failed, 0 skipped\n");
+    for (const std::wstring &output :
+         std::vector<std::wstring>{L"dot.\\a.sgf", L"sp \\b.sgf", deep + L"\\d.sgf"})
+        EXPECT_EQ(quillarn::readFileBytes(root + L"\\out\\" + output), basicGameUtf8) << fs::path(output);
+    // Renamed to names that the removal of the scratch folder can reach.
+    const std::wstring odd[] = {L"dot.", L"sp ", L"con", std::wstring(130, L'l')};
+    for (const wchar_t *folder : {L"\\in\\", L"\\out\\"}) {
+        for (int n = 0; n < 4; ++n)
+            MoveFileW((root + folder + odd[n]).c_str(), (root + folder + L"x" + std::to_wstring(n)).c_str());
+    }
+
+    place(L"x1", fs::u8path(u8"É.ugi").native(), "basic-game");
+    place(L"x2", fs::u8path(u8"é.ugi").native(), "japanese-names");
+    place(L"y1", fs::u8path(u8"Ａ戦.ugi").native(), "basic-game");
+    place(L"y2", fs::u8path(u8"ａ戦.ugi").native(), "japanese-names");
+    const std::string sharedE =
+        u8"x2\\é.ugi: its output folded\\é.sgf is also the output of x1\\É.ugi; not converted\n";
+    const std::string sharedA =
+        u8"y2\\ａ戦.ugi: its output folded\\ａ戦.sgf is also the output of y1\\Ａ戦.ugi; not converted\n";
+    run = ugi2sgf(dir.path(), {"--force", "-d", "folded", "x1", "x2", "y1", "y2"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, sharedE + sharedA + "2 converted, 2 failed, 0 skipped\n");
+    // Again without --force: the first records' outputs are there now.
+    run = ugi2sgf(dir.path(), {"-d", "folded", "x1", "x2", "y1", "y2"});
+    EXPECT_EQ(run.err, u8"x1\\É.ugi: skipped, folded\\É.sgf exists (--force replaces it)\n" + sharedE +
+                           u8"y1\\Ａ戦.ugi: skipped, folded\\Ａ戦.sgf exists (--force replaces it)\n" +
+                           sharedA + "0 converted, 2 failed, 2 skipped\n");
+    EXPECT_EQ(readBytes(dir / "folded" / fs::u8path(u8"é.sgf")), basicGameUtf8);
+    EXPECT_EQ(readBytes(dir / "folded" / fs::u8path(u8"ａ戦.sgf")), basicGameUtf8);
+#endif
 }
 
 TEST(Batch, Utf8OutputCarriesTheCharsetAndRefusesUndecodedBytes)
