@@ -6,6 +6,7 @@
 
 #include "batch.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstddef>
 #include <ostream>
@@ -35,10 +36,10 @@ public:
 
     void progress(std::size_t done, std::size_t total, const std::filesystem::path &current) override;
     void message(const std::string &lines) override;
-    // True once a write has failed; nothing more is written then.
-    bool closed() const override { return writeError_ != 0; }
-    // Returns the error (errno) of the write that failed, EPIPE when the reader went away; 0 while
-    // none has.
+    // True once the reader has gone away (a write failed with EPIPE).
+    bool closed() const override { return writeError_ == EPIPE; }
+    // Returns the error (errno) of the first write that failed, 0 while none has; nothing more is
+    // written after one.
     int writeError() const { return writeError_; }
 
 private:
