@@ -168,7 +168,7 @@ void TerminalStatus::progress(std::size_t done, std::size_t total, const std::fi
                        std::to_string(done) + "/" + std::to_string(total) + " ";
     // One column short of the width, so that the cursor never wraps to the next line.
     const int room = width_ - 1 - static_cast<int>(line.size() - 1);
-    line += fittedToColumns(current.u8string(), room);
+    line += fittedToColumns(shownText(current.u8string()), room);
     line += "\x1b[K"; // erase what a longer previous line left
     write(line);
 }

@@ -27,8 +27,8 @@ bool standardErrorIsTerminal();
 int terminalWidth();
 
 // A batch's messages, one line each, and when asked for, a progress line below them:
-// "[#####-----] 12/100 path", redrawn in place at most ten times a second and erased before each
-// message, so that messages scroll up above it.
+// "[#####-----] 12/100 path" (the path as shownText shows it), redrawn in place at most ten times a
+// second and erased before each message, so that messages scroll up above it.
 class TerminalStatus : public BatchStatus {
 public:
     TerminalStatus(std::ostream &out, bool progress, int width);

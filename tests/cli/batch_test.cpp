@@ -517,6 +517,10 @@ TEST(Batch, NamesAreShownWithControlCharactersEscaped)
                   "2.ugi: skipped, out/" + oddShown +
                   "2.sgf exists (--force replaces it)\n0 converted, 1 failed, 1 skipped\n");
     EXPECT_EQ(readBytes(dir / "out" / (odd + "2.sgf")), basicGameUtf8);
+    // The progress line too: the terminal gets no sequence but the line's own.
+    const std::string terminal = ugi2sgfOnTerminal(dir.path(), {"--force", "-d", "out", "in"});
+    EXPECT_NE(terminal.find("/2 in/" + oddShown), std::string::npos) << terminal;
+    EXPECT_EQ(terminal.find("\x1b[31m"), std::string::npos) << terminal;
 #endif
 }
 
