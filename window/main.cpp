@@ -31,7 +31,7 @@ void describeOptions(QCommandLineParser &parser)
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("FILE"),
-                                 QStringLiteral("A .ugi record to choose at start, as with File > Open."),
+                                 QStringLiteral("A .ugi record to choose at start, as with ﾌｧｲﾙ ▸ 開く."),
                                  QStringLiteral("[FILE]"));
 }
 

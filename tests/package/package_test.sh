@@ -72,7 +72,11 @@ done
 app=$(desktop xdg-mime query default application/x-go-ugi)
 [ "$app" = quillarn.desktop ] || fail "xdg-mime opens application/x-go-ugi with '$app'"
 
-[ "$("$usr/bin/ugi2sgf" --version)" = "ugi2sgf (Quillarn) $version" ] || fail "ugi2sgf --version"
+for program in ugi2sgf quillarn-thumbnailer; do # GNU style, and its manual page says so
+    said=$("$usr/bin/$program" --version)
+    [ "$said" = "$program (Quillarn) $version" ] || fail "$program --version: '$said'"
+    zcat "$usr/share/man/man1/$program.1.gz" | grep -qF "\"$said\"" || fail "man $program does not show '$said'"
+done
 cmp <("$usr/bin/ugi2sgf" --encoding cp932 "$source_dir/tests/data/basic-game.ugi") "$source_dir/tests/data/basic-game.sgf" \
     || fail "installed ugi2sgf converts differently"
 cmp <("$usr/bin/ugi2sgf" --encoding cp932 - <"$source_dir/tests/data/basic-game.ugi") \
@@ -83,7 +87,9 @@ cmp <("$usr/bin/ugi2sgf" --encoding cp932 - <"$source_dir/tests/data/basic-game.
 mkdir -m 700 "$scratch/runtime"
 nodisplay() { env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM XDG_RUNTIME_DIR="$scratch/runtime" "$usr/bin/quillarn" "$@"; }
 [ "$(nodisplay --version)" = "Quillarn $version" ] || fail "quillarn --version without a display"
-nodisplay --help | grep -q '^Usage: ' || fail "quillarn --help without a display"
+nodisplay --help >"$scratch/help.log" && grep -q '^Usage: ' "$scratch/help.log" \
+    && grep -qx '  FILE           A .ugi record to choose at start, as with ﾌｧｲﾙ ▸ 開く.' "$scratch/help.log" \
+    || { cat "$scratch/help.log"; fail "quillarn --help without a display"; }
 nodisplay --help-all 2>/dev/null | grep -q -- '--platform <' || fail "quillarn --help-all without a display"
 status=0
 nodisplay --bogus >/dev/null 2>"$scratch/bogus.log" || status=$?
