@@ -52,6 +52,8 @@ zcat "$usr/share/doc/quillarn/changelog.gz" >"$scratch/changelog"
 [ "$(dpkg-parsechangelog -l "$scratch/changelog" -S Version)" = "$version" ] \
     || fail "the changelog has no entry for $version"
 grep -m1 '<release ' "$metainfo" | grep -q "version=\"$version\"" || fail "the AppStream releases lack $version"
+# A software centre follows every web address of the metadata: none is at the reserved .invalid domain.
+! grep -o 'https\?://[^<"]*' "$metainfo" | grep -q '\.invalid\b' || fail "the AppStream metadata links to .invalid"
 
 # The file type and its application, as a desktop sees them once the package's triggers have run.
 data=$usr/share
