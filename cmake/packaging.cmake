@@ -4,10 +4,9 @@
 # tests/package/package_test.sh checks the package with lintian, appstreamcli and xdg-mime.
 
 set(CPACK_PACKAGE_CONTACT "The Quillarn developers <dev@quillarn.invalid>")
-# The AppStream id and the page software centres link to. The project has no domain of its own yet,
-# so both use the reserved one of the maintainer address; change them together once it has one.
+# The AppStream id. The project has no domain of its own yet, so it uses the reserved one of the
+# maintainer address; the metadata names no homepage until there is one.
 set(QUILLARN_APPSTREAM_ID invalid.quillarn.Quillarn)
-set(QUILLARN_HOMEPAGE https://quillarn.invalid)
 
 set(generated ${PROJECT_BINARY_DIR}/generated)
 configure_file(${PROJECT_SOURCE_DIR}/packaging/quillarn.desktop.in ${generated}/quillarn.desktop @ONLY)

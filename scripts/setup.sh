@@ -55,11 +55,46 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 echo "setup: installing ${missing[*]}"
 log=$(mktemp)
-if ! { "${sudo[@]}" apt-get update -q && DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"; } >"$log" 2>&1; then
-    cat "$log" >&2
+watcher=
+trap 'rm -f "$log"; [ -z "$watcher" ] || kill "$watcher" 2>/dev/null' EXIT
+# Shows what apt-get, writing to $log, does: a line as it starts downloading and as it starts
+# unpacking and configuring, then the percentage every 10 seconds, from the status lines that
+# APT::Status-Fd puts in the log ("dlstatus:N:PERCENT:..." and "pmstatus:PACKAGE:PERCENT:...").
+show_progress() {
+    local stage= percent= said=$SECONDS line what
+    while sleep 1 && kill -0 $$ 2>/dev/null; do
+        line=$(grep -E '^(dl|pm)status:' "$log" | tail -1) || true
+        [[ $line =~ ^(dl|pm)status:[^:]*(:[a-z][^:]*)?:([0-9]+) ]] || continue
+        what="unpacking and configuring"
+        [ "${BASH_REMATCH[1]}" = dl ] && what=downloading
+        if [ "${BASH_REMATCH[1]}" != "$stage" ]; then
+            stage=${BASH_REMATCH[1]} percent=${BASH_REMATCH[3]} said=$SECONDS
+            echo "setup: $what"
+        elif [ "${BASH_REMATCH[3]}" != "$percent" ] && ((SECONDS - said >= 10)); then
+            percent=${BASH_REMATCH[3]} said=$SECONDS
+            echo "setup: $what: $percent%"
+        fi
+    done
+}
+apt_get() {
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get -q -o APT::Status-Fd=1 "$@" >>"$log" 2>&1
+}
+echo "setup: updating the package lists"
+status=0
+if apt_get update; then
+    show_progress &
+    watcher=$!
+    apt_get install -y --no-install-recommends "${missing[@]}" || status=$?
+    kill "$watcher" 2>/dev/null || true
+    wait "$watcher" 2>/dev/null || true
+    watcher=
+else
+    status=$?
+fi
+if [ "$status" -ne 0 ]; then
+    grep -Ev '^(dl|pm|media)status:' "$log" >&2
     echo "setup: apt-get failed" >&2
-    rm -f "$log"
     exit 1
 fi
-rm -f "$log"
+echo "setup: installed"
 make_locales

@@ -93,7 +93,7 @@ int main(int argc, char *argv[])
             std::cout << usage;
             return 0;
         } else if (arg == "--version") {
-            std::cout << QUILLARN_NAME " " QUILLARN_VERSION "\n";
+            std::cout << "quillarn-thumbnailer (" QUILLARN_NAME ") " QUILLARN_VERSION "\n";
             return 0;
         } else if (arg == "-s" || (arg.size() > 2 && arg.compare(0, 2, "-s") == 0)) {
             if (arg == "-s" && i + 1 == argc)

@@ -52,6 +52,8 @@ zcat "$usr/share/doc/quillarn/changelog.gz" >"$scratch/changelog"
 [ "$(dpkg-parsechangelog -l "$scratch/changelog" -S Version)" = "$version" ] \
     || fail "the changelog has no entry for $version"
 grep -m1 '<release ' "$metainfo" | grep -q "version=\"$version\"" || fail "the AppStream releases lack $version"
+# A software centre follows every web address of the metadata: none is at the reserved .invalid domain.
+! grep -o 'https\?://[^<"]*' "$metainfo" | grep -q '\.invalid\b' || fail "the AppStream metadata links to .invalid"
 
 # The file type and its application, as a desktop sees them once the package's triggers have run.
 data=$usr/share
@@ -72,21 +74,36 @@ done
 app=$(desktop xdg-mime query default application/x-go-ugi)
 [ "$app" = quillarn.desktop ] || fail "xdg-mime opens application/x-go-ugi with '$app'"
 
-[ "$("$usr/bin/ugi2sgf" --version)" = "ugi2sgf (Quillarn) $version" ] || fail "ugi2sgf --version"
+for program in ugi2sgf quillarn-thumbnailer; do # GNU style, and its manual page says so
+    said=$("$usr/bin/$program" --version)
+    [ "$said" = "$program (Quillarn) $version" ] || fail "$program --version: '$said'"
+    zcat "$usr/share/man/man1/$program.1.gz" | grep -qF "\"$said\"" || fail "man $program does not show '$said'"
+done
 cmp <("$usr/bin/ugi2sgf" --encoding cp932 "$source_dir/tests/data/basic-game.ugi") "$source_dir/tests/data/basic-game.sgf" \
     || fail "installed ugi2sgf converts differently"
 cmp <("$usr/bin/ugi2sgf" --encoding cp932 - <"$source_dir/tests/data/basic-game.ugi") \
     "$source_dir/tests/data/basic-game.sgf" || fail "installed ugi2sgf converts standard input differently"
 # Every option is answered without a display: --help, --help-all (with Qt's own options), --version,
-# and an unknown one with Qt's message and status 1.
-nodisplay() { env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$usr/bin/quillarn" "$@"; }
+# and an unknown one with Qt's message and status 1. (A login without a desktop still has its
+# runtime folder, without which Qt warns.)
+mkdir -m 700 "$scratch/runtime"
+nodisplay() { env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM XDG_RUNTIME_DIR="$scratch/runtime" "$usr/bin/quillarn" "$@"; }
 [ "$(nodisplay --version)" = "Quillarn $version" ] || fail "quillarn --version without a display"
-nodisplay --help | grep -q '^Usage: ' || fail "quillarn --help without a display"
+nodisplay --help >"$scratch/help.log" && grep -q '^Usage: ' "$scratch/help.log" \
+    && grep -qx '  FILE           A .ugi record to choose at start, as with ﾌｧｲﾙ ▸ 開く.' "$scratch/help.log" \
+    || { cat "$scratch/help.log"; fail "quillarn --help without a display"; }
 nodisplay --help-all 2>/dev/null | grep -q -- '--platform <' || fail "quillarn --help-all without a display"
 status=0
 nodisplay --bogus >/dev/null 2>"$scratch/bogus.log" || status=$?
 [ "$status" -eq 1 ] && grep -qx "Quillarn: Unknown option 'bogus'." "$scratch/bogus.log" \
     || { cat "$scratch/bogus.log"; fail "quillarn --bogus without a display ended with status $status"; }
+# A platform that cannot start for another reason: Qt's reasons, then the platform asked for.
+status=0
+nodisplay -platform bogus >/dev/null 2>"$scratch/platform.log" || status=$?
+[ "$status" -eq 1 ] && [ "$(head -1 "$scratch/platform.log")" = 'qt.qpa.plugin: Could not find the Qt platform plugin "bogus" in ""' ] \
+    && [ "$(tail -1 "$scratch/platform.log")" = "quillarn: the window cannot open with -platform bogus (Qt says why above); ugi2sgf converts without a display" ] \
+    && ! grep -q Reinstalling "$scratch/platform.log" \
+    || { cat "$scratch/platform.log"; fail "quillarn -platform bogus ended with status $status"; }
 
 # Every file that an installed README links to is installed beside it.
 docs=$usr/share/doc/quillarn
@@ -122,6 +139,10 @@ says 1 "game.ugi: game.sgf exists (--force replaces it)" "$bin/ugi2sgf" -o game.
 says 1 "game.ugi: the output game.ugi would replace the source" "$bin/ugi2sgf" --force -o game.ugi game.ugi
 says 1 "game.ugi: cannot write nodir/game.sgf: No such file or directory" "$bin/ugi2sgf" -o nodir/game.sgf game.ugi
 says 1 "game.ugi: cannot write archive: Is a directory" "$bin/ugi2sgf" --force -o archive game.ugi
+says 1 "quillarn: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set); ugi2sgf converts without a display" \
+    nodisplay game.ugi
+says 1 "quillarn: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set); ugi2sgf converts without a display" \
+    nodisplay -platform # a -platform without a name, which Qt ignores
 chmod 755 "$scratch" "$session" && chmod 555 "$session/locked"
 as_user=()
 [ "$(id -u)" -ne 0 ] || as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups) # root writes anywhere
