@@ -158,6 +158,7 @@ struct AsciiMove {
     char colour;
     char x;
     char y;
+    bool pass; // written as an empty value, with no point
 };
 
 enum class LineKind {
@@ -168,8 +169,9 @@ enum class LineKind {
 
 // Reads the move of a data line when its characters up to the colour are ASCII and it is well
 // formed: the comma at position 3 to 32766, a colour A-Z after it. The coordinate is lower-cased
-// and "ys" made the pass "tt", as the translation of the decoded line does.
-LineKind readAsciiMove(std::string_view line, AsciiMove &move)
+// and "ys" made the pass "tt", or with emptyPass a pass without a point, as the translation of the
+// decoded line does.
+LineKind readAsciiMove(std::string_view line, bool emptyPass, AsciiMove &move)
 {
     std::size_t comma = 0;
     for (; comma < line.size() && line[comma] != ','; ++comma) {
@@ -184,6 +186,7 @@ LineKind readAsciiMove(std::string_view line, AsciiMove &move)
     move.colour = line[comma + 1];
     move.x = lowerAscii(line[comma - 2]);
     move.y = lowerAscii(line[comma - 1]);
+    move.pass = emptyPass && move.x == 'y' && move.y == 's';
     if (move.x == 'y' && move.y == 's')
         move.x = move.y = 't';
     return LineKind::Move;
@@ -213,10 +216,11 @@ void appendEncoded(std::string &out, std::u16string_view text, RecordEncoding en
 // the source's data lines again.
 struct CheckedRecord {
     SourceBytes source;
-    std::string head;      // "(;CA[...]" + the root's properties + the handicap stones
-    bool hasData = false;  // whether the source holds "[Data]"
-    std::string_view data; // the data section, from just after "[Data]"
-    Int32 firstLine = 1;   // the number of the data section's first line
+    std::string head;       // "(;CA[...]" + the root's properties + the handicap stones
+    bool hasData = false;   // whether the source holds "[Data]"
+    std::string_view data;  // the data section, from just after "[Data]"
+    Int32 firstLine = 1;    // the number of the data section's first line
+    bool emptyPass = false; // a pass is written as an empty value (passIsEmptyOn)
     std::vector<std::string> warnings;
     GamePosition position;
 };
@@ -256,6 +260,7 @@ CheckedRecord checkRecord(std::string_view bytes, const ConversionOptions &optio
         ByteHeaderLines lines(source);
         root = translateRoot(lines);
         game.emplace(root.size, root.handicap, options.keepMoves);
+        record.emptyPass = passIsEmptyOn(root.size);
         const std::size_t marker = source.find("[Data]", 0);
         record.hasData = marker != none;
         if (record.hasData) {
@@ -266,14 +271,16 @@ CheckedRecord checkRecord(std::string_view bytes, const ConversionOptions &optio
             std::string encoded;
             forEachDataLine(record.data, record.firstLine, [&](std::string_view line, Int32 number) {
                 AsciiMove move;
-                const LineKind kind = readAsciiMove(line, move);
-                if (kind == LineKind::Move)
+                const LineKind kind = readAsciiMove(line, record.emptyPass, move);
+                if (kind == LineKind::Move && move.pass)
+                    game->move(static_cast<char16_t>(move.colour), 0, 0);
+                else if (kind == LineKind::Move)
                     game->move(static_cast<char16_t>(move.colour), static_cast<char16_t>(move.x),
                                static_cast<char16_t>(move.y));
                 if (kind != LineKind::Other)
                     return;
                 node.clear();
-                appendMoveNode(node, source.decode(line), number);
+                appendMoveNode(node, source.decode(line), number, record.emptyPass);
                 if (node.empty())
                     return;
                 replayNode(*game, node);
@@ -346,21 +353,23 @@ void writeRecord(const CheckedRecord &record, RecordEncoding encoding, RecordSin
         std::u16string node;
         forEachDataLine(record.data, record.firstLine, [&](std::string_view line, Int32 number) {
             AsciiMove move;
-            const LineKind kind = readAsciiMove(line, move);
+            const LineKind kind = readAsciiMove(line, record.emptyPass, move);
             std::string &buffer = out.buffer();
             if (kind == LineKind::Move) {
                 buffer += ';';
                 buffer += move.colour;
                 buffer += '[';
-                for (const char c : {move.x, move.y}) {
-                    if (c == '\\' || c == ']')
-                        buffer += '\\';
-                    buffer += c;
+                if (!move.pass) {
+                    for (const char c : {move.x, move.y}) {
+                        if (c == '\\' || c == ']')
+                            buffer += '\\';
+                        buffer += c;
+                    }
                 }
                 buffer += ']';
             } else if (kind == LineKind::Other) {
                 node.clear();
-                appendMoveNode(node, record.source.decode(line), number);
+                appendMoveNode(node, record.source.decode(line), number, record.emptyPass);
                 appendEncoded(buffer, node, encoding);
             }
             out.pass();
