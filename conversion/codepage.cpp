@@ -354,8 +354,13 @@ bool usesCodePage932Extensions(std::string_view bytes)
         if (in == end)
             break;
         const unsigned byte = *in++;
-        if (byte < 0x80 || in == end || !joins(byte, *in))
+        if (in == end || !joins(byte, *in)) {
+            // A byte of its own: 0x80, 0xA0 and 0xFD-0xFF are single characters only code page 932
+            // has; a lone lead byte is no character at all.
+            if (byte == 0x80 || byte == 0xA0 || byte >= 0xFD)
+                return true;
             continue;
+        }
         // A character of two bytes, read as a reader pairs them. Row 13 (lead byte 0x87), the NEC
         // and IBM extensions (0xED, 0xEE, 0xFA-0xFC) and the user-defined area (0xF0-0xF9) are
         // code page 932's own.

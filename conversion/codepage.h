@@ -26,8 +26,9 @@ std::string encodeAnsi(std::u16string_view text);
 void appendAnsi(std::string &out, std::u16string_view text);
 
 // Returns true when bytes, read as code page 932 reads them, hold a character that plain Shift_JIS
-// does not have: NEC row 13 (such as U+2460), the NEC and IBM extensions (such as U+9AD9) or a
-// user-defined character. A strict Shift_JIS reader refuses such a file.
+// does not have: NEC row 13 (such as U+2460), the NEC and IBM extensions (such as U+9AD9), a
+// user-defined character, or one of the single bytes 0x80, 0xA0 and 0xFD-0xFF. A strict Shift_JIS
+// reader refuses such a file.
 bool usesCodePage932Extensions(std::string_view bytes);
 
 // Returns true when the byte lead followed by the byte trail reads as one double-byte character of

@@ -256,6 +256,13 @@ CheckedRecord checkRecord(std::string_view bytes, const ConversionOptions &optio
     bool extensions = false;                  // whether a node holds code page 932's own characters
     try {
         record.source = readSource(bytes, options.source);
+    } catch (const CommandFailure &) {
+        const std::string reason = notARecordReason(bytes, true);
+        if (reason.empty())
+            throw;
+        throw CommandFailure(reason);
+    }
+    try {
         const SourceBytes &source = record.source;
         ByteHeaderLines lines(source);
         root = translateRoot(lines);

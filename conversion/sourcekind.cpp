@@ -38,6 +38,24 @@ bool looksLikeUtf16(std::string_view sample)
     return units >= 4 && more * 4 >= units && fewer * 8 <= more;
 }
 
+// UTF-32 text of characters below U+10000 has NUL bytes in the two high places of every unit (the
+// last two little-endian, the first two big-endian); text of ASCII characters in three of the four.
+bool looksLikeUtf32(std::string_view sample)
+{
+    using namespace std::string_view_literals;
+    if (startsWith(sample, "\xFF\xFE\0\0"sv) || startsWith(sample, "\0\0\xFE\xFF"sv))
+        return true;
+    const std::size_t units = sample.size() / 4;
+    std::size_t little = 0;
+    std::size_t big = 0;
+    for (std::size_t i = 0; i < units; ++i) {
+        const std::string_view unit = sample.substr(i * 4, 4);
+        little += unit[2] == '\0' && unit[3] == '\0' && unit[0] != '\0' ? 1 : 0;
+        big += unit[0] == '\0' && unit[1] == '\0' && unit[3] != '\0' ? 1 : 0;
+    }
+    return units >= 4 && std::max(little, big) * 8 >= units * 7;
+}
+
 bool isControlByte(unsigned char byte)
 {
     // TAB, LF and CR belong to text; 0x1A ends many files written on MS-DOS.
@@ -46,13 +64,18 @@ bool isControlByte(unsigned char byte)
 
 } // namespace
 
-std::string notARecordReason(std::string_view bytes)
+std::string notARecordReason(std::string_view bytes, bool utf8Failed)
 {
     const std::string_view sample = bytes.substr(0, sampleSize);
+    if (looksLikeUtf32(sample))
+        return "UTF-32 text, not a UGI record";
     if (looksLikeUtf16(sample))
         return "UTF-16 text, not a UGI record";
-    if (std::any_of(sample.begin(), sample.end(),
-                    [](char c) { return isControlByte(static_cast<unsigned char>(c)); }))
+    // A text that fails as UTF-8 at one byte is told where that byte is, even with a stray control
+    // character in it; binary data is told by its NUL bytes.
+    if (std::any_of(sample.begin(), sample.end(), [utf8Failed](char c) {
+            return utf8Failed ? c == '\0' : isControlByte(static_cast<unsigned char>(c));
+        }))
         return "binary data, not a UGI record";
     if (bytes.find("[Header]") == std::string_view::npos)
         return "not a UGI record: no [Header] section";
@@ -84,8 +107,17 @@ SourceText decodeSource(std::string_view bytes, SourceEncoding encoding)
 
 std::u16string translateSourceBytes(std::string_view bytes, SourceEncoding encoding)
 {
+    SourceText read;
     try {
-        return translateRecord(decodeSource(bytes, encoding).text);
+        read = decodeSource(bytes, encoding);
+    } catch (const CommandFailure &) {
+        const std::string reason = notARecordReason(bytes, true);
+        if (reason.empty())
+            throw;
+        throw CommandFailure(reason);
+    }
+    try {
+        return translateRecord(read.text);
     } catch (const CommandFailure &) {
         const std::string reason = notARecordReason(bytes);
         if (reason.empty())
