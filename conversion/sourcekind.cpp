@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <utility>
+#include <vector>
 
 namespace quillarn {
 
@@ -82,6 +83,65 @@ std::string notARecordReason(std::string_view bytes, bool utf8Failed)
     return {};
 }
 
+namespace {
+
+// Returns true when text, read as code page 932, is plain Japanese text: isPlainJapanese of its
+// bytes, told from the characters (a half-width katakana is U+FF61-U+FF9F, a byte that did not decode
+// U+DC80-U+DCFF, the private-use characters U+E000-U+F8FF, and every other character outside ASCII
+// but U+0080 is one of two bytes).
+bool isPlainJapaneseText(std::u16string_view text)
+{
+    bool afterWide = false;
+    bool afterKana = false;
+    for (const char16_t c : text) {
+        const bool kana = c >= 0xFF61 && c <= 0xFF9F;
+        const bool wide = c >= 0x80 && !kana;
+        if (c == 0x80 || (c >= 0xDC80 && c <= 0xDCFF) || (c >= 0xE000 && c <= 0xF8FF) ||
+            (kana && afterWide) || (wide && afterKana))
+            return false;
+        afterWide = wide;
+        afterKana = kana;
+    }
+    return true;
+}
+
+// Returns true when text, read as UTF-8, is isPlainJapaneseUtf8 of its bytes, told from the
+// characters; sets longSeen when one of them took three bytes or four.
+bool isPlainJapaneseUtf8Text(std::u16string_view text, bool &longSeen)
+{
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        longSeen = longSeen || c >= 0x800;
+        if (c >= 0x40 && c <= 0x7E && i > 0 && text[i - 1] >= 0x80)
+            return false;
+        try {
+            encodeAnsi(text.substr(i, 1)); // a surrogate, half a character of four bytes, raises
+        } catch (const CommandFailure &) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool isAscii(std::u16string_view text)
+{
+    return std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80; });
+}
+
+// Returns true when text, read as UTF-8 keeping the bytes that are not, holds such a byte: a low
+// surrogate that does not follow a high one.
+bool keepsBytes(std::u16string_view text)
+{
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] >= 0xDC00 && text[i] <= 0xDFFF &&
+            (i == 0 || text[i - 1] < 0xD800 || text[i - 1] > 0xDBFF))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 SourceText decodeSource(std::string_view bytes, SourceEncoding encoding)
 {
     constexpr std::string_view mark = "\xEF\xBB\xBF";
@@ -89,9 +149,22 @@ SourceText decodeSource(std::string_view bytes, SourceEncoding encoding)
     if (encoding == SourceEncoding::Cp932)
         return {decodeAnsi(bytes), SourceEncoding::Cp932};
     if (encoding == SourceEncoding::Auto && !marked) {
-        bool utf8 = false;
-        std::u16string text = decodeUtf8OrAnsi(bytes, utf8);
-        return {std::move(text), utf8 ? SourceEncoding::Utf8 : SourceEncoding::Cp932};
+        // Both readings, judged on the parts the translation reads in each.
+        std::u16string ansi = decodeAnsi(bytes);
+        std::u16string utf8 = decodeUtf8KeepingBytes(bytes);
+        const std::vector<std::u16string_view> utf8Parts = translatedParts(utf8);
+        const std::vector<std::u16string_view> ansiParts = translatedParts(ansi);
+        if (std::any_of(utf8Parts.begin(), utf8Parts.end(), keepsBytes) ||
+            (std::all_of(utf8Parts.begin(), utf8Parts.end(), isAscii) &&
+             std::all_of(ansiParts.begin(), ansiParts.end(), isAscii)))
+            return {std::move(ansi), SourceEncoding::Cp932};
+        bool longSeen = false;
+        const bool plainUtf8 = std::all_of(utf8Parts.begin(), utf8Parts.end(), [&](std::u16string_view part) {
+            return isPlainJapaneseUtf8Text(part, longSeen);
+        });
+        if (std::all_of(ansiParts.begin(), ansiParts.end(), isPlainJapaneseText) && !(plainUtf8 && longSeen))
+            return {std::move(ansi), SourceEncoding::Cp932, true};
+        return {std::move(utf8), SourceEncoding::Utf8};
     }
     try {
         return {decodeUtf8(marked ? bytes.substr(mark.size()) : bytes), SourceEncoding::Utf8};
@@ -105,7 +178,7 @@ SourceText decodeSource(std::string_view bytes, SourceEncoding encoding)
     }
 }
 
-std::u16string translateSourceBytes(std::string_view bytes, SourceEncoding encoding)
+TranslatedSource translateSourceBytes(std::string_view bytes, SourceEncoding encoding)
 {
     SourceText read;
     try {
@@ -117,7 +190,7 @@ std::u16string translateSourceBytes(std::string_view bytes, SourceEncoding encod
         throw CommandFailure(reason);
     }
     try {
-        return translateRecord(read.text);
+        return {translateRecord(read.text), read.alsoUtf8};
     } catch (const CommandFailure &) {
         const std::string reason = notARecordReason(bytes);
         if (reason.empty())

@@ -325,4 +325,26 @@ bool passIsEmptyOn(std::u16string_view size)
     return lines.size() > 2 || (lines.size() == 2 && lines > u"19");
 }
 
+const std::u16string_view headerKeys[9] = {u"Title=", u"Copyright=", u"Winner=", u"PlayerB=", u"PlayerW=",
+                                           u"Place=", u"Date=",      u"Size=",   u"Hdcp="};
+
+std::vector<std::u16string_view> translatedParts(std::u16string_view source)
+{
+    std::vector<std::u16string_view> parts;
+    TextHeaderLines lines(source);
+    for (const std::u16string_view key : headerKeys) {
+        std::u16string_view line;
+        bool ended = false;
+        if (lines.find(key, line, ended))
+            parts.push_back(line);
+    }
+    const Int32 marker = InStr(source, u"[Data]");
+    if (marker != 0) {
+        const std::u16string_view data = Mid(source, add32(marker, 6));
+        const Int32 next = Left(data, 1) == u"[" ? 1 : InStr(data, u"\r\n[");
+        parts.push_back(next != 0 ? Left(data, sub32(next, 1)) : data);
+    }
+    return parts;
+}
+
 } // namespace quillarn

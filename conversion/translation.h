@@ -7,6 +7,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quillarn {
 
@@ -20,6 +21,15 @@ std::u16string translateRecord(std::u16string_view source);
 // line whose first comma stands at position 1 or 2 or beyond 32766, or whose colour character is not
 // an upper-case letter A-Z, and for a data line that ends in a lone LF or CR.
 std::u16string translateMoves(std::u16string_view source, bool emptyPass = false);
+
+// The nine header keys, in the order of the root node's properties.
+extern const std::u16string_view headerKeys[9];
+
+// Returns the parts of source that the translation reads, as views of it: the line of each header
+// key found after "[Header]" (from the key to just before the CR LF after it, or to the end), then
+// the data section (from just after the first "[Data]" to just before the CR LF of the line that
+// opens the next section, or to the end). Raises nothing.
+std::vector<std::u16string_view> translatedParts(std::u16string_view source);
 
 // The header keys' lines, as the root node is made of them: found in the decoded source, or in
 // the bytes of a source, decoding only those lines.
