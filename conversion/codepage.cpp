@@ -354,8 +354,13 @@ bool usesCodePage932Extensions(std::string_view bytes)
         if (in == end)
             break;
         const unsigned byte = *in++;
-        if (byte < 0x80 || in == end || !joins(byte, *in))
+        if (in == end || !joins(byte, *in)) {
+            // A byte of its own: 0x80, 0xA0 and 0xFD-0xFF are single characters only code page 932
+            // has; a lone lead byte is no character at all.
+            if (byte == 0x80 || byte == 0xA0 || byte >= 0xFD)
+                return true;
             continue;
+        }
         // A character of two bytes, read as a reader pairs them. Row 13 (lead byte 0x87), the NEC
         // and IBM extensions (0xED, 0xEE, 0xFA-0xFC) and the user-defined area (0xF0-0xF9) are
         // code page 932's own.
@@ -364,6 +369,68 @@ bool usesCodePage932Extensions(std::string_view bytes)
         ++in;
     }
     return false;
+}
+
+bool isPlainJapanese(std::string_view bytes)
+{
+    const auto *in = reinterpret_cast<const unsigned char *>(bytes.data());
+    const auto *const end = in + bytes.size();
+    bool afterWide = false; // the character before is one of two bytes
+    bool afterKana = false; // the character before is a half-width katakana
+    while (in != end) {
+        const unsigned char *const run = firstNotAscii(in, end);
+        if (run != in) {
+            in = run;
+            afterWide = afterKana = false;
+            if (in == end)
+                break;
+        }
+        const unsigned byte = *in++;
+        if (in != end && joins(byte, *in)) {
+            if ((byte >= 0xF0 && byte <= 0xF9) || afterKana) // user-defined, or next to katakana
+                return false;
+            ++in;
+            afterWide = true;
+            afterKana = false;
+        } else if (byte >= 0xA1 && byte <= 0xDF) { // half-width katakana
+            if (afterWide)
+                return false;
+            afterKana = true;
+            afterWide = false;
+        } else {
+            return false; // 0x80, 0xA0, 0xFD-0xFF, or a lead byte that does not decode
+        }
+    }
+    return true;
+}
+
+bool isPlainJapaneseUtf8(std::string_view bytes)
+{
+    const auto *in = reinterpret_cast<const unsigned char *>(bytes.data());
+    const auto *const end = in + bytes.size();
+    bool afterWide = false; // the character before is outside ASCII
+    while (in != end) {
+        const unsigned lead = *in;
+        if (lead < 0x80) {
+            if (afterWide && lead >= 0x40 && lead <= 0x7E)
+                return false;
+            afterWide = false;
+            in = firstNotAscii(in + 1, end);
+            continue;
+        }
+        // Valid UTF-8: two bytes or three make one code unit; four make a pair, which has no code.
+        if (lead >= 0xF0)
+            return false;
+        const bool three = lead >= 0xE0;
+        const char16_t unit =
+            static_cast<char16_t>(three ? (lead & 0x0F) << 12 | (in[1] & 0x3Fu) << 6 | (in[2] & 0x3Fu)
+                                        : (lead & 0x1F) << 6 | (in[1] & 0x3Fu));
+        if (codeOf(unit) == 0)
+            return false;
+        in += three ? 3 : 2;
+        afterWide = true;
+    }
+    return true;
 }
 
 std::string encodeUtf8(std::u16string_view text)
@@ -425,6 +492,7 @@ Utf8Shape utf8Shape(std::string_view bytes)
         in = firstNotAscii(in, end); // ASCII runs, most of a record, eight bytes at a time
         if (in == end)
             break;
+        shape.ascii = false;
         const unsigned lead = *in;
         const std::ptrdiff_t left = end - in;
         std::ptrdiff_t length = 1;
@@ -453,24 +521,23 @@ Utf8Shape utf8Shape(std::string_view bytes)
     return shape;
 }
 
-std::u16string decodeUtf8OrAnsi(std::string_view bytes, bool &utf8)
+std::u16string decodeUtf8KeepingBytes(std::string_view bytes)
 {
-    const auto *const begin = reinterpret_cast<const unsigned char *>(bytes.data());
-    const auto *const end = begin + bytes.size();
-    const unsigned char *stop = nullptr;
+    const auto *in = reinterpret_cast<const unsigned char *>(bytes.data());
+    const auto *const end = in + bytes.size();
+    // Never more code units than bytes read, so with eight to spare decodeUtf8Run always has room
+    // and stops only at the end or at a byte that starts no valid character.
+    std::u16string text(bytes.size() + 8, u'\0');
+    char16_t *out = text.data();
     bool longSeen = false;
-    std::u16string text = decodeUtf8Prefix(begin, end, stop, longSeen);
-    utf8 = stop == end && longSeen;
-    if (utf8)
-        return text;
-    // Code page 932 text stops being UTF-8 at its first kana or kanji, mostly in its first line. Both
-    // read ASCII alike: code page 932 takes over from the first byte that is not ASCII.
-    const unsigned char *const first = firstNotAscii(begin, stop);
-    if (first == end)
-        return text;
-    const std::size_t kept = static_cast<std::size_t>(first - begin);
-    text.resize(bytes.size());
-    text.resize(static_cast<std::size_t>(decodeAnsiTo(text.data() + kept, first, end) - text.data()));
+    bool invalid = false;
+    for (;;) {
+        in = decodeUtf8Run(in, end, out, text.data() + text.size(), longSeen, invalid);
+        if (in == end)
+            break;
+        *out++ = static_cast<char16_t>(0xDC00 + *in++);
+    }
+    text.resize(static_cast<std::size_t>(out - text.data()));
     return text;
 }
 

@@ -26,9 +26,22 @@ std::string encodeAnsi(std::u16string_view text);
 void appendAnsi(std::string &out, std::u16string_view text);
 
 // Returns true when bytes, read as code page 932 reads them, hold a character that plain Shift_JIS
-// does not have: NEC row 13 (such as U+2460), the NEC and IBM extensions (such as U+9AD9) or a
-// user-defined character. A strict Shift_JIS reader refuses such a file.
+// does not have: NEC row 13 (such as U+2460), the NEC and IBM extensions (such as U+9AD9), a
+// user-defined character, or one of the single bytes 0x80, 0xA0 and 0xFD-0xFF. A strict Shift_JIS
+// reader refuses such a file.
 bool usesCodePage932Extensions(std::string_view bytes);
+
+// Returns true when bytes read as code page 932 are plain Japanese text: every byte decodes, no
+// character is a control character (0x80) or private use (0xA0, 0xFD-0xFF, the user-defined
+// characters), and no half-width katakana stands next to a character of two bytes. The UTF-8 of
+// Japanese text, read so, mostly breaks one of these.
+bool isPlainJapanese(std::string_view bytes);
+
+// Returns true when valid UTF-8 bytes hold only characters that code page 932 has a code for, and no
+// ASCII character from "@" to "~" right after a character outside ASCII: the second byte of a code
+// page 932 character, 0x40-0x7E, reads so when its first byte ends a UTF-8 character (子 is 8E 71,
+// "q" after the character that 8E ends). Japanese text in UTF-8 keeps to these.
+bool isPlainJapaneseUtf8(std::string_view bytes);
 
 // Returns true when the byte lead followed by the byte trail reads as one double-byte character of
 // code page 932; then decodeAnsi takes them together, otherwise lead stands alone.
@@ -48,16 +61,16 @@ std::u16string decodeUtf8(std::string_view bytes);
 // How bytes read as UTF-8, found without decoding them.
 struct Utf8Shape {
     bool valid = true;           // every character decodes (decodeUtf8 would not raise)
+    bool ascii = true;           // every byte is ASCII
     bool longCharacters = false; // a character of three or four bytes is among them
 };
 
 // Returns how bytes read as UTF-8. Never raises.
 Utf8Shape utf8Shape(std::string_view bytes);
 
-// Returns the text of bytes read as UTF-8 when they are valid UTF-8 and hold at least one character
-// of three or four bytes (kana and kanji take three), and as decodeAnsi reads them otherwise; utf8
-// says which. Characters of two bytes alone do not decide: pairs of code page 932 half-width
-// katakana are valid ones (ﾃｽ is C3 BD, ý in UTF-8). Never raises.
-std::u16string decodeUtf8OrAnsi(std::string_view bytes, bool &utf8);
+// Returns the text of UTF-8 bytes as decodeUtf8 does, but never raises: each byte that is not part
+// of a valid character becomes U+DC00 + byte, as decodeAnsi keeps the bytes it cannot decode, and
+// an ASCII byte is always a character of its own. For the parts of a source that are not read.
+std::u16string decodeUtf8KeepingBytes(std::string_view bytes);
 
 } // namespace quillarn

@@ -12,6 +12,7 @@
 #include "sourcekind.h"
 #include "translation.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <deque>
@@ -72,6 +73,37 @@ private:
     bool utf8_ = false;
 };
 
+// Returns the bytes of an ASCII text (a marker or a key).
+std::string asciiBytes(std::u16string_view text)
+{
+    return std::string(text.begin(), text.end());
+}
+
+// Returns the parts of the source that the translation reads, found in its bytes as translatedParts
+// finds them in its text: the header keys' lines, then the data section.
+std::vector<std::string_view> translatedParts(const SourceBytes &source)
+{
+    std::vector<std::string_view> parts;
+    const std::string_view bytes = source.bytes();
+    const std::size_t header = source.find("[Header]", 0);
+    for (const std::u16string_view key : headerKeys) {
+        const std::size_t at = header != none ? source.find(asciiBytes(key), header) : none;
+        if (at != none)
+            parts.push_back(bytes.substr(at, std::min(bytes.find("\r\n", at), bytes.size()) - at));
+    }
+    const std::size_t marker = source.find("[Data]", 0);
+    if (marker != none) {
+        // The section ends before the CR LF of the first line that starts with "[", a byte that is
+        // rare in data lines: a "[" after CR LF always starts a character, in either reading.
+        const std::string_view data = bytes.substr(marker + 6);
+        std::size_t end = data.find('[');
+        while (end != none && end != 0 && (end < 2 || data.compare(end - 2, 2, "\r\n") != 0))
+            end = data.find('[', end + 1);
+        parts.push_back(data.substr(0, end == 0 || end == none ? end : end - 2));
+    }
+    return parts;
+}
+
 // The header keys' lines, found in the bytes and decoded one at a time.
 class ByteHeaderLines : public HeaderLines {
 public:
@@ -84,10 +116,7 @@ public:
 
     bool find(std::u16string_view key, std::u16string_view &line, bool &ended) override
     {
-        std::string ascii; // every key is ASCII
-        for (const char16_t c : key)
-            ascii += static_cast<char>(c);
-        const std::size_t at = source_.find(ascii, marker_);
+        const std::size_t at = source_.find(asciiBytes(key), marker_);
         if (at == none)
             return false;
         // CR and LF are characters of their own in both encodings.
@@ -158,6 +187,7 @@ struct AsciiMove {
     char colour;
     char x;
     char y;
+    bool pass; // written as an empty value, with no point
 };
 
 enum class LineKind {
@@ -168,8 +198,9 @@ enum class LineKind {
 
 // Reads the move of a data line when its characters up to the colour are ASCII and it is well
 // formed: the comma at position 3 to 32766, a colour A-Z after it. The coordinate is lower-cased
-// and "ys" made the pass "tt", as the translation of the decoded line does.
-LineKind readAsciiMove(std::string_view line, AsciiMove &move)
+// and "ys" made the pass "tt", or with emptyPass a pass without a point, as the translation of the
+// decoded line does.
+LineKind readAsciiMove(std::string_view line, bool emptyPass, AsciiMove &move)
 {
     std::size_t comma = 0;
     for (; comma < line.size() && line[comma] != ','; ++comma) {
@@ -184,6 +215,7 @@ LineKind readAsciiMove(std::string_view line, AsciiMove &move)
     move.colour = line[comma + 1];
     move.x = lowerAscii(line[comma - 2]);
     move.y = lowerAscii(line[comma - 1]);
+    move.pass = emptyPass && move.x == 'y' && move.y == 's';
     if (move.x == 'y' && move.y == 's')
         move.x = move.y = 't';
     return LineKind::Move;
@@ -213,25 +245,46 @@ void appendEncoded(std::string &out, std::u16string_view text, RecordEncoding en
 // the source's data lines again.
 struct CheckedRecord {
     SourceBytes source;
-    std::string head;      // "(;CA[...]" + the root's properties + the handicap stones
-    bool hasData = false;  // whether the source holds "[Data]"
-    std::string_view data; // the data section, from just after "[Data]"
-    Int32 firstLine = 1;   // the number of the data section's first line
+    std::string head;       // "(;CA[...]" + the root's properties + the handicap stones
+    bool hasData = false;   // whether the source holds "[Data]"
+    std::string_view data;  // the data section, from just after "[Data]"
+    Int32 firstLine = 1;    // the number of the data section's first line
+    bool emptyPass = false; // a pass is written as an empty value (passIsEmptyOn)
     std::vector<std::string> warnings;
     GamePosition position;
 };
 
-// Reads the source and chooses how to decode it. Raises CommandFailure for bytes that are not
-// UTF-8 where they must be.
-SourceBytes readSource(std::string_view bytes, SourceEncoding encoding)
+// Reads the source and chooses how to decode it, as decodeSource does; sets alsoUtf8 as it does.
+// Raises CommandFailure for bytes that are not UTF-8 where they must be.
+SourceBytes readSource(std::string_view bytes, SourceEncoding encoding, bool &alsoUtf8)
 {
+    alsoUtf8 = false;
     if (encoding == SourceEncoding::Cp932)
         return {bytes, false};
     constexpr std::string_view mark = "\xEF\xBB\xBF";
     const bool marked = bytes.substr(0, mark.size()) == mark;
     if (encoding == SourceEncoding::Auto && !marked) {
-        const Utf8Shape shape = utf8Shape(bytes);
-        return {bytes, shape.valid && shape.longCharacters};
+        // The choice looks only at what the translation reads, in either reading.
+        const SourceBytes utf8(bytes, true);
+        const SourceBytes ansi(bytes, false);
+        const std::vector<std::string_view> utf8Parts = translatedParts(utf8);
+        Utf8Shape shape;
+        for (const std::string_view part : utf8Parts) {
+            const Utf8Shape partShape = utf8Shape(part);
+            if (!partShape.valid)
+                return ansi;
+            shape.ascii = shape.ascii && partShape.ascii;
+            shape.longCharacters = shape.longCharacters || partShape.longCharacters;
+        }
+        const std::vector<std::string_view> ansiParts = translatedParts(ansi);
+        const auto all = [](const std::vector<std::string_view> &parts, bool (*test)(std::string_view)) {
+            return std::all_of(parts.begin(), parts.end(), test);
+        };
+        if (shape.ascii && all(ansiParts, [](std::string_view part) { return utf8Shape(part).ascii; }))
+            return ansi;
+        alsoUtf8 =
+            all(ansiParts, isPlainJapanese) && !(shape.longCharacters && all(utf8Parts, isPlainJapaneseUtf8));
+        return alsoUtf8 ? ansi : utf8;
     }
     const std::string_view text = marked ? bytes.substr(mark.size()) : bytes;
     if (!utf8Shape(text).valid)
@@ -250,12 +303,21 @@ CheckedRecord checkRecord(std::string_view bytes, const ConversionOptions &optio
     std::optional<GameCheck> game;
     std::optional<CommandFailure> unwritable; // the first move node that cannot be encoded
     bool extensions = false;                  // whether a node holds code page 932's own characters
+    bool alsoUtf8 = false;
     try {
-        record.source = readSource(bytes, options.source);
+        record.source = readSource(bytes, options.source, alsoUtf8);
+    } catch (const CommandFailure &) {
+        const std::string reason = notARecordReason(bytes, true);
+        if (reason.empty())
+            throw;
+        throw CommandFailure(reason);
+    }
+    try {
         const SourceBytes &source = record.source;
         ByteHeaderLines lines(source);
         root = translateRoot(lines);
         game.emplace(root.size, root.handicap, options.keepMoves);
+        record.emptyPass = passIsEmptyOn(root.size);
         const std::size_t marker = source.find("[Data]", 0);
         record.hasData = marker != none;
         if (record.hasData) {
@@ -266,14 +328,16 @@ CheckedRecord checkRecord(std::string_view bytes, const ConversionOptions &optio
             std::string encoded;
             forEachDataLine(record.data, record.firstLine, [&](std::string_view line, Int32 number) {
                 AsciiMove move;
-                const LineKind kind = readAsciiMove(line, move);
-                if (kind == LineKind::Move)
+                const LineKind kind = readAsciiMove(line, record.emptyPass, move);
+                if (kind == LineKind::Move && move.pass)
+                    game->move(static_cast<char16_t>(move.colour), 0, 0);
+                else if (kind == LineKind::Move)
                     game->move(static_cast<char16_t>(move.colour), static_cast<char16_t>(move.x),
                                static_cast<char16_t>(move.y));
                 if (kind != LineKind::Other)
                     return;
                 node.clear();
-                appendMoveNode(node, source.decode(line), number);
+                appendMoveNode(node, source.decode(line), number, record.emptyPass);
                 if (node.empty())
                     return;
                 replayNode(*game, node);
@@ -304,7 +368,9 @@ CheckedRecord checkRecord(std::string_view bytes, const ConversionOptions &optio
     record.head = recordStart(options.output, codePage932Only);
     record.head += properties;
     record.head += found.handicapStones;
-    record.warnings = std::move(found.warnings);
+    if (alsoUtf8)
+        record.warnings.emplace_back(alsoUtf8Warning);
+    record.warnings.insert(record.warnings.end(), found.warnings.begin(), found.warnings.end());
     record.position = std::move(found.position);
     return record;
 }
@@ -346,21 +412,23 @@ void writeRecord(const CheckedRecord &record, RecordEncoding encoding, RecordSin
         std::u16string node;
         forEachDataLine(record.data, record.firstLine, [&](std::string_view line, Int32 number) {
             AsciiMove move;
-            const LineKind kind = readAsciiMove(line, move);
+            const LineKind kind = readAsciiMove(line, record.emptyPass, move);
             std::string &buffer = out.buffer();
             if (kind == LineKind::Move) {
                 buffer += ';';
                 buffer += move.colour;
                 buffer += '[';
-                for (const char c : {move.x, move.y}) {
-                    if (c == '\\' || c == ']')
-                        buffer += '\\';
-                    buffer += c;
+                if (!move.pass) {
+                    for (const char c : {move.x, move.y}) {
+                        if (c == '\\' || c == ']')
+                            buffer += '\\';
+                        buffer += c;
+                    }
                 }
                 buffer += ']';
             } else if (kind == LineKind::Other) {
                 node.clear();
-                appendMoveNode(node, record.source.decode(line), number);
+                appendMoveNode(node, record.source.decode(line), number, record.emptyPass);
                 appendEncoded(buffer, node, encoding);
             }
             out.pass();

@@ -9,17 +9,17 @@ namespace quillarn {
 
 namespace {
 
-// Returns the whole number that text spells in decimal digits, or -1 when it is not one (or is
-// beyond any board or handicap).
+// Returns the whole number that text spells in decimal digits, 9999 for any larger one (beyond any
+// board or handicap), or -1 when it is not one.
 int numberIn(std::u16string_view text)
 {
-    if (text.empty() || text.size() > 4)
+    if (text.empty())
         return -1;
     int number = 0;
     for (const char16_t c : text) {
         if (c < u'0' || c > u'9')
             return -1;
-        number = number * 10 + (c - u'0');
+        number = std::min(number * 10 + (c - u'0'), 9999);
     }
     return number;
 }
@@ -63,14 +63,18 @@ void appendUtf8(std::string &out, char16_t c)
     }
 }
 
-// "move 66 (B po)", as the move node reads.
+// "move 66 (B po)", as the move node reads; "move 67 (W pass)" for an empty value.
 std::string moveName(int number, char16_t colour, char16_t x, char16_t y)
 {
     std::string name = "move " + std::to_string(number) + " (";
     appendUtf8(name, colour);
     name += ' ';
-    appendUtf8(name, x);
-    appendUtf8(name, y);
+    if (x == 0 && y == 0) {
+        name += "pass";
+    } else {
+        appendUtf8(name, x);
+        appendUtf8(name, y);
+    }
     return name + ")";
 }
 
@@ -80,6 +84,14 @@ std::string utf8(std::u16string_view text)
     for (const char16_t c : text)
         appendUtf8(out, c);
     return out;
+}
+
+// The start of a value as a warning shows it: a value of thousands of characters would fill the
+// terminal.
+std::string shortened(std::u16string_view text)
+{
+    constexpr std::size_t shown = 24;
+    return text.size() <= shown ? utf8(text) : utf8(text.substr(0, shown)) + "...";
 }
 
 // What playing a move did to a board.
@@ -171,7 +183,7 @@ void GameCheck::Replay::play(int number, char16_t colour, char16_t x, char16_t y
 }
 
 GameCheck::GameCheck(std::u16string_view size, std::u16string_view handicap, bool keepMoves)
-    : sizeText_(size), keepMoves_(keepMoves)
+    : handicapText_(handicap), sizeText_(size), keepMoves_(keepMoves)
 {
     const int lines = numberIn(size);
     size_ = lines >= Board::minSize && lines <= Board::maxSize ? lines : 0;
@@ -206,10 +218,16 @@ void GameCheck::move(char16_t colour, char16_t x, char16_t y)
 GameReport GameCheck::finish()
 {
     GameReport report;
-    const std::string handicap = "handicap " + std::to_string(handicap_);
+    // The number as written, without leading zeros (handicap_ stops at 9999).
+    const std::u16string_view digits =
+        std::u16string_view(handicapText_)
+            .substr(std::min(handicapText_.find_first_not_of(u'0'), handicapText_.size()));
+    const std::string handicap = "handicap " + shortened(digits);
     const char *const noStones = ": no handicap stones (AB) written";
     Replay *replay = &withoutStones_;
-    if (handicap_ >= 2 && handicapPoints_.empty()) {
+    if (!handicapText_.empty() && numberIn(handicapText_) < 0) {
+        report.warnings.push_back("handicap \"" + shortened(handicapText_) + "\" is not a number" + noStones);
+    } else if (handicap_ >= 2 && handicapPoints_.empty()) {
         report.warnings.push_back(handicap + " on a board of size " + utf8(sizeText_) +
                                   " has no standard placement" + noStones);
     } else if (handicap_ >= 2 && moves_ > 0 && firstColour_ != u'W') {

@@ -46,7 +46,8 @@ struct GameReport {
 // For a handicap of 2 to 9 on a 9, 13 or 19 board whose first move is White's, or that has no moves,
 // the stones go at the Japanese placement; they are left out (with a warning) when a move lands on
 // one of them, and when Black moves first or the handicap or the size has no placement (then only
-// with a handicap of 2 or more). A move the board refuses (an occupied point, suicide, a ko retake,
+// with a handicap of 2 or more), or when the handicap is not a number (anything but decimal digits;
+// empty is no handicap). A move the board refuses (an occupied point, suicide, a ko retake,
 // a point off the board, a colour other than B or W) leaves the board as it was, and the replay goes
 // on, as an SGF reader goes on; the first one becomes a warning. Costs a few microseconds a move;
 // keeps nothing between records, and the moves themselves only when asked to.
@@ -57,7 +58,7 @@ public:
     GameCheck(std::u16string_view size, std::u16string_view handicap, bool keepMoves = false);
 
     // The next move node: its colour and the two letters of its point, as written ("tt" passes on a
-    // board of up to 19 lines).
+    // board of up to 19 lines; an empty value, x and y 0, on every board).
     void move(char16_t colour, char16_t x, char16_t y);
 
     // Returns the stones to add, the warnings and the position, once every move has been given.
@@ -76,7 +77,8 @@ private:
     };
 
     int size_ = 0;     // 0 when SZ is not a number from 2 to 25
-    int handicap_ = 0; // HA as a number; 0 when it is none
+    int handicap_ = 0; // HA as a number (9999 for any larger); 0 when it is none or not a number
+    std::u16string handicapText_;
     std::u16string sizeText_;
     std::string handicapStones_; // the placement for handicap_ on size_, empty when there is none
     std::vector<std::pair<int, int>> handicapPoints_;

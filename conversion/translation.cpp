@@ -3,6 +3,8 @@
 
 #include "text.h"
 
+#include <algorithm>
+
 namespace quillarn {
 
 namespace {
@@ -190,7 +192,7 @@ Int32 lineNumberAt(std::u16string_view text, std::size_t offset)
 
 // One data line: the two characters before its first comma are the coordinate, the character
 // after it the colour. A line without a comma is not a move.
-void appendMoveNode(std::u16string &nodes, std::u16string_view line, Int32 lineNumber)
+void appendMoveNode(std::u16string &nodes, std::u16string_view line, Int32 lineNumber, bool emptyPass)
 {
     const Int32 comma = InStr(line, u",");
     if (comma == 0)
@@ -210,19 +212,24 @@ void appendMoveNode(std::u16string &nodes, std::u16string_view line, Int32 lineN
 
     // The node is built in place: this runs once per move of records with millions of lines.
     const std::u16string_view coordinate = Mid(line, sub16(p, 2), 2);
-    char16_t x = lowerCaseUnit(coordinate[0]);
-    char16_t y = lowerCaseUnit(coordinate[1]);
-    if (x == u'y' && y == u's')
-        x = y = u't'; // pass
+    const char16_t x = lowerCaseUnit(coordinate[0]);
+    const char16_t y = lowerCaseUnit(coordinate[1]);
     char16_t node[8];
     std::size_t size = 0;
     node[size++] = u';';
     node[size++] = colour[0];
     node[size++] = u'[';
-    for (const char16_t c : {x, y}) {
-        if (c == u'\\' || c == u']')
-            node[size++] = u'\\';
-        node[size++] = c;
+    if (x == u'y' && y == u's') { // a pass: "tt", which is a point on a board over 19 lines
+        if (!emptyPass) {
+            node[size++] = u't';
+            node[size++] = u't';
+        }
+    } else {
+        for (const char16_t c : {x, y}) {
+            if (c == u'\\' || c == u']')
+                node[size++] = u'\\';
+            node[size++] = c;
+        }
     }
     node[size++] = u']';
     nodes.append(node, size);
@@ -237,7 +244,7 @@ void failLoneLineEnd(Int32 lineNumber, char16_t c)
 namespace {
 
 // Appends the move nodes of source to nodes.
-void appendMoves(std::u16string &nodes, std::u16string_view source)
+void appendMoves(std::u16string &nodes, std::u16string_view source, bool emptyPass)
 {
     const Int32 marker = InStr(source, u"[Data]");
     if (marker == 0)
@@ -261,7 +268,7 @@ void appendMoves(std::u16string &nodes, std::u16string_view source)
         if (end != std::u16string_view::npos && !endsInCrLf)
             failLoneLineEnd(lineNumber, data[end]);
         appendMoveNode(nodes, data.substr(start, end == std::u16string_view::npos ? end : end - start),
-                       lineNumber);
+                       lineNumber, emptyPass);
         if (end == std::u16string_view::npos)
             break;
         start = end + crLf.size();
@@ -271,10 +278,10 @@ void appendMoves(std::u16string &nodes, std::u16string_view source)
 
 } // namespace
 
-std::u16string translateMoves(std::u16string_view source)
+std::u16string translateMoves(std::u16string_view source, bool emptyPass)
 {
     std::u16string nodes;
-    appendMoves(nodes, source);
+    appendMoves(nodes, source, emptyPass);
     return nodes;
 }
 
@@ -299,10 +306,45 @@ RootNode translateRoot(HeaderLines &lines)
 std::u16string translateRecord(std::u16string_view source)
 {
     TextHeaderLines lines(source);
-    std::u16string record = u"(" + translateRoot(lines).node;
-    appendMoves(record, source);
+    const RootNode root = translateRoot(lines);
+    std::u16string record = u"(" + root.node;
+    appendMoves(record, source, passIsEmptyOn(root.size));
     record += u')';
     return record;
+}
+
+bool passIsEmptyOn(std::u16string_view size)
+{
+    if (size.empty())
+        return false;
+    for (const char16_t c : size) {
+        if (c < u'0' || c > u'9')
+            return false;
+    }
+    const std::u16string_view lines = size.substr(std::min(size.find_first_not_of(u'0'), size.size()));
+    return lines.size() > 2 || (lines.size() == 2 && lines > u"19");
+}
+
+const std::u16string_view headerKeys[9] = {u"Title=", u"Copyright=", u"Winner=", u"PlayerB=", u"PlayerW=",
+                                           u"Place=", u"Date=",      u"Size=",   u"Hdcp="};
+
+std::vector<std::u16string_view> translatedParts(std::u16string_view source)
+{
+    std::vector<std::u16string_view> parts;
+    TextHeaderLines lines(source);
+    for (const std::u16string_view key : headerKeys) {
+        std::u16string_view line;
+        bool ended = false;
+        if (lines.find(key, line, ended))
+            parts.push_back(line);
+    }
+    const Int32 marker = InStr(source, u"[Data]");
+    if (marker != 0) {
+        const std::u16string_view data = Mid(source, add32(marker, 6));
+        const Int32 next = Left(data, 1) == u"[" ? 1 : InStr(data, u"\r\n[");
+        parts.push_back(next != 0 ? Left(data, sub32(next, 1)) : data);
+    }
+    return parts;
 }
 
 } // namespace quillarn

@@ -180,6 +180,17 @@ TEST(GameCheck, HandicapStonesAndTheFirstRefusedMove)
          "board size 19x is not a number from 2 to 25: the moves were not replayed"},
         {u"19", u"2", "W pd B pe", "",
          "handicap 2: move 1 (W pd) lands on a handicap stone: no handicap stones (AB) written"},
+        // An empty value ("-" here) passes on every board; on 21 lines "tt" is a point.
+        {u"21", u"0", "B tt W - B tt", "", "move 3 (B tt) is on an occupied point"},
+        {u"9", u"0", "X -", "", "move 1 (X pass) is neither Black's nor White's"},
+        // A handicap that is not a number, or one beyond the placements, puts no stones; empty is none.
+        {u"19", u"-1", "W qd", "", "handicap \"-1\" is not a number: no handicap stones (AB) written"},
+        {u"19", u" 4", "", "", "handicap \" 4\" is not a number: no handicap stones (AB) written"},
+        {u"19", u"x", "B pd", "", "handicap \"x\" is not a number: no handicap stones (AB) written"},
+        {u"19", u"099999", "W qd", "",
+         "handicap 99999 on a board of size 19 has no standard placement: no handicap stones (AB) written"},
+        {u"19", u"", "B pd", "", ""},
+        {u"19", u"1", "B pd", "", ""},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(std::string(row.moves) + " with handicap " + std::to_string(row.handicap[0]));
@@ -192,8 +203,9 @@ TEST(GameCheck, HandicapStonesAndTheFirstRefusedMove)
             sgf += static_cast<char>(*c);
         sgf += "]" + std::string(row.stones);
         while (moves >> colour >> point) {
-            game.move(colour[0], point[0], point[1]);
-            sgf += ";" + colour + "[" + point + "]";
+            const bool empty = point == "-";
+            game.move(colour[0], empty ? 0 : point[0], empty ? 0 : point[1]);
+            sgf += ";" + colour + "[" + (empty ? "" : point) + "]";
         }
         const GameReport report = game.finish();
         std::string warnings;

@@ -369,27 +369,57 @@ TEST(SourceEncoding, TheBytesTellIt)
         std::string source;
         SourceEncoding forced;
         SourceEncoding read;
+        bool alsoUtf8;
         std::u16string text;
     };
     const std::string mark = "\xEF\xBB\xBF";
+    // The parts of a source that the translation reads: a header key's line and the data section.
+    const auto titled = [](const std::string &title) { return "[Header]\r\nTitle=" + title + "\r\n"; };
+    const auto titledText = [](const std::u16string &title) {
+        return u"[Header]\r\nTitle=" + title + u"\r\n";
+    };
     const Case cases[] = {
-        {"[Header]", SourceEncoding::Auto, SourceEncoding::Cp932, u"[Header]"},
-        {mark + "[Header]", SourceEncoding::Auto, SourceEncoding::Utf8, u"[Header]"},
-        {"\xE4\xBA\x95\xE5\xB1\xB1", SourceEncoding::Auto, SourceEncoding::Utf8, u"井山"},
-        {"\xF0\x9F\x98\x80", SourceEncoding::Auto, SourceEncoding::Utf8, u"\U0001F600"},
-        // Half-width katakana in pairs are valid UTF-8 of two bytes: ﾃｽ stays ﾃｽ, unless marked.
-        {"\xC3\xBD", SourceEncoding::Auto, SourceEncoding::Cp932, u"ﾃｽ"},
-        {mark + "\xC3\xBD", SourceEncoding::Auto, SourceEncoding::Utf8, u"ý"},
-        {"\xC3\xBD", SourceEncoding::Utf8, SourceEncoding::Utf8, u"ý"},
+        {"[Header]", SourceEncoding::Auto, SourceEncoding::Cp932, false, u"[Header]"},
+        {mark + "[Header]", SourceEncoding::Auto, SourceEncoding::Utf8, false, u"[Header]"},
+        // 井山 in UTF-8 reads in code page 932 as 莠募ｱｱ, half-width katakana beside kanji.
+        {titled("\xE4\xBA\x95\xE5\xB1\xB1"), SourceEncoding::Auto, SourceEncoding::Utf8, false,
+         titledText(u"井山")},
+        {titled("\xF0\x9F\x98\x80"), SourceEncoding::Auto, SourceEncoding::Utf8, false,
+         titledText(u"\U0001F600")},
+        // 佐藤 in UTF-8 reads as 菴占陸 too, but its UTF-8 reading is Japanese text as well.
+        {titled("\xE4\xBD\x90\xE8\x97\xA4"), SourceEncoding::Auto, SourceEncoding::Utf8, false,
+         titledText(u"佐藤")},
+        // 莉子 and 遙子 in code page 932 read in UTF-8 as 从q and ꡎq: "q" is the second byte of 子.
+        {titled("\xE4\xBB\x8E\x71"), SourceEncoding::Auto, SourceEncoding::Cp932, true, titledText(u"莉子")},
+        {titled("\xEA\xA1\x8E\x71"), SourceEncoding::Auto, SourceEncoding::Cp932, true, titledText(u"遙子")},
+        // Half-width katakana in pairs are valid UTF-8 of two bytes: ﾃｽ and ﾐｴ stay, unless marked.
+        {titled("\xC3\xBD"), SourceEncoding::Auto, SourceEncoding::Cp932, true, titledText(u"ﾃｽ")},
+        {titled("\xD0\xB4"), SourceEncoding::Auto, SourceEncoding::Cp932, true, titledText(u"ﾐｴ")},
+        {mark + "\xC3\xBD", SourceEncoding::Auto, SourceEncoding::Utf8, false, u"ý"},
+        {"\xC3\xBD", SourceEncoding::Utf8, SourceEncoding::Utf8, false, u"ý"},
+        // Straße: ﾃ beside a kanji in code page 932.
+        {titled("Stra\xC3\x9F"
+                "e"),
+         SourceEncoding::Auto, SourceEncoding::Utf8, false, titledText(u"Straße")},
         // One byte that is not UTF-8 makes it all code page 932: 井山 in UTF-8, then 井 in code page 932.
-        {"\xE4\xBA\x95\xE5\xB1\xB1\x88\xE4", SourceEncoding::Auto, SourceEncoding::Cp932, u"莠募ｱｱ井"},
-        {"\xE4\xBA\x95", SourceEncoding::Cp932, SourceEncoding::Cp932, u"莠\xDC95"},
-        {mark, SourceEncoding::Cp932, SourceEncoding::Cp932, u"\xDCEFｻｿ"},
+        {titled("\xE4\xBA\x95\xE5\xB1\xB1\x88\xE4"), SourceEncoding::Auto, SourceEncoding::Cp932, false,
+         titledText(u"莠募ｱｱ井")},
+        // Only the parts the translation reads count: not a later section's bytes that are not UTF-8
+        // (黒 in code page 932), nor UTF-8 (日本) outside the parts, where they are ASCII.
+        {titled("\xE6\x97\xA5\xE6\x9C\xAC") + "[Remote]\r\nNote=\x8D\x95", SourceEncoding::Auto,
+         SourceEncoding::Utf8, false, titledText(u"日本") + u"[Remote]\r\nNote=\xDC8D\xDC95"},
+        {"[Data]\r\nQD,B \xE6\x97\xA5\r\n[Remote]\r\n\x8D\x95", SourceEncoding::Auto, SourceEncoding::Utf8,
+         false, u"[Data]\r\nQD,B 日\r\n[Remote]\r\n\xDC8D\xDC95"},
+        {titled("a") + "Note=\xE6\x97\xA5", SourceEncoding::Auto, SourceEncoding::Cp932, false,
+         titledText(u"a") + u"Note=譌･"},
+        {"\xE4\xBA\x95", SourceEncoding::Cp932, SourceEncoding::Cp932, false, u"莠\xDC95"},
+        {mark, SourceEncoding::Cp932, SourceEncoding::Cp932, false, u"\xDCEFｻｿ"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.source));
         const quillarn::SourceText read = decodeSource(c.source, c.forced);
         EXPECT_EQ(read.encoding, c.read);
+        EXPECT_EQ(read.alsoUtf8, c.alsoUtf8);
         EXPECT_EQ(read.text, c.text);
     }
 }

@@ -159,6 +159,13 @@ TEST(MoveTranslation, CoordinatesAreLowerCasedAndYsIsAPass)
         u";B[qd];W[dp];B[tt];W[tt];B[tt];W[tt];B[as]");
     // Only the two characters before the first comma and the one after it count.
     EXPECT_EQ(translateMoves(u"[Data]\r\n12QD,Bxyz,,,\r\n"), u";B[qd]");
+    // On a board of more than 19 lines "tt" is a point: a pass is the empty value there.
+    EXPECT_EQ(translateMoves(u"[Data]\r\nYS,W\r\nTT,B\r\nys,W\r\n", true), u";W[];B[tt];W[]");
+    const std::pair<std::u16string, bool> sizes[] = {{u"21", true},  {u"20", true},   {u"0021", true},
+                                                     {u"100", true}, {u"19", false},  {u"019", false},
+                                                     {u"9", false},  {u" 21", false}, {u"", false}};
+    for (const auto &[size, empty] : sizes)
+        EXPECT_EQ(passIsEmptyOn(size), empty) << std::string(size.begin(), size.end());
 }
 
 TEST(MoveTranslation, ColourIsCopiedAsItStands)

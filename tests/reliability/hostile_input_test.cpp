@@ -38,6 +38,14 @@ std::string utf16(const std::string &ascii, bool bigEndian)
     return bytes;
 }
 
+std::string utf32(const std::string &ascii, bool bigEndian)
+{
+    std::string bytes = bigEndian ? std::string("\0\0\xFE\xFF", 4) : std::string("\xFF\xFE\0\0", 4);
+    for (const char c : ascii)
+        bytes += bigEndian ? std::string{'\0', '\0', '\0', c} : std::string{c, '\0', '\0', '\0'};
+    return bytes;
+}
+
 // The value of property id in the record file bytes (the first one, escapes kept).
 std::string propertyValue(const std::string &record, const std::string &id)
 {
@@ -105,6 +113,10 @@ TEST(HostileSource, EachConvertsOrFailsWithItsReasonAndWritesNothing)
     cases.push_back({"UTF-16BE with BOM", utf16(ugiSource(), true), "UTF-16 text, not a UGI record"});
     cases.push_back(
         {"UTF-16BE without BOM", utf16(ugiSource(), true).substr(2), "UTF-16 text, not a UGI record"});
+    cases.push_back({"UTF-32LE with BOM", utf32(ugiSource(), false), "UTF-32 text, not a UGI record"});
+    cases.push_back({"UTF-32BE with BOM", utf32(ugiSource(), true), "UTF-32 text, not a UGI record"});
+    cases.push_back(
+        {"UTF-32LE without BOM", utf32(ugiSource(), false).substr(4), "UTF-32 text, not a UGI record"});
 
     // UTF-8 is read as UTF-8 (a byte-order mark, or a character of three bytes, tells it) and written
     // in code page 932; a character that code page 932 cannot hold, or a byte after the mark that is
@@ -130,6 +142,13 @@ TEST(HostileSource, EachConvertsOrFailsWithItsReasonAndWritesNothing)
     cases.push_back(
         {"UTF-8 with BOM and a byte that is not UTF-8", "\xEF\xBB\xBF" + ugiSource(f),
          "line 7, column 13: byte 0x93 is not valid UTF-8 (the source starts with a UTF-8 byte-order mark)"});
+    // A stray control character does not make such a text binary data; a NUL byte does.
+    f.title = "Final\x1B";
+    cases.push_back(
+        {"UTF-8 with BOM, a control character and a byte that is not UTF-8", "\xEF\xBB\xBF" + ugiSource(f),
+         "line 7, column 13: byte 0x93 is not valid UTF-8 (the source starts with a UTF-8 byte-order mark)"});
+    cases.push_back({"binary data after a UTF-8 byte-order mark", "\xEF\xBB\xBF" + randomBytes(4096, 7),
+                     "binary data, not a UGI record"});
 
     f = {};
     f.lineEnd = "\n";

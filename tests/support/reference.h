@@ -37,7 +37,8 @@ inline std::u16string propertyValue(std::u16string_view record, std::size_t &at)
 inline quillarn::Conversion referenceConversion(std::string_view source,
                                                 const quillarn::ConversionOptions &options)
 {
-    std::u16string record = quillarn::translateSourceBytes(source, options.source);
+    const quillarn::TranslatedSource translated = quillarn::translateSourceBytes(source, options.source);
+    std::u16string record = translated.record;
     std::u16string size;
     std::u16string handicap;
     std::size_t at = 2; // after "(;"
@@ -62,7 +63,9 @@ inline quillarn::Conversion referenceConversion(std::string_view source,
     record.insert(rootEnd, std::u16string(found.handicapStones.begin(), found.handicapStones.end()));
     quillarn::Conversion conversion;
     conversion.bytes = quillarn::recordFileBytes(record, options.output);
-    conversion.warnings = found.warnings;
+    if (translated.alsoUtf8)
+        conversion.warnings.emplace_back(quillarn::alsoUtf8Warning);
+    conversion.warnings.insert(conversion.warnings.end(), found.warnings.begin(), found.warnings.end());
     if (options.strict && !conversion.warnings.empty())
         conversion.bytes.clear();
     return conversion;
