@@ -316,7 +316,7 @@ CheckedRecord checkRecord(std::string_view bytes, const ConversionOptions &optio
         const SourceBytes &source = record.source;
         ByteHeaderLines lines(source);
         root = translateRoot(lines);
-        game.emplace(root.size, root.handicap, options.keepMoves);
+        game.emplace(root.size, root.handicap, options.game);
         record.emptyPass = passIsEmptyOn(root.size);
         const std::size_t marker = source.find("[Data]", 0);
         record.hasData = marker != none;

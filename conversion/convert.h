@@ -17,8 +17,8 @@ namespace quillarn {
 struct ConversionOptions {
     SourceEncoding source = SourceEncoding::Auto;
     RecordEncoding output = RecordEncoding::Ansi;
-    bool strict = false;    // a record with warnings is not written
-    bool keepMoves = false; // the report's position lists every move, to step through the game
+    bool strict = false;                // a record with warnings is not written
+    GameDetail game = GameDetail::None; // what the report's position holds of the game
 };
 
 struct ConversionReport {

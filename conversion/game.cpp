@@ -158,6 +158,10 @@ void GameCheck::Replay::refuse(std::string warning, int x, int y)
     refusal = std::move(warning);
     refusedX = x;
     refusedY = y;
+    // The warnings need no more than this move: the rest of the game costs a replay only when its
+    // board is wanted.
+    if (!wholeGame)
+        board.reset();
 }
 
 void GameCheck::Replay::play(int number, char16_t colour, char16_t x, char16_t y, int size)
@@ -182,9 +186,10 @@ void GameCheck::Replay::play(int number, char16_t colour, char16_t x, char16_t y
     }
 }
 
-GameCheck::GameCheck(std::u16string_view size, std::u16string_view handicap, bool keepMoves)
-    : handicapText_(handicap), sizeText_(size), keepMoves_(keepMoves)
+GameCheck::GameCheck(std::u16string_view size, std::u16string_view handicap, GameDetail detail)
+    : handicapText_(handicap), sizeText_(size), detail_(detail)
 {
+    withStones_.wholeGame = withoutStones_.wholeGame = detail != GameDetail::None;
     const int lines = numberIn(size);
     size_ = lines >= Board::minSize && lines <= Board::maxSize ? lines : 0;
     handicap_ = std::max(numberIn(handicap), 0);
@@ -211,7 +216,7 @@ void GameCheck::move(char16_t colour, char16_t x, char16_t y)
     }
     withStones_.play(moves_, colour, x, y, size_);
     withoutStones_.play(moves_, colour, x, y, size_);
-    if (keepMoves_ && size_ != 0)
+    if (detail_ == GameDetail::Moves && size_ != 0)
         kept_.push_back(replayedMove(colour, x, y, size_));
 }
 
@@ -253,7 +258,8 @@ GameReport GameCheck::finish()
         report.warnings.push_back(replay->refusal);
     report.position.size = size_;
     report.position.moves = std::move(kept_);
-    report.position.board = std::move(replay->board);
+    if (detail_ != GameDetail::None)
+        report.position.board = std::move(replay->board);
     return report;
 }
 

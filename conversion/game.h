@@ -27,14 +27,21 @@ struct ReplayedMove {
 struct GamePosition {
     int size = 0; // 0 when the size is not a number from 2 to 25: the moves were not replayed
     std::vector<std::pair<int, int>> handicapStones; // the stones written as AB, as x, y
-    std::vector<ReplayedMove> moves;                 // every move in order, when kept
-    std::optional<Board> board;                      // after every move; none when size is 0
+    std::vector<ReplayedMove> moves;                 // every move in order, with GameDetail::Moves
+    std::optional<Board> board; // after every move, with GameDetail::Board or Moves; none when size is 0
 };
 
 // Returns the board of position after its handicap stones and its first `moves` moves (all of them
 // when there are fewer), replayed as GameCheck replays them: a move the board refuses leaves it as
 // it was. Raises CommandFailure when position.size is 0.
 Board boardAfter(const GamePosition &position, std::size_t moves);
+
+// How much of the game a replay keeps beyond its warnings, which are the same whatever it keeps.
+enum class GameDetail {
+    None,  // nothing: each replay ends at its first refused move, which is all the warnings need
+    Board, // the board after every move (GamePosition::board)
+    Moves, // that, and every move (GamePosition::moves)
+};
 
 struct GameReport {
     std::string handicapStones;        // "AB[pd][dp]..." to follow KM in the root node; empty for none
@@ -50,12 +57,12 @@ struct GameReport {
 // empty is no handicap). A move the board refuses (an occupied point, suicide, a ko retake,
 // a point off the board, a colour other than B or W) leaves the board as it was, and the replay goes
 // on, as an SGF reader goes on; the first one becomes a warning. Costs a few microseconds a move;
-// keeps nothing between records, and the moves themselves only when asked to.
+// keeps nothing between records, and the board and the moves only when asked to.
 class GameCheck {
 public:
-    // size, handicap: the values of the record's SZ and HA properties, as written. keepMoves: the
-    // report's position lists every move (a record of millions of moves takes a few bytes each).
-    GameCheck(std::u16string_view size, std::u16string_view handicap, bool keepMoves = false);
+    // size, handicap: the values of the record's SZ and HA properties, as written. detail: what the
+    // report's position holds (every move takes a few bytes: a record of millions takes megabytes).
+    GameCheck(std::u16string_view size, std::u16string_view handicap, GameDetail detail = GameDetail::None);
 
     // The next move node: its colour and the two letters of its point, as written ("tt" passes on a
     // board of up to 19 lines; an empty value, x and y 0, on every board).
@@ -72,6 +79,7 @@ private:
         std::string refusal; // the warning for the first refused move; empty while none was
         int refusedX = -1;   // the point of that move when it was refused for landing on a stone
         int refusedY = -1;
+        bool wholeGame = false; // goes on after a refused move; otherwise drops its board there
         void play(int number, char16_t colour, char16_t x, char16_t y, int size);
         void refuse(std::string warning, int x = -1, int y = -1);
     };
@@ -83,7 +91,7 @@ private:
     std::string handicapStones_; // the placement for handicap_ on size_, empty when there is none
     std::vector<std::pair<int, int>> handicapPoints_;
     int moves_ = 0;
-    bool keepMoves_ = false;
+    GameDetail detail_ = GameDetail::None;
     std::vector<ReplayedMove> kept_;
     char16_t firstColour_ = 0;
     Replay withStones_;    // the moves on a board with the handicap stones

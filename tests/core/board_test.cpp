@@ -194,7 +194,7 @@ TEST(GameCheck, HandicapStonesAndTheFirstRefusedMove)
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(std::string(row.moves) + " with handicap " + std::to_string(row.handicap[0]));
-        GameCheck game(row.size, row.handicap, true);
+        GameCheck game(row.size, row.handicap, GameDetail::Moves);
         std::istringstream moves(row.moves);
         std::string colour;
         std::string point;
