@@ -1,0 +1,120 @@
+// The workers that convert records (worker.js), a few of them, each given a couple of records at a
+// time: a 10 MB record or 10,000 small ones never hold up the page, and a new batch or a change of
+// options drops what was not started yet.
+
+const workerUrl = new URL('worker.js', import.meta.url);
+
+// Requests in flight per worker: one being converted and one waiting, so that no worker idles
+// while the page answers.
+const inFlightPerWorker = 2;
+
+// One worker and the requests it was sent: id -> {resolve, reject}.
+class ConverterWorker {
+    constructor(onFailure) {
+        this.worker = new Worker(workerUrl, { type: 'module' });
+        this.waiting = new Map();
+        this.worker.onmessage = ({ data }) => {
+            const request = this.waiting.get(data.id);
+            this.waiting.delete(data.id);
+            if (data.error === undefined)
+                request.resolve(data.result);
+            else
+                request.reject(new Error(data.error));
+        };
+        this.worker.onerror = (event) => {
+            event.preventDefault();
+            const error = new Error(event.message || 'the worker could not start');
+            for (const request of this.waiting.values())
+                request.reject(error);
+            this.waiting.clear();
+            onFailure(error);
+        };
+    }
+
+    static nextId = 1;
+
+    request(message) {
+        const id = ConverterWorker.nextId++;
+        return new Promise((resolve, reject) => {
+            this.waiting.set(id, { resolve, reject });
+            this.worker.postMessage({ ...message, id });
+        });
+    }
+
+    get busy() {
+        return this.waiting.size;
+    }
+}
+
+export class Converter {
+    // count workers, made when first needed; onFailure(error) when one cannot start.
+    constructor(count, onFailure) {
+        this.count = count;
+        this.onFailure = onFailure;
+        this.workers = [];
+        this.jobs = [];
+        this.next = 0;
+        this.generation = 0;
+    }
+
+    worker(i) {
+        while (this.workers.length <= i)
+            this.workers.push(new ConverterWorker(this.onFailure));
+        return this.workers[i];
+    }
+
+    // Starts the workers, so that the converter is loaded before the first record comes.
+    warmUp() {
+        for (let i = 0; i < this.count; ++i)
+            this.worker(i);
+    }
+
+    // Returns the batch's items for what was opened (files.js), from the converter's plan.
+    async plan(opened) {
+        const { items } = await this.worker(0).request({ type: 'plan', opened });
+        return items;
+    }
+
+    // Converts each job ({file, ...}) with options, calling done(job, result) as each finishes, in
+    // any order; a later call drops the jobs of this one that were not started, and their results.
+    convertAll(jobs, options, done) {
+        this.generation += 1;
+        this.jobs = jobs;
+        this.next = 0;
+        this.options = options;
+        this.done = done;
+        for (let i = 0; i < this.count; ++i)
+            this.feed(this.worker(i));
+    }
+
+    feed(worker) {
+        const generation = this.generation;
+        while (worker.busy < inFlightPerWorker && this.next < this.jobs.length) {
+            const job = this.jobs[this.next++];
+            worker.request({ type: 'convert', file: job.file, options: this.options }).then(
+                (result) => {
+                    if (generation === this.generation)
+                        this.done(job, result);
+                },
+                (error) => {
+                    if (generation === this.generation)
+                        this.done(job, { converted: false, warnings: [], reason: error.message, bytes: null });
+                }).finally(() => this.feed(worker));
+        }
+    }
+}
+
+// The worker of the preview, apart from the others so that a long batch does not hold it up: it
+// keeps the position of the record it converted last.
+export class PreviewWorker {
+    constructor(onFailure) {
+        this.onFailure = onFailure;
+        this.worker = null;
+    }
+
+    request(message) {
+        if (!this.worker)
+            this.worker = new ConverterWorker(this.onFailure);
+        return this.worker.request(message);
+    }
+}
