@@ -136,6 +136,8 @@ MoveVerdict Board::play(Stone colour, int x, int y)
         return MoveVerdict::Suicide;
     }
 
+    captures_[own == BlackStone ? 0 : 1] += captured;
+
     // A lone stone that took one stone and has that point as its only liberty may be taken back
     // at once by a stone there, which the opponent may not play next.
     ko_ = -1;

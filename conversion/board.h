@@ -48,6 +48,9 @@ public:
     // A pass: forgets any ko.
     void pass();
 
+    // Returns how many stones colour has captured by its moves so far (setup stones count none).
+    int captures(Stone colour) const { return colour == Stone::White ? captures_[1] : captures_[0]; }
+
     // Returns true when x, y is a point of this board.
     bool contains(int x, int y) const { return x >= 0 && y >= 0 && x < size_ && y < size_; }
 
@@ -67,8 +70,9 @@ private:
 
     int size_;
     std::array<std::uint8_t, cells> cell_{};
-    int ko_ = -1;           // the point where koColour_ may not play next, -1 for none
-    Cell koColour_ = Empty; // who may not retake there
+    int ko_ = -1;                   // the point where koColour_ may not play next, -1 for none
+    Cell koColour_ = Empty;         // who may not retake there
+    std::array<int, 2> captures_{}; // stones captured by Black, by White
     // Scratch space for group searches, marked with a new stamp for each search.
     std::array<std::uint32_t, cells> mark_{};
     std::uint32_t stamp_ = 0;

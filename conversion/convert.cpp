@@ -218,6 +218,7 @@ struct CheckedRecord {
     std::string_view data; // the data section, from just after "[Data]"
     Int32 firstLine = 1;   // the number of the data section's first line
     std::vector<std::string> warnings;
+    GamePosition position;
 };
 
 // Reads the source and chooses how to decode it. Raises CommandFailure for bytes that are not
@@ -254,7 +255,7 @@ CheckedRecord checkRecord(std::string_view bytes, const ConversionOptions &optio
         const SourceBytes &source = record.source;
         ByteHeaderLines lines(source);
         root = translateRoot(lines);
-        game.emplace(root.size, root.handicap);
+        game.emplace(root.size, root.handicap, options.keepMoves);
         const std::size_t marker = source.find("[Data]", 0);
         record.hasData = marker != none;
         if (record.hasData) {
@@ -304,6 +305,7 @@ CheckedRecord checkRecord(std::string_view bytes, const ConversionOptions &optio
     record.head += properties;
     record.head += found.handicapStones;
     record.warnings = std::move(found.warnings);
+    record.position = std::move(found.position);
     return record;
 }
 
@@ -375,6 +377,7 @@ ConversionReport convertRecord(std::string_view source, const ConversionOptions 
     CheckedRecord record = checkRecord(source, options);
     ConversionReport report;
     report.warnings = std::move(record.warnings);
+    report.position = std::move(record.position);
     report.written = !options.strict || report.warnings.empty();
     if (report.written)
         writeRecord(record, options.output, sink);
@@ -385,7 +388,7 @@ Conversion convertSource(std::string_view source, const ConversionOptions &optio
 {
     StringSink sink;
     ConversionReport report = convertRecord(source, options, sink);
-    return {std::move(sink.bytes), std::move(report.warnings)};
+    return {std::move(sink.bytes), std::move(report.warnings), std::move(report.position)};
 }
 
 } // namespace quillarn

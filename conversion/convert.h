@@ -3,6 +3,7 @@
 // the record implies, the first move a reader's board would refuse) and encoded.
 #pragma once
 
+#include "game.h"
 #include "recordsink.h"
 #include "sgfoutput.h"
 #include "sourcekind.h"
@@ -16,12 +17,14 @@ namespace quillarn {
 struct ConversionOptions {
     SourceEncoding source = SourceEncoding::Auto;
     RecordEncoding output = RecordEncoding::Ansi;
-    bool strict = false; // a record with warnings is not written
+    bool strict = false;    // a record with warnings is not written
+    bool keepMoves = false; // the report's position lists every move, to step through the game
 };
 
 struct ConversionReport {
     std::vector<std::string> warnings; // what a reader would show differently from the source, in order
     bool written = true;               // false when strict held the record back for its warnings
+    GamePosition position;             // the board the moves were replayed on, as SGF readers replay them
 };
 
 // Converts the source bytes into a record file written to sink, and returns what the replay of its
@@ -34,6 +37,7 @@ ConversionReport convertRecord(std::string_view source, const ConversionOptions 
 struct Conversion {
     std::string bytes;                 // the record file: the record on one line, then CR LF
     std::vector<std::string> warnings; // as ConversionReport's
+    GamePosition position;             // as ConversionReport's
 };
 
 // Returns the record file for the source bytes (convertRecord into a buffer, strict or not as

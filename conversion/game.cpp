@@ -1,6 +1,8 @@
 // The handicap stones and the replay of game.h.
 #include "game.h"
 
+#include "commandfailure.h"
+
 #include <algorithm>
 
 namespace quillarn {
@@ -80,44 +82,96 @@ std::string utf8(std::u16string_view text)
     return out;
 }
 
+// What playing a move did to a board.
+enum class Played { Stone, Pass, NoColour, OffBoard, Occupied, Suicide, KoRetake };
+
+// Plays move on board: a stone, a pass, or nothing when the board refuses it (then the board is as
+// it was).
+Played play(Board &board, const ReplayedMove &move)
+{
+    if (move.colour == Stone::None)
+        return Played::NoColour;
+    if (move.x == -1 && move.y == -1) {
+        board.pass();
+        return Played::Pass;
+    }
+    if (!board.contains(move.x, move.y))
+        return Played::OffBoard;
+    switch (board.play(move.colour, move.x, move.y)) {
+    case MoveVerdict::Legal:
+        return Played::Stone;
+    case MoveVerdict::Occupied:
+        return Played::Occupied;
+    case MoveVerdict::Suicide:
+        return Played::Suicide;
+    case MoveVerdict::KoRetake:
+        return Played::KoRetake;
+    }
+    return Played::Stone;
+}
+
+// Returns a move node's colour and point as the replay takes them: "tt" is a pass on boards of up
+// to 19 lines, and an empty point a pass on any.
+ReplayedMove replayedMove(char16_t colour, char16_t x, char16_t y, int size)
+{
+    const Stone stone = colour == u'B' ? Stone::Black : colour == u'W' ? Stone::White : Stone::None;
+    if ((x == u't' && y == u't' && size <= 19) || (x == 0 && y == 0))
+        return {stone, -1, -1};
+    // A letter that names no point is put beyond every board, never at the pass's -1.
+    const auto coordinate = [](char16_t letter) {
+        const int at = pointCoordinate(letter);
+        return static_cast<std::int8_t>(at < 0 ? Board::maxSize : at);
+    };
+    return {stone, coordinate(x), coordinate(y)};
+}
+
 } // namespace
+
+Board boardAfter(const GamePosition &position, std::size_t moves)
+{
+    if (position.size == 0)
+        throw CommandFailure("the board size is not a number from 2 to 25: the moves were not replayed");
+    Board board(position.size);
+    for (const auto &[x, y] : position.handicapStones)
+        board.setStone(x, y, Stone::Black);
+    for (std::size_t i = 0; i < moves && i < position.moves.size(); ++i)
+        play(board, position.moves[i]);
+    return board;
+}
+
+void GameCheck::Replay::refuse(std::string warning, int x, int y)
+{
+    if (!refusal.empty())
+        return;
+    refusal = std::move(warning);
+    refusedX = x;
+    refusedY = y;
+}
 
 void GameCheck::Replay::play(int number, char16_t colour, char16_t x, char16_t y, int size)
 {
-    if (!board || !refusal.empty())
+    if (!board)
         return;
-    if (colour != u'B' && colour != u'W') {
-        refusal = moveName(number, colour, x, y) + " is neither Black's nor White's";
+    const ReplayedMove move = replayedMove(colour, x, y, size);
+    switch (quillarn::play(*board, move)) {
+    case Played::Stone:
+    case Played::Pass:
         return;
-    }
-    if (x == u't' && y == u't' && size <= 19) {
-        board->pass();
-        return;
-    }
-    const int px = pointCoordinate(x);
-    const int py = pointCoordinate(y);
-    if (!board->contains(px, py)) {
-        refusal = moveName(number, colour, x, y) + " is off the board";
-        return;
-    }
-    switch (board->play(colour == u'B' ? Stone::Black : Stone::White, px, py)) {
-    case MoveVerdict::Legal:
-        return;
-    case MoveVerdict::Occupied:
-        refusal = moveName(number, colour, x, y) + " is on an occupied point";
-        refusedX = px;
-        refusedY = py;
-        return;
-    case MoveVerdict::Suicide:
-        refusal = moveName(number, colour, x, y) + " is suicide";
-        return;
-    case MoveVerdict::KoRetake:
-        refusal = moveName(number, colour, x, y) + " retakes a ko";
-        return;
+    case Played::NoColour:
+        return refuse(moveName(number, colour, x, y) + " is neither Black's nor White's");
+    case Played::OffBoard:
+        return refuse(moveName(number, colour, x, y) + " is off the board");
+    case Played::Occupied:
+        return refuse(moveName(number, colour, x, y) + " is on an occupied point", move.x, move.y);
+    case Played::Suicide:
+        return refuse(moveName(number, colour, x, y) + " is suicide");
+    case Played::KoRetake:
+        return refuse(moveName(number, colour, x, y) + " retakes a ko");
     }
 }
 
-GameCheck::GameCheck(std::u16string_view size, std::u16string_view handicap) : sizeText_(size)
+GameCheck::GameCheck(std::u16string_view size, std::u16string_view handicap, bool keepMoves)
+    : sizeText_(size), keepMoves_(keepMoves)
 {
     const int lines = numberIn(size);
     size_ = lines >= Board::minSize && lines <= Board::maxSize ? lines : 0;
@@ -145,14 +199,16 @@ void GameCheck::move(char16_t colour, char16_t x, char16_t y)
     }
     withStones_.play(moves_, colour, x, y, size_);
     withoutStones_.play(moves_, colour, x, y, size_);
+    if (keepMoves_ && size_ != 0)
+        kept_.push_back(replayedMove(colour, x, y, size_));
 }
 
-GameReport GameCheck::finish() const
+GameReport GameCheck::finish()
 {
     GameReport report;
     const std::string handicap = "handicap " + std::to_string(handicap_);
     const char *const noStones = ": no handicap stones (AB) written";
-    const Replay *replay = &withoutStones_;
+    Replay *replay = &withoutStones_;
     if (handicap_ >= 2 && handicapPoints_.empty()) {
         report.warnings.push_back(handicap + " on a board of size " + utf8(sizeText_) +
                                   " has no standard placement" + noStones);
@@ -168,6 +224,7 @@ GameReport GameCheck::finish() const
                                       " lands on a handicap stone" + noStones);
         } else {
             report.handicapStones = handicapStones_;
+            report.position.handicapStones = handicapPoints_;
             replay = &withStones_;
         }
     }
@@ -176,6 +233,9 @@ GameReport GameCheck::finish() const
                                   " is not a number from 2 to 25: the moves were not replayed");
     else if (!replay->refusal.empty())
         report.warnings.push_back(replay->refusal);
+    report.position.size = size_;
+    report.position.moves = std::move(kept_);
+    report.position.board = std::move(replay->board);
     return report;
 }
 

@@ -5,6 +5,7 @@
 
 #include "board.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,38 +13,66 @@
 
 namespace quillarn {
 
+// A move of a record as the replay takes it.
+struct ReplayedMove {
+    Stone colour; // None for a colour other than B and W
+    // The point, 0-based as Board counts: x = y = -1 for a pass; a point off the board (or a letter
+    // that names no point) has a coordinate outside 0 to size - 1.
+    std::int8_t x;
+    std::int8_t y;
+};
+
+// The game a record holds, as the replay found it: the board the moves were played on, the handicap
+// stones placed before them and, when asked for, every move, so that the game can be stepped through.
+struct GamePosition {
+    int size = 0; // 0 when the size is not a number from 2 to 25: the moves were not replayed
+    std::vector<std::pair<int, int>> handicapStones; // the stones written as AB, as x, y
+    std::vector<ReplayedMove> moves;                 // every move in order, when kept
+    std::optional<Board> board;                      // after every move; none when size is 0
+};
+
+// Returns the board of position after its handicap stones and its first `moves` moves (all of them
+// when there are fewer), replayed as GameCheck replays them: a move the board refuses leaves it as
+// it was. Raises CommandFailure when position.size is 0.
+Board boardAfter(const GamePosition &position, std::size_t moves);
+
 struct GameReport {
     std::string handicapStones;        // "AB[pd][dp]..." to follow KM in the root node; empty for none
     std::vector<std::string> warnings; // one line each, in the order found
+    GamePosition position;
 };
 
 // Replays the move nodes of one record, given one at a time, and decides its handicap stones.
 // For a handicap of 2 to 9 on a 9, 13 or 19 board whose first move is White's, or that has no moves,
 // the stones go at the Japanese placement; they are left out (with a warning) when a move lands on
 // one of them, and when Black moves first or the handicap or the size has no placement (then only
-// with a handicap of 2 or more). The replay stops at the first move the board refuses (an occupied
-// point, suicide, a ko retake, a point off the board, a colour other than B or W), which becomes a
-// warning. Costs a few microseconds a move; keeps nothing between records.
+// with a handicap of 2 or more). A move the board refuses (an occupied point, suicide, a ko retake,
+// a point off the board, a colour other than B or W) leaves the board as it was, and the replay goes
+// on, as an SGF reader goes on; the first one becomes a warning. Costs a few microseconds a move;
+// keeps nothing between records, and the moves themselves only when asked to.
 class GameCheck {
 public:
-    // size, handicap: the values of the record's SZ and HA properties, as written.
-    GameCheck(std::u16string_view size, std::u16string_view handicap);
+    // size, handicap: the values of the record's SZ and HA properties, as written. keepMoves: the
+    // report's position lists every move (a record of millions of moves takes a few bytes each).
+    GameCheck(std::u16string_view size, std::u16string_view handicap, bool keepMoves = false);
 
     // The next move node: its colour and the two letters of its point, as written ("tt" passes on a
     // board of up to 19 lines).
     void move(char16_t colour, char16_t x, char16_t y);
 
-    // Returns the stones to add and the warnings, once every move has been given.
-    GameReport finish() const;
+    // Returns the stones to add, the warnings and the position, once every move has been given.
+    // Call it once.
+    GameReport finish();
 
 private:
-    // One replay of the moves on a board, which stops at the first move the board refuses.
+    // One replay of the moves on a board, which notes the first move the board refuses.
     struct Replay {
         std::optional<Board> board;
-        std::string refusal; // the warning for the refused move; empty while every move was played
-        int refusedX = -1;   // the point of a move refused for landing on a stone
+        std::string refusal; // the warning for the first refused move; empty while none was
+        int refusedX = -1;   // the point of that move when it was refused for landing on a stone
         int refusedY = -1;
         void play(int number, char16_t colour, char16_t x, char16_t y, int size);
+        void refuse(std::string warning, int x = -1, int y = -1);
     };
 
     int size_ = 0;     // 0 when SZ is not a number from 2 to 25
@@ -52,6 +81,8 @@ private:
     std::string handicapStones_; // the placement for handicap_ on size_, empty when there is none
     std::vector<std::pair<int, int>> handicapPoints_;
     int moves_ = 0;
+    bool keepMoves_ = false;
+    std::vector<ReplayedMove> kept_;
     char16_t firstColour_ = 0;
     Replay withStones_;    // the moves on a board with the handicap stones
     Replay withoutStones_; // and on an empty one

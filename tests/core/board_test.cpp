@@ -1,6 +1,7 @@
 // The Go board: captures, and the three illegal moves (occupied point, suicide, ko retake) told apart.
 #include "board.h"
 #include "game.h"
+#include "sgfreader.h"
 
 #include <gtest/gtest.h>
 
@@ -129,6 +130,8 @@ TEST(Board, SizesFromTwoToTwentyFive)
     EXPECT_EQ(small.play(Stone::Black, 1, 0), MoveVerdict::Legal);
     EXPECT_EQ(small.play(Stone::White, 0, 1), MoveVerdict::Legal); // takes both black stones
     EXPECT_EQ(positionOf(small), "../OO");
+    EXPECT_EQ(small.captures(Stone::White), 2);
+    EXPECT_EQ(small.captures(Stone::Black), 0);
     Board large(25);
     EXPECT_EQ(large.play(Stone::Black, 24, 24), MoveVerdict::Legal);
     EXPECT_EQ(large.at(24, 24), Stone::Black);
@@ -137,7 +140,9 @@ TEST(Board, SizesFromTwoToTwentyFive)
     EXPECT_EQ(pointCoordinate(u'z'), -1);
 }
 
-// The handicap stones a record gets and what its replay reports, from SZ, HA and its move nodes.
+// The handicap stones a record gets and what its replay reports, from SZ, HA and its move nodes. The
+// board it ends on is the one an SGF reader replays from the same nodes (refused moves leave it as it
+// was), and the one its kept moves give again.
 TEST(GameCheck, HandicapStonesAndTheFirstRefusedMove)
 {
     struct Row {
@@ -165,7 +170,7 @@ TEST(GameCheck, HandicapStonesAndTheFirstRefusedMove)
          "handicap 10 on a board of size 19 has no standard placement: no handicap stones (AB) written"},
         {u"15", u"3", "", "",
          "handicap 3 on a board of size 15 has no standard placement: no handicap stones (AB) written"},
-        {u"19", u"0", "B pd W qd B pd", "", "move 3 (B pd) is on an occupied point"},
+        {u"19", u"0", "B pd W qd B pd W dd", "", "move 3 (B pd) is on an occupied point"},
         {u"19", u"0", "B ab W tt B ba W aa", "", "move 4 (W aa) is suicide"},
         {u"19", u"0", "B ss W ts B tt", "", "move 2 (W ts) is off the board"},
         {u"21", u"0", "B tt W tt", "", "move 2 (W tt) is on an occupied point"},
@@ -178,17 +183,30 @@ TEST(GameCheck, HandicapStonesAndTheFirstRefusedMove)
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(std::string(row.moves) + " with handicap " + std::to_string(row.handicap[0]));
-        GameCheck game(row.size, row.handicap);
+        GameCheck game(row.size, row.handicap, true);
         std::istringstream moves(row.moves);
         std::string colour;
         std::string point;
-        while (moves >> colour >> point)
+        std::string sgf = "(;SZ[";
+        for (const char16_t *c = row.size; *c != 0; ++c)
+            sgf += static_cast<char>(*c);
+        sgf += "]" + std::string(row.stones);
+        while (moves >> colour >> point) {
             game.move(colour[0], point[0], point[1]);
+            sgf += ";" + colour + "[" + point + "]";
+        }
         const GameReport report = game.finish();
         std::string warnings;
         for (const std::string &warning : report.warnings)
             warnings += (warnings.empty() ? "" : " | ") + warning;
         EXPECT_EQ(report.handicapStones, row.stones);
         EXPECT_EQ(warnings, row.warnings);
+        const GamePosition &position = report.position;
+        ASSERT_EQ(position.board.has_value(), position.size != 0);
+        if (position.board) {
+            const std::string reached = positionOf(*position.board);
+            EXPECT_EQ(reached, positionOf(readSgfPosition(sgf + ")")));
+            EXPECT_EQ(reached, positionOf(boardAfter(position, position.moves.size())));
+        }
     }
 }
