@@ -32,7 +32,8 @@ val sourceRoom(double size)
 {
     try {
         const auto bytes = static_cast<std::size_t>(size);
-        return val(emscripten::typed_memory_view(bytes, reinterpret_cast<unsigned char *>(source.room(bytes))));
+        return val(
+            emscripten::typed_memory_view(bytes, reinterpret_cast<unsigned char *>(source.room(bytes))));
     } catch (const std::bad_alloc &) {
         return val::null();
     }
@@ -58,11 +59,16 @@ val stringList(const std::vector<std::string> &strings)
     return list;
 }
 
-// Converts the first size bytes of the source room with the options ugi2sgf takes (output "utf-8"
-// or "cp932"; source "auto", "utf-8" or "cp932"; strict). Returns {converted, warnings, reason}:
-// a record that converts is in recordBytes(); a record that fails has ugi2sgf's reason, and one
-// that strict holds back its warnings, one a line, as the batch reports it.
-val convert(double size, const std::string &output, const std::string &sourceEncoding, bool strict)
+// The position of the record converted last for the preview, every move kept.
+quillarn::GamePosition position;
+std::vector<unsigned char> stones;
+
+// Converts the first size bytes of the source room with options. Returns {converted, warnings,
+// reason, size, moves}: a record that converts is in recordBytes(); a record that fails has
+// ugi2sgf's reason, and one that strict holds back its warnings, one a line, as the batch reports
+// it. With kept, the position is kept for boardAfter() (size is its board's, moves its number of
+// moves).
+val convertWith(double size, const quillarn::ConversionOptions &options, quillarn::GamePosition *kept)
 {
     val result = val::object();
     record.clear();
@@ -71,13 +77,17 @@ val convert(double size, const std::string &output, const std::string &sourceEnc
         quillarn::StringSink sink;
         sink.bytes.swap(record); // keeps the memory of the last record
         const std::string_view bytes(source.room(0), static_cast<std::size_t>(size));
-        const quillarn::ConversionReport report =
-            quillarn::convertRecord(bytes, optionsNamed(output, sourceEncoding, strict), sink);
+        quillarn::ConversionReport report = quillarn::convertRecord(bytes, options, sink);
         record.swap(sink.bytes);
         result.set("warnings", stringList(report.warnings));
         if (!report.written) {
             for (const std::string &warning : report.warnings)
                 reason += (reason.empty() ? "" : "\n") + warning;
+        }
+        if (kept) {
+            *kept = std::move(report.position);
+            result.set("size", kept->size);
+            result.set("moves", static_cast<double>(kept->moves.size()));
         }
     } catch (const quillarn::CommandFailure &failure) {
         reason = failure.reason();
@@ -87,23 +97,69 @@ val convert(double size, const std::string &output, const std::string &sourceEnc
     if (!reason.empty()) {
         record.clear();
         result.set("warnings", val::array());
+        if (kept)
+            *kept = {};
     }
     result.set("converted", reason.empty());
     result.set("reason", reason);
     return result;
 }
 
+// Converts the source room as ugi2sgf does with its options (output "utf-8" or "cp932"; source
+// "auto", "utf-8" or "cp932"; strict).
+val convert(double size, const std::string &output, const std::string &sourceEncoding, bool strict)
+{
+    return convertWith(size, optionsNamed(output, sourceEncoding, strict), nullptr);
+}
+
+// convert, keeping the position of the record and every move of it for boardAfter().
+val preview(double size, const std::string &output, const std::string &sourceEncoding, bool strict)
+{
+    quillarn::ConversionOptions options = optionsNamed(output, sourceEncoding, strict);
+    options.keepMoves = true;
+    return convertWith(size, options, &position);
+}
+
+// Returns the board of the record of the last preview() after its first move moves, as the
+// converter's replay has it: {stones, x, y, colour, blackCaptures, whiteCaptures}, stones a view of size x
+// size points row by row (0 empty, 1 black, 2 white), x, y and colour (0 none) those of the last move played
+// (x = y = -1 for a pass or before the first move) and the stones each colour has captured. Only for a
+// position with a board (size not 0).
+val boardAfter(double moves)
+{
+    const std::size_t count = std::min(position.moves.size(), static_cast<std::size_t>(moves));
+    const quillarn::Board board = quillarn::boardAfter(position, count);
+    const int size = position.size;
+    stones.assign(static_cast<std::size_t>(size * size), 0);
+    for (int y = 0; y < size; ++y) {
+        for (int x = 0; x < size; ++x)
+            stones[static_cast<std::size_t>(y * size + x)] = static_cast<unsigned char>(board.at(x, y));
+    }
+    val result = val::object();
+    result.set("stones", val(emscripten::typed_memory_view(stones.size(), stones.data())));
+    const quillarn::ReplayedMove last =
+        count ? position.moves[count - 1] : quillarn::ReplayedMove{quillarn::Stone::None, -1, -1};
+    result.set("x", static_cast<int>(last.x));
+    result.set("y", static_cast<int>(last.y));
+    result.set("colour", static_cast<int>(last.colour));
+    result.set("blackCaptures", board.captures(quillarn::Stone::Black));
+    result.set("whiteCaptures", board.captures(quillarn::Stone::White));
+    return result;
+}
+
 // Returns a view of the last record's bytes, valid until the next call.
 val recordBytes()
 {
-    return val(emscripten::typed_memory_view(record.size(), reinterpret_cast<const unsigned char *>(record.data())));
+    return val(
+        emscripten::typed_memory_view(record.size(), reinterpret_cast<const unsigned char *>(record.data())));
 }
 
 // Returns the reason a source of size bytes fails with, before it is read; empty when it may be read.
 std::string sizeReason(double size)
 {
-    return size > static_cast<double>(quillarn::maxSourceBytes) ? quillarn::sourceTooLarge(static_cast<long long>(size))
-                                                                : std::string();
+    return size > static_cast<double>(quillarn::maxSourceBytes)
+               ? quillarn::sourceTooLarge(static_cast<long long>(size))
+               : std::string();
 }
 
 // The items of a batch for what the page opened, in the batch's order. opened is an array of
@@ -143,7 +199,8 @@ val plan(const val &opened)
             }
             // The walk's order: a folder's entries by name, a folder's name taken with "/" after
             // it, which the whole paths compared byte for byte give as well.
-            std::sort(found.begin(), found.end(), [](const Item &a, const Item &b) { return a.path < b.path; });
+            std::sort(found.begin(), found.end(),
+                      [](const Item &a, const Item &b) { return a.path < b.path; });
             if (found.empty())
                 found.push_back({root, "no .ugi records", -1});
         } else {
@@ -187,6 +244,8 @@ EMSCRIPTEN_BINDINGS(quillarn)
 {
     emscripten::function("sourceRoom", &sourceRoom);
     emscripten::function("convert", &convert);
+    emscripten::function("preview", &preview);
+    emscripten::function("boardAfter", &boardAfter);
     emscripten::function("recordBytes", &recordBytes);
     emscripten::function("sizeReason", &sizeReason);
     emscripten::function("plan", &plan);

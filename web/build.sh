@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the web page into FOLDER (build-web/site by default): the converter compiled to
 # WebAssembly with Debian's emscripten, and the site's static files around it, which any web
-# server can serve as they are. What it takes from npm (web/package-lock.json) is installed with
-# npm ci into build-web/npm; the CMake build is in build-web/cmake.
+# server can serve as they are; and the same files as build-web/quillarn-web-VERSION.zip. What it
+# takes from npm (web/package-lock.json) is installed with npm ci into build-web/npm; the CMake
+# build is in build-web/cmake.
 #   web/build.sh [FOLDER]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -28,5 +29,8 @@ rm -rf "$site"
 emcmake cmake -S . -B "$work/cmake" -DCMAKE_BUILD_TYPE=Release -DQUILLARN_WERROR=ON \
     -DQUILLARN_SITE="$site" -DQUILLARN_NPM="$work/npm/node_modules" >"$work/configure.log" 2>&1 ||
     { cat "$work/configure.log"; exit 1; }
-cmake --build "$work/cmake" -j"$(nproc)" >"$work/build.log" 2>&1 || { cat "$work/build.log"; exit 1; }
-echo "web: the site is in $site"
+cmake --build "$work/cmake" -j"$(nproc)"
+# The site as one zip, to unpack on a web server.
+(cd "$work/cmake" && cpack -G ZIP >"$work/package.log" 2>&1) || { cat "$work/package.log"; exit 1; }
+mv -f "$work"/cmake/quillarn-web-*.zip "$work/"
+echo "web: the site is in $site, and as a zip in $(ls "$work"/quillarn-web-*.zip)"

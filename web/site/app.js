@@ -41,6 +41,7 @@ function options() {
 
 // Opens what the user chose: a new batch, planned by the converter, converted at once.
 async function open(openedPromise) {
+    performance.mark('quillarn-open');
     let opened;
     try {
         opened = await openedPromise;
@@ -94,6 +95,9 @@ function convertAll() {
         changed.add(record);
     drawChanges();
     showProgress();
+    // Marks for the benchmark (bench/web.py): how long the conversion of a batch takes.
+    performance.clearMarks('quillarn-converted');
+    performance.mark('quillarn-converting');
     converter.convertAll(jobs, options(), (record, result) => {
         Object.assign(record, {
             state: result.converted ? 'converted' : 'failed',
@@ -102,6 +106,8 @@ function convertAll() {
             bytes: result.bytes,
         });
         finished += 1;
+        if (finished === records.length)
+            performance.mark('quillarn-converted');
         changed.add(record);
         scheduleDraw();
         if (records[selected] === record)

@@ -1,12 +1,15 @@
-// The workers that convert records (worker.js), a few of them, each given a couple of records at a
-// time: a 10 MB record or 10,000 small ones never hold up the page, and a new batch or a change of
-// options drops what was not started yet.
+// The workers that convert records (worker.js), a few of them, each given a few records at a time:
+// a 10 MB record or 10,000 small ones never hold up the page, and a new batch or a change of options
+// drops what was not started yet.
 
 const workerUrl = new URL('worker.js', import.meta.url);
 
-// Requests in flight per worker: one being converted and one waiting, so that no worker idles
-// while the page answers.
-const inFlightPerWorker = 2;
+// What a worker is given at a time: a few records together (fewer messages), and two such groups,
+// so that the files of the next are read while one converts (reading a file takes the browser
+// longer than converting it) and no worker idles while the page answers.
+const recordsPerRequest = 32;
+const groupBytes = 4 << 20;
+const requestsPerWorker = 2;
 
 // One worker and the requests it was sent: id -> {resolve, reject}.
 class ConverterWorker {
@@ -89,16 +92,24 @@ export class Converter {
 
     feed(worker) {
         const generation = this.generation;
-        while (worker.busy < inFlightPerWorker && this.next < this.jobs.length) {
-            const job = this.jobs[this.next++];
-            worker.request({ type: 'convert', file: job.file, options: this.options }).then(
-                (result) => {
+        while (worker.busy < requestsPerWorker && this.next < this.jobs.length) {
+            const group = [];
+            let bytes = 0;
+            while (this.next < this.jobs.length && group.length < recordsPerRequest
+                   && (group.length === 0 || bytes + this.jobs[this.next].file.size <= groupBytes)) {
+                bytes += this.jobs[this.next].file.size;
+                group.push(this.jobs[this.next++]);
+            }
+            worker.request({ type: 'convert', files: group.map((job) => job.file), options: this.options }).then(
+                ({ results }) => {
                     if (generation === this.generation)
-                        this.done(job, result);
+                        group.forEach((job, i) => this.done(job, results[i]));
                 },
                 (error) => {
-                    if (generation === this.generation)
-                        this.done(job, { converted: false, warnings: [], reason: error.message, bytes: null });
+                    if (generation === this.generation) {
+                        for (const job of group)
+                            this.done(job, { converted: false, warnings: [], reason: error.message, bytes: null });
+                    }
                 }).finally(() => this.feed(worker));
         }
     }

@@ -35,17 +35,19 @@ export class Preview {
         this.board = document.getElementById('board');
         this.slider = document.getElementById('move');
         this.number = document.getElementById('move-number');
+        this.captures = document.getElementById('captures');
         this.body = document.getElementById('preview-body');
         this.empty = document.getElementById('preview-empty');
         this.failure = document.getElementById('preview-failure');
         this.shown = 0; // which show() the board belongs to
         this.size = 0;
         this.moves = 0;
-        this.move = 0;
+        this.move = 0; // the move shown
+        this.target = 0; // the move asked for last, which the keys step from
         this.asked = null; // the move of the board request in flight
         this.wanted = null; // the move to show once it is answered
         this.slider.addEventListener('input', () => this.go(Number(this.slider.value)));
-        const step = { first: () => 0, previous: () => this.move - 1, next: () => this.move + 1, last: () => this.moves };
+        const step = { first: () => 0, previous: () => this.target - 1, next: () => this.target + 1, last: () => this.moves };
         for (const [id, target] of Object.entries(step))
             document.getElementById(id).addEventListener('click', () => this.go(target()));
         this.board.addEventListener('keydown', (event) => this.key(event));
@@ -54,7 +56,7 @@ export class Preview {
     key(event) {
         const moves = { ArrowLeft: -1, ArrowDown: -1, ArrowRight: 1, ArrowUp: 1, PageUp: -10, PageDown: 10 };
         if (event.key in moves)
-            this.go(this.move + moves[event.key]);
+            this.go(this.target + moves[event.key]);
         else if (event.key === 'Home')
             this.go(0);
         else if (event.key === 'End')
@@ -121,7 +123,7 @@ export class Preview {
             [text.white, player(root.PW, root.WR)],
             [text.result, root.RE],
             [text.date, root.DT],
-            [text.handicap, root.HA],
+            [text.handicap, root.HA !== '0' && root.HA],
             [text.komi, root.KM],
         ];
         const list = document.getElementById('preview-facts');
@@ -129,11 +131,13 @@ export class Preview {
         for (const [term, value] of rows) {
             if (!value)
                 continue;
+            const pair = document.createElement('div');
             const dt = document.createElement('dt');
             dt.textContent = term;
             const dd = document.createElement('dd');
             dd.textContent = value;
-            list.append(dt, dd);
+            pair.append(dt, dd);
+            list.append(pair);
         }
     }
 
@@ -159,6 +163,7 @@ export class Preview {
         if (this.size === 0)
             return;
         move = Math.max(0, Math.min(this.moves, move));
+        this.target = move;
         this.wanted = move;
         if (this.asked !== null)
             return;
@@ -194,7 +199,9 @@ export class Preview {
                 }, this.stones);
             }
         }
-        if (board.x >= 0 && board.stones[board.y * size + board.x] !== 0) {
+        this.captures.textContent = text.captures(board.blackCaptures, board.whiteCaptures);
+        // The last move, where it put a stone (not a pass, nor a move the board refused).
+        if (board.x >= 0 && board.x < size && board.y < size && board.stones[board.y * size + board.x] === board.colour) {
             element('circle', {
                 class: board.colour === 1 ? 'last on-b' : 'last on-w',
                 cx: (board.x + 1) * unit, cy: (board.y + 1) * unit, r: unit * 0.2,

@@ -1,8 +1,6 @@
 // Saving converted records: one as a download (NAME.sgf), all of them as one zip (each record
 // under its path, NAME.sgf), or into a folder the user picks where the browser allows it, never
 // replacing a file there without asking.
-import { Zip, ZipDeflate } from './fflate.js';
-
 // Downloads bytes as a file called name.
 export function download(bytes, name, type) {
     const url = URL.createObjectURL(new Blob([bytes], { type }));
@@ -29,6 +27,8 @@ const slice = 1 << 20;
 // Returns a zip (a Blob) of records ({target, bytes}) each under its target, compressed; only the
 // compressed bytes are kept besides the records. progress(done) after each record.
 export async function zipOf(records, progress) {
+    // The zip library is loaded when it is first needed.
+    const { Zip, ZipDeflate } = await import('./fflate.js');
     const parts = [];
     let failure = null;
     const zip = new Zip((error, data) => {

@@ -6,8 +6,9 @@ const cacheName = 'quillarn-@QUILLARN_CACHE@';
 const files = [@QUILLARN_FILES@];
 
 self.addEventListener('install', (event) => {
-    // Past the browser's HTTP cache: the files must be this version's.
-    const requests = files.map((file) => new Request(file, { cache: 'reload' }));
+    // Checked with the server, not taken from the browser's HTTP cache as they are: the files must
+    // be this version's. A file the page has just loaded comes back as "not modified".
+    const requests = files.map((file) => new Request(file, { cache: 'no-cache' }));
     event.waitUntil(caches.open(cacheName).then((cache) => cache.addAll(requests)).then(() => self.skipWaiting()));
 });
 

@@ -1,19 +1,28 @@
 // A worker of the page: converts records with the core compiled to WebAssembly, one message at a
-// time, off the page's thread. Messages: {id, type: 'plan', opened}, {id, type: 'convert', file,
-// options}, and for the preview {id, type: 'preview', file, options} then {id, type: 'board', move}.
+// time, off the page's thread. Messages: {id, type: 'plan', opened}, {id, type: 'convert', files,
+// options} (answered with {results}), and for the preview {id, type: 'preview', file, options}
+// then {id, type: 'board', move}.
 import loadConverter from './quillarn-core.js';
 import { rootProperties } from './record.js';
 
 const core = loadConverter();
 
 // Sources larger than this are read a part at a time, straight into the converter's memory, so
-// that a large source is not held twice.
+// that a large source is not held twice. Smaller ones are read as soon as they are asked for, while
+// the records before them convert: reading a file takes the browser longer than converting it.
 const wholeReadLimit = 32 << 20;
+const readAheadLimit = 1 << 20;
 
-// Reads file into the converter's source room. Returns a reason when it cannot.
-async function readSource(converter, file) {
-    if (file.size <= wholeReadLimit) {
-        const bytes = new Uint8Array(await file.arrayBuffer());
+// Returns the bytes of file (a promise), or null when it is read when its turn comes.
+function readAhead(file) {
+    return file && file.size <= readAheadLimit ? file.arrayBuffer() : null;
+}
+
+// Reads file into the converter's source room, from ahead (readAhead's promise) when it is there.
+// Returns a reason when it cannot.
+async function readSource(converter, file, ahead) {
+    if (ahead || file.size <= wholeReadLimit) {
+        const bytes = new Uint8Array(await (ahead || file.arrayBuffer()));
         const room = converter.sourceRoom(bytes.length);
         if (room === null)
             return 'out of memory';
@@ -40,14 +49,14 @@ async function readSource(converter, file) {
 
 // Converts file as ugi2sgf does with options {encoding, sourceEncoding, strict}; with keep, the
 // converter keeps the position for board(). Returns {converted, warnings, reason, bytes}.
-async function convert(converter, file, options, keep) {
+async function convert(converter, file, ahead, options, keep) {
     const failure = (reason) => ({ converted: false, warnings: [], reason, bytes: null });
     const tooLarge = converter.sizeReason(file.size);
     if (tooLarge)
         return failure(tooLarge);
     let reason;
     try {
-        reason = await readSource(converter, file);
+        reason = await readSource(converter, file, ahead);
     } catch (error) {
         reason = error instanceof RangeError ? 'out of memory' : error.message || String(error);
     }
@@ -65,15 +74,19 @@ async function convert(converter, file, options, keep) {
     };
 }
 
-async function handle(message) {
+async function handle(message, ahead) {
     const converter = await core;
     switch (message.type) {
     case 'plan':
         return { items: converter.plan(message.opened) };
-    case 'convert':
-        return convert(converter, message.file, message.options, false);
+    case 'convert': {
+        const results = [];
+        for (let i = 0; i < message.files.length; ++i)
+            results.push(await convert(converter, message.files[i], ahead[i], message.options, false));
+        return { results };
+    }
     case 'preview': {
-        const result = await convert(converter, message.file, message.options, true);
+        const result = await convert(converter, message.file, ahead[0], message.options, true);
         if (result.converted)
             result.root = rootProperties(result.bytes);
         result.bytes = null;
@@ -81,19 +94,30 @@ async function handle(message) {
     }
     case 'board': {
         const board = converter.boardAfter(message.move);
-        return { stones: board.stones.slice(), x: board.x, y: board.y, colour: board.colour };
+        board.stones = board.stones.slice();
+        return board;
     }
     }
     throw new Error(`unknown request ${message.type}`);
 }
 
+// The records converted, whose memory goes to the page with them.
+function transferred(result) {
+    const records = result.results || [result];
+    return records.filter((record) => record.bytes).map((record) => record.bytes.buffer);
+}
+
 // One message at a time, in order: the source room and the last record are the converter's own.
+// The files of a message are read at once, while the messages before it convert.
 let queue = Promise.resolve();
 self.onmessage = ({ data }) => {
-    queue = queue.then(() => handle(data)).then(
-        (result) => {
-            const transfer = result.bytes ? [result.bytes.buffer] : [];
-            self.postMessage({ id: data.id, result }, transfer);
-        },
+    const ahead = (data.files || [data.file]).map(readAhead);
+    // A read that fails is reported when its record's turn comes.
+    for (const read of ahead) {
+        if (read)
+            read.catch(() => {});
+    }
+    queue = queue.then(() => handle(data, ahead)).then(
+        (result) => self.postMessage({ id: data.id, result }, transferred(result)),
         (error) => self.postMessage({ id: data.id, error: error.message || String(error) }));
 };
