@@ -83,7 +83,7 @@ if(QUILLARN_WINDOW)
 endif()
 # What the READMEs link to goes beside them, so that every link of an installed README works.
 set(linked_docs ${PROJECT_SOURCE_DIR}/docs/ugi-format.md ${PROJECT_SOURCE_DIR}/docs/screenshot.png
-                ${PROJECT_SOURCE_DIR}/docs/screenshot-menu.png)
+                ${PROJECT_SOURCE_DIR}/docs/screenshot-menu.png ${PROJECT_SOURCE_DIR}/docs/screenshot-web.png)
 if(WIN32)
   # The zip: the program with its READMEs and licence beside it.
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/README.ja.md ${PROJECT_SOURCE_DIR}/LICENSE

@@ -190,7 +190,7 @@ val plan(const val &opened)
             for (unsigned e = 0; e < count; ++e) {
                 const val entry = entries[e];
                 std::string path = entry["path"].as<std::string>();
-                const bool failed = entry["reason"].as<bool>();
+                const bool failed = !entry["reason"].isUndefined();
                 const std::string name = path.substr(path.rfind('/') + 1);
                 if (failed)
                     found.push_back({path + "/", entry["reason"].as<std::string>(), static_cast<int>(e)});

@@ -6,6 +6,7 @@ web/build.sh built, against ugi2sgf built in the same run.
   holds each in the batch's order with ugi2sgf's outcome, warnings and reasons, and the zip of
   "Save all" holds exactly the files of ugi2sgf -d, byte for byte, in both encodings; with --strict
   and the source read as code page 932 the outcomes are ugi2sgf's too.
+- A source over 2 GiB and a folder without records fail with ugi2sgf's reasons.
 - One record saved alone downloads NAME.sgf with ugi2sgf's bytes; saving into a folder asks before
   it replaces a file.
 - The preview's stones are the core's replay (quillarn_webcheck board) for handicap, capture and
@@ -161,6 +162,31 @@ def check_folder(checks, driver, args, archive, work, downloads):
     checks.check('with --strict and the sources read as code page 932, the outcomes are ugi2sgf\'s',
                  got == expected, differences(expected, got))
     set_options(driver, 'utf-8')
+
+
+def check_limits(checks, driver, args, work):
+    """A source over the command line's size limit, and a folder without records, fail as in ugi2sgf."""
+    huge = os.path.join(work, 'huge.ugi')
+    with open(huge, 'wb') as f:
+        f.truncate(2**31)  # sparse: nothing is written
+    empty = os.path.join(work, 'no-records')
+    os.mkdir(empty)
+    with open(os.path.join(empty, 'notes.txt'), 'w') as f:
+        f.write('not a record\n')
+    expected = {}
+    for path in [huge, empty]:
+        run = subprocess.run([args.ugi2sgf, '-q', '-d', os.path.join(work, 'out'), os.path.basename(path)], cwd=work,
+                             capture_output=True)
+        source, _, message = run.stderr.decode().strip().partition(': ')
+        expected[source] = [message]
+    open_files(driver, [huge])
+    got = page_outcomes(pagetools.rows(driver))
+    driver.find_element(By.ID, 'folder').send_keys(empty)
+    pagetools.converted(driver)
+    got.update(page_outcomes(pagetools.rows(driver)))
+    checks.check('a source over 2 GiB and a folder without records fail with ugi2sgf\'s reasons', got == expected,
+                 differences(expected, got))
+    os.remove(huge)
 
 
 def open_files(driver, paths):
@@ -386,6 +412,7 @@ def main():
                      and driver.find_element(By.ID, 'save-all').text == 'すべて保存')
         check_manifest(checks, driver)
         check_folder(checks, driver, args, archive, work, downloads)
+        check_limits(checks, driver, args, work)
         if args.screenshots:
             select(driver, 'archive/data/capture.ugi')
             pagetools.wait(lambda: shown_move(driver) == 9, 20, 'the preview')
