@@ -119,9 +119,7 @@ def set_options(driver, encoding, source='auto', strict=False):
     box = driver.find_element(By.ID, 'strict')
     if box.is_selected() != strict:
         box.click()
-    start = time.monotonic()
     pagetools.converted(driver)
-    print(f'      converted in {time.monotonic() - start:.1f} s', flush=True)
 
 
 def check_folder(checks, driver, args, archive, work, downloads):

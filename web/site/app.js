@@ -51,6 +51,8 @@ async function open(openedPromise) {
     }
     if (opened.length === 0)
         return;
+    // The batch before is done with: what it has not converted yet would only come back unused.
+    converter.cancel();
     notice('');
     const listed = opened.map(({ path, folder, entries }) => ({
         path, folder, entries: entries.map(({ path, reason }) => (reason === undefined ? { path } : { path, reason })),

@@ -72,6 +72,13 @@ export class Converter {
             this.worker(i);
     }
 
+    // Drops the jobs not started yet and the results of those under way.
+    cancel() {
+        this.generation += 1;
+        this.jobs = [];
+        this.next = 0;
+    }
+
     // Returns the batch's items for what was opened (files.js), from the converter's plan.
     async plan(opened) {
         const { items } = await this.worker(0).request({ type: 'plan', opened });
