@@ -5,7 +5,8 @@ web/build.sh built, against ugi2sgf built in the same run.
 - Every record of tests/data and examples and 1,000 generated ones, opened as a folder: the list
   holds each in the batch's order with ugi2sgf's outcome, warnings and reasons, and the zip of
   "Save all" holds exactly the files of ugi2sgf -d, byte for byte, in both encodings; with --strict
-  and the source read as code page 932 the outcomes are ugi2sgf's too.
+  and the source read as code page 932 the outcomes are ugi2sgf's too, and so they are for the
+  folder and a file dropped on the page.
 - A source over 2 GiB and a folder without records fail with ugi2sgf's reasons.
 - One record saved alone downloads NAME.sgf with ugi2sgf's bytes; saving into a folder asks before
   it replaces a file.
@@ -69,13 +70,16 @@ def differences(expected, got, limit=5):
     return '; '.join(found[:limit]) + (f' (and {len(found) - limit} more)' if len(found) > limit else '')
 
 
-def outcomes_of_batch(ugi2sgf, folder, options, work):
-    """What ugi2sgf --in-place says of each record of folder (a copy of it, named as it is): source ->
-    its message lines, for every source it names."""
+def outcomes_of_batch(ugi2sgf, folder, options, work, files=()):
+    """What ugi2sgf --in-place says of each record of folder and of files (copies of them, named as
+    they are): source -> its message lines, for every source it names."""
     copy = tempfile.mkdtemp(dir=work)
     name = os.path.basename(folder)
     shutil.copytree(folder, os.path.join(copy, name))
-    run = subprocess.run([ugi2sgf, *options, '--in-place', name], cwd=copy, capture_output=True)
+    for file in files:
+        shutil.copy(file, copy)
+    run = subprocess.run([ugi2sgf, *options, '--in-place', name, *map(os.path.basename, files)], cwd=copy,
+                         capture_output=True)
     said = {}
     for line in run.stderr.decode('utf-8').splitlines():
         source, colon, message = line.partition(': ')
@@ -160,6 +164,20 @@ def check_folder(checks, driver, args, archive, work, downloads):
     checks.check('with --strict and the sources read as code page 932, the outcomes are ugi2sgf\'s',
                  got == expected, differences(expected, got))
     set_options(driver, 'utf-8')
+
+    # Dropped, the folder and a file beside it are walked and planned as ugi2sgf's batch of the two.
+    extra = os.path.join(source_folder, 'tests', 'data', 'japanese-names.ugi')
+    data = {'items': [], 'files': [archive, extra], 'dragOperationsMask': 1}
+    for kind in ['dragEnter', 'dragOver', 'drop']:
+        driver.execute_cdp_cmd('Input.dispatchDragEvent', {'type': kind, 'x': 300, 'y': 400, 'data': data})
+    pagetools.wait(lambda: len(pagetools.rows(driver)) == len(records) + 1, 60, 'the drop')
+    pagetools.converted(driver)
+    rows = pagetools.rows(driver)
+    expected = outcomes_of_batch(args.ugi2sgf, archive, [], work, [extra])
+    got = page_outcomes(rows)
+    checks.check('a dropped folder and file give the outcomes of ugi2sgf\'s batch of the two, in its order',
+                 got == expected and [row['source'] for row in rows] == records + ['japanese-names.ugi'],
+                 differences(expected, got))
 
 
 def check_limits(checks, driver, args, work):
