@@ -297,8 +297,14 @@ $('save').addEventListener('click', () => {
     if (record && record.state === 'converted')
         download(record.bytes, record.target.split('/').pop(), sgfType);
 });
+// The converted records as they are now: a change of options while they are saved converts the
+// records again, and the save goes on with these.
+function convertedNow() {
+    return records.filter((r) => r.state === 'converted').map(({ target, bytes }) => ({ target, bytes }));
+}
+
 $('save-all').addEventListener('click', async () => {
-    const converted = records.filter((r) => r.state === 'converted');
+    const converted = convertedNow();
     const failed = records.filter((r) => r.state === 'failed');
     $('save-all').disabled = true;
     try {
@@ -316,7 +322,7 @@ $('save-all').addEventListener('click', async () => {
 });
 $('save-folder').hidden = !canSaveToFolder;
 $('save-folder').addEventListener('click', async () => {
-    const converted = records.filter((r) => r.state === 'converted');
+    const converted = convertedNow();
     let answerForAll = null;
     const ask = (target) => {
         if (answerForAll)
@@ -358,8 +364,11 @@ if ('serviceWorker' in navigator) {
     });
     window.addEventListener('load', () => navigator.serviceWorker.register('sw.js').catch(() => {}));
 }
-// The converter loads while the user picks a file.
-requestIdleCallback(() => converter.warmUp(), { timeout: 1000 });
+// The converter loads while the user picks a file (Safari has no requestIdleCallback).
+if ('requestIdleCallback' in window)
+    requestIdleCallback(() => converter.warmUp(), { timeout: 1000 });
+else
+    setTimeout(() => converter.warmUp(), 200);
 
 performance.mark('quillarn-ready');
 document.documentElement.dataset.ready = 'true';
