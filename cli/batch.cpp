@@ -1,6 +1,8 @@
 // Planning and running a batch of conversions for batch.h.
 #include "batch.h"
 
+#include "casefold.h"
+#include "folders.h"
 #include "recordfile.h"
 #include "recordname.h"
 #include "terminal.h"
@@ -16,13 +18,6 @@
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
-
-#ifndef _WIN32
-#include <cerrno>
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#endif
 
 namespace quillarn {
 
@@ -48,14 +43,21 @@ std::string utf8(const fs::path &path)
     return path.u8string();
 }
 
-// A name as the file system compares names: on Windows, names that differ only in letter case
-// name one file.
+// A path as a message shows it: control characters escaped (terminal.h).
+std::string shown(const fs::path &path)
+{
+    return shownText(path.u8string());
+}
+
+// A name as the file system compares names: on Windows, names that differ only in letter case, in
+// any script, name one file.
 std::string nameKey(std::string name)
 {
 #ifdef _WIN32
-    std::transform(name.begin(), name.end(), name.begin(), lowerAscii);
-#endif
+    return foldedCase(name);
+#else
     return name;
+#endif
 }
 
 // Where two spellings of a path name the same file as far as can be told without touching the
@@ -65,78 +67,15 @@ std::string pathKey(const fs::path &path, const fs::path &currentFolder)
     return nameKey(utf8((path.is_absolute() ? path : currentFolder / path).lexically_normal()));
 }
 
-// Returns true when the file system's own comparison finds that target is source.
-bool sameFile(const fs::path &source, const fs::path &target)
-{
-    std::error_code error;
-    return fs::equivalent(source, target, error) && !error;
-}
-
 // isSourceItself, with the current folder looked up once by the caller.
 bool isSourceItself(const fs::path &source, const fs::path &target, const fs::path &currentFolder)
 {
     return pathKey(source, currentFolder) == pathKey(target, currentFolder) || sameFile(source, target);
 }
 
-// An entry of a folder and its type, as the folder's listing gives it.
-struct Listed {
-    fs::path name;
-    fs::file_type type;
-};
-
-// Returns the entries of folder (not "." and ".."), each with its type from the listing itself, so
-// that no entry is looked at by itself (but on a file system that does not say). Sets error to the
-// system's reason when the folder cannot be read, with what could be read of it returned.
-std::vector<Listed> listFolder(const fs::path &folder, std::error_code &error)
-{
-    std::vector<Listed> entries;
-#ifdef _WIN32
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        std::error_code ignored; // an entry that vanished or cannot be looked at is no folder
-        const bool isFolder = it->is_directory(ignored) && !it->is_symlink(ignored);
-        entries.push_back(
-            {it->path().filename(), isFolder ? fs::file_type::directory : fs::file_type::regular});
-    }
-#else
-    DIR *const listing = ::opendir(folder.empty() ? "." : folder.c_str());
-    if (listing == nullptr) {
-        error.assign(errno, std::generic_category());
-        return entries;
-    }
-    for (;;) {
-        errno = 0;
-        const dirent *entry = ::readdir(listing);
-        if (entry == nullptr) {
-            if (errno != 0)
-                error.assign(errno, std::generic_category());
-            break;
-        }
-        const std::string_view name = entry->d_name;
-        if (name == "." || name == "..")
-            continue;
-        fs::file_type type = fs::file_type::unknown;
-        if (entry->d_type == DT_DIR) {
-            type = fs::file_type::directory;
-        } else if (entry->d_type == DT_REG) {
-            type = fs::file_type::regular;
-        } else if (entry->d_type == DT_LNK) {
-            type = fs::file_type::symlink;
-        } else if (entry->d_type == DT_UNKNOWN) {
-            struct stat info {};
-            if (::fstatat(::dirfd(listing), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-                S_ISDIR(info.st_mode))
-                type = fs::file_type::directory;
-        }
-        entries.push_back({fs::path(std::string(name)), type});
-    }
-    ::closedir(listing);
-#endif
-    return entries;
-}
-
 std::string alsoTheOutputOf(const fs::path &target, const std::string &first)
 {
-    return "its output " + utf8(target) + " is also the output of " + first + "; not converted";
+    return "its output " + shown(target) + " is also the output of " + shownText(first) + "; not converted";
 }
 
 } // namespace
@@ -160,6 +99,7 @@ struct BatchPlan::Walk {
         std::string key; // the order of the walk: the name, and for a folder the name and "/"
         fs::path name;
         bool folder;
+        std::string failure; // why the entry could not be looked at
     };
     // A folder being walked, below the path given.
     struct Frame {
@@ -192,11 +132,12 @@ struct BatchPlan::Walk {
         std::error_code error;
         for (Listed &entry : listFolder(root / relative, error)) {
             const std::string name = utf8(entry.name);
-            // A link is never walked, even to a folder.
-            if (entry.type == fs::file_type::directory)
-                frame.entries.push_back({name + "/", std::move(entry.name), true});
+            // A link is never walked, even to a folder; an entry that could not be looked at may
+            // be one, and fails.
+            if (entry.type == fs::file_type::directory || !entry.failure.empty())
+                frame.entries.push_back({name + "/", std::move(entry.name), true, std::move(entry.failure)});
             else if (isRecordFileName(name))
-                frame.entries.push_back({name, std::move(entry.name), false});
+                frame.entries.push_back({name, std::move(entry.name), false, {}});
             else if (!outputFolder && !counting)
                 frame.targets.insert(nameKey(name));
         }
@@ -251,7 +192,7 @@ struct BatchPlan::Walk {
             ((frame == nullptr &&
               pathKey(item.source, currentFolder) == pathKey(item.target, currentFolder)) ||
              (item.targetState != TargetState::Absent && sameFile(item.source, item.target))))
-            item.failure = outputIsSourceReason(utf8(item.target));
+            item.failure = outputIsSourceReason(shown(item.target));
         if (!item.failure.empty()) {
             item.target.clear();
             item.targetState = TargetState::Unknown;
@@ -271,6 +212,11 @@ struct BatchPlan::Walk {
                 }
                 const Entry &entry = frame.entries[frame.next++];
                 const fs::path relative = frame.relative / entry.name;
+                if (!entry.failure.empty()) {
+                    ready.push_back({root / relative, {}, entry.failure});
+                    foundAny = true;
+                    continue;
+                }
                 if (entry.folder) {
                     enter(relative);
                     continue;
@@ -294,10 +240,10 @@ struct BatchPlan::Walk {
                 return false;
             const fs::path &path = paths[nextPath++];
             std::error_code error;
-            const fs::file_status status = fs::status(path, error);
-            if (!fs::exists(status)) {
+            const fs::file_type type = typeOf(path, error);
+            if (type == fs::file_type::not_found || type == fs::file_type::none) {
                 ready.push_back({path, {}, error ? error.message() : "No such file or directory"});
-            } else if (fs::is_directory(status)) {
+            } else if (type == fs::file_type::directory) {
                 root = path;
                 foundAny = false;
                 enter({});
@@ -372,7 +318,7 @@ std::string joined(const std::vector<std::string> &warnings)
 
 Result skipped(const fs::path &target)
 {
-    return {Outcome::Skipped, "skipped, " + utf8(target) + " exists (--force replaces it)"};
+    return {Outcome::Skipped, "skipped, " + shown(target) + " exists (--force replaces it)"};
 }
 
 // The state a batch's threads share. The items are planned (the folders walked) by a thread of
@@ -389,7 +335,20 @@ public:
     }
 
     // Returns true once the run has been asked to stop.
-    bool interrupted() const { return options_.interrupted && options_.interrupted->load() != 0; }
+    bool interrupted() const
+    {
+        return stopped_.load() || (options_.interrupted && options_.interrupted->load() != 0);
+    }
+
+    // Stops the run as an interruption does: no further record is started, the groups begun are
+    // committed.
+    void stop()
+    {
+        stopped_ = true;
+        const std::lock_guard<std::mutex> lock(mutex_);
+        roomFreed_.notify_all();
+        itemPlanned_.notify_all();
+    }
 
     // The walk: plans items into free slots until there are no more, or until an interruption,
     // after which it only counts the items left.
@@ -482,7 +441,8 @@ public:
         }
         commit(group, grouped);
         const std::lock_guard<std::mutex> lock(mutex_);
-        ++stoppedWorkers_;
+        // Alone, the calling thread stops after each ring and is still the one worker.
+        stoppedWorkers_ = alone ? workers_ : stoppedWorkers_ + 1;
         finishedOne_.notify_one(); // the item awaited may be one that no worker will start
     }
 
@@ -595,10 +555,10 @@ private:
         bool writing = false;
         try {
             const bool written = group.add(
-                index, item.target,
+                index, systemPath(item.target),
                 [&](RecordSink &sink) {
                     making = true;
-                    const std::string_view source = readFileInto(item.source, buffer);
+                    const std::string_view source = readFileInto(systemPath(item.source), buffer);
                     makeFolder(item.target.parent_path());
                     NotingSink noting(sink, writing);
                     report = convertRecord(source, conversion, noting);
@@ -612,7 +572,7 @@ private:
         } catch (const CommandFailure &failure) {
             if (making && !writing)
                 return {Outcome::Failed, failure.reason()};
-            return {Outcome::Failed, cannotWriteReason(utf8(item.target), failure.reason())};
+            return {Outcome::Failed, cannotWriteReason(shown(item.target), failure.reason())};
         } catch (const std::bad_alloc &) {
             return {Outcome::Failed, "out of memory"};
         } catch (const std::exception &error) {
@@ -645,7 +605,8 @@ private:
                     results.emplace_back(written.id, Result{Outcome::Converted, std::move(warnings)});
                 else
                     results.emplace_back(
-                        written.id, Result{Outcome::Failed, cannotWriteReason(utf8(target), written.reason)});
+                        written.id,
+                        Result{Outcome::Failed, cannotWriteReason(shown(target), written.reason)});
             }
         } catch (const std::bad_alloc &) {
             group.discard();
@@ -682,15 +643,16 @@ private:
         if (madeFolders_.count(folder) != 0)
             return;
         std::error_code error;
-        fs::create_directories(folder, error);
+        makeFolders(folder, error);
         if (error)
-            throw CommandFailure("cannot create folder " + utf8(folder) + ": " + error.message());
+            throw CommandFailure("cannot create folder " + shown(folder) + ": " + error.message());
         madeFolders_.insert(folder);
     }
 
     BatchItems &items_;
     const BatchOptions &options_;
     LeftoverTemporaries leftovers_;
+    std::atomic<bool> stopped_{false};
     std::atomic<std::size_t> done_{0};
     std::mutex mutex_; // guards the members below it up to folderMutex_
     std::condition_variable itemPlanned_;
@@ -752,13 +714,15 @@ int workerCount(const BatchOptions &options, std::size_t total)
     return static_cast<int>(total == 0 ? maxBatchWorkers : std::min<std::size_t>(total, maxBatchWorkers));
 }
 
-// Returns "source: line" for each line of message.
+// Returns "source: line" for each line of message, with control characters escaped: a line may
+// quote the record.
 std::string messageLines(const fs::path &source, const std::string &message)
 {
     std::string lines;
     for (std::size_t start = 0; start <= message.size();) {
         const std::size_t end = std::min(message.find('\n', start), message.size());
-        lines += utf8(source) + ": " + message.substr(start, end - start) + "\n";
+        lines +=
+            shown(source) + ": " + shownText(std::string_view(message).substr(start, end - start)) + "\n";
         start = end + 1;
     }
     return lines;
@@ -794,6 +758,9 @@ BatchSummary report(BatchRun &run, bool alone, std::size_t total, const BatchOpt
     BatchSummary summary;
     bool more = true;
     for (std::size_t index = 0;; ++index) {
+        // Nobody reads the messages any more: no record is started that could not be reported.
+        if (status.closed())
+            run.stop();
         if (alone && more && index % planAhead == 0)
             more = run.planAndWork(progress, total);
         std::optional<std::pair<BatchItem, Result>> found = run.waitFor(index, progress, total);
@@ -841,9 +808,14 @@ BatchSummary runBatch(BatchItems &items, std::size_t total, const BatchOptions &
             while (started < workers && threads.start([&run] { run.work(false); }))
                 ++started;
             run.setWorkerCount(static_cast<std::size_t>(started));
-            if (started > 0 && threads.start([&run] { run.planAll(); }))
-                summary = report(run, false, total, options, status);
-            else
+            if (started > 0 && threads.start([&run] { run.planAll(); })) {
+                try {
+                    summary = report(run, false, total, options, status);
+                } catch (...) {
+                    run.stop(); // the threads end, with the groups begun committed, before they are joined
+                    throw;
+                }
+            } else
                 run.halt(); // fewer threads than a walk and a worker: the calling thread does it all
         }
         if (summary) {

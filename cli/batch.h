@@ -114,16 +114,21 @@ public:
     virtual void progress(std::size_t done, std::size_t total, const std::filesystem::path &current) = 0;
     // A message about an item: "source: reason" lines, each with its line end.
     virtual void message(const std::string &lines) = 0;
+    // Returns true once messages can no longer be shown (the reader went away): the batch then
+    // starts no further record, as after an interruption.
+    virtual bool closed() const { return false; }
 };
 
 // Converts every item and returns the counts; total is the number of items when it is known
 // (BatchPlan::count), 0 otherwise. An existing target is skipped unless options.force; a failed
 // record leaves no file. Each worker reads its records through a buffer of its own and writes them
 // straight into temporary files, in groups (GroupWriter), one group at a time; after an
-// interruption the groups begun are still committed, and the rest of the plan is counted as not
-// started. Tells status, in item order, "source: reason" for each failure, "source: warning" for
-// each warning of a record and (unless quiet) a note for each skip, and how far it is when
-// options.progress. The summary line is the caller's to write. Never raises for a record's failure.
+// interruption, once status is closed, or when status raises, the groups begun are still
+// committed, and the rest of the plan is counted as not started (or what status raised is raised
+// again, once every thread has ended). Tells status, in item order, "source: reason" for each
+// failure, "source: warning" for each warning of a record and (unless quiet) a note for each skip,
+// and how far it is when options.progress. The summary line is the caller's to write. Never raises
+// for a record's failure.
 BatchSummary runBatch(BatchItems &items, std::size_t total, const BatchOptions &options, BatchStatus &status);
 
 // runBatch of items, made before, with the messages and (when asked for) a progress line on

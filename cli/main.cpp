@@ -46,7 +46,8 @@ const char usageText[] =
     "every *.ugi file (in any letter case) in it and its subfolders. '-o -' is standard output.\n"
     "\n"
     "  -o FILE          write the one record to FILE instead of standard output; an existing FILE\n"
-    "                   is not replaced without --force (the record fails, nothing is written)\n"
+    "                   is not replaced without --force (the record fails, nothing is written);\n"
+    "                   a FIFO or device (/dev/stdout, >(command)) is written into as it stands\n"
     "  -d DIR           write each record to DIR as NAME.sgf, keeping the folders below each PATH\n"
     "  --in-place       write each record beside its source as NAME.sgf\n"
     "  --force          replace existing output files (without it, -d and --in-place skip and\n"
@@ -91,7 +92,7 @@ fs::path pathOf(const std::string &argument)
 
 int usageError(const std::string &message)
 {
-    std::cerr << "ugi2sgf: " << message << "\n"
+    std::cerr << "ugi2sgf: " << quillarn::shownText(message) << "\n"
               << "Try 'ugi2sgf --help'.\n";
     return exitUsage;
 }
@@ -196,13 +197,16 @@ int convertOne(const Options &options)
     const std::string &input = options.inputs.front();
     try {
         if (options.output) {
-            // The one output the user named: never the source itself, and never a file that is
-            // there already unless they said so.
+            // The one output the user named: never the source itself, standard input included, and
+            // never a file that is there already unless they said so (a FIFO or a device is written
+            // into, not replaced).
             const fs::path output = pathOf(*options.output);
-            if (input != standardStream && quillarn::isSourceItself(pathOf(input), output))
+            if (input == standardStream ? quillarn::standardInputIsFile(output)
+                                        : quillarn::isSourceItself(pathOf(input), output))
                 throw quillarn::CommandFailure(quillarn::outputIsSourceReason(*options.output));
             std::error_code error;
-            if (!options.force && fs::exists(fs::symlink_status(output, error)))
+            if (!options.force && fs::exists(fs::symlink_status(output, error)) &&
+                !quillarn::isWrittenInto(output))
                 throw quillarn::CommandFailure(*options.output + " exists (--force replaces it)");
         }
         quillarn::ReadBuffer buffer;
@@ -246,14 +250,15 @@ int convertOne(const Options &options)
         }
         for (const std::string &warning : report.warnings) {
             if (!options.quiet || options.strict)
-                std::cerr << input << ": " << warning << "\n";
+                std::cerr << quillarn::shownText(input) << ": " << quillarn::shownText(warning) << "\n";
         }
         return report.written ? exitOk : exitFailed;
     } catch (const quillarn::CommandFailure &failure) {
-        std::cerr << input << ": " << failure.reason() << "\n";
+        // The reason may name the output, or quote the record: shown escaped, as the input.
+        std::cerr << quillarn::shownText(input) << ": " << quillarn::shownText(failure.reason()) << "\n";
         return exitFailed;
     } catch (const std::bad_alloc &) {
-        std::cerr << input << ": out of memory\n";
+        std::cerr << quillarn::shownText(input) << ": out of memory\n";
         return exitFailed;
     }
 }
@@ -267,6 +272,14 @@ extern "C" void interruptBatch(int signal)
 {
     interruptedBy.store(signal);
     std::signal(signal, SIG_DFL); // a second one ends the program at once
+}
+
+// Lets signal interrupt a batch, unless it was ignored when the program started (nohup, a job that
+// a script started in the background): then it stays ignored.
+void interruptOn(int signal)
+{
+    if (std::signal(signal, interruptBatch) == SIG_IGN)
+        std::signal(signal, SIG_IGN);
 }
 
 int convertBatch(const Options &options)
@@ -296,18 +309,39 @@ int convertBatch(const Options &options)
         batch.terminalWidth = quillarn::terminalWidth();
     }
     // An interruption lets the records being written finish, so that none is left half written
-    // as a temporary file, and still reports what was done.
+    // as a temporary file, and still reports what was done: Ctrl+C, kill, and a terminal that was
+    // closed (SIGHUP) alike.
     batch.interrupted = &interruptedBy;
-    std::signal(SIGINT, interruptBatch);
-    std::signal(SIGTERM, interruptBatch);
+    interruptOn(SIGINT);
+    interruptOn(SIGTERM);
+#ifdef SIGHUP
+    interruptOn(SIGHUP);
+#endif
+#ifdef SIGPIPE
+    // A reader of the messages that goes away (ugi2sgf ... 2>&1 | head) makes the next message
+    // fail with EPIPE, which ends the run as an interruption does, rather than killing it with
+    // records half written.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     quillarn::BatchSummary summary;
+    int lost = 0; // why messages could not be written (EPIPE: nobody reads them), 0 while they could
     {
         quillarn::TerminalStatus status(std::cerr, batch.progress, batch.terminalWidth);
         summary = quillarn::runBatch(plan, total, batch, status);
+        lost = status.writeError();
     }
-    const int signal = interruptedBy.load();
-    if (!options.quiet || signal != 0)
-        std::cerr << quillarn::summaryLine(summary) << "\n";
+    int signal = interruptedBy.load();
+    if (!options.quiet || signal != 0) {
+        errno = 0;
+        std::cerr << quillarn::summaryLine(summary) << "\n" << std::flush;
+        if (lost == 0 && !std::cerr)
+            lost = errno != 0 ? errno : EIO;
+    }
+#ifdef SIGPIPE
+    // The reader went away: the end a pipeline expects of a writer whose reader has gone.
+    if (signal == 0 && lost == EPIPE)
+        signal = SIGPIPE;
+#endif
     if (signal != 0) {
         // End as the signal would have ended the program, so that a calling script sees it.
         std::cerr.flush();
@@ -319,7 +353,8 @@ int convertBatch(const Options &options)
         return 128 + signal;
 #endif
     }
-    return summary.failed == 0 ? exitOk : exitFailed;
+    // Records left alone (after the reader went away, on Windows) are not a run that did everything.
+    return summary.failed == 0 && summary.notStarted == 0 ? exitOk : exitFailed;
 }
 
 // Runs ugi2sgf with argv in UTF-8; returns the exit status.

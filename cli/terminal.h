@@ -6,11 +6,13 @@
 
 #include "batch.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstddef>
 #include <ostream>
 #include <streambuf>
 #include <string>
+#include <string_view>
 
 namespace quillarn {
 
@@ -25,8 +27,8 @@ bool standardErrorIsTerminal();
 int terminalWidth();
 
 // A batch's messages, one line each, and when asked for, a progress line below them:
-// "[#####-----] 12/100 path", redrawn in place at most ten times a second and erased before each
-// message, so that messages scroll up above it.
+// "[#####-----] 12/100 path" (the path as shownText shows it), redrawn in place at most ten times a
+// second and erased before each message, so that messages scroll up above it.
 class TerminalStatus : public BatchStatus {
 public:
     TerminalStatus(std::ostream &out, bool progress, int width);
@@ -34,13 +36,20 @@ public:
 
     void progress(std::size_t done, std::size_t total, const std::filesystem::path &current) override;
     void message(const std::string &lines) override;
+    // True once the reader has gone away (a write failed with EPIPE).
+    bool closed() const override { return writeError_ == EPIPE; }
+    // Returns the error (errno) of the first write that failed, 0 while none has; nothing more is
+    // written after one.
+    int writeError() const { return writeError_; }
 
 private:
     void clear();
+    void write(const std::string &text);
 
     std::ostream &out_;
     bool progress_;
     int width_;
+    int writeError_ = 0;
     bool shown_ = false;
     std::chrono::steady_clock::time_point lastDrawn_;
 };
@@ -50,6 +59,13 @@ private:
 // line is a little short). Control characters become "?", so that a file name cannot move the
 // cursor or talk to the terminal.
 std::string fittedToColumns(std::string text, int room);
+
+// Returns text (UTF-8: a name, or a line of a message) as it is shown in a message: control
+// characters written as escapes (\n, \t, \r, \x1b; \u0085 for the C1 controls, the line and
+// paragraph separators and the bidirectional formatting characters) and each byte that is not
+// part of valid UTF-8 as \xHH, so that a name cannot move the cursor, talk to the terminal, split
+// a message or reverse what follows it. Everything else (UTF-8 names in any script) is kept.
+std::string shownText(std::string_view text);
 
 #ifdef _WIN32
 

@@ -28,22 +28,21 @@ static_assert(maxSourceBytes == std::numeric_limits<Int32>::max());
 // kernel tick; two seconds on FAT), so a file written just after the start can show an earlier time.
 const fs::file_time_type leftoverBefore = fs::file_time_type::clock::now() - std::chrono::seconds(2);
 
-// The random part of a temporary file's name: six ASCII letters or digits after the last ".".
-constexpr std::size_t suffixLength = 6;
+// A temporary file's name: a fixed part, twelve ASCII letters or digits at random, a fixed end.
+constexpr std::string_view temporaryStart = ".quillarn-";
+constexpr std::string_view temporaryEnd = ".tmp";
+constexpr std::size_t randomLength = 12;
 
 template <typename Char> bool isAsciiLetterOrDigit(Char c)
 {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
-bool isTemporaryNameOf(const fs::path::string_type &entry, const fs::path::string_type &name)
+// Returns true when name, of any character type, holds exactly the ASCII text at position at.
+template <typename Name> bool holdsAt(const Name &name, std::size_t at, std::string_view text)
 {
-    if (name.empty() || entry.size() != name.size() + suffixLength + 2)
-        return false;
-    if (entry[0] != '.' || entry.compare(1, name.size(), name) != 0 || entry[name.size() + 1] != '.')
-        return false;
-    return std::all_of(entry.end() - suffixLength, entry.end(),
-                       [](auto c) { return isAsciiLetterOrDigit(c); });
+    return std::equal(text.begin(), text.end(), name.begin() + static_cast<std::ptrdiff_t>(at),
+                      [](char a, auto b) { return static_cast<decltype(b)>(a) == b; });
 }
 
 } // namespace
@@ -54,7 +53,7 @@ std::string sourceTooLarge(long long size)
            std::to_string(maxSourceBytes) + " bytes)";
 }
 
-std::string temporarySuffix()
+std::string temporaryName()
 {
     static const char characters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     thread_local std::mt19937_64 generator([] {
@@ -66,10 +65,16 @@ std::string temporarySuffix()
         return std::mt19937_64(seed);
     }());
     std::uniform_int_distribution<std::size_t> pick(0, sizeof characters - 2);
-    std::string suffix(suffixLength, '0');
-    for (char &c : suffix)
-        c = characters[pick(generator)];
-    return suffix;
+    std::string name(temporaryStart);
+    for (std::size_t i = 0; i < randomLength; ++i)
+        name += characters[pick(generator)];
+    name += temporaryEnd;
+    return name;
+}
+
+bool startsAsRecordFile(std::string_view first)
+{
+    return recordFileStart.substr(0, first.size()) == first.substr(0, recordFileStart.size());
 }
 
 void writeFileAtomically(const fs::path &path, std::string_view bytes)
@@ -92,41 +97,32 @@ bool isRecordFileName(std::string_view name)
     return name.size() > 4 && hasExtension(name, ".ugi");
 }
 
-bool isTemporaryFileOf(const fs::path &entry, const fs::path &name)
+bool isTemporaryFileName(const fs::path &name)
 {
-    return isTemporaryNameOf(entry.native(), name.native());
+    const fs::path::string_type &text = name.native();
+    const std::size_t randomStart = temporaryStart.size();
+    const std::size_t randomEnd = randomStart + randomLength;
+    return text.size() == randomEnd + temporaryEnd.size() && holdsAt(text, 0, temporaryStart) &&
+           holdsAt(text, randomEnd, temporaryEnd) &&
+           std::all_of(text.begin() + randomStart, text.begin() + randomEnd,
+                       [](auto c) { return isAsciiLetterOrDigit(c); });
 }
 
-void LeftoverTemporaries::removeFor(const fs::path &path)
+void LeftoverTemporaries::removeIn(const fs::path &folder)
 {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    const fs::path folder = path.parent_path();
-    auto listed = folders_.find(folder.native());
-    if (listed == folders_.end()) {
-        listed = folders_.emplace(folder.native(), std::unordered_map<Name, std::vector<fs::path>>()).first;
-        std::error_code error; // a folder that cannot be listed has no leftovers to remove
-        for (fs::directory_iterator it(folder.empty() ? fs::path(".") : folder, error), end;
-             !error && it != end; it.increment(error)) {
-            const Name entry = it->path().filename().native();
-            if (entry.size() <= suffixLength + 2)
-                continue;
-            Name name = entry.substr(1, entry.size() - suffixLength - 2);
-            std::error_code ignored;
-            if (!isTemporaryNameOf(entry, name) || !fs::is_regular_file(it->symlink_status(ignored)))
-                continue;
-            const fs::file_time_type modified = it->last_write_time(ignored);
-            if (!ignored && modified < leftoverBefore)
-                listed->second[std::move(name)].push_back(it->path());
-        }
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (!listed_.insert(folder.native()).second)
+            return;
     }
-    const auto leftovers = listed->second.find(path.filename().native());
-    if (leftovers == listed->second.end())
-        return;
-    for (const fs::path &leftover : leftovers->second) {
-        std::error_code ignored;
-        fs::remove(leftover, ignored);
+    // A writer that comes to the folder meanwhile creates a file too recent to be taken for a
+    // leftover, so the listing needs no lock.
+    std::error_code error; // a folder that cannot be listed has no leftovers to remove
+    for (fs::directory_iterator it(folder.empty() ? fs::path(".") : folder, error), end; !error && it != end;
+         it.increment(error)) {
+        if (isTemporaryFileName(it->path().filename()))
+            removeLeftover(it->path(), leftoverBefore);
     }
-    listed->second.erase(leftovers);
 }
 
 std::string readFileBytes(const fs::path &path)

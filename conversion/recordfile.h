@@ -1,7 +1,7 @@
 // Reading a UGI source file and writing an SGF record file. Writing goes through a temporary file
 // in the target's folder that is renamed over the target, so a failed write never damages what was
 // there and leaves no temporary file behind; a write that was killed leaves one, which the next
-// write of the same file removes.
+// write into the same folder removes. A FIFO or a device is written into instead.
 #pragma once
 
 #include "commandfailure.h"
@@ -13,7 +13,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace quillarn {
@@ -76,9 +76,15 @@ class WriterSystem;
 
 struct WriteOptions {
     ExistingTarget existing = ExistingTarget::Replace;
+    // False: a target that is written into rather than replaced (isWrittenInto) fails the write
+    // with specialTargetInGroup instead (a batch's writes).
+    bool writeIntoSpecialFiles = true;
     // The calls the POSIX writer makes (writersystem.h); the system's own when null.
     WriterSystem *system = nullptr;
 };
+
+// The reason a batch gives for a target that is a FIFO or a device.
+constexpr char specialTargetInGroup[] = "the output is a FIFO or device, which a batch does not write into";
 
 // Replaces the file at path with bytes atomically: written to a temporary file beside it with the
 // mode it is to have, flushed to disk, renamed over it, and the rename flushed with its folder. An
@@ -86,14 +92,27 @@ struct WriteOptions {
 // symbolic link the file it points to is replaced and the link stays, except that a link in a
 // sticky folder that anyone may write to (such as /tmp) is followed only when it belongs to the
 // user writing or to the folder's owner, as the system's fs.protected_symlinks has it: another
-// user's link there fails the write. Leftover temporary files of earlier killed writes of the same
-// file are removed (LeftoverTemporaries). Raises CommandFailure with the system's reason, and
-// TargetExists as options.existing says. On failure the existing file is untouched and no
-// temporary file stays, except when only the flush of the folder after the rename fails: then the
-// new file is in place and the reason says so. On Windows the temporary file is named as elsewhere
-// (".NAME.XXXXXX"), the rename is written through to the disk, a read-only file or one that another
-// program holds open is refused with that reason, and the new file takes its folder's permissions.
+// user's link there fails the write. Leftover temporary files of earlier killed writes in the
+// folder are removed (LeftoverTemporaries). A target that is not a regular file but a FIFO, a
+// character device or a descriptor of a process (/dev/stdout, /dev/fd/N), directly or through
+// links, is written into as it stands, opened with the first bytes and never replaced, whatever
+// options.existing says; a block device or a socket fails the write. Raises CommandFailure with
+// the system's reason, and TargetExists as options.existing says. On failure the existing file is
+// untouched and no temporary file stays, except when only the flush of the folder after the
+// rename fails: then the new file is in place and the reason says so. On Windows the temporary
+// file is named as elsewhere, the rename is written through to the disk, a read-only file or one
+// that another program holds open is refused with that reason, the new file takes its folder's
+// permissions, and a device name (NUL, CON, COM1, \\.\NAME) is a device that is written into.
 void writeFileAtomically(const std::filesystem::path &path, std::string_view bytes);
+
+// Returns true when a write of path writes into what is there rather than replacing it: a FIFO, a
+// character device or a descriptor of a process (on Windows, a device), directly or through links.
+// Raises nothing: a path that cannot be looked at is not written into.
+bool isWrittenInto(const std::filesystem::path &path);
+
+// Returns true when standard input is the regular file at path (the same file, through links and
+// hard links too), which a write of path would replace.
+bool standardInputIsFile(const std::filesystem::path &path);
 
 // Returns true when name ends in extension (".ugi"), in any letter case of A-Z.
 bool hasExtension(std::string_view name, std::string_view extension);
@@ -102,26 +121,27 @@ bool hasExtension(std::string_view name, std::string_view extension);
 // case and has something before it: the name of a UGI record.
 bool isRecordFileName(std::string_view name);
 
-// Returns true when entry is a name the writer gives the temporary file of a file named name:
-// "." + name + "." + six ASCII letters or digits.
-bool isTemporaryFileOf(const std::filesystem::path &entry, const std::filesystem::path &name);
+// Returns true when name has the form of the writer's temporary files: ".quillarn-", twelve ASCII
+// letters or digits, ".tmp". The name is the same length for every target, so that it fits
+// wherever the target's name fits.
+bool isTemporaryFileName(const std::filesystem::path &name);
 
 // The temporary files that killed writes left behind (the process ended before it could remove
-// them), found by listing each folder once. They are removed only when the file they were for is
-// written again, and only when they were last modified at least two seconds before this process
-// started, so that the temporary file of a writer running at the same time is never touched. Safe
-// to share between threads.
+// them). The first write into a folder lists it and removes every one that is surely a leftover of
+// the writer: named as isTemporaryFileName says, a regular file (not a link) with one name, the
+// user's own (on POSIX systems), empty or starting as a record file does ("(;CA["), and last
+// modified at least two seconds before this process started, so that the temporary file of a
+// writer running at the same time is never touched. Anything else stays. Safe to share between
+// threads.
 class LeftoverTemporaries {
 public:
-    // Removes the leftovers of path's file name in path's folder, listing the folder the first time
-    // it is asked about it. Raises nothing: a leftover that cannot be removed stays.
-    void removeFor(const std::filesystem::path &path);
+    // Removes the leftovers in folder (empty: the current folder) the first time it is asked about
+    // it. Raises nothing: a leftover that cannot be removed stays.
+    void removeIn(const std::filesystem::path &folder);
 
 private:
     std::mutex mutex_;
-    using Name = std::filesystem::path::string_type;
-    // folder -> file name -> its leftovers
-    std::unordered_map<Name, std::unordered_map<Name, std::vector<std::filesystem::path>>> folders_;
+    std::unordered_set<std::filesystem::path::string_type> listed_;
 };
 
 // writeFileAtomically with the leftovers of a batch, which lists each folder only once.
@@ -131,10 +151,10 @@ void writeFileAtomically(const std::filesystem::path &path, std::string_view byt
 // Writes a record file into the sink it is given: convertRecord, or bytes made before.
 using RecordProducer = std::function<void(RecordSink &)>;
 
-// writeFileAtomically with what produce writes, straight into the temporary file, which is created
-// with its first bytes once the target has been looked at. Returns false when produce writes
-// nothing: then nothing was written or changed. Raises as writeFileAtomically does, and what produce
-// raises; then no temporary file stays.
+// writeFileAtomically with what produce writes, straight into the temporary file (or the FIFO or
+// device), which is created or opened with its first bytes once the target has been looked at.
+// Returns false when produce writes nothing: then nothing was written, opened or changed. Raises as
+// writeFileAtomically does, and what produce raises; then no temporary file stays.
 bool writeFileAtomically(const std::filesystem::path &path, const RecordProducer &produce,
                          LeftoverTemporaries &leftovers, const WriteOptions &options = {});
 

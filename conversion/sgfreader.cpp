@@ -6,10 +6,10 @@
 #include "text.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace quillarn {
 
@@ -46,19 +46,48 @@ bool isTrailByte(ValueCode code, unsigned char c)
     return c >= 0x40 && c != 0x7F && c <= (code == ValueCode::Cp932 ? 0xFC : 0xFE);
 }
 
-// A property of a main-line node that places stones, with its values (cut to a few bytes: no
-// value that matters is longer than "aa:cc").
-struct Property {
-    std::string name;
-    std::vector<std::string> values;
-};
-
+// No value that matters is longer than "aa:cc": the rest of a value is not kept.
 constexpr std::size_t keptValueBytes = 16;
 
 std::string offsetText(std::size_t offset)
 {
     return "offset " + std::to_string(offset);
 }
+
+// Returns the board coordinates of an SGF point "aa", or nothing for any other value.
+std::optional<std::pair<int, int>> pointOf(std::string_view value)
+{
+    if (value.size() != 2)
+        return std::nullopt;
+    const int x = pointCoordinate(static_cast<unsigned char>(value[0]));
+    const int y = pointCoordinate(static_cast<unsigned char>(value[1]));
+    if (x < 0 || y < 0)
+        return std::nullopt;
+    return std::make_pair(x, y);
+}
+
+int boardSizeOf(const std::string &value)
+{
+    const std::size_t colon = value.find(':');
+    const std::string first = value.substr(0, colon);
+    const bool number = !first.empty() && first.size() <= 2 &&
+                        std::all_of(first.begin(), first.end(), [](char c) { return c >= '0' && c <= '9'; });
+    const int size = number ? std::stoi(first) : 0;
+    const bool printable =
+        std::all_of(value.begin(), value.end(), [](char c) { return c >= ' ' && c <= '~'; });
+    const std::string shown = printable && value.size() <= keptValueBytes ? "SZ[" + value + "]" : "SZ";
+    if (size < Board::minSize || size > Board::maxSize)
+        throw CommandFailure(shown + ": the board size is not 2 to 25");
+    if (colon != std::string::npos && value.substr(colon + 1) != first)
+        throw CommandFailure(shown + ": the board is not square");
+    return size;
+}
+
+// Which properties a reading of a node's bytes acts on. A main-line node is read twice: first for
+// its setup, then, from its first byte again, for its moves, which are played after the setup
+// wherever they stand in the node. So only the board is held, never the node's values, and a file of
+// millions of values costs no more memory than one of a few.
+enum class Pass { Setup, Moves };
 
 class Reader {
 public:
@@ -68,10 +97,10 @@ public:
 private:
     void skipSpace();
     std::size_t findGameTree() const;
-    void readProperty();
+    void readProperty(Pass pass);
     std::string readValue(const std::string &name, bool keep);
+    void setUp(const std::string &name, const std::string &value);
     void finishNode();
-    void applyRoot(const std::vector<Property> &node);
 
     std::string_view bytes_;
     std::size_t pos_ = 0;
@@ -79,8 +108,19 @@ private:
     int nodes_ = 0;              // nodes begun so far
     bool inNode_ = false;        // properties may follow
     bool mainLine_ = true;       // until the first ")": every node before it is on the main line
-    std::vector<Property> node_; // the main-line node being read
-    std::optional<Board> board_;
+    std::optional<Board> board_; // made when the root node ends, of its size
+    int rootSize_ = 19;
+    std::optional<CommandFailure> badSize_; // the first SZ of the root that is no size
+
+    // The main-line node being read: where its properties begin and how values were scanned there,
+    // the setup read so far (each point's last AB, AW or AE: as the setup puts stones without
+    // capturing, the last one given is what the point holds), and whether a move follows it.
+    std::size_t nodeStart_ = 0;
+    ValueCode nodeCode_ = ValueCode::Bytes;
+    static constexpr int points = Board::maxSize * Board::maxSize;
+    std::array<std::optional<Stone>, points> setup_{};
+    bool hasSetup_ = false;
+    bool hasMove_ = false;
 };
 
 void Reader::skipSpace()
@@ -135,8 +175,10 @@ Board Reader::read()
                 break;
             inNode_ = true;
             ++pos_;
+            nodeStart_ = pos_;
+            nodeCode_ = code_;
         } else if (std::isalpha(static_cast<unsigned char>(c))) {
-            readProperty();
+            readProperty(Pass::Setup);
         } else {
             throw CommandFailure(offsetText(pos_) + ": unexpected " +
                                  describe(static_cast<unsigned char>(c), "byte 0x", 2));
@@ -146,7 +188,7 @@ Board Reader::read()
     return board_ ? *board_ : Board(19);
 }
 
-void Reader::readProperty()
+void Reader::readProperty(Pass pass)
 {
     const std::size_t start = pos_;
     // The name is its upper-case letters: older files spell AB as AddBlack.
@@ -161,18 +203,36 @@ void Reader::readProperty()
     skipSpace();
     if (pos_ >= bytes_.size() || bytes_[pos_] != '[')
         throw CommandFailure(offsetText(start) + ": property " + name + " without a value");
-    const bool places =
-        name == "SZ" || name == "AB" || name == "AW" || name == "AE" || name == "B" || name == "W";
-    const bool keep = mainLine_ && places;
+    const bool move = name == "B" || name == "W";
+    const bool setup = name == "AB" || name == "AW" || name == "AE";
+    const bool size = name == "SZ" && !board_;
     const bool namesCode = name == "CA" && nodes_ == 1 && mainLine_;
-    if (keep)
-        node_.push_back({name, {}});
-    while (pos_ < bytes_.size() && bytes_[pos_] == '[') {
-        std::string value = readValue(name, keep || namesCode);
+    const bool keep = namesCode || (mainLine_ && (pass == Pass::Setup ? setup || size : move));
+    if (pass == Pass::Setup && mainLine_ && move)
+        hasMove_ = true;
+    for (bool first = true; pos_ < bytes_.size() && bytes_[pos_] == '['; first = false) {
+        const std::string value = readValue(name, keep);
         if (namesCode)
             code_ = valueCodeOf(value);
-        if (keep)
-            node_.back().values.push_back(std::move(value));
+        if (keep && setup)
+            setUp(name, value);
+        if (keep && size && first && !badSize_) {
+            // Raised once the root node is read: a fault in its syntax is told first.
+            try {
+                rootSize_ = boardSizeOf(value);
+            } catch (const CommandFailure &failure) {
+                badSize_ = failure;
+            }
+        }
+        if (keep && move && first) {
+            // The first value is the move; an empty one, and "tt" on boards up to 19, is a pass.
+            Board &board = *board_;
+            const auto point = pointOf(value);
+            if (value.empty() || (value == "tt" && board.size() <= 19))
+                board.pass();
+            else if (point && board.contains(point->first, point->second))
+                board.play(name == "B" ? Stone::Black : Stone::White, point->first, point->second);
+        }
         skipSpace();
     }
 }
@@ -214,45 +274,24 @@ std::string Reader::readValue(const std::string &name, bool keep)
     throw CommandFailure(offsetText(start) + ": the value of " + name + " is not closed");
 }
 
-// Returns the board coordinates of an SGF point "aa", or nothing for any other value.
-std::optional<std::pair<int, int>> pointOf(std::string_view value)
+// Notes an AB, AW or AE value: a point, or a rectangle "aa:cc" given by two of its corners.
+void Reader::setUp(const std::string &name, const std::string &value)
 {
-    if (value.size() != 2)
-        return std::nullopt;
-    const int x = pointCoordinate(static_cast<unsigned char>(value[0]));
-    const int y = pointCoordinate(static_cast<unsigned char>(value[1]));
-    if (x < 0 || y < 0)
-        return std::nullopt;
-    return std::make_pair(x, y);
-}
-
-int boardSizeOf(const std::string &value)
-{
+    const Stone stone = name == "AB" ? Stone::Black : name == "AW" ? Stone::White : Stone::None;
     const std::size_t colon = value.find(':');
-    const std::string first = value.substr(0, colon);
-    const bool number = !first.empty() && first.size() <= 2 &&
-                        std::all_of(first.begin(), first.end(), [](char c) { return c >= '0' && c <= '9'; });
-    const int size = number ? std::stoi(first) : 0;
-    const bool printable =
-        std::all_of(value.begin(), value.end(), [](char c) { return c >= ' ' && c <= '~'; });
-    const std::string shown = printable && value.size() <= keptValueBytes ? "SZ[" + value + "]" : "SZ";
-    if (size < Board::minSize || size > Board::maxSize)
-        throw CommandFailure(shown + ": the board size is not 2 to 25");
-    if (colon != std::string::npos && value.substr(colon + 1) != first)
-        throw CommandFailure(shown + ": the board is not square");
-    return size;
-}
-
-void Reader::applyRoot(const std::vector<Property> &node)
-{
-    int size = 19;
-    for (const Property &property : node) {
-        if (property.name == "SZ" && !property.values.empty())
-            size = boardSizeOf(property.values.front());
+    const auto from = pointOf(std::string_view(value).substr(0, colon));
+    const auto to = colon == std::string::npos ? from : pointOf(std::string_view(value).substr(colon + 1));
+    if (!from || !to)
+        return;
+    for (int y = std::min(from->second, to->second); y <= std::max(from->second, to->second); ++y) {
+        for (int x = std::min(from->first, to->first); x <= std::max(from->first, to->first); ++x)
+            setup_[static_cast<std::size_t>(y * Board::maxSize + x)] = stone;
     }
-    board_.emplace(size);
+    hasSetup_ = true;
 }
 
+// Puts the main-line node just read on the board: its setup, then its moves, read again from the
+// node's first property.
 void Reader::finishNode()
 {
     if (!inNode_)
@@ -260,40 +299,32 @@ void Reader::finishNode()
     inNode_ = false;
     if (!mainLine_)
         return;
+    if (badSize_)
+        throw *badSize_;
     if (!board_)
-        applyRoot(node_);
-    Board &board = *board_;
-    for (const Property &property : node_) {
-        const Stone stone = property.name == "AB"   ? Stone::Black
-                            : property.name == "AW" ? Stone::White
-                                                    : Stone::None;
-        if (stone == Stone::None && property.name != "AE")
-            continue;
-        for (const std::string &value : property.values) {
-            // A point, or a rectangle "aa:cc" given by two of its corners.
-            const std::size_t colon = value.find(':');
-            const auto from = pointOf(std::string_view(value).substr(0, colon));
-            const auto to =
-                colon == std::string::npos ? from : pointOf(std::string_view(value).substr(colon + 1));
-            if (!from || !to)
-                continue;
-            for (int y = std::min(from->second, to->second); y <= std::max(from->second, to->second); ++y) {
-                for (int x = std::min(from->first, to->first); x <= std::max(from->first, to->first); ++x)
-                    board.setStone(x, y, stone);
-            }
+        board_.emplace(rootSize_);
+    if (hasSetup_) {
+        for (int point = 0; point < points; ++point) {
+            if (setup_[static_cast<std::size_t>(point)])
+                board_->setStone(point % Board::maxSize, point / Board::maxSize,
+                                 *setup_[static_cast<std::size_t>(point)]);
         }
+        setup_.fill(std::nullopt);
+        hasSetup_ = false;
     }
-    for (const Property &property : node_) {
-        if (property.name != "B" && property.name != "W")
-            continue;
-        const std::string &value = property.values.front();
-        const auto point = pointOf(value);
-        if (value.empty() || (value == "tt" && board.size() <= 19))
-            board.pass();
-        else if (point && board.contains(point->first, point->second))
-            board.play(property.name == "B" ? Stone::Black : Stone::White, point->first, point->second);
-    }
-    node_.clear();
+    if (!hasMove_)
+        return;
+    hasMove_ = false;
+    const std::size_t end = pos_;
+    const ValueCode code = code_;
+    pos_ = nodeStart_;
+    code_ = nodeCode_;
+    inNode_ = true;
+    for (skipSpace(); pos_ < end; skipSpace())
+        readProperty(Pass::Moves);
+    inNode_ = false;
+    pos_ = end;
+    code_ = code;
 }
 
 } // namespace

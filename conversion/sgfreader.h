@@ -1,6 +1,7 @@
 // Reading the position an SGF record ends in: the main line of its first game tree (the first
 // variation at every branch) replayed on a Board, for pictures of records. Only what puts stones on
-// the board is read (SZ, AB, AW, AE, B, W) and CA, which says how values are scanned.
+// the board is read (SZ, AB, AW, AE, B, W) and CA, which says how values are scanned. The reader
+// holds the board, never the values: a file of millions of values costs no more memory than a game.
 #pragma once
 
 #include "board.h"

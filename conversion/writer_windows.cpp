@@ -1,6 +1,7 @@
 // The writer on Windows (recordfile.h, groupwriter.h): reading a source, and writing record files
 // through a temporary file beside the target that replaces it in one step, written through to the
-// disk. A group writes each file at once: the system flushes nothing in groups.
+// disk, or into a device as it stands. A group writes each file at once: the system flushes nothing
+// in groups.
 #include "groupwriter.h"
 #include "recordfile.h"
 #include "writershared.h"
@@ -95,13 +96,12 @@ bool isFolder(DWORD attributes)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-// Creates the temporary file for target, ".NAME.XXXXXX" beside it; raises with the system's reason.
+// Creates a temporary file beside target (isTemporaryFileName); raises with the system's reason.
 HANDLE createTemporary(const fs::path &target, fs::path &temporary)
 {
-    const std::wstring prefix = L"." + target.filename().native() + L".";
     for (int attempt = 1;; ++attempt) {
-        const std::string suffix = temporarySuffix();
-        temporary = target.parent_path() / (prefix + std::wstring(suffix.begin(), suffix.end()));
+        const std::string name = temporaryName();
+        temporary = target.parent_path() / std::wstring(name.begin(), name.end());
         const HANDLE handle = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                           FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle != INVALID_HANDLE_VALUE)
@@ -112,6 +112,27 @@ HANDLE createTemporary(const fs::path &target, fs::path &temporary)
     }
 }
 
+// Returns true when path names a device rather than a file: a name the system keeps for one (NUL,
+// CON, COM1, in any folder and with any extension on most versions) or a path in the device
+// space (\\.\NAME), which the system's full form of the path shows alike.
+bool isDevice(const fs::path &path)
+{
+    constexpr std::wstring_view deviceSpace = L"\\\\.\\";
+    std::wstring full(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        if (length == 0)
+            return false;
+        if (length < full.size()) {
+            full.resize(length);
+            break;
+        }
+        full.resize(length);
+    }
+    return full.compare(0, deviceSpace.size(), deviceSpace) == 0;
+}
+
 void writeAll(HANDLE handle, std::string_view bytes)
 {
     constexpr std::size_t chunk = 1u << 30;
@@ -120,6 +141,8 @@ void writeAll(HANDLE handle, std::string_view bytes)
         DWORD written = 0;
         if (!WriteFile(handle, bytes.data(), length, &written, nullptr))
             failWithLastError();
+        if (written == 0)
+            throw CommandFailure("the system took none of the bytes written");
         bytes.remove_prefix(written);
     }
 }
@@ -143,7 +166,64 @@ std::string replaceFailure(const fs::path &path, DWORD error)
     return systemReason(error);
 }
 
+// Writes bytes into the device path as it stands (never creating a file); raises with the system's
+// reason.
+void writeIntoDevice(const fs::path &path, std::string_view bytes)
+{
+    Handle device(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (device.get() == INVALID_HANDLE_VALUE)
+        failWithLastError();
+    writeAll(device.get(), bytes);
+    if (!device.close())
+        failWithLastError();
+}
+
 } // namespace
+
+bool isWrittenInto(const fs::path &path)
+{
+    return isDevice(path);
+}
+
+bool standardInputIsFile(const fs::path &path)
+{
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    BY_HANDLE_FILE_INFORMATION inputInfo{};
+    if (input == nullptr || input == INVALID_HANDLE_VALUE || GetFileType(input) != FILE_TYPE_DISK ||
+        !GetFileInformationByHandle(input, &inputInfo))
+        return false;
+    const Handle file(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION fileInfo{};
+    return file.get() != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file.get(), &fileInfo) &&
+           fileInfo.dwVolumeSerialNumber == inputInfo.dwVolumeSerialNumber &&
+           fileInfo.nFileIndexHigh == inputInfo.nFileIndexHigh &&
+           fileInfo.nFileIndexLow == inputInfo.nFileIndexLow;
+}
+
+void removeLeftover(const fs::path &entry, fs::file_time_type before)
+{
+    // Looked at through the handle that is read, not through a link.
+    Handle file(CreateFileW(entry.c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (file.get() == INVALID_HANDLE_VALUE || GetFileType(file.get()) != FILE_TYPE_DISK ||
+        !GetFileInformationByHandle(file.get(), &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+        info.nNumberOfLinks != 1)
+        return;
+    char first[recordFileStart.size()];
+    DWORD got = 0;
+    std::error_code error;
+    const fs::file_time_type modified = fs::last_write_time(entry, error);
+    if (!ReadFile(file.get(), first, sizeof first, &got, nullptr) ||
+        !startsAsRecordFile(std::string_view(first, got)) || error || modified >= before)
+        return;
+    file.close();
+    DeleteFileW(entry.c_str());
+}
 
 std::string_view readFileInto(const fs::path &path, ReadBuffer &buffer)
 {
@@ -182,16 +262,22 @@ void writeFileAtomically(const fs::path &path, std::string_view bytes, LeftoverT
                          const WriteOptions &options)
 {
     const bool keep = options.existing == ExistingTarget::Keep;
-    const DWORD existing = GetFileAttributesW(path.c_str());
     if (path.filename().empty())
         throw CommandFailure("Is a directory");
+    if (isDevice(path)) {
+        if (!options.writeIntoSpecialFiles)
+            throw CommandFailure(specialTargetInGroup);
+        writeIntoDevice(path, bytes);
+        return;
+    }
+    const DWORD existing = GetFileAttributesW(path.c_str());
     if (keep && existing != INVALID_FILE_ATTRIBUTES)
         throw TargetExists();
     if (isFolder(existing))
         throw CommandFailure("Is a directory");
     if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY) != 0)
         throw CommandFailure("the file is read-only");
-    leftovers.removeFor(path);
+    leftovers.removeIn(path.parent_path());
 
     fs::path temporary;
     Handle file(createTemporary(path, temporary));
@@ -245,7 +331,7 @@ bool writeFileAtomically(const fs::path &path, const RecordProducer &produce, Le
                          const WriteOptions &options)
 {
     if (options.existing == ExistingTarget::Keep &&
-        GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+        GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES && !isDevice(path))
         throw TargetExists();
     Buffer record;
     produce(record);
@@ -293,6 +379,7 @@ bool GroupWriter::add(std::size_t id, const fs::path &path, const RecordProducer
     // Each file is written at once: the group only reports them.
     WriteOptions options;
     options.existing = existing;
+    options.writeIntoSpecialFiles = false;
     if (!writeFileAtomically(path, produce, leftovers_, options))
         return false;
     group_->written.push_back(id);

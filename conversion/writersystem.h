@@ -1,4 +1,4 @@
-// The system calls through which the POSIX writer (writer_posix.cpp) changes files and folders. The
+// The system calls through which the POSIX writer (writerposix.h) changes files and folders. The
 // writer makes them through this class so that a test can put a file system of its own under it,
 // one that loses what was not flushed when its power is cut (tests/reliability/power_cut_test.cpp).
 // Each member has the meaning and the return values of the system call it is named after (-1 and

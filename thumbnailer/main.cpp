@@ -4,15 +4,16 @@
 #include "boardimage.h"
 #include "commandfailure.h"
 #include "convert.h"
+#include "picturefile.h"
 #include "recordfile.h"
 #include "sgfreader.h"
 #include "version.h"
 
-#include <QFile>
-#include <QSaveFile>
+#include <QBuffer>
+#include <QByteArray>
 
 #include <algorithm>
-#include <filesystem>
+#include <csignal>
 #include <iostream>
 #include <new>
 #include <string>
@@ -26,6 +27,20 @@ const char usage[] =
     "Usage: quillarn-thumbnailer -s SIZE INPUT OUTPUT\n"
     "Writes a SIZE x SIZE PNG picture (SIZE 1 to 4096) of the position that the record INPUT\n"
     "(.ugi, or the main line of an .sgf file) ends in to OUTPUT.\n";
+
+// Returns what to say of a record that converts neither to UTF-8 (reason utf8) nor to code page 932
+// (reason codePage), the reason that says most: the one reason when both are the same; codePage
+// when it names the same byte that did not decode, as it says also why code page 932 cannot hold
+// it; otherwise both, utf8's first, as its byte comes first in the record.
+std::string reasonOfBoth(const std::string &utf8, const std::string &codePage)
+{
+    if (codePage == utf8)
+        return utf8;
+    const std::size_t subject = utf8.find(" cannot be written");
+    if (subject != std::string::npos && codePage.compare(0, subject, utf8, 0, subject) == 0)
+        return codePage;
+    return utf8 + "; in code page 932: " + codePage;
+}
 
 // Returns the board the record in bytes ends in. A file named .ugi is a UGI record, and so is a
 // file with another name but .sgf that has "[Header]" in its first 256 bytes, as the file type's
@@ -45,8 +60,12 @@ quillarn::Board positionOf(std::string_view name, const std::string &bytes)
     std::string record;
     try {
         record = quillarn::convertSource(bytes, {SourceEncoding::Auto, RecordEncoding::Utf8}).bytes;
-    } catch (const quillarn::CommandFailure &) {
-        record = quillarn::convertSource(bytes, {SourceEncoding::Auto, RecordEncoding::Ansi}).bytes;
+    } catch (const quillarn::CommandFailure &utf8) {
+        try {
+            record = quillarn::convertSource(bytes, {SourceEncoding::Auto, RecordEncoding::Ansi}).bytes;
+        } catch (const quillarn::CommandFailure &codePage) {
+            throw quillarn::CommandFailure(reasonOfBoth(utf8.reason(), codePage.reason()));
+        }
     }
     return quillarn::readSgfPosition(record);
 }
@@ -94,21 +113,33 @@ int main(int argc, char *argv[])
         return usageError(pixels == 0 ? "-s SIZE is required" : "give one INPUT and one OUTPUT");
     const std::string &input = files[0];
     const std::string &output = files[1];
+    // A write past a file size limit, or into a FIFO whose reader has gone, fails with its reason.
+    std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
 
-    QImage image;
+    // The picture is made whole in memory before OUTPUT is touched.
+    FileIdentity record;
+    QByteArray png;
     try {
-        image = boardImage(positionOf(input, quillarn::readFileBytes(std::filesystem::path(input))), pixels);
+        const QImage image = boardImage(positionOf(input, readRecord(input, record)), pixels);
+        QBuffer buffer(&png);
+        if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG"))
+            throw std::bad_alloc();
     } catch (const quillarn::CommandFailure &failure) {
         std::cerr << input << ": " << failure.reason() << "\n";
         return 1;
     } catch (const std::bad_alloc &) {
-        std::cerr << input << ": not enough memory to read it\n";
+        std::cerr << input << ": not enough memory for its picture\n";
         return 1;
     }
-    // QSaveFile writes a temporary file and renames it over OUTPUT only once it is complete.
-    QSaveFile file(QFile::decodeName(output.c_str()));
-    if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.commit()) {
-        std::cerr << output << ": " << file.errorString().toStdString() << "\n";
+    try {
+        writePicture(output, std::string_view(png.constData(), static_cast<std::size_t>(png.size())), input,
+                     record);
+    } catch (const OutputIsInput &) {
+        std::cerr << input << ": the output " << output << " would replace the source\n";
+        return 1;
+    } catch (const quillarn::CommandFailure &failure) {
+        std::cerr << output << ": " << failure.reason() << "\n";
         return 1;
     }
     return 0;

@@ -5,6 +5,9 @@
 #include "../support/testfiles.h"
 
 #include "batch.h"
+#include "casefold.h"
+#include "recordfile.h"
+#include "terminal.h"
 
 #include <gtest/gtest.h>
 
@@ -13,10 +16,15 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <future>
+#include <memory>
 #include <random>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -285,6 +293,75 @@ TEST(Batch, OutputFolderKeepsRelativeFoldersAndNeverMergesTwoRecords)
     EXPECT_EQ(readBytes(dir / "merged" / "kisei.sgf"), dataFile("basic-game.sgf"));
 }
 
+// Names are compared as Windows compares them, by Unicode's simple case folding: in any script
+// (with U+0131, whose capital is I, joined to i). There, folders that the system would otherwise
+// trim (a name that ends in a dot or a space) or take for a device, and folders deeper than 260
+// characters, are walked like any other; records whose outputs differ only in letter case share
+// one, which the first keeps.
+TEST(Batch, NamesFoldInEveryScriptAndWindowsWalksEveryFolder)
+{
+    const std::pair<const char *, const char *> folded[] = {
+        {u8"ABC É Ａ戦 ΣΑΣ ς Ǆǅ ẞ İ ı", u8"abc é ａ戦 σασ σ ǆǆ ß İ i"},
+        {u8"\u212A \U00010400 \uAB70 \u1E9B",
+         u8"k \U00010428 \u13A0 \u1E61"}, // Kelvin; Deseret; Cherokee; ſ with dot
+        {"\xe9\xc3", "\xe9\xc3"},         // not UTF-8: kept
+    };
+    for (const auto &[name, expected] : folded)
+        EXPECT_EQ(quillarn::foldedCase(name), expected);
+#ifdef _WIN32
+    ScratchDir dir;
+    // Made through the long form, as the system would trim or refuse these names otherwise.
+    const std::wstring root = L"\\\\?\\" + dir.path().native();
+    const auto place = [&](const std::wstring &folder, const std::wstring &name, const std::string &data) {
+        std::wstring path = root;
+        for (std::size_t at = 0; at <= folder.size();) {
+            const std::size_t end = std::min(folder.find(L'\\', at), folder.size());
+            path += L"\\" + folder.substr(at, end - at);
+            CreateDirectoryW(path.c_str(), nullptr);
+            at = end + 1;
+        }
+        const std::wstring source = fs::path(QUILLARN_TEST_DATA).make_preferred().native() + L"\\" +
+                                    fs::u8path(data + ".ugi").native();
+        EXPECT_TRUE(CopyFileW(source.c_str(), (path + L"\\" + name).c_str(), FALSE)) << fs::path(name);
+    };
+    const std::wstring deep = std::wstring(130, L'l') + L"\\" + std::wstring(130, L'm');
+    place(L"in\\dot.", L"a.ugi", "basic-game");
+    place(L"in\\sp ", L"b.ugi", "basic-game");
+    place(L"in\\con", L"c.ugi", "missing-date");
+    place(L"in\\" + deep, L"d.ugi", "basic-game");
+    Outcome run = ugi2sgf(dir.path(), {"-d", "out", "in"});
+    EXPECT_EQ(run.err, "in\\con\\c.ugi: missing header key \"Date=\"\n3 converted, 1 failed, 0 skipped\n");
+    for (const std::wstring &output :
+         std::vector<std::wstring>{L"dot.\\a.sgf", L"sp \\b.sgf", deep + L"\\d.sgf"})
+        EXPECT_EQ(quillarn::readFileBytes(root + L"\\out\\" + output), basicGameUtf8) << fs::path(output);
+    // Renamed to names that the removal of the scratch folder can reach.
+    const std::wstring odd[] = {L"dot.", L"sp ", L"con", std::wstring(130, L'l')};
+    for (const wchar_t *folder : {L"\\in\\", L"\\out\\"}) {
+        for (int n = 0; n < 4; ++n)
+            MoveFileW((root + folder + odd[n]).c_str(), (root + folder + L"x" + std::to_wstring(n)).c_str());
+    }
+
+    place(L"x1", fs::u8path(u8"É.ugi").native(), "basic-game");
+    place(L"x2", fs::u8path(u8"é.ugi").native(), "japanese-names");
+    place(L"y1", fs::u8path(u8"Ａ戦.ugi").native(), "basic-game");
+    place(L"y2", fs::u8path(u8"ａ戦.ugi").native(), "japanese-names");
+    const std::string sharedE =
+        u8"x2\\é.ugi: its output folded\\é.sgf is also the output of x1\\É.ugi; not converted\n";
+    const std::string sharedA =
+        u8"y2\\ａ戦.ugi: its output folded\\ａ戦.sgf is also the output of y1\\Ａ戦.ugi; not converted\n";
+    run = ugi2sgf(dir.path(), {"--force", "-d", "folded", "x1", "x2", "y1", "y2"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, sharedE + sharedA + "2 converted, 2 failed, 0 skipped\n");
+    // Again without --force: the first records' outputs are there now.
+    run = ugi2sgf(dir.path(), {"-d", "folded", "x1", "x2", "y1", "y2"});
+    EXPECT_EQ(run.err, u8"x1\\É.ugi: skipped, folded\\É.sgf exists (--force replaces it)\n" + sharedE +
+                           u8"y1\\Ａ戦.ugi: skipped, folded\\Ａ戦.sgf exists (--force replaces it)\n" +
+                           sharedA + "0 converted, 2 failed, 2 skipped\n");
+    EXPECT_EQ(readBytes(dir / "folded" / fs::u8path(u8"é.sgf")), basicGameUtf8);
+    EXPECT_EQ(readBytes(dir / "folded" / fs::u8path(u8"ａ戦.sgf")), basicGameUtf8);
+#endif
+}
+
 TEST(Batch, Utf8OutputCarriesTheCharsetAndRefusesUndecodedBytes)
 {
     ScratchDir dir;
@@ -405,6 +482,48 @@ TEST(Batch, UsageErrorsWriteNothing)
     EXPECT_EQ(taken.err.rfind("in/a.ugi: cannot write " + slashes("taken/a.sgf") + ": ", 0), 0u) << taken.err;
 }
 
+// Every message shows a name's control characters, the bytes that are not UTF-8 and the characters
+// that would reorder the line as escapes, so that a name cannot talk to the terminal or forge a
+// line; a name in any script is shown as it is. The single record, the batch and usage errors alike.
+TEST(Batch, NamesAreShownWithControlCharactersEscaped)
+{
+    const std::pair<std::string, std::string> shown[] = {
+        {u8"名人戦 é😀 a\\b", u8"名人戦 é😀 a\\b"},
+        {"a\n\x1b[31mb\r\t\x7f", "a\\n\\x1b[31mb\\r\\t\\x7f"},
+        {"\xc2\x85\xe2\x80\xae\xe2\x80\xa8\xe2\x81\xa6", "\\u0085\\u202e\\u2028\\u2066"},
+        {"\xe9t\xc0\xaf\xed\xa0\x80\xf8\x88\x80\x80\x80\xe5\x90", // Latin-1, overlong, surrogate, 5 bytes,
+                                                                  // cut
+         "\\xe9t\\xc0\\xaf\\xed\\xa0\\x80\\xf8\\x88\\x80\\x80\\x80\\xe5\\x90"},
+    };
+    for (const auto &[text, expected] : shown)
+        EXPECT_EQ(quillarn::shownText(text), expected);
+#ifndef _WIN32
+    ScratchDir dir;
+    const std::string odd = "a\n\x1b[31mb\xe9";
+    const std::string oddShown = "a\\n\\x1b[31mb\\xe9";
+    copyData("missing-date.ugi", dir / "in" / (odd + "1.ugi"));
+    copyData("basic-game.ugi", dir / "in" / (odd + "2.ugi"));
+    writeBytes(dir / (odd + ".sgf"), "kept");
+    Outcome run = ugi2sgf(dir.path(), {"in/" + odd + "1.ugi"});
+    EXPECT_EQ(run.err, "in/" + oddShown + "1.ugi: missing header key \"Date=\"\n");
+    run = ugi2sgf(dir.path(), {"-o", odd + ".sgf", "in/" + odd + "2.ugi"});
+    EXPECT_EQ(run.err, "in/" + oddShown + "2.ugi: " + oddShown + ".sgf exists (--force replaces it)\n");
+    run = ugi2sgf(dir.path(), {"--bogus" + odd});
+    EXPECT_EQ(run.err, "ugi2sgf: unknown option --bogus" + oddShown + "\nTry 'ugi2sgf --help'.\n");
+    EXPECT_EQ(ugi2sgf(dir.path(), {"-d", "out", "in"}).err,
+              "in/" + oddShown + "1.ugi: missing header key \"Date=\"\n1 converted, 1 failed, 0 skipped\n");
+    EXPECT_EQ(ugi2sgf(dir.path(), {"-d", "out", "in"}).err,
+              "in/" + oddShown + "1.ugi: missing header key \"Date=\"\nin/" + oddShown +
+                  "2.ugi: skipped, out/" + oddShown +
+                  "2.sgf exists (--force replaces it)\n0 converted, 1 failed, 1 skipped\n");
+    EXPECT_EQ(readBytes(dir / "out" / (odd + "2.sgf")), basicGameUtf8);
+    // The progress line too: the terminal gets no sequence but the line's own.
+    const std::string terminal = ugi2sgfOnTerminal(dir.path(), {"--force", "-d", "out", "in"});
+    EXPECT_NE(terminal.find("/2 in/" + oddShown), std::string::npos) << terminal;
+    EXPECT_EQ(terminal.find("\x1b[31m"), std::string::npos) << terminal;
+#endif
+}
+
 TEST(Batch, HelpHasOneLinePerOption)
 {
     const Outcome help = ugi2sgf(fs::current_path(), {"--help"});
@@ -483,6 +602,113 @@ TEST(Batch, InterruptionStopsStartingRecords)
     EXPECT_EQ(files, summary.converted);
 }
 
+namespace {
+
+// Items that fail without a file, as a path that cannot be read does; the walk sets interrupted
+// when it hands out item number interruptAt (counted from 1).
+class UnreadableItems : public quillarn::BatchItems {
+public:
+    UnreadableItems(std::size_t count, std::size_t interruptAt, std::atomic<int> &interrupted)
+        : count_(count), interruptAt_(interruptAt), interrupted_(interrupted)
+    {
+    }
+    bool next(quillarn::BatchItem &item) override
+    {
+        if (given_ == count_)
+            return false;
+        if (++given_ == interruptAt_)
+            interrupted_ = SIGINT;
+        item = {fs::path("r" + std::to_string(given_)), {}, "unreadable"};
+        return true;
+    }
+
+private:
+    std::size_t count_, interruptAt_, given_ = 0;
+    std::atomic<int> &interrupted_;
+};
+
+// A status that counts the messages, and is closed after closeAfter of them or raises at the
+// first one.
+class CountingStatus : public quillarn::BatchStatus {
+public:
+    std::size_t closeAfter = SIZE_MAX;
+    bool raises = false;
+    std::size_t messages = 0;
+    void progress(std::size_t, std::size_t, const fs::path &) override {}
+    void message(const std::string &) override
+    {
+        if (raises)
+            throw std::runtime_error("the messages cannot be written");
+        ++messages;
+    }
+    bool closed() const override { return messages >= closeAfter; }
+};
+
+// Returns what body returns when it ends within a minute. A body that hangs ends the test program,
+// since its thread cannot be stopped.
+template <typename Body> auto endsWithinAMinute(Body body) -> decltype(body())
+{
+    auto result = std::make_shared<std::promise<decltype(body())>>();
+    std::future<decltype(body())> ended = result->get_future();
+    std::thread([body, result] {
+        try {
+            result->set_value(body());
+        } catch (...) {
+            result->set_exception(std::current_exception());
+        }
+    }).detach();
+    if (ended.wait_for(std::chrono::minutes(1)) != std::future_status::ready) {
+        ADD_FAILURE() << "the batch did not end";
+        std::abort();
+    }
+    return ended.get();
+}
+
+} // namespace
+
+// More items than the ring holds: the run ends with every item counted when it is interrupted in
+// the second ring on the calling thread alone, when nobody reads its messages any more, and when
+// telling them raises (the threads end before the error goes on).
+TEST(Batch, ARunEndsAfterAnInterruptionInAnyRingAClosedStatusOrARaisingOne)
+{
+    struct Row {
+        int workers;
+        std::size_t interruptAt;
+        std::size_t closeAfter;
+        bool raises;
+    };
+    for (const Row row : {Row{1, 5000, SIZE_MAX, false}, Row{4, 0, 1, false}, Row{4, 0, SIZE_MAX, true}}) {
+        SCOPED_TRACE(row.workers);
+        std::atomic<int> interrupted{0};
+        quillarn::BatchOptions options;
+        options.workers = row.workers;
+        options.interrupted = &interrupted;
+        const auto run = [&options, &interrupted, row] {
+            UnreadableItems items(6000, row.interruptAt, interrupted);
+            CountingStatus status;
+            status.closeAfter = row.closeAfter;
+            status.raises = row.raises;
+            quillarn::BatchSummary summary = quillarn::runBatch(items, 0, options, status);
+            EXPECT_EQ(status.messages, summary.failed);
+            return summary;
+        };
+        if (row.raises) {
+            EXPECT_THROW(endsWithinAMinute(run), std::runtime_error);
+            continue;
+        }
+        const quillarn::BatchSummary summary = endsWithinAMinute(run);
+        if (row.workers == 1) {
+            // The first ring reported, the part of the second planned and the rest of the walk not
+            // converted.
+            EXPECT_EQ(quillarn::summaryLine(summary),
+                      "0 converted, 4096 failed, 0 skipped, 1904 not converted (interrupted)");
+        } else {
+            EXPECT_EQ(summary.failed + summary.notStarted, 6000u);
+            EXPECT_GT(summary.notStarted, 0u);
+        }
+    }
+}
+
 #ifndef _WIN32
 // A batch killed at any moment leaves every output absent, as it was before, or complete, never
 // partial; the temporary files it leaves are removed by the next run, which converts everything.
@@ -558,5 +784,93 @@ TEST(Batch, AKilledBatchLeavesEveryOutputAbsentAsBeforeOrComplete)
     EXPECT_EQ(files, static_cast<std::size_t>(records));
     for (int n = 0; n < records; ++n)
         EXPECT_EQ(readBytes(targets[n]), expected[n]) << targets[n];
+}
+#endif
+
+#ifndef _WIN32
+// A batch ended by a signal or by a reader of its messages that goes away: the records begun are
+// committed and whole, no temporary file stays, the summary says what was done (where it can still
+// be written), and the program ends as the signal ends it (SIGPIPE for the closed pipe). A hang-up
+// that was ignored when the program started (nohup) is ignored.
+TEST(Batch, SignalsAndAClosedPipeEndTheRunWithTheGroupsBegunCommitted)
+{
+    ScratchDir dir;
+    constexpr std::size_t records = 2000; // every other one fails, so that messages keep coming
+    copyData("missing-date.ugi", dir / "failing.ugi");
+    copyData("basic-game.ugi", dir / "good.ugi");
+    fs::create_directories(dir / "in");
+    for (std::size_t n = 0; n < records; ++n)
+        fs::create_hard_link(dir / (n % 2 == 0 ? "failing.ugi" : "good.ugi"),
+                             dir / "in" / ("g" + std::to_string(n) + ".ugi"));
+    const std::string good = dataFile("basic-game.sgf");
+    for (const auto &[signal, ignored] :
+         {std::pair(SIGINT, false), std::pair(SIGTERM, false), std::pair(SIGHUP, false),
+          std::pair(SIGHUP, true), std::pair(0, false)}) {
+        SCOPED_TRACE(signal == 0 ? "closed pipe"
+                                 : strsignal(signal) + std::string(ignored ? ", ignored" : ""));
+        fs::remove_all(dir / "out");
+        int pipeEnds[2];
+        ASSERT_EQ(::pipe(pipeEnds), 0);
+#ifdef F_SETPIPE_SZ
+        ::fcntl(pipeEnds[0], F_SETPIPE_SZ, 4096); // a write fails soon after the reader goes
+#endif
+        const pid_t child = ::fork();
+        if (child == 0) {
+            for (const int reset : {SIGINT, SIGTERM, SIGHUP})
+                std::signal(reset, reset == signal && ignored ? SIG_IGN : SIG_DFL);
+            const int null = ::open("/dev/null", O_RDWR);
+            if (null < 0 || ::dup2(null, 0) < 0 || ::dup2(null, 1) < 0 || ::dup2(pipeEnds[1], 2) < 0 ||
+                ::chdir(dir.path().c_str()) != 0)
+                ::_exit(127);
+            ::close(pipeEnds[0]);
+            ::execl(UGI2SGF, UGI2SGF, "--encoding", "cp932", "-d", "out", "in", static_cast<char *>(nullptr));
+            ::_exit(127);
+        }
+        ::close(pipeEnds[1]);
+        // The first message shows that the run has begun; then the signal, or the reader goes.
+        std::string err;
+        char c = 0;
+        while (err.find('\n') == std::string::npos && ::read(pipeEnds[0], &c, 1) == 1)
+            err += c;
+        if (signal != 0) {
+            ::kill(child, signal);
+            for (char buffer[4096];;) {
+                const ssize_t got = ::read(pipeEnds[0], buffer, sizeof buffer);
+                if (got <= 0)
+                    break;
+                err.append(buffer, static_cast<std::size_t>(got));
+            }
+        }
+        ::close(pipeEnds[0]);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        if (ignored)
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+        else
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == (signal == 0 ? SIGPIPE : signal))
+                << status;
+
+        std::size_t converted = 0;
+        for (const auto &entry : fs::recursive_directory_iterator(dir / "out")) {
+            EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path(); // no temporary file
+            EXPECT_EQ(readBytes(entry.path()), good) << entry.path();
+            ++converted;
+        }
+        if (signal == 0)
+            continue;
+        // Each message a failing record's, then the summary, which counts every record.
+        std::size_t failed = 0;
+        std::size_t start = 0;
+        for (std::size_t end; (end = err.find('\n', start)) != std::string::npos && end + 1 < err.size();
+             start = end + 1, ++failed) {
+            const std::string line = err.substr(start, end + 1 - start);
+            EXPECT_EQ(line.substr(line.find(':')), ": missing header key \"Date=\"\n") << line;
+        }
+        const std::size_t left = records - converted - failed;
+        EXPECT_EQ(err.substr(start),
+                  std::to_string(converted) + " converted, " + std::to_string(failed) + " failed, 0 skipped" +
+                      (ignored ? "" : ", " + std::to_string(left) + " not converted (interrupted)") + "\n");
+        EXPECT_EQ(left == 0, ignored);
+    }
 }
 #endif

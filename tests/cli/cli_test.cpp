@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
+#include <map>
+#include <set>
 
 using testing_support::ChildSetup;
 using testing_support::listing;
@@ -119,13 +122,23 @@ TEST(Ugi2sgf, OutputThatIsTheSourceItselfFailsAndLeavesItAlone)
 #endif
     ChildSetup inFolder;
     inFolder.workingDirectory = dir.path().string();
+    // Standard input that is the source file too, as "-".
+    ChildSetup fromStandardInput = inFolder;
+    fromStandardInput.standardInput = (dir / "game.ugi").u8string();
     for (const std::string &output : outputs) {
-        SCOPED_TRACE(output);
-        const Outcome run = ugi2sgf({"--force", "-o", output, "game.ugi"}, inFolder);
-        EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.err, "game.ugi: the output " + output + " would replace the source\n");
-        EXPECT_EQ(readBytes(dir / "game.ugi"), source);
+        for (const std::string input : {"game.ugi", "-"}) {
+            SCOPED_TRACE(input + " -o " + output);
+            const Outcome run =
+                ugi2sgf({"--force", "-o", output, input}, input == "-" ? fromStandardInput : inFolder);
+            EXPECT_EQ(run.status, 1);
+            EXPECT_EQ(run.err, input + ": the output " + output + " would replace the source\n");
+            EXPECT_EQ(readBytes(dir / "game.ugi"), source);
+        }
     }
+    // Standard input that is another file is only read.
+    const Outcome other = ugi2sgf({"--encoding", "cp932", "-o", "other.sgf", "-"}, fromStandardInput);
+    EXPECT_EQ(other.status, 0) << other.err;
+    EXPECT_EQ(readBytes(dir / "other.sgf"), readBytes(std::string(QUILLARN_TEST_DATA) + "/basic-game.sgf"));
 #ifndef _WIN32
     // Batches keep the same rule: a link beside the source that has the output's name.
     std::filesystem::create_symlink("game.ugi", dir / "game.sgf");
@@ -133,6 +146,93 @@ TEST(Ugi2sgf, OutputThatIsTheSourceItselfFailsAndLeavesItAlone)
     EXPECT_EQ(batch.err,
               "game.ugi: the output game.sgf would replace the source\n0 converted, 1 failed, 0 skipped\n");
     EXPECT_EQ(readBytes(dir / "game.ugi"), source);
+#endif
+}
+
+// In each way of writing, files beside the outputs that look like the writer's temporary files but
+// are not its own (a user's, old, of another form) stay as they were, and a leftover of a killed
+// write goes. A name as long as the system allows, but for two bytes, is written.
+TEST(Ugi2sgf, WritesRemoveOnlyTheirOwnLeftoversAndFitEveryNameThatFits)
+{
+    const std::string data = QUILLARN_TEST_DATA;
+    const std::string source = readBytes(data + "/basic-game.ugi");
+    const std::string expected = readBytes(data + "/basic-game.sgf");
+    std::string longName; // 83 kanji: 249 bytes in UTF-8
+    for (int i = 0; i < 83; ++i)
+        longName += "\xE6\xA3\x8B";
+    const std::map<std::string, std::string> lookAlikes = {
+        {".a.sgf.backup", "precious"},
+        {".a.sgf.2024v2", "precious"},
+        {".a.sgf.tTMXEj", "(;CA[UTF-8]"},           // the form temporary files once had
+        {".quillarn-Precious1234.tmp", "precious"}, // the writer's form, a user's bytes
+    };
+    const std::string leftover = ".quillarn-tTMXEjLeft00.tmp";
+    const auto one = [&](const std::string &name) {
+        return std::vector<std::string>{"-o", "out/" + name + ".sgf", "in/" + name + ".ugi"};
+    };
+    const std::map<std::string, std::vector<std::vector<std::string>>> ways = {
+        {"-o", {one("a"), one(longName)}},
+        {"--in-place", {{"--in-place", "in"}}},
+        {"-d", {{"-d", "out", "in"}}}};
+    for (const auto &[way, runs] : ways) {
+        SCOPED_TRACE(way);
+        ScratchDir dir;
+        const auto in = dir / "in";
+        const auto out = way == "--in-place" ? in : dir / "out";
+        std::filesystem::create_directories(in);
+        std::filesystem::create_directories(out);
+        std::set<std::string> names; // what out holds in the end
+        for (const std::string &name : {std::string("a"), longName}) {
+            writeBytes(in / std::filesystem::u8path(name + ".ugi"), source);
+            names.insert(name + ".sgf");
+            if (in == out)
+                names.insert(name + ".ugi");
+        }
+        const auto old = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
+        for (const auto &[name, bytes] : lookAlikes) {
+            writeBytes(out / name, bytes);
+            std::filesystem::last_write_time(out / name, old);
+            names.insert(name);
+        }
+        writeBytes(out / leftover, "(;CA[UTF-8]GN[");
+        std::filesystem::last_write_time(out / leftover, old);
+
+        ChildSetup inFolder;
+        inFolder.workingDirectory = dir.path().u8string();
+        for (std::vector<std::string> args : runs) {
+            args.insert(args.begin(), {"-q", "--encoding", "cp932"});
+            const Outcome run = ugi2sgf(args, inFolder);
+            EXPECT_EQ(run.status, 0) << run.err;
+        }
+        std::string listed;
+        for (const std::string &name : names)
+            listed += name + " ";
+        EXPECT_EQ(listing(out), listed);
+        for (const auto &[name, bytes] : lookAlikes)
+            EXPECT_EQ(readBytes(out / name), bytes) << name;
+        for (const std::string &name : {std::string("a"), longName})
+            EXPECT_TRUE(readBytes(out / std::filesystem::u8path(name + ".sgf")) == expected) << name;
+    }
+}
+
+// A device given as -o takes the record as it is, without --force, and stays a device.
+TEST(Ugi2sgf, ADeviceGivenAsOutputIsWrittenIntoWithoutForce)
+{
+#ifdef _WIN32
+    const std::string device = "NUL";
+#else
+    const std::string device = "/dev/null";
+#endif
+    ScratchDir dir;
+    ChildSetup inFolder;
+    inFolder.workingDirectory = dir.path().u8string();
+    const Outcome run =
+        ugi2sgf({"-o", device, std::string(QUILLARN_TEST_DATA) + "/basic-game.ugi"}, inFolder);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(listing(dir.path()), "");
+#ifndef _WIN32
+    EXPECT_TRUE(std::filesystem::is_character_file(device));
 #endif
 }
 

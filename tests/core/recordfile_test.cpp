@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <set>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -157,34 +158,61 @@ TEST(WriteRecord, ThroughALinkTheLinkedFileIsReplaced)
     EXPECT_EQ(listing(dir / "records"), "a.sgf ");
 }
 
-// A write that was killed leaves its temporary file; the next write of the same file removes it,
-// and nothing else: not other names, not names of another form, not one modified lately (a writer
-// running now may be filling it).
-TEST(WriteRecord, LeftoverTemporaryFilesOfTheSameFileAreRemoved)
+#endif
+
+// A write that was killed leaves its temporary file; the next write into the folder removes it, of
+// whatever target, and nothing else: not other names, not a file of that name that is not surely
+// the writer's (a user's bytes, another name for it, a link, a folder, another user's), not one
+// modified lately (a writer running now may be filling it).
+TEST(WriteRecord, OnlyTheWritersOwnLeftoverTemporaryFilesAreRemoved)
 {
     ScratchDir dir;
-    const auto before = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
-    const std::vector<std::string> leftovers = {".a.sgf.tTMXEj", ".a.sgf.000000"};
-    const std::vector<std::string> kept = {"..a.sgf.tTMXEj", ".a.sgf.tTMXE",  ".a.sgf.tTMXEj.x",
-                                           ".a.sgf.tTMXEjj", ".a.sgf.tT-XEj", ".a.sgf_tTMXEj",
-                                           ".a.sgfXtTMXEj",  ".b.sgf.tTMXEj", "a.sgf.tTMXEj"};
-    for (const auto &names : {leftovers, kept}) {
-        for (const std::string &name : names) {
-            writeBytes(dir / name, "partial record");
-            std::filesystem::last_write_time(dir / name, before);
-        }
+    std::set<std::string> kept = {"a.sgf"};
+    const auto plant = [&](const std::string &name, const std::string &bytes, bool leftover) {
+        writeBytes(dir / name, bytes);
+        std::filesystem::last_write_time(dir / name, std::filesystem::file_time_type::clock::now() -
+                                                         std::chrono::hours(1));
+        if (!leftover)
+            kept.insert(name);
+    };
+    for (const char *name : {".quillarn-tTMXEjAbCd01.tmp", ".quillarn-000000000000.tmp"})
+        plant(name, "(;CA[UTF-8]GN[", true);
+    plant(".quillarn-ZZZZZZZZZZZZ.tmp", "", true); // killed before its first bytes
+    for (const char *name : {".a.sgf.2024v2", ".a.sgf.backup", ".quillarn-AAAAAAAAAAAA.tmp"})
+        plant(name, "precious", false);
+    for (const char *name :
+         {".a.sgf.tTMXEj", ".quillarn-GGGGGG-GGGGG.tmp", ".quillarn-GGGGGGGGGGG.tmp",
+          ".quillarn-GGGGGGGGGGGG.tmp.x", ".quillarn-GGGGGGGGGGGGG.tmp", "_quillarn-GGGGGGGGGGGG.tmp"})
+        plant(name, "(;CA[UTF-8]", false);
+    plant(".quillarn-BBBBBBBBBBBB.tmp", "(;CA[UTF-8]", false); // with another name
+    std::filesystem::create_hard_link(dir / ".quillarn-BBBBBBBBBBBB.tmp", dir / "b.sgf");
+    kept.insert("b.sgf");
+    std::filesystem::create_directory(dir / ".quillarn-DDDDDDDDDDDD.tmp");
+    kept.insert(".quillarn-DDDDDDDDDDDD.tmp");
+    writeBytes(dir / ".quillarn-EEEEEEEEEEEE.tmp", "(;CA[UTF-8]"); // being written now
+    kept.insert(".quillarn-EEEEEEEEEEEE.tmp");
+#ifndef _WIN32
+    plant("c.sgf", "(;CA[UTF-8]", false);
+    std::filesystem::create_symlink("c.sgf", dir / ".quillarn-CCCCCCCCCCCC.tmp");
+    ASSERT_EQ(::mkfifo((dir / ".quillarn-FFFFFFFFFFFF.tmp").c_str(), 0600), 0);
+    kept.insert({".quillarn-CCCCCCCCCCCC.tmp", ".quillarn-FFFFFFFFFFFF.tmp"});
+    if (::geteuid() == 0) {
+        plant(".quillarn-HHHHHHHHHHHH.tmp", "(;CA[UTF-8]", false); // another user's
+        ASSERT_EQ(::chown((dir / ".quillarn-HHHHHHHHHHHH.tmp").c_str(), 65534, 65534), 0);
     }
-    std::filesystem::create_directory(dir / ".a.sgf.folder");
-    std::filesystem::last_write_time(dir / ".a.sgf.folder", before);
-    writeBytes(dir / ".a.sgf.recent", "being written");
+#endif
 
     writeRecordFile(dir / "a.sgf", u"(;)");
-    EXPECT_EQ(listing(dir.path()), "..a.sgf.tTMXEj .a.sgf.folder .a.sgf.recent .a.sgf.tT-XEj .a.sgf.tTMXE "
-                                   ".a.sgf.tTMXEj.x .a.sgf.tTMXEjj .a.sgfXtTMXEj .a.sgf_tTMXEj .b.sgf.tTMXEj "
-                                   "a.sgf a.sgf.tTMXEj ");
-    EXPECT_TRUE(quillarn::isTemporaryFileOf(".a.sgf.tTMXEj", "a.sgf"));
-    EXPECT_FALSE(quillarn::isTemporaryFileOf(".a.sgf.tTMXE", "a.sgf"));
+    std::string expected;
+    for (const std::string &name : kept)
+        expected += name + " ";
+    EXPECT_EQ(listing(dir.path()), expected);
+    EXPECT_EQ(readBytes(dir / ".quillarn-AAAAAAAAAAAA.tmp"), "precious");
+    EXPECT_TRUE(isTemporaryFileName(".quillarn-tTMXEjAbCd01.tmp"));
+    EXPECT_FALSE(isTemporaryFileName(".quillarn-GGGGGGGGGGG.tmp"));
 }
+
+#ifndef _WIN32
 
 TEST(WriteRecord, ReplacingAnotherUsersFileKeepsItsOwner)
 {

@@ -107,3 +107,19 @@ TEST(SgfReader, FilesThatAreNotRecordsRaise)
                               "(;B[aa]{)", "(;SZ[26])", "(;SZ[1])", "(;SZ[19:13])", "(;SZ[x])", "(;;B)"})
         EXPECT_THROW(readSgfPosition(bytes), CommandFailure) << bytes;
 }
+
+// A node's setup is placed before its move wherever the two stand in it, and values are scanned in
+// the code its root names from where it names it.
+TEST(SgfReader, NodeSetsUpBeforeItsMove)
+{
+    const struct {
+        const char *sgf;
+        const char *position;
+    } rows[] = {
+        // Black at bb, inside the white stones, would be suicide.
+        {"(;SZ[5];B[bb]AW[ab][ba][cb]AW[bc])", ".O.../O.O../.O.../...../...../"},
+        {"(;SZ[5]B[aa]C[\x83]CA[Shift_JIS]C[\x83\\]AB[bb])", "X..../.X.../...../...../...../"},
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(positionOf(readSgfPosition(row.sgf)), row.position) << row.sgf;
+}

@@ -10,8 +10,15 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <unistd.h>
+
+#include <cstring>
+#include <thread>
 
 using namespace testing_support;
 
@@ -133,14 +140,24 @@ TEST(WriteFaults, StandardOutputToAFullDeviceExitsOneWithTheReason)
               (dir / "source.ugi").string() + ": cannot write standard output: No space left on device\n");
 }
 
+// Whatever the umask, and whenever it was set: the new file is created with the mode less the
+// umask, and the writer looks at what it got.
 TEST(WriteFaults, ReplacingAFileKeepsItsPermissionBits)
 {
     ScratchDir dir;
     writeBytes(dir / "source.ugi", ugiSource());
     const std::string expected = recordFileBytesOf(ugiSource());
     const std::u16string record = quillarn::translateRecord(quillarn::decodeAnsi(ugiSource()));
-    for (const unsigned mode : {0600u, 0640u, 0604u, 0444u, 0755u}) {
-        SCOPED_TRACE(mode);
+    const mode_t processMask = ::umask(022);
+    for (const auto &[mask, mode] : {std::pair{022u, 0600u},
+                                     {022u, 0640u},
+                                     {022u, 0604u},
+                                     {022u, 0444u},
+                                     {022u, 0755u},
+                                     {077u, 0644u},
+                                     {077u, 04755u}}) {
+        SCOPED_TRACE("umask " + std::to_string(mask) + ", mode " + std::to_string(mode));
+        ::umask(mask);
         const auto byLibrary = dir / "library.sgf";
         const auto byUgi2sgf = dir / "ugi2sgf.sgf";
         for (const auto &target : {byLibrary, byUgi2sgf}) {
@@ -156,7 +173,161 @@ TEST(WriteFaults, ReplacingAFileKeepsItsPermissionBits)
             EXPECT_TRUE(readBytes(target) == expected) << target;
         }
     }
+    ::umask(processMask);
     EXPECT_EQ(listing(dir.path()), "library.sgf source.ugi ugi2sgf.sgf ");
+}
+
+// A FIFO, a character device and a descriptor of the process (/dev/stdout, /dev/fd/N) take the record
+// as they are, with --force or without, and stay what they were; a batch does not write into them,
+// and a block device or a socket is never written.
+TEST(WriteFaults, SpecialFilesAreWrittenIntoAndNeverReplaced)
+{
+    ScratchDir dir;
+    writeBytes(dir / "source.ugi", ugiSource());
+    const std::string expected = recordFileBytesOf(ugiSource());
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    std::filesystem::create_symlink("fifo", dir / "link.sgf");
+    std::filesystem::create_directory(dir / "batch");
+    writeBytes(dir / "batch" / "a.ugi", ugiSource());
+    ASSERT_EQ(::mkfifo((dir / "batch" / "a.sgf").c_str(), 0600), 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, (dir / "socket").c_str(), sizeof address.sun_path - 1);
+    const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(::bind(socket, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;       // empty: exit 0
+        bool intoFifo = false; // what a reader of the FIFO then reads: the record
+    };
+    std::vector<Case> cases = {
+        {{"-o", "fifo"}, "", true},
+        {{"--force", "-o", "fifo"}, "", true},
+        {{"-o", "link.sgf"}, "", true},
+        {{"--force", "--in-place", "batch"},
+         "batch/a.ugi: cannot write batch/a.sgf: the output is a FIFO or device, which a batch does not "
+         "write into\n0 converted, 1 failed, 0 skipped\n"},
+        {{"--force", "-o", "socket"},
+         "source.ugi: cannot write socket: the output is a socket; not written\n"},
+    };
+    // Only root makes device nodes: one like /dev/null, and a block device.
+    if (::mknod((dir / "null").c_str(), S_IFCHR | 0666, ::makedev(1, 3)) == 0 &&
+        ::mknod((dir / "block").c_str(), S_IFBLK | 0600, ::makedev(7, 200)) == 0) {
+        cases.push_back({{"-o", "null"}, ""});
+        cases.push_back({{"--force", "-o", "null"}, ""});
+        cases.push_back({{"--force", "-o", "block"},
+                         "source.ugi: cannot write block: the output is a block device; not written\n"});
+    }
+    const auto types = [&] {
+        std::string listed;
+        for (const auto &entry : std::filesystem::recursive_directory_iterator(dir.path()))
+            listed += entry.path().filename().string() + ":" +
+                      std::to_string(int(entry.symlink_status().type())) + " ";
+        return listed;
+    };
+    const std::string before = types();
+    ChildSetup inFolder;
+    inFolder.workingDirectory = dir.path().string();
+    for (Case &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        const int reader = ::open((dir / "fifo").c_str(), O_RDONLY | O_NONBLOCK);
+        c.args.insert(c.args.begin(), {"--encoding", "cp932"});
+        if (c.args.back() != "batch")
+            c.args.push_back("source.ugi");
+        const Outcome written = run(ugi2sgf, c.args, inFolder);
+        std::string read(4096, '\0');
+        read.resize(static_cast<std::size_t>(std::max<ssize_t>(::read(reader, read.data(), read.size()), 0)));
+        ::close(reader);
+        EXPECT_EQ(written.status, c.err.empty() ? 0 : 1);
+        EXPECT_EQ(written.err, c.err);
+        EXPECT_TRUE(read == (c.intoFifo ? expected : "")) << read;
+        EXPECT_EQ(types(), before);
+    }
+    ::close(socket);
+
+    // Standard output and another descriptor, through their links: a pipe, and a file that keeps
+    // what it held.
+    for (const auto &[command, out] :
+         {std::pair<std::string, std::string>{"\"$0\" --encoding cp932 -o /dev/stdout \"$1\" | cat",
+                                              expected},
+          {"\"$0\" --encoding cp932 -o /dev/fd/3 \"$1\" 3>&1 | cat", expected},
+          {"echo log; \"$0\" --encoding cp932 -o /dev/stdout \"$1\"", "log\n" + expected}}) {
+        const Outcome shell =
+            run("/bin/sh", {"-c", "exec 2>&1; " + command, ugi2sgf, "source.ugi"}, inFolder);
+        EXPECT_TRUE(shell.out == out) << command << ": " << shell.out;
+    }
+}
+
+// A write that takes none of the bytes fails rather than being tried forever; one refused for now
+// (a full pipe opened without blocking) waits until the pipe takes bytes again, without spinning.
+TEST(WriteFaults, AWriteThatTakesNothingFailsAndAFullPipeIsWaitedFor)
+{
+    ScratchDir dir;
+    struct TakesNothing : quillarn::WriterSystem {
+        ssize_t write(int, const void *, std::size_t) override { return 0; }
+    };
+    ChildSetup limited;
+    limited.timeoutSeconds = 20;
+    EXPECT_EQ(inChild(
+                  [&]() -> std::string {
+                      TakesNothing takesNothing;
+                      quillarn::LeftoverTemporaries leftovers;
+                      quillarn::WriteOptions options;
+                      options.system = &takesNothing;
+                      try {
+                          quillarn::writeFileAtomically(dir / "a.sgf", "(;CA[UTF-8])\r\n", leftovers,
+                                                        options);
+                      } catch (const quillarn::CommandFailure &failure) {
+                          return failure.reason();
+                      }
+                      return "(no failure)";
+                  },
+                  limited),
+              "the system took none of the bytes written");
+    EXPECT_EQ(listing(dir.path()), "");
+
+    // Opened without blocking, a FIFO with a reader that starts reading only later.
+    struct NonBlocking : quillarn::WriterSystem {
+        long writes = 0;
+        int openat(int folder, const char *name, int flags, mode_t mode) override
+        {
+            return quillarn::WriterSystem::openat(folder, name, flags | O_NONBLOCK, mode);
+        }
+        ssize_t write(int descriptor, const void *bytes, std::size_t size) override
+        {
+            ++writes;
+            return quillarn::WriterSystem::write(descriptor, bytes, size);
+        }
+    } nonBlocking;
+    const auto fifo = dir / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    std::string read;
+    std::thread reading([&] {
+        ::usleep(300000);
+        ::fcntl(reader, F_SETFL, 0);
+        char chunk[65536];
+        for (ssize_t got; (got = ::read(reader, chunk, sizeof chunk)) > 0;)
+            read.append(chunk, static_cast<std::size_t>(got));
+    });
+    const std::string bytes(1 << 20, 'x');
+    quillarn::LeftoverTemporaries leftovers;
+    quillarn::WriteOptions options;
+    options.system = &nonBlocking;
+    std::string failure;
+    try {
+        quillarn::writeFileAtomically(fifo, bytes, leftovers, options);
+    } catch (const quillarn::CommandFailure &error) {
+        failure = error.reason();
+    }
+    reading.join();
+    ::close(reader);
+    EXPECT_EQ(failure, "");
+    EXPECT_TRUE(read == bytes) << read.size() << " bytes read";
+    // A write for each time the pipe took bytes, and one refused before each wait: a few hundred
+    // at most for a megabyte, where trying again at once would make millions in the reader's pause.
+    EXPECT_LT(nonBlocking.writes, 5000);
 }
 
 // A group reaches the disk before any of its files is renamed into place: when the flush fails,

@@ -14,6 +14,7 @@ struct ChildSetup {
     bool unprivileged = false;    // when root, become the user nobody first
     long long fileSizeLimit = -1; // RLIMIT_FSIZE in bytes, none when negative
     std::string standardOutput;   // a path for standard output instead of the capture
+    std::string standardInput;    // a path for standard input instead of an empty one
     std::string workingDirectory; // for ugi2sgf; the test's own when empty
     int timeoutSeconds = 60;
 };
@@ -72,7 +73,8 @@ inline HANDLE inheritable(const std::filesystem::path &path, DWORD access, DWORD
 
 } // namespace detail
 
-// Runs program with args (UTF-8), standard input empty, and captures both output streams as bytes.
+// Runs program with args (UTF-8), standard input empty unless set up, and captures both output
+// streams as bytes.
 inline Outcome run(const std::string &program, const std::vector<std::string> &args,
                    const ChildSetup &setup = {})
 {
@@ -86,7 +88,10 @@ inline Outcome run(const std::string &program, const std::vector<std::string> &a
         detail::appendQuoted(line, detail::wide(arg));
     line.erase(0, 1);
 
-    const HANDLE in = detail::inheritable(L"NUL", GENERIC_READ, OPEN_EXISTING);
+    const HANDLE in =
+        detail::inheritable(setup.standardInput.empty() ? std::filesystem::path(L"NUL")
+                                                        : std::filesystem::u8path(setup.standardInput),
+                            GENERIC_READ, OPEN_EXISTING);
     const HANDLE out = detail::inheritable(outPath, GENERIC_WRITE, CREATE_ALWAYS);
     const HANDLE err = detail::inheritable(errPath, GENERIC_WRITE, CREATE_ALWAYS);
     STARTUPINFOW startup{};
@@ -223,7 +228,8 @@ inline std::string inChild(const std::function<std::string()> &body, const Child
     return readBytes(resultPath);
 }
 
-// Runs program with args, standard input closed, and captures both output streams as bytes.
+// Runs program with args, standard input empty unless set up, and captures both output streams as
+// bytes.
 inline Outcome run(const std::string &program, const std::vector<std::string> &args,
                    const ChildSetup &setup = {})
 {
@@ -248,7 +254,8 @@ inline Outcome run(const std::string &program, const std::vector<std::string> &a
     const pid_t pid = ::fork();
     if (pid == 0) {
         // Opened before the user changes, so nobody can write the capture files too.
-        const int in = ::open("/dev/null", O_RDONLY);
+        const int in =
+            ::open(setup.standardInput.empty() ? "/dev/null" : setup.standardInput.c_str(), O_RDONLY);
         const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0)

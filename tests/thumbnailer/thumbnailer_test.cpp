@@ -1,24 +1,44 @@
 // quillarn-thumbnailer run as a file manager runs it: a position gives the same picture whatever
-// record holds it, and a file that is not a record gives no picture at all.
+// record holds it, a file that is not a record gives no picture at all, the picture goes into the
+// output itself and only whole, and the record is never written over.
 #include "../support/process.h"
 #include "../support/testfiles.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace testing_support;
 
 namespace {
 
-// Returns the PNG file that the thumbnailer writes at 128 pixels for a file name holding bytes.
+// Runs the thumbnailer at 128 pixels on input, writing output.
+Outcome picture(const std::filesystem::path &input, const std::filesystem::path &output,
+                const ChildSetup &setup = {})
+{
+    return run(THUMBNAILER, {"-s", "128", input.string(), output.string()}, setup);
+}
+
+// Returns the PNG file that the thumbnailer writes for a file name holding bytes.
 std::string thumbnail(const ScratchDir &dir, const std::string &name, const std::string &bytes)
 {
     writeBytes(dir / name, bytes);
-    const Outcome outcome =
-        run(THUMBNAILER, {"-s", "128", (dir / name).string(), (dir / (name + ".png")).string()});
+    const Outcome outcome = picture(dir / name, dir / (name + ".png"));
     EXPECT_EQ(outcome.status, 0) << name << ": " << outcome.err;
     return readBytes(dir / (name + ".png"));
+}
+
+// Returns what fd gives from where it stands, up to its end or, for a FIFO, all it holds now.
+std::string readAll(int fd)
+{
+    std::string bytes;
+    char buffer[4096];
+    for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;)
+        bytes.append(buffer, static_cast<std::size_t>(got));
+    return bytes;
 }
 
 const char record[] =
@@ -59,4 +79,118 @@ TEST(Thumbnailer, FileThatIsNotARecordLeavesNoPicture)
     EXPECT_EQ(listing(dir.path()), "notes.sgf ");
     EXPECT_EQ(run(THUMBNAILER, {"-s", "0", (dir / "notes.sgf").string(), (dir / "out.png").string()}).status,
               2);
+}
+
+TEST(Thumbnailer, OutputThatIsTheRecordIsRefused)
+{
+    const ScratchDir dir;
+    const std::filesystem::path game = dir / "game.ugi";
+    writeBytes(game, record);
+    std::filesystem::create_symlink("game.ugi", dir / "link.ugi");
+    std::filesystem::create_hard_link(game, dir / "hard.ugi");
+    const std::string folder = dir.path().filename().string();
+    for (const std::filesystem::path &output :
+         {game, dir / "." / "game.ugi", dir / ".." / folder / "game.ugi", dir / "link.ugi",
+          dir / "hard.ugi"}) {
+        const Outcome outcome = picture(game, output);
+        EXPECT_EQ(outcome.status, 1) << output;
+        EXPECT_EQ(outcome.err,
+                  game.string() + ": the output " + output.string() + " would replace the source\n");
+    }
+    EXPECT_EQ(readBytes(game), record);
+    EXPECT_EQ(listing(dir.path()), "game.ugi hard.ugi link.ugi ");
+}
+
+// tumbler makes the output file, runs the thumbnailer, and reads the picture through the descriptor
+// it holds; a FIFO passes the picture on and stays a FIFO.
+TEST(Thumbnailer, PictureIsWrittenIntoTheOutputItself)
+{
+    const ScratchDir dir;
+    const std::string expected = thumbnail(dir, "game.ugi", record);
+    writeBytes(dir / "made.png", "");
+    const int made = ::open((dir / "made.png").c_str(), O_RDONLY);
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    const int fifo = ::open((dir / "fifo").c_str(), O_RDWR | O_NONBLOCK); // a reader that never blocks
+    for (const char *name : {"made.png", "fifo"}) {
+        const Outcome outcome = picture(dir / "game.ugi", dir / name);
+        EXPECT_EQ(outcome.status, 0) << name << ": " << outcome.err;
+    }
+    EXPECT_TRUE(readAll(made) == expected);
+    EXPECT_TRUE(readAll(fifo) == expected);
+    EXPECT_TRUE(std::filesystem::is_fifo(dir / "fifo"));
+    ::close(made);
+    ::close(fifo);
+}
+
+// A full disk, or here a file size limit: the picture is written whole or not at all, and an old
+// picture stays.
+TEST(Thumbnailer, PictureThatCannotBeWrittenLeavesTheOutputAsItWas)
+{
+    const ScratchDir dir;
+    ASSERT_GT(thumbnail(dir, "game.ugi", record).size(), 1000u);
+    writeBytes(dir / "empty.png", "");
+    writeBytes(dir / "old.png", "old picture");
+    ChildSetup limited;
+    limited.fileSizeLimit = 1000;
+    for (const char *name : {"new.png", "empty.png", "old.png"}) {
+        const Outcome outcome = picture(dir / "game.ugi", dir / name, limited);
+        EXPECT_EQ(outcome.status, 1) << name;
+        EXPECT_EQ(outcome.err, (dir / name).string() + ": File too large\n");
+    }
+    EXPECT_EQ(readBytes(dir / "empty.png"), "");
+    EXPECT_EQ(readBytes(dir / "old.png"), "old picture");
+    EXPECT_EQ(listing(dir.path()), "empty.png game.ugi game.ugi.png old.png ");
+}
+
+// A file manager runs the thumbnailer on whatever a folder holds: a file over 16 MiB is refused by
+// its size, and a crafted one of millions of values costs no more memory than its own size.
+TEST(Thumbnailer, LargeFilesAreRefusedOrReadInLittleMemory)
+{
+    const ScratchDir dir;
+    writeBytes(dir / "huge.sgf", "");
+    std::filesystem::resize_file(dir / "huge.sgf", (16 << 20) + 1);
+    Outcome outcome = picture(dir / "huge.sgf", dir / "huge.png");
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.err,
+              (dir / "huge.sgf").string() +
+                  ": file of 16777217 bytes is too large for a picture (at most 16777216 bytes)\n");
+
+    const std::size_t values = 7 << 20;
+    std::string crafted = "(;SZ[19]AB";
+    for (std::size_t i = 0; i < values; ++i)
+        crafted += "[]";
+    writeBytes(dir / "crafted.sgf", crafted + ")");
+    writeBytes(dir / "empty.sgf", "(;SZ[19])");
+    const long baseline = picture(dir / "empty.sgf", dir / "empty.png").peakMemoryKb;
+    outcome = picture(dir / "crafted.sgf", dir / "crafted.png");
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_TRUE(readBytes(dir / "crafted.png") == readBytes(dir / "empty.png"));
+    EXPECT_LT(outcome.peakMemoryKb - baseline, static_cast<long>(crafted.size() / 1024) + 8 * 1024);
+    EXPECT_EQ(listing(dir.path()), "crafted.png crafted.sgf empty.png empty.sgf huge.sgf ");
+}
+
+// A byte that did not decode has no place in UTF-8; the picture is then made through code page 932,
+// and when that fails too, the message says why of both.
+TEST(Thumbnailer, RecordThatConvertsInNoEncodingGivesTheReasonsOfBoth)
+{
+    const ScratchDir dir;
+    const std::string cannot = " of the source did not decode and cannot be written";
+    const std::string joined = cannot + " before \"]\" (the two would read back as one character)";
+    const struct {
+        const char *title;
+        const char *white;
+        std::string reason;
+    } rows[] = {
+        {"t\x81", "b", "byte 0x81" + joined},
+        {"\x85\x40", "b\x81", "byte 0x85" + cannot + " as UTF-8; in code page 932: byte 0x81" + joined},
+    };
+    for (const auto &row : rows) {
+        writeBytes(dir / "r.ugi",
+                   std::string("[Header]\r\nTitle=") + row.title +
+                       "\r\nCopyright=\r\nWinner=B,C\r\nPlayerB=a,5d,\r\nPlayerW=" + row.white +
+                       ",4d,\r\nPlace=p\r\nDate=2001/05/03,\r\nSize=9\r\nHdcp=0,6.5\r\n[Data]\r\n");
+        const Outcome outcome = picture(dir / "r.ugi", dir / "r.png");
+        EXPECT_EQ(outcome.status, 1);
+        EXPECT_EQ(outcome.err, (dir / "r.ugi").string() + ": " + row.reason + "\n");
+    }
 }

@@ -1,0 +1,41 @@
+// The files of quillarn-thumbnailer: the record it reads, of a bounded size, and the picture it
+// writes into OUTPUT itself, where file managers read it (tumbler through the descriptor of the
+// file it made, GNOME by its name), never over the record.
+#pragma once
+
+#include "commandfailure.h"
+
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+
+// The largest record read: a game is a few kilobytes, and a file manager runs the thumbnailer on
+// whatever a folder holds.
+constexpr long long maxRecordBytes = 16 << 20;
+
+// Which file a path names, links followed.
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+// Raised by writePicture when OUTPUT is the record: nothing was written.
+class OutputIsInput : public quillarn::CommandFailure {
+public:
+    OutputIsInput() : CommandFailure("the output is the source") {}
+};
+
+// Returns the bytes of the regular file at path and sets identity to it. Raises CommandFailure
+// with the system's reason, for a file that is not regular (a folder, a FIFO: never waited for), and
+// for one over maxRecordBytes, which is judged by its size before it is read.
+std::string readRecord(const std::string &path, FileIdentity &identity);
+
+// Writes png into the file at path. Raises OutputIsInput when path names the file input names (by
+// their names made absolute and normal, or by the file they lead to, through any link), and
+// CommandFailure with the system's reason when the picture could not be written in full: then a
+// file this made is removed, a file that was empty is empty again, and a file that held something
+// holds it still. How: a new or empty file, and a file that is not regular (a FIFO, a device), is
+// written where it is, so that a reader holding it open reads the picture; a regular file that
+// holds something is replaced by a complete new one (quillarn::writeFileAtomically).
+void writePicture(const std::string &path, std::string_view png, const std::string &input,
+                  const FileIdentity &inputIdentity);
