@@ -4,12 +4,12 @@
 
 const workerUrl = new URL('worker.js', import.meta.url);
 
-// What a worker is given at a time: a few records together (fewer messages), and two such groups,
-// so that the files of the next are read while one converts (reading a file takes the browser
-// longer than converting it) and no worker idles while the page answers.
+// What a worker is given at a time: a few records together (fewer messages), and up to 16 such
+// groups, whose files it reads at once while it converts (reading a file takes the browser longer
+// than converting it, and more files asked for at once come sooner): at most 32 MB a worker.
 const recordsPerRequest = 32;
-const groupBytes = 4 << 20;
-const requestsPerWorker = 2;
+const groupBytes = 2 << 20;
+const requestsPerWorker = 16;
 
 // One worker and the requests it was sent: id -> {resolve, reject}.
 class ConverterWorker {
@@ -47,6 +47,11 @@ class ConverterWorker {
     get busy() {
         return this.waiting.size;
     }
+
+    // The worker skips the requests sent so far that it has not begun.
+    skipWaiting() {
+        this.worker.postMessage({ type: 'skip', upTo: ConverterWorker.nextId - 1 });
+    }
 }
 
 export class Converter {
@@ -77,6 +82,8 @@ export class Converter {
         this.generation += 1;
         this.jobs = [];
         this.next = 0;
+        for (const worker of this.workers)
+            worker.skipWaiting();
     }
 
     // Returns the batch's items for what was opened (files.js), from the converter's plan.
@@ -88,7 +95,7 @@ export class Converter {
     // Converts each job ({file, ...}) with options, calling done(job, result) as each finishes, in
     // any order; a later call drops the jobs of this one that were not started, and their results.
     convertAll(jobs, options, done) {
-        this.generation += 1;
+        this.cancel();
         this.jobs = jobs;
         this.next = 0;
         this.options = options;

@@ -1,7 +1,8 @@
 // A worker of the page: converts records with the core compiled to WebAssembly, one message at a
 // time, off the page's thread. Messages: {id, type: 'plan', opened}, {id, type: 'convert', files,
-// options} (answered with {results}), and for the preview {id, type: 'preview', file, options}
-// then {id, type: 'board', move}.
+// options} (answered with {results}), {type: 'skip', upTo} (conversions asked for up to that id
+// are answered with no results), and for the preview {id, type: 'preview', file, options} then
+// {id, type: 'board', move}.
 import loadConverter from './quillarn-core.js';
 import { rootProperties } from './record.js';
 
@@ -110,14 +111,20 @@ function transferred(result) {
 // One message at a time, in order: the source room and the last record are the converter's own.
 // The files of a message are read at once, while the messages before it convert.
 let queue = Promise.resolve();
+let skipUpTo = 0; // conversions asked for up to this id are no longer wanted
 self.onmessage = ({ data }) => {
+    if (data.type === 'skip') {
+        skipUpTo = Math.max(skipUpTo, data.upTo);
+        return;
+    }
     const ahead = (data.files || [data.file]).map(readAhead);
     // A read that fails is reported when its record's turn comes.
     for (const read of ahead) {
         if (read)
             read.catch(() => {});
     }
-    queue = queue.then(() => handle(data, ahead)).then(
+    const wanted = () => data.type !== 'convert' || data.id > skipUpTo;
+    queue = queue.then(() => (wanted() ? handle(data, ahead) : { results: [] })).then(
         (result) => self.postMessage({ id: data.id, result }, transferred(result)),
         (error) => self.postMessage({ id: data.id, error: error.message || String(error) }));
 };
