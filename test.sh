@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, builds every test under AddressSanitizer and UndefinedBehaviorSanitizer, and runs them.
+# Sets up, builds every test under AddressSanitizer and UndefinedBehaviorSanitizer, and runs them;
+# builds the web page and runs its browser test in headless Chromium.
 # In CI (CI=true) it also checks the layout of the C++ sources against .clang-format and that CMake
 # configures without a warning, builds and tests once without the window, which proves that the core
 # and ugi2sgf need no Qt, runs each fuzz target for a minute when clang is there, and builds ugi2sgf
@@ -31,7 +32,8 @@ progress() {
 }
 
 step "setup"
-scripts/setup.sh
+# The web page and its browser test are part of every run.
+QUILLARN_SETUP_WEB=1 scripts/setup.sh
 
 mkdir -p build
 build=build/test
@@ -45,11 +47,29 @@ progress "$build.log" cmake --build "$build" -j"$(nproc)" || { cat "$build.log";
 step "test"
 (cd "$build" && ctest --output-on-failure -j"$(nproc)") || failed+=("tests")
 
+# The web page: the core compiled to WebAssembly with emscripten, the site around it, and one
+# session of headless Chromium that holds it to the ugi2sgf just built (tests/web/browser_test.py).
+step "web: build the page (build-web/site)"
+if progress build/web.log web/build.sh; then
+    step "web: browser test"
+    if /usr/bin/python3 tests/web/browser_test.py --site build-web/site --ugi2sgf "$build/cli/ugi2sgf" \
+            --webcheck "$build/tests/quillarn_webcheck" --axe build-web/npm/node_modules/axe-core/axe.min.js \
+            >build/web-test.log 2>&1; then
+        tail -1 build/web-test.log
+    else
+        cat build/web-test.log
+        failed+=("browser test")
+    fi
+else
+    cat build/web.log
+    failed+=("web build")
+fi
+
 if [ "${CI:-}" = true ]; then
     step "layout (.clang-format)"
     if ! command -v clang-format >/dev/null; then
         failed+=("layout: clang-format is not installed")
-    elif ! find bench cli conversion fuzz tests thumbnailer window \( -name '*.cpp' -o -name '*.h' \) -print0 |
+    elif ! find bench cli conversion fuzz tests thumbnailer web window \( -name '*.cpp' -o -name '*.h' \) -print0 |
             xargs -0 clang-format --dry-run --Werror >build/layout.log 2>&1; then
         cat build/layout.log
         echo "(clang-format -i FILE lays a file out as .clang-format asks)"

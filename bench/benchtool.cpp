@@ -1,5 +1,6 @@
 // The helper of bench/run.sh: makes its data and times commands.
-//   quillarn_benchtool record FILE MEGABYTES     one record with a data section of that size
+//   quillarn_benchtool record FILE MEGABYTES     one record with a data section of that size (in MiB,
+//                                                fractions allowed)
 //   quillarn_benchtool tree DIR COUNT MOVES      COUNT records of about MOVES moves in folders
 //   quillarn_benchtool time RUNS COMMAND...      "WALL CPU": the best wall time and the best CPU
 //                                                time (user + system) of RUNS runs, in seconds,
@@ -96,8 +97,9 @@ int main(int argc, char **argv)
 {
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "record" && argc == 4) {
-        const std::size_t megabytes = std::strtoul(argv[3], nullptr, 10);
-        return writeFile(argv[2], benchdata::makeRecordWithData(megabytes << 20)) ? 0 : 1;
+        const double megabytes = std::strtod(argv[3], nullptr);
+        const auto bytes = static_cast<std::size_t>(megabytes * (1 << 20));
+        return writeFile(argv[2], benchdata::makeRecordWithData(bytes)) ? 0 : 1;
     }
     if (mode == "tree" && argc == 5)
         return makeTree(argv[2], static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10)),

@@ -4,6 +4,7 @@
 #include "casefold.h"
 #include "folders.h"
 #include "recordfile.h"
+#include "recordname.h"
 #include "terminal.h"
 #include "text.h"
 
@@ -88,13 +89,6 @@ bool isSourceItself(const fs::path &source, const fs::path &target)
 {
     std::error_code error;
     return isSourceItself(source, target, fs::current_path(error));
-}
-
-std::string targetFileName(const std::string &sourceName)
-{
-    if (isRecordFileName(sourceName))
-        return sourceName.substr(0, sourceName.size() - 4) + ".sgf";
-    return utf8(fs::u8path(sourceName).stem()) + ".sgf";
 }
 
 // The walk of a plan: the paths given, one after the other, and for a folder a stack of the

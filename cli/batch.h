@@ -64,10 +64,6 @@ std::string outputIsSourceReason(const std::string &output);
 // made absolute, or the same file (device and inode) after following symbolic links and hard links.
 bool isSourceItself(const std::filesystem::path &source, const std::filesystem::path &target);
 
-// Returns the SGF file name (UTF-8) for a source file name (UTF-8): NAME.sgf, NAME being the name without its
-// extension (without ".ugi" in any letter case).
-std::string targetFileName(const std::string &sourceName);
-
 // The items of a batch, found one at a time as the folders are walked. For the paths in the order
 // given: a file stands for itself whatever its name; a folder for every record file in it and its
 // subfolders (symbolic links to folders are not followed), in the byte order of their paths below

@@ -1,7 +1,19 @@
 # What `cmake --install` puts beside the programs, and the Debian package made from it (cpack -G DEB)
-# or, in the Windows build, the zip.
+# or, in the Windows build, the zip; in the web page's build, the zip of the site.
 # Name and version come from the project() call, so the window, the desktop entry and the package agree.
 # tests/package/package_test.sh checks the package with lintian, appstreamcli and xdg-mime.
+
+if(EMSCRIPTEN)
+  # quillarn-web-VERSION.zip (web/build.sh): the site's files in one folder, to unpack on any web
+  # server that serves static files.
+  install(DIRECTORY ${QUILLARN_SITE}/ DESTINATION .)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_NAME quillarn-web)
+  set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+  set(CPACK_PACKAGE_FILE_NAME quillarn-web-${PROJECT_VERSION})
+  include(CPack)
+  return()
+endif()
 
 set(CPACK_PACKAGE_CONTACT "The Quillarn developers <dev@quillarn.invalid>")
 # The AppStream id. The project has no domain of its own yet, so it uses the reserved one of the
@@ -70,7 +82,7 @@ if(QUILLARN_WINDOW)
 endif()
 # What the READMEs link to goes beside them, so that every link of an installed README works.
 set(linked_docs ${PROJECT_SOURCE_DIR}/docs/ugi-format.md ${PROJECT_SOURCE_DIR}/docs/screenshot.png
-                ${PROJECT_SOURCE_DIR}/docs/screenshot-menu.png)
+                ${PROJECT_SOURCE_DIR}/docs/screenshot-menu.png ${PROJECT_SOURCE_DIR}/docs/screenshot-web.png)
 if(WIN32)
   # The zip: the program with its READMEs and licence beside it.
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/README.ja.md ${PROJECT_SOURCE_DIR}/LICENSE

@@ -16,6 +16,14 @@ if [ "${CI:-}" = true ] || [ "${QUILLARN_SETUP_ALL:-}" = 1 ]; then
     packages+=(clang libclang-rt-14-dev clang-format)
 fi
 
+# The web page (web/build.sh) and its browser test: Debian's emscripten, rsvg-convert for the
+# page's icons, Chromium with its driver, and Selenium; npm for the packages of web/package-lock.json,
+# where there is none (a Node.js from elsewhere brings its own).
+if [ "${CI:-}" = true ] || [ "${QUILLARN_SETUP_ALL:-}" = 1 ] || [ "${QUILLARN_SETUP_WEB:-}" = 1 ]; then
+    packages+=(emscripten librsvg2-bin chromium chromium-driver python3-selenium)
+    command -v npm >/dev/null || packages+=(npm)
+fi
+
 # The Windows build CI makes and tests: the mingw-w64 cross compiler (with std::thread), wine to run
 # its tests, GoogleTest's sources to build for it, and the Japanese and English locales that the
 # tests run under (wine takes its code page from the locale: 932 for Japanese).

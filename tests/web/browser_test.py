@@ -1,0 +1,496 @@
+#!/usr/bin/python3
+"""The web page in a real browser: one session of Debian's Chromium, headless, on the site that
+web/build.sh built, against ugi2sgf built in the same run.
+
+- Every record of tests/data and examples and 1,000 generated ones, opened as a folder: the list
+  holds each in the batch's order with ugi2sgf's outcome, warnings and reasons, and the zip of
+  "Save all" holds exactly the files of ugi2sgf -d, byte for byte, in both encodings; with --strict
+  and the source read as code page 932 the outcomes are ugi2sgf's too, and so they are for the
+  folder and a file dropped on the page.
+- A source over 2 GiB and a folder without records fail with ugi2sgf's reasons.
+- One record saved alone downloads NAME.sgf with ugi2sgf's bytes; saving into a folder asks before
+  it replaces a file.
+- The preview's stones are the core's replay (quillarn_webcheck board) for handicap, capture and
+  refused moves, at several moves.
+- The whole flow from the keyboard; axe-core finds no violation; the manifest parses with its
+  file_handlers; after one visit the page reloads and converts with the server stopped; English
+  for an English browser; no console error under its CSP; no request leaves the page's origin
+  (Chromium's network log, which has the requests of the workers and the service worker too).
+
+    browser_test.py --site build-web/site --ugi2sgf build/test/cli/ugi2sgf \\
+        --webcheck build/test/tests/quillarn_webcheck --axe build-web/npm/node_modules/axe-core/axe.min.js
+"""
+
+import argparse
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import zipfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import pagetools  # noqa: E402
+from selenium.webdriver.common.action_chains import ActionChains  # noqa: E402
+from selenium.webdriver.common.by import By  # noqa: E402
+from selenium.webdriver.common.keys import Keys  # noqa: E402
+from selenium.webdriver.support.ui import Select  # noqa: E402
+
+source_folder = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+# A game in which Black captures a white stone and White then plays into the hole.
+captures_record = (b'[Header]\r\nTitle=Capture\r\nCopyright=x\r\nWinner=B,C\r\nPlayerB=Kuro,3d,\r\n'
+                   b'PlayerW=Shiro,2d,\r\nPlace=Hall\r\nDate=2000/10/24,\r\nSize=19\r\nHdcp=0,6.5\r\n[Data]\r\n'
+                   b'CD,B1,0,0\r\nDD,W2,0,0\r\nED,B3,0,0\r\nPP,W4,0,0\r\nDC,B5,0,0\r\nPQ,W6,0,0\r\n'
+                   b'DE,B7,0,0\r\nQQ,W8,0,0\r\nDD,B9,0,0\r\n')
+
+
+class Checks:
+    def __init__(self):
+        self.passed = 0
+        self.failed = []
+        self.start = time.monotonic()
+
+    def check(self, name, ok, detail=''):
+        seconds = f'{time.monotonic() - self.start:5.1f} s'
+        if ok:
+            self.passed += 1
+            print(f'ok    {seconds}  {name}', flush=True)
+        else:
+            self.failed.append(name)
+            print(f'FAIL  {seconds}  {name}\n      {detail}', flush=True)
+
+
+def differences(expected, got, limit=5):
+    """The first few keys whose values differ, for a failure's detail."""
+    keys = sorted(set(expected) | set(got))
+    found = [f'{k}: expected {expected.get(k)!r}, got {got.get(k)!r}' for k in keys if expected.get(k) != got.get(k)]
+    return '; '.join(found[:limit]) + (f' (and {len(found) - limit} more)' if len(found) > limit else '')
+
+
+def outcomes_of_batch(ugi2sgf, folder, options, work, files=()):
+    """What ugi2sgf --in-place says of each record of folder and of files (copies of them, named as
+    they are): source -> its message lines, for every source it names."""
+    copy = tempfile.mkdtemp(dir=work)
+    name = os.path.basename(folder)
+    shutil.copytree(folder, os.path.join(copy, name))
+    for file in files:
+        shutil.copy(file, copy)
+    run = subprocess.run([ugi2sgf, *options, '--in-place', name, *map(os.path.basename, files)], cwd=copy,
+                         capture_output=True)
+    said = {}
+    for line in run.stderr.decode('utf-8').splitlines():
+        source, colon, message = line.partition(': ')
+        if colon:  # not the summary line
+            said.setdefault(source, []).append(message)
+    shutil.rmtree(copy)
+    return said
+
+
+def files_of_batch(ugi2sgf, folder, options, work):
+    """The files ugi2sgf -d writes for folder: relative path -> bytes."""
+    out = tempfile.mkdtemp(dir=work)
+    subprocess.run([ugi2sgf, '-q', *options, '-d', out, folder], capture_output=True)
+    files = {}
+    for base, _, names in os.walk(out):
+        for name in names:
+            path = os.path.join(base, name)
+            with open(path, 'rb') as f:
+                files[os.path.relpath(path, out)] = f.read()
+    shutil.rmtree(out)
+    return files
+
+
+def page_outcomes(rows):
+    """The page's messages of each record that has any: source -> lines."""
+    return {row['source']: row['messages'] for row in rows if row['messages']}
+
+
+def save_all(driver, downloads):
+    """Clicks Save all and returns the zip's entries: name -> bytes."""
+    folder = tempfile.mkdtemp(dir=downloads)
+    driver.execute_cdp_cmd('Browser.setDownloadBehavior', {'behavior': 'allow', 'downloadPath': folder})
+    driver.find_element(By.ID, 'save-all').click()
+    with zipfile.ZipFile(pagetools.downloaded(folder, 'quillarn-sgf.zip')) as archive:
+        return {info.filename: archive.read(info) for info in archive.infolist()}
+
+
+def set_options(driver, encoding, source='auto', strict=False):
+    Select(driver.find_element(By.ID, 'encoding')).select_by_value(encoding)
+    Select(driver.find_element(By.ID, 'source-encoding')).select_by_value(source)
+    box = driver.find_element(By.ID, 'strict')
+    if box.is_selected() != strict:
+        box.click()
+    pagetools.converted(driver)
+
+
+def check_folder(checks, driver, args, archive, work, downloads):
+    """The folder of records: outcomes, order and the zip, in both encodings and strictly."""
+    driver.find_element(By.ID, 'folder').send_keys(archive)
+    pagetools.converted(driver)
+    rows = pagetools.rows(driver)
+    sources = [row['source'] for row in rows]
+    records = sorted((os.path.relpath(os.path.join(base, n), os.path.dirname(archive))
+                      for base, _, names in os.walk(archive) for n in names if n.lower().endswith('.ugi')),
+                     key=lambda path: path.encode())
+    checks.check('the folder lists every record, in the byte order of their paths',
+                 sources == records, f'{len(sources)} listed, {len(records)} records; first listed {sources[:3]}')
+    for encoding in ['utf-8', 'cp932']:
+        set_options(driver, encoding)
+        expected = outcomes_of_batch(args.ugi2sgf, archive, ['--encoding', encoding], work)
+        got = page_outcomes(pagetools.rows(driver))
+        checks.check(f'every record has ugi2sgf\'s warnings and reasons ({encoding}; {len(expected)} with messages)',
+                     got == expected, differences(expected, got))
+        order = [s for s in sources if s in expected]
+        said = list(expected)
+        checks.check(f'the messages come in ugi2sgf\'s order ({encoding})', order == said)
+        written = files_of_batch(args.ugi2sgf, archive, ['--encoding', encoding], work)
+        entries = save_all(driver, downloads)
+        prefix = os.path.basename(archive) + '/'
+        unprefixed = {name[len(prefix):]: data for name, data in entries.items() if name.startswith(prefix)}
+        checks.check(f'the zip holds the files of ugi2sgf -d, byte for byte ({encoding}; {len(written)} records)',
+                     unprefixed == written and len(unprefixed) == len(entries) and len(written) > 500,
+                     differences({k: len(v) for k, v in written.items()}, {k: len(v) for k, v in unprefixed.items()}))
+        left_out = driver.find_element(By.ID, 'notice').text
+        failed = [row['source'] for row in pagetools.rows(driver) if row['state'] == 'failed']
+        checks.check(f'the records left out of the zip are listed ({len(failed)})',
+                     left_out.split('\n')[1:] == failed, left_out[:200])
+    set_options(driver, 'cp932', 'cp932', True)
+    expected = outcomes_of_batch(args.ugi2sgf, archive, ['--encoding', 'cp932', '--source-encoding', 'cp932', '--strict'],
+                                 work)
+    got = page_outcomes(pagetools.rows(driver))
+    checks.check('with --strict and the sources read as code page 932, the outcomes are ugi2sgf\'s',
+                 got == expected, differences(expected, got))
+    set_options(driver, 'utf-8')
+
+    # Dropped, the folder and a file beside it are walked and planned as ugi2sgf's batch of the two.
+    extra = os.path.join(source_folder, 'tests', 'data', 'japanese-names.ugi')
+    data = {'items': [], 'files': [archive, extra], 'dragOperationsMask': 1}
+    for kind in ['dragEnter', 'dragOver', 'drop']:
+        driver.execute_cdp_cmd('Input.dispatchDragEvent', {'type': kind, 'x': 300, 'y': 400, 'data': data})
+    pagetools.wait(lambda: len(pagetools.rows(driver)) == len(records) + 1, 60, 'the drop')
+    pagetools.converted(driver)
+    rows = pagetools.rows(driver)
+    expected = outcomes_of_batch(args.ugi2sgf, archive, [], work, [extra])
+    got = page_outcomes(rows)
+    checks.check('a dropped folder and file give the outcomes of ugi2sgf\'s batch of the two, in its order',
+                 got == expected and [row['source'] for row in rows] == records + ['japanese-names.ugi'],
+                 differences(expected, got))
+
+
+def check_limits(checks, driver, args, work):
+    """A source over the command line's size limit, and a folder without records, fail as in ugi2sgf."""
+    huge = os.path.join(work, 'huge.ugi')
+    with open(huge, 'wb') as f:
+        f.truncate(2**31)  # sparse: nothing is written
+    empty = os.path.join(work, 'no-records')
+    os.mkdir(empty)
+    with open(os.path.join(empty, 'notes.txt'), 'w') as f:
+        f.write('not a record\n')
+    expected = {}
+    for path in [huge, empty]:
+        run = subprocess.run([args.ugi2sgf, '-q', '-d', os.path.join(work, 'out'), os.path.basename(path)], cwd=work,
+                             capture_output=True)
+        source, _, message = run.stderr.decode().strip().partition(': ')
+        expected[source] = [message]
+    open_files(driver, [huge])
+    got = page_outcomes(pagetools.rows(driver))
+    driver.find_element(By.ID, 'folder').send_keys(empty)
+    pagetools.converted(driver)
+    got.update(page_outcomes(pagetools.rows(driver)))
+    checks.check('a source over 2 GiB and a folder without records fail with ugi2sgf\'s reasons', got == expected,
+                 differences(expected, got))
+    os.remove(huge)
+
+
+def open_files(driver, paths):
+    driver.find_element(By.ID, 'files').send_keys('\n'.join(paths))
+    pagetools.converted(driver)
+
+
+def select(driver, name):
+    """Clicks the record called name in the list."""
+    row = driver.execute_script("""
+        return [...document.querySelectorAll('#list [role="option"]')].find(
+            (row) => row.children[0].textContent === arguments[0]);""", name)
+    row.click()
+
+
+def shown_move(driver):
+    text = driver.find_element(By.ID, 'move-number').text
+    return int(text.split('/')[0]) if '/' in text else None
+
+
+def board_on_page(driver, size):
+    stones = driver.execute_script("""
+        return [...document.querySelectorAll('#board [data-colour]')].map(
+            (c) => [Number(c.dataset.x), Number(c.dataset.y), c.dataset.colour]);""")
+    rows = [['.'] * size for _ in range(size)]
+    for x, y, colour in stones:
+        rows[y][x] = 'X' if colour == 'b' else 'O'
+    return [''.join(row) for row in rows]
+
+
+def check_preview(checks, driver, args, files):
+    """The preview's stones against the core's replay."""
+    open_files(driver, files)
+    for path in files:
+        name = os.path.basename(path)
+        select(driver, name)
+        pagetools.wait(lambda: driver.find_element(By.ID, 'preview-body').is_displayed()
+                       and driver.find_element(By.ID, 'move').get_attribute('max') != '0', 20, 'the preview')
+        total = int(driver.find_element(By.ID, 'move').get_attribute('max'))
+        pagetools.wait(lambda: shown_move(driver) == total, 20, 'the last move')
+        moves = sorted({0, 1, 2, total // 2, total - 1, total} - {-1})
+        native = subprocess.run([args.webcheck, 'board', path, *map(str, moves)], capture_output=True, check=True)
+        lines = native.stdout.decode().split('\n')
+        size, count = map(int, lines[0].split())
+        same = count == total
+        for i, move in enumerate(moves):
+            driver.execute_script("const m = document.getElementById('move'); m.value = arguments[0];"
+                                  " m.dispatchEvent(new Event('input'));", move)
+            pagetools.wait(lambda: shown_move(driver) == move, 20, f'move {move}')
+            expected = lines[1 + i * size:1 + (i + 1) * size]
+            same = same and board_on_page(driver, size) == expected
+        checks.check(f'the preview of {name} is the core\'s replay after moves {moves}', same)
+
+
+def tab_order(driver, count):
+    """The ids of the elements Tab reaches, count times from the top of the page."""
+    driver.execute_script('document.activeElement.blur(); window.scrollTo(0, 0);')
+    driver.find_element(By.TAG_NAME, 'h1').click()
+    reached = []
+    for _ in range(count):
+        ActionChains(driver).send_keys(Keys.TAB).perform()
+        reached.append(driver.execute_script('return document.activeElement.id'))
+    return reached
+
+
+def press(driver, *keys):
+    ActionChains(driver).send_keys(*keys).perform()
+
+
+def focus_by_tab(driver, element_id, backwards=False):
+    for _ in range(30):
+        if driver.execute_script('return document.activeElement.id') == element_id:
+            return True
+        press(driver, (Keys.SHIFT + Keys.TAB) if backwards else Keys.TAB)
+    return False
+
+
+def check_keyboard(checks, driver, downloads, expected_save):
+    """Everything from the keyboard: the controls in order, choosing a record, stepping through its
+    moves, saving it, the version box."""
+    reached = tab_order(driver, 18)
+    wanted = ['open', 'open-folder', 'save', 'save-all', 'save-folder', 'encoding', 'source-encoding', 'strict',
+              'list', 'board', 'first', 'previous', 'move', 'next', 'last']
+    in_order = [r for r in reached if r in wanted]
+    checks.check('Tab reaches every control in order', in_order[:len(wanted)] == wanted, f'reached {reached}')
+    focus_by_tab(driver, 'list', backwards=True)
+    press(driver, Keys.HOME)
+    first = driver.execute_script("return document.querySelector('[aria-selected=\"true\"]').textContent")
+    press(driver, Keys.ARROW_DOWN)
+    selected = driver.execute_script("return document.getElementById('list').getAttribute('aria-activedescendant')")
+    checks.check('the arrow keys choose a record', selected == 'record-1' and first, selected)
+    pagetools.wait(lambda: shown_move(driver) is not None and shown_move(driver) > 0, 20, 'the preview')
+    focus_by_tab(driver, 'board')
+    press(driver, Keys.HOME)
+    at_start = pagetools.wait(lambda: shown_move(driver) == 0, 10, 'move 0')
+    press(driver, Keys.ARROW_RIGHT, Keys.ARROW_RIGHT)
+    at_two = pagetools.wait(lambda: shown_move(driver) == 2, 10, 'move 2')
+    focus_by_tab(driver, 'move')
+    press(driver, Keys.ARROW_LEFT)
+    at_one = pagetools.wait(lambda: shown_move(driver) == 1, 10, 'move 1')
+    checks.check('the arrow keys step through the moves, on the board and on the slider', at_start and at_two and at_one)
+    folder = tempfile.mkdtemp(dir=downloads)
+    driver.execute_cdp_cmd('Browser.setDownloadBehavior', {'behavior': 'allow', 'downloadPath': folder})
+    focus_by_tab(driver, 'save', backwards=True)
+    press(driver, Keys.ENTER)
+    name, data = expected_save
+    with open(pagetools.downloaded(folder, name), 'rb') as f:
+        saved = f.read()
+    checks.check(f'Enter on Save downloads {name} with ugi2sgf\'s bytes', saved == data, f'{len(saved)} bytes')
+    focus_by_tab(driver, 'about', backwards=True)
+    press(driver, Keys.ENTER)
+    opened = driver.execute_script("return document.getElementById('about-dialog').open")
+    press(driver, Keys.ESCAPE)
+    closed = not driver.execute_script("return document.getElementById('about-dialog').open")
+    checks.check('the version box opens with Enter and closes with Escape', opened and closed)
+
+
+def check_folder_saving(checks, driver, expected):
+    """Saving into a folder (the origin's private folder standing in for the one the user picks):
+    a file that is there is replaced only when the user says so."""
+    driver.execute_async_script("""
+        const done = arguments[arguments.length - 1];
+        (async () => {
+            const root = await navigator.storage.getDirectory();
+            await root.removeEntry('out', { recursive: true }).catch(() => {});
+            const out = await root.getDirectoryHandle('out', { create: true });
+            const w = await (await out.getFileHandle(arguments[0], { create: true })).createWritable();
+            await w.write('there before'); await w.close();
+            window.showDirectoryPicker = async () => out;
+        })().then(done);""", 'kisei.sgf')
+    contents = """
+        const done = arguments[arguments.length - 1];
+        (async () => {
+            const out = await (await navigator.storage.getDirectory()).getDirectoryHandle('out');
+            const files = {};
+            for await (const [name, handle] of out.entries())
+                files[name] = Array.from(new Uint8Array(await (await handle.getFile()).arrayBuffer()));
+            return files;
+        })().then(done);"""
+    outcomes = []
+    for answer in ['keep', 'replace']:
+        before = driver.find_element(By.ID, 'status').text
+        driver.find_element(By.ID, 'save-folder').click()
+        pagetools.wait(lambda: driver.execute_script("return document.getElementById('replace-dialog').open"), 20,
+                       'the question')
+        question = driver.find_element(By.ID, 'replace-question').text
+        if answer == 'replace':  # every file is there now
+            driver.find_element(By.ID, 'replace-all').click()
+        driver.find_element(By.CSS_SELECTOR, f'#replace-dialog button[value="{answer}"]').click()
+        pagetools.wait(lambda: driver.find_element(By.ID, 'status').text != before, 20, 'the save')
+        files = {name: bytes(data) for name, data in driver.execute_async_script(contents).items()}
+        outcomes.append((question, files))
+    kept, replaced = outcomes
+    others = {k: v for k, v in expected.items() if k != 'kisei.sgf'}
+    checks.check('saving into a folder asks before replacing a file, and keeps it when told to',
+                 'kisei.sgf' in kept[0] and kept[1].get('kisei.sgf') == b'there before'
+                 and {k: v for k, v in kept[1].items() if k != 'kisei.sgf'} == others, kept[0])
+    checks.check('and replaces it when told to', replaced[1] == expected, sorted(replaced[1]))
+
+
+def check_axe(checks, driver, axe):
+    with open(axe, encoding='utf-8') as f:
+        driver.execute_script(f.read() + '\nreturn true;')
+    violations = driver.execute_async_script("""
+        const done = arguments[arguments.length - 1];
+        axe.run(document, { resultTypes: ['violations'] }).then(
+            (r) => done(r.violations.map((v) => `${v.id}: ${v.nodes.map((n) => n.target.join(' ')).join(', ')}`)),
+            (e) => done([String(e)]));""")
+    checks.check('axe-core finds no violation', violations == [], '; '.join(violations))
+
+
+def check_manifest(checks, driver):
+    """Chromium's parser reports what it ignores (a file handler outside the scope, say) as errors."""
+    manifest = driver.execute_cdp_cmd('Page.getAppManifest', {})
+    handlers = json.loads(manifest.get('data') or '{}').get('file_handlers', [])
+    checks.check('the manifest parses without an error, with a file handler for .ugi',
+                 manifest.get('errors') == [] and manifest['manifest'].get('startUrl') == manifest['parsed']['scope']
+                 and {'application/x-go-ugi': ['.ugi']} in [h.get('accept') for h in handlers],
+                 f"errors {manifest.get('errors')}, file handlers {handlers}")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split('\n\n')[0])
+    parser.add_argument('--site', required=True)
+    parser.add_argument('--ugi2sgf', required=True)
+    parser.add_argument('--webcheck', required=True)
+    parser.add_argument('--axe', required=True)
+    parser.add_argument('--screenshots', help='a folder for pictures of the page')
+    args = parser.parse_args()
+    args.ugi2sgf = os.path.abspath(args.ugi2sgf)
+    checks = Checks()
+    # In memory where there is such a file system: ugi2sgf's batch flushes what it writes, which
+    # costs seconds on a busy disk.
+    memory = '/dev/shm' if os.access('/dev/shm', os.W_OK) else None
+    work = tempfile.mkdtemp(prefix='quillarn-browser-', dir=memory)
+    downloads = os.path.join(work, 'downloads')
+    os.mkdir(downloads)
+
+    # The records: tests/data, examples, a game with a capture, 1,000 generated ones, and two
+    # records whose names differ only in letter case, which give the same output.
+    archive = os.path.join(work, 'archive')
+    subprocess.run([args.webcheck, 'records', archive, '1000', '23'], check=True)
+    data = os.path.join(source_folder, 'tests', 'data')
+    shutil.copytree(data, os.path.join(archive, 'data'), ignore=shutil.ignore_patterns('*.sgf', '*.warn', '*.fail'))
+    shutil.copy(os.path.join(source_folder, 'examples', 'kisei.ugi'), archive)
+    with open(os.path.join(archive, 'data', 'capture.ugi'), 'wb') as f:
+        f.write(captures_record)
+    shutil.copy(os.path.join(data, 'basic-game.ugi'), os.path.join(archive, 'data', 'twice.ugi'))
+    shutil.copy(os.path.join(data, 'illegal-moves.ugi'), os.path.join(archive, 'data', 'twice.UGI'))
+    with open(os.path.join(archive, 'notes.txt'), 'w') as f:
+        f.write('not a record\n')
+
+    site = pagetools.Site(args.site)
+    origin = site.url.rstrip('/')
+    netlog = os.path.join(work, 'netlog.json')
+    driver = pagetools.chromium(downloads, 'ja', netlog)
+    try:
+        driver.get(site.url)
+        pagetools.ready(driver)
+        checks.check('the page is in Japanese for a Japanese browser',
+                     driver.find_element(By.ID, 'open').text == '開く'
+                     and driver.find_element(By.ID, 'encoding').accessible_name == '文字コード'
+                     and driver.find_element(By.ID, 'save-all').text == 'すべて保存')
+        check_manifest(checks, driver)
+        check_folder(checks, driver, args, archive, work, downloads)
+        check_limits(checks, driver, args, work)
+        if args.screenshots:
+            select(driver, 'archive/data/capture.ugi')
+            pagetools.wait(lambda: shown_move(driver) == 9, 20, 'the preview')
+            driver.save_screenshot(os.path.join(args.screenshots, 'web-ja.png'))
+
+        previewed = [os.path.join(archive, 'data', n) for n in ['handicap-stones.ugi', 'capture.ugi', 'illegal-moves.ugi']]
+        previewed.append(os.path.join(archive, 'kisei.ugi'))
+        check_preview(checks, driver, args, previewed)
+        check_axe(checks, driver, args.axe)
+        second = previewed[1]
+        single = subprocess.run([args.ugi2sgf, '-q', second], capture_output=True).stdout
+        check_keyboard(checks, driver, downloads, ('capture.sgf', single))
+        expected = {os.path.basename(p)[:-4] + '.sgf': subprocess.run([args.ugi2sgf, '-q', p], capture_output=True).stdout
+                    for p in previewed}
+        check_folder_saving(checks, driver, expected)
+
+        # Offline: the service worker has the site; the server goes away.
+        pagetools.wait(lambda: driver.execute_script('return navigator.serviceWorker.controller !== null'), 30,
+                       'the service worker')
+        site.stop()
+        cut = driver.execute_async_script("""
+            const done = arguments[arguments.length - 1];
+            fetch('offline-probe-' + Date.now()).then(() => done(false), () => done(true));""")
+        driver.refresh()
+        pagetools.ready(driver)
+        open_files(driver, [os.path.join(archive, 'kisei.ugi')])
+        state = pagetools.rows(driver)[0]['state']
+        checks.check('with the server stopped, the page reloads and converts', cut and state == 'converted',
+                     f'network cut: {cut}, outcome {state}')
+
+        agent = driver.execute_script('return navigator.userAgent')
+        driver.execute_cdp_cmd('Emulation.setUserAgentOverride', {'userAgent': agent, 'acceptLanguage': 'en-US'})
+        driver.refresh()
+        pagetools.ready(driver)
+        checks.check('the page is in English for an English browser',
+                     driver.find_element(By.ID, 'open').text == 'Open'
+                     and driver.find_element(By.ID, 'encoding').accessible_name == 'Encoding'
+                     and driver.find_element(By.ID, 'save-all').text == 'Save all'
+                     and driver.execute_script('return document.documentElement.lang') == 'en')
+        if args.screenshots:
+            open_files(driver, previewed)
+            select(driver, 'handicap-stones.ugi')
+            pagetools.wait(lambda: shown_move(driver) is not None, 20, 'the preview')
+            driver.save_screenshot(os.path.join(args.screenshots, 'web-en.png'))
+
+        errors = [entry['message'] for entry in driver.get_log('browser')
+                  if entry['level'] == 'SEVERE' and 'offline-probe-' not in entry['message']]
+        checks.check('no console error', errors == [], '; '.join(errors[:5]))
+    finally:
+        pagetools.quit(driver)
+        site.stop()
+    # The network log is complete once the browser has quit. Requests from the workers (the
+    # WebAssembly) and from the service worker (the licences, which only it fetches) are in it.
+    made = pagetools.requests_from(netlog, origin)
+    elsewhere = [url for url in made if not url.startswith(origin + '/')]
+    seen = all(f'{origin}/{name}' in made for name in ['quillarn-core.wasm', 'licences.txt'])
+    checks.check(f'no request off the page\'s origin ({len(made)} requests)', seen and elsewhere == [],
+                 f"workers' and service worker's requests seen: {seen}; {elsewhere[:5]}")
+    shutil.rmtree(work, ignore_errors=True)
+    print(f'{checks.passed} passed, {len(checks.failed)} failed')
+    return 1 if checks.failed else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())

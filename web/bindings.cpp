@@ -1,0 +1,252 @@
+// The converter as the web page's workers call it (through embind): the conversion of one source,
+// the batch's names and order for the files and folders a user opened, and the board of the preview.
+// Sources come in as bytes written into the module's memory, and records go back as a view of it:
+// a JavaScript string through embind's std::string is re-encoded as UTF-8 and would corrupt code
+// page 932. Nothing here converts: every step is the core's, as ugi2sgf calls it.
+#include "convert.h"
+#include "recordfile.h"
+#include "recordname.h"
+#include "writershared.h"
+
+#include <emscripten/bind.h>
+#include <emscripten/val.h>
+
+#include <algorithm>
+#include <new>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+using emscripten::val;
+
+// The source being converted, written by the page into the module's memory, and the last record,
+// which the page copies out before it converts again.
+quillarn::ReadBuffer source;
+std::string record;
+
+// Returns a view of room for a source of size bytes, which the page fills and then converts;
+// null when the memory cannot be had.
+val sourceRoom(double size)
+{
+    try {
+        const auto bytes = static_cast<std::size_t>(size);
+        return val(
+            emscripten::typed_memory_view(bytes, reinterpret_cast<unsigned char *>(source.room(bytes))));
+    } catch (const std::bad_alloc &) {
+        return val::null();
+    }
+}
+
+quillarn::ConversionOptions optionsNamed(const std::string &output, const std::string &sourceEncoding,
+                                         bool strict)
+{
+    quillarn::ConversionOptions options;
+    options.output = output == "cp932" ? quillarn::RecordEncoding::Ansi : quillarn::RecordEncoding::Utf8;
+    options.source = sourceEncoding == "cp932"   ? quillarn::SourceEncoding::Cp932
+                     : sourceEncoding == "utf-8" ? quillarn::SourceEncoding::Utf8
+                                                 : quillarn::SourceEncoding::Auto;
+    options.strict = strict;
+    return options;
+}
+
+val stringList(const std::vector<std::string> &strings)
+{
+    val list = val::array();
+    for (const std::string &s : strings)
+        list.call<void>("push", s);
+    return list;
+}
+
+// The position of the record converted last for the preview, every move kept.
+quillarn::GamePosition position;
+std::vector<unsigned char> stones;
+
+// Converts the first size bytes of the source room with options. Returns {converted, warnings,
+// reason, size, moves}: a record that converts is in recordBytes(); a record that fails has
+// ugi2sgf's reason, and one that strict holds back its warnings, one a line, as the batch reports
+// it. With kept, the position is kept for boardAfter() (size is its board's, moves its number of
+// moves).
+val convertWith(double size, const quillarn::ConversionOptions &options, quillarn::GamePosition *kept)
+{
+    val result = val::object();
+    record.clear();
+    std::string reason;
+    try {
+        quillarn::StringSink sink;
+        sink.bytes.swap(record); // keeps the memory of the last record
+        const std::string_view bytes(source.room(0), static_cast<std::size_t>(size));
+        quillarn::ConversionReport report = quillarn::convertRecord(bytes, options, sink);
+        record.swap(sink.bytes);
+        result.set("warnings", stringList(report.warnings));
+        if (!report.written) {
+            for (const std::string &warning : report.warnings)
+                reason += (reason.empty() ? "" : "\n") + warning;
+        }
+        if (kept) {
+            *kept = std::move(report.position);
+            result.set("size", kept->size);
+            result.set("moves", static_cast<double>(kept->moves.size()));
+        }
+    } catch (const quillarn::CommandFailure &failure) {
+        reason = failure.reason();
+    } catch (const std::bad_alloc &) {
+        reason = "out of memory";
+    }
+    if (!reason.empty()) {
+        record.clear();
+        result.set("warnings", val::array());
+        if (kept)
+            *kept = {};
+    }
+    result.set("converted", reason.empty());
+    result.set("reason", reason);
+    return result;
+}
+
+// Converts the source room as ugi2sgf does with its options (output "utf-8" or "cp932"; source
+// "auto", "utf-8" or "cp932"; strict).
+val convert(double size, const std::string &output, const std::string &sourceEncoding, bool strict)
+{
+    return convertWith(size, optionsNamed(output, sourceEncoding, strict), nullptr);
+}
+
+// convert, keeping the position of the record and every move of it for boardAfter().
+val preview(double size, const std::string &output, const std::string &sourceEncoding, bool strict)
+{
+    quillarn::ConversionOptions options = optionsNamed(output, sourceEncoding, strict);
+    options.game = quillarn::GameDetail::Moves;
+    return convertWith(size, options, &position);
+}
+
+// Returns the board of the record of the last preview() after its first move moves, as the
+// converter's replay has it: {stones, x, y, colour, blackCaptures, whiteCaptures}, stones a view of size x
+// size points row by row (0 empty, 1 black, 2 white), x, y and colour (0 none) those of the last move played
+// (x = y = -1 for a pass or before the first move) and the stones each colour has captured. Only for a
+// position with a board (size not 0).
+val boardAfter(double moves)
+{
+    const std::size_t count = std::min(position.moves.size(), static_cast<std::size_t>(moves));
+    const quillarn::Board board = quillarn::boardAfter(position, count);
+    const int size = position.size;
+    stones.assign(static_cast<std::size_t>(size * size), 0);
+    for (int y = 0; y < size; ++y) {
+        for (int x = 0; x < size; ++x)
+            stones[static_cast<std::size_t>(y * size + x)] = static_cast<unsigned char>(board.at(x, y));
+    }
+    val result = val::object();
+    result.set("stones", val(emscripten::typed_memory_view(stones.size(), stones.data())));
+    const quillarn::ReplayedMove last =
+        count ? position.moves[count - 1] : quillarn::ReplayedMove{quillarn::Stone::None, -1, -1};
+    result.set("x", static_cast<int>(last.x));
+    result.set("y", static_cast<int>(last.y));
+    result.set("colour", static_cast<int>(last.colour));
+    result.set("blackCaptures", board.captures(quillarn::Stone::Black));
+    result.set("whiteCaptures", board.captures(quillarn::Stone::White));
+    return result;
+}
+
+// Returns a view of the last record's bytes, valid until the next call.
+val recordBytes()
+{
+    return val(
+        emscripten::typed_memory_view(record.size(), reinterpret_cast<const unsigned char *>(record.data())));
+}
+
+// Returns the reason a source of size bytes fails with, before it is read; empty when it may be read.
+std::string sizeReason(double size)
+{
+    return size > static_cast<double>(quillarn::maxSourceBytes)
+               ? quillarn::sourceTooLarge(static_cast<long long>(size))
+               : std::string();
+}
+
+// The items of a batch for what the page opened, in the batch's order. opened is an array of
+// {path, folder, entries}: a file (its name) or a folder (its name, and the paths below it that
+// its walk found, each as "NAME/sub/file", a folder that could not be read as {path, reason}).
+// Returns an array of {opened, entry, source, target, reason}, entry the index in the entries (-1
+// for the file or folder itself): a record with its target (the names kept below the folder, the
+// extension made .sgf), or an item that fails with reason. As ugi2sgf's batch: in a folder only
+// .ugi names are records, in the byte order of their paths; a folder without one fails with
+// "no .ugi records"; of records with the same target the first keeps it and the later ones fail.
+val plan(const val &opened)
+{
+    struct Item {
+        std::string path;
+        std::string reason;
+        int entry;
+    };
+    val items = val::array();
+    std::unordered_map<std::string, std::string> ownerOfTarget;
+    const auto length = opened["length"].as<unsigned>();
+    for (unsigned i = 0; i < length; ++i) {
+        const val given = opened[i];
+        const std::string root = given["path"].as<std::string>();
+        std::vector<Item> found;
+        if (given["folder"].as<bool>()) {
+            const val entries = given["entries"];
+            const auto count = entries["length"].as<unsigned>();
+            for (unsigned e = 0; e < count; ++e) {
+                const val entry = entries[e];
+                std::string path = entry["path"].as<std::string>();
+                const bool failed = !entry["reason"].isUndefined();
+                const std::string name = path.substr(path.rfind('/') + 1);
+                if (failed)
+                    found.push_back({path + "/", entry["reason"].as<std::string>(), static_cast<int>(e)});
+                else if (quillarn::isRecordFileName(name))
+                    found.push_back({std::move(path), {}, static_cast<int>(e)});
+            }
+            // The walk's order: a folder's entries by name, a folder's name taken with "/" after
+            // it, which the whole paths compared byte for byte give as well.
+            std::sort(found.begin(), found.end(),
+                      [](const Item &a, const Item &b) { return a.path < b.path; });
+            if (found.empty())
+                found.push_back({root, "no .ugi records", -1});
+        } else {
+            found.push_back({root, {}, -1});
+        }
+        for (Item &item : found) {
+            val out = val::object();
+            out.set("opened", i);
+            out.set("entry", item.entry);
+            if (!item.reason.empty()) {
+                if (item.path.back() == '/')
+                    item.path.pop_back();
+                out.set("source", item.path);
+                out.set("target", std::string());
+                out.set("reason", item.reason);
+                items.call<void>("push", out);
+                continue;
+            }
+            const std::size_t slash = item.path.rfind('/');
+            const std::string folder = slash == std::string::npos ? "" : item.path.substr(0, slash + 1);
+            const std::string target = folder + quillarn::targetFileName(item.path.substr(folder.size()));
+            const auto owner = ownerOfTarget.emplace(target, item.path);
+            out.set("source", item.path);
+            if (owner.second) {
+                out.set("target", target);
+                out.set("reason", std::string());
+            } else {
+                out.set("target", std::string());
+                out.set("reason", "its output " + target + " is also the output of " + owner.first->second +
+                                      "; not converted");
+            }
+            items.call<void>("push", out);
+        }
+    }
+    return items;
+}
+
+} // namespace
+
+EMSCRIPTEN_BINDINGS(quillarn)
+{
+    emscripten::function("sourceRoom", &sourceRoom);
+    emscripten::function("convert", &convert);
+    emscripten::function("preview", &preview);
+    emscripten::function("boardAfter", &boardAfter);
+    emscripten::function("recordBytes", &recordBytes);
+    emscripten::function("sizeReason", &sizeReason);
+    emscripten::function("plan", &plan);
+}

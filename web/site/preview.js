@@ -1,0 +1,211 @@
+// The preview of the selected record: its board after any number of moves, as the converter's
+// replay has it (handicap stones, captures), its players and result, and stepping through the
+// moves with the slider, the buttons and the arrow keys.
+import { text } from './texts.js';
+
+const svg = 'http://www.w3.org/2000/svg';
+const unit = 10; // the distance between two lines, in the board's own units
+
+function element(name, attributes, parent) {
+    const made = document.createElementNS(svg, name);
+    for (const [key, value] of Object.entries(attributes))
+        made.setAttribute(key, value);
+    parent.appendChild(made);
+    return made;
+}
+
+// The star points of the usual boards, and of others by the same rule.
+function starPoints(size) {
+    if (size < 7)
+        return [];
+    const edge = size >= 12 ? 3 : 2;
+    const lines = [edge, size - 1 - edge];
+    if (size % 2 === 1 && size >= 9)
+        lines.splice(1, 0, (size - 1) / 2);
+    const points = [];
+    for (const x of lines)
+        for (const y of lines)
+            points.push([x, y]);
+    return points;
+}
+
+export class Preview {
+    constructor(worker) {
+        this.worker = worker;
+        this.board = document.getElementById('board');
+        this.slider = document.getElementById('move');
+        this.number = document.getElementById('move-number');
+        this.captures = document.getElementById('captures');
+        this.body = document.getElementById('preview-body');
+        this.empty = document.getElementById('preview-empty');
+        this.failure = document.getElementById('preview-failure');
+        this.shown = 0; // which show() the board belongs to
+        this.size = 0;
+        this.moves = 0;
+        this.move = 0; // the move shown
+        this.target = 0; // the move asked for last, which the keys step from
+        this.asked = null; // the move of the board request in flight
+        this.wanted = null; // the move to show once it is answered
+        this.slider.addEventListener('input', () => this.go(Number(this.slider.value)));
+        const step = { first: () => 0, previous: () => this.target - 1, next: () => this.target + 1, last: () => this.moves };
+        for (const [id, target] of Object.entries(step))
+            document.getElementById(id).addEventListener('click', () => this.go(target()));
+        this.board.addEventListener('keydown', (event) => this.key(event));
+    }
+
+    key(event) {
+        const moves = { ArrowLeft: -1, ArrowDown: -1, ArrowRight: 1, ArrowUp: 1, PageUp: -10, PageDown: 10 };
+        if (event.key in moves)
+            this.go(this.target + moves[event.key]);
+        else if (event.key === 'Home')
+            this.go(0);
+        else if (event.key === 'End')
+            this.go(this.moves);
+        else
+            return;
+        event.preventDefault();
+    }
+
+    // Shows nothing but message (no record chosen).
+    clear() {
+        this.shown += 1;
+        this.body.hidden = true;
+        this.failure.hidden = true;
+        this.empty.hidden = false;
+    }
+
+    // Shows why a record failed.
+    showFailure(reason) {
+        this.shown += 1;
+        this.body.hidden = true;
+        this.empty.hidden = true;
+        this.failure.hidden = false;
+        this.failure.textContent = `${text.failedRecord} ${reason}`;
+    }
+
+    // Shows the record in file as converted with options, at its last move.
+    async show(file, options) {
+        const shown = ++this.shown;
+        const result = await this.worker.request({ type: 'preview', file, options });
+        if (shown !== this.shown)
+            return;
+        if (!result.converted) {
+            this.showFailure(result.reason);
+            return;
+        }
+        this.empty.hidden = true;
+        this.failure.hidden = true;
+        this.body.hidden = false;
+        this.facts(result.root);
+        this.size = result.size;
+        this.moves = result.moves;
+        this.slider.max = String(this.moves);
+        this.slider.disabled = this.size === 0;
+        this.asked = null;
+        this.wanted = null;
+        if (this.size === 0) {
+            this.board.replaceChildren();
+            this.board.setAttribute('aria-label', text.noBoard);
+            this.number.textContent = text.noBoard;
+            return;
+        }
+        this.drawGrid();
+        await this.go(this.moves);
+    }
+
+    facts(root) {
+        const title = document.getElementById('preview-title');
+        title.textContent = root.GN || '';
+        title.hidden = !root.GN;
+        const player = (name, rank) => (name || '') + (rank ? ` (${rank})` : '');
+        const rows = [
+            [text.black, player(root.PB, root.BR)],
+            [text.white, player(root.PW, root.WR)],
+            [text.result, root.RE],
+            [text.date, root.DT],
+            [text.handicap, root.HA !== '0' && root.HA],
+            [text.komi, root.KM],
+        ];
+        const list = document.getElementById('preview-facts');
+        list.replaceChildren();
+        for (const [term, value] of rows) {
+            if (!value)
+                continue;
+            const pair = document.createElement('div');
+            const dt = document.createElement('dt');
+            dt.textContent = term;
+            const dd = document.createElement('dd');
+            dd.textContent = value;
+            pair.append(dt, dd);
+            list.append(pair);
+        }
+    }
+
+    drawGrid() {
+        const size = this.size;
+        const extent = (size + 1) * unit;
+        this.board.replaceChildren();
+        this.board.setAttribute('viewBox', `0 0 ${extent} ${extent}`);
+        element('rect', { class: 'wood', x: 0, y: 0, width: extent, height: extent, rx: 2 }, this.board);
+        let path = '';
+        for (let i = 1; i <= size; ++i)
+            path += `M${unit} ${i * unit}H${size * unit}M${i * unit} ${unit}V${size * unit}`;
+        element('path', { class: 'lines', d: path }, this.board);
+        const stars = element('g', { class: 'stars' }, this.board);
+        for (const [x, y] of starPoints(size))
+            element('circle', { cx: (x + 1) * unit, cy: (y + 1) * unit, r: 1.1 }, stars);
+        this.stones = element('g', { class: 'stones' }, this.board);
+    }
+
+    // Shows the board after move (clamped to the record's moves). Requests follow one another: a
+    // slider dragged fast asks only for where it stops.
+    async go(move) {
+        if (this.size === 0)
+            return;
+        move = Math.max(0, Math.min(this.moves, move));
+        this.target = move;
+        this.wanted = move;
+        if (this.asked !== null)
+            return;
+        const shown = this.shown;
+        while (this.wanted !== null && shown === this.shown) {
+            const asking = this.wanted;
+            this.wanted = null;
+            this.asked = asking;
+            const board = await this.worker.request({ type: 'board', move: asking });
+            this.asked = null;
+            if (shown !== this.shown)
+                return;
+            this.draw(asking, board);
+        }
+    }
+
+    draw(move, board) {
+        this.move = move;
+        this.slider.value = String(move);
+        this.number.textContent = text.moveOf(move, this.moves);
+        this.board.setAttribute('aria-label', text.board(this.size, move, this.moves));
+        this.stones.replaceChildren();
+        const size = this.size;
+        for (let y = 0; y < size; ++y) {
+            for (let x = 0; x < size; ++x) {
+                const stone = board.stones[y * size + x];
+                if (stone === 0)
+                    continue;
+                const colour = stone === 1 ? 'b' : 'w';
+                element('circle', {
+                    class: colour, cx: (x + 1) * unit, cy: (y + 1) * unit, r: unit * 0.47,
+                    'data-x': x, 'data-y': y, 'data-colour': colour,
+                }, this.stones);
+            }
+        }
+        this.captures.textContent = text.captures(board.blackCaptures, board.whiteCaptures);
+        // The last move, where it put a stone (not a pass, nor a move the board refused).
+        if (board.x >= 0 && board.x < size && board.y < size && board.stones[board.y * size + board.x] === board.colour) {
+            element('circle', {
+                class: board.colour === 1 ? 'last on-b' : 'last on-w',
+                cx: (board.x + 1) * unit, cy: (board.y + 1) * unit, r: unit * 0.2,
+            }, this.stones);
+        }
+    }
+}
