@@ -6,10 +6,8 @@
 #include "codepage.h"
 #include "convert.h"
 #include "game.h"
-#include "recordfile.h"
-#include "sgfoutput.h"
-#include "sourcekind.h"
-#include "translation.h"
+#include "referencetranslator.h"
+#include "utf8codec.h"
 
 #include <benchmark/benchmark.h>
 

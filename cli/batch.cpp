@@ -3,6 +3,7 @@
 
 #include "casefold.h"
 #include "folders.h"
+#include "hints.h"
 #include "recordfile.h"
 #include "recordname.h"
 #include "terminal.h"
@@ -308,11 +309,11 @@ struct Result {
 };
 
 // Returns the lines of warnings as one message.
-std::string joined(const std::vector<std::string> &warnings)
+std::string joined(const std::vector<Warning> &warnings)
 {
     std::string message;
-    for (const std::string &warning : warnings)
-        message += (message.empty() ? "" : "\n") + warning;
+    for (const Warning &warning : warnings)
+        message += (message.empty() ? "" : "\n") + commandLineReason(warning);
     return message;
 }
 
@@ -571,7 +572,7 @@ private:
             return skipped(item.target);
         } catch (const CommandFailure &failure) {
             if (making && !writing)
-                return {Outcome::Failed, failure.reason()};
+                return {Outcome::Failed, commandLineReason(failure)};
             return {Outcome::Failed, cannotWriteReason(shown(item.target), failure.reason())};
         } catch (const std::bad_alloc &) {
             return {Outcome::Failed, "out of memory"};

@@ -4,6 +4,7 @@
 // --in-place, any number of files and folders in one call.
 #include "batch.h"
 #include "convert.h"
+#include "hints.h"
 #include "recordfile.h"
 #include "terminal.h"
 #include "text.h"
@@ -248,14 +249,16 @@ int convertOne(const Options &options)
             report = quillarn::convertRecord(source, conversion, standardOutput);
             standardOutput.flush();
         }
-        for (const std::string &warning : report.warnings) {
+        for (const quillarn::Warning &warning : report.warnings) {
             if (!options.quiet || options.strict)
-                std::cerr << quillarn::shownText(input) << ": " << quillarn::shownText(warning) << "\n";
+                std::cerr << quillarn::shownText(input) << ": "
+                          << quillarn::shownText(quillarn::commandLineReason(warning)) << "\n";
         }
         return report.written ? exitOk : exitFailed;
     } catch (const quillarn::CommandFailure &failure) {
         // The reason may name the output, or quote the record: shown escaped, as the input.
-        std::cerr << quillarn::shownText(input) << ": " << quillarn::shownText(failure.reason()) << "\n";
+        std::cerr << quillarn::shownText(input) << ": "
+                  << quillarn::shownText(quillarn::commandLineReason(failure)) << "\n";
         return exitFailed;
     } catch (const std::bad_alloc &) {
         std::cerr << quillarn::shownText(input) << ": out of memory\n";
