@@ -1,11 +1,11 @@
 // Every byte-exact case in tests/data, through the library: read, translate, encode; its reasons and
 // warnings as ugi2sgf words them (NAME.fail and NAME.warn hold what it prints).
+#include "../support/referencetranslator.h"
 #include "codepage.h"
 #include "commandfailure.h"
 #include "convert.h"
 #include "hints.h"
 #include "recordfile.h"
-#include "referencetranslator.h"
 #include "utf8codec.h"
 
 #include "../support/datacases.h"

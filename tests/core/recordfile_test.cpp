@@ -1,7 +1,7 @@
 // Reading sources and writing records: system reasons, and a write that fails leaves the old file
 // and no temporary file behind.
+#include "../support/referencetranslator.h"
 #include "recordfile.h"
-#include "referencetranslator.h"
 #include "text.h"
 
 #include "../support/testfiles.h"

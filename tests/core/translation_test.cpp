@@ -1,6 +1,6 @@
 // Record and move list translation: a basic game, each header rule with its failures, the data
 // scan line by line, and the escaping that keeps values from breaking the record.
-#include "referencetranslator.h"
+#include "../support/referencetranslator.h"
 #include "text.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Tests of UTF-8 (its encoding and decoding, what is valid) and of how a source's encoding is told,
 // on the reference's decoded text (referencetranslator.h), which the converter is held to.
+#include "../support/referencetranslator.h"
 #include "codepage.h"
-#include "referencetranslator.h"
 #include "text.h"
 #include "utf8codec.h"
 

@@ -2,11 +2,11 @@
 // conversion the library makes of a source file.
 #pragma once
 
+#include "../support/referencetranslator.h"
 #include "codepage.h"
 #include "convert.h"
 #include "hints.h"
 #include "recordfile.h"
-#include "referencetranslator.h"
 #include "text.h"
 #include "utf8codec.h"
 
