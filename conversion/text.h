@@ -11,7 +11,10 @@
 
 namespace quillarn {
 
-// Position values. Each caller says which width its positions use; leaving the width raises.
+// Position values. Each caller says which width its positions use; leaving the width raises. The
+// record format counts within a line in 16 bits (a data line's comma and the colour after it, the
+// characters of a date): a step one past the last such position must still fit, which is why those
+// lines hold at most 32766. Whole sources count in 32 bits (maxSourceBytes).
 using Int16 = std::int16_t;
 using Int32 = std::int32_t;
 
