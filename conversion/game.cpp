@@ -121,15 +121,18 @@ Played play(Board &board, const ReplayedMove &move)
 ReplayedMove replayedMove(char16_t colour, std::u16string_view point, int size)
 {
     const Stone stone = colour == u'B' ? Stone::Black : colour == u'W' ? Stone::White : Stone::None;
-    if (point.empty() || (point == u"tt" && size <= 19))
-        return {stone, -1, -1};
-    // A letter that names no point, and a point of other than two letters, is put beyond every
+    // A point of other than two letters, and a letter that names no point, is put beyond every
     // board, never at the pass's -1.
-    const auto coordinate = [&](std::size_t at) {
-        const int letter = point.size() == 2 ? pointCoordinate(point[at]) : -1;
-        return static_cast<std::int8_t>(letter < 0 ? Board::maxSize : letter);
+    constexpr auto beyond = static_cast<std::int8_t>(Board::maxSize);
+    if (point.size() != 2)
+        return point.empty() ? ReplayedMove{stone, -1, -1} : ReplayedMove{stone, beyond, beyond};
+    if (point[0] == u't' && point[1] == u't' && size <= 19)
+        return {stone, -1, -1};
+    const auto coordinate = [](char16_t letter) {
+        const int at = pointCoordinate(letter);
+        return at < 0 ? beyond : static_cast<std::int8_t>(at);
     };
-    return {stone, coordinate(0), coordinate(1)};
+    return {stone, coordinate(point[0]), coordinate(point[1])};
 }
 
 } // namespace
