@@ -103,7 +103,7 @@ public:
                                     ? TargetLook::KnownAbsent
                                     : TargetLook::Look;
         RecordOutcome outcome = writeRecord(
-            shownPath(item.target), options.conversion,
+            item.target, options.conversion,
             [&] {
                 // Read first: a source that cannot be read makes no folder.
                 const std::string_view source = readFileInto(systemPath(item.source), buffer_);
@@ -115,7 +115,7 @@ public:
             });
         switch (outcome.end) {
         case RecordOutcome::End::Written:
-            held_.push_back({index, item.target, joined(outcome.warnings)});
+            held_.emplace_back(index, joined(outcome.warnings));
             return {};
         case RecordOutcome::End::HeldBack:
             return {ItemOutcome::Failed, joined(outcome.warnings)};
@@ -130,7 +130,7 @@ public:
     bool full() const override { return group_.full(); }
 
     // Commits the group: its records are in place, or fail with the reason.
-    std::vector<std::pair<std::size_t, ItemResult>> finish() override
+    std::vector<std::pair<std::size_t, ItemResult>> finish(const TakenItem &taken) override
     {
         std::vector<std::pair<std::size_t, ItemResult>> results;
         if (group_.empty())
@@ -139,43 +139,38 @@ public:
             // The group commits its files in the order they were added.
             std::size_t next = 0;
             for (GroupWriter::Result &written : group_.commit()) {
-                while (next < held_.size() && held_[next].index != written.id)
+                while (next < held_.size() && held_[next].first != written.id)
                     ++next;
-                Held *const held = next < held_.size() ? &held_[next] : nullptr;
-                const fs::path target = held ? held->target : fs::path();
                 if (written.targetExists)
-                    results.emplace_back(written.id, skipped(target));
+                    results.emplace_back(written.id, skipped(taken(written.id).target));
                 else if (written.reason.empty())
                     results.emplace_back(
                         written.id,
-                        ItemResult{ItemOutcome::Converted, held ? std::move(held->warnings) : std::string()});
+                        ItemResult{ItemOutcome::Converted,
+                                   next < held_.size() ? std::move(held_[next].second) : std::string()});
                 else
-                    results.emplace_back(written.id,
-                                         ItemResult{ItemOutcome::Failed,
-                                                    cannotWriteReason(shownPath(target), written.reason)});
+                    results.emplace_back(
+                        written.id,
+                        ItemResult{ItemOutcome::Failed,
+                                   cannotWriteReason(shownPath(taken(written.id).target), written.reason)});
             }
         } catch (const std::bad_alloc &error) {
             group_.discard();
             results.clear();
-            for (const Held &held : held_)
-                results.emplace_back(held.index, ItemResult{ItemOutcome::Failed, failureReason(error)});
+            for (const auto &held : held_)
+                results.emplace_back(held.first, ItemResult{ItemOutcome::Failed, failureReason(error)});
         }
         held_.clear();
         return results;
     }
 
 private:
-    // A record in the group, with what its result needs once the group is committed.
-    struct Held {
-        std::size_t index;
-        fs::path target;
-        std::string warnings;
-    };
-
     Conversions &shared_;
     GroupWriter group_;
     ReadBuffer buffer_;
-    std::vector<Held> held_; // in the order of the group
+    // The records in the group and their warnings, in the order they were added; their targets
+    // stay in the run's ring until they are reported.
+    std::vector<std::pair<std::size_t, std::string>> held_;
 };
 
 // Returns "source: line" for each line of message, with control characters escaped: a line may

@@ -224,7 +224,11 @@ private:
 
     void finish(ItemWorker &worker)
     {
-        std::vector<std::pair<std::size_t, ItemResult>> results = worker.finish();
+        // An item whose result is held stays in its slot: it has not been reported.
+        std::vector<std::pair<std::size_t, ItemResult>> results = worker.finish([this](std::size_t index) {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            return slots_[index % runRingSize].first;
+        });
         if (!results.empty())
             file(results);
     }
@@ -320,13 +324,15 @@ std::size_t reportInOrder(Run &run, bool alone, const RunOptions &options, const
     RunReport *const progress = options.progress ? &report : nullptr;
     std::size_t notStarted = 0;
     bool more = true;
-    std::pair<BatchItem, ItemResult> found;
     for (std::size_t index = 0;; ++index) {
         // Nobody reads the results any more: no item is started that could not be reported.
         if (report.closed())
             run.stop();
         if (alone && more && index % runRingSize == 0)
             more = run.planAndWork(newWorker, progress);
+        // A new one each time: an item moved into one that held another would leave that one's
+        // memory in the freed slot.
+        std::pair<BatchItem, ItemResult> found;
         const Run::Waited waited = run.waitFor(index, progress, found);
         if (waited == Run::Waited::Ended)
             break;

@@ -28,6 +28,9 @@ struct ItemResult {
 // taken this far ahead of the report, and no further, whatever the size of the archive.
 constexpr std::size_t runRingSize = 4096;
 
+// Returns a copy of item number index, which a worker has taken and holds the result of.
+using TakenItem = std::function<BatchItem(std::size_t index)>;
+
 // What one worker does with the items it takes. A worker belongs to one thread and may hold the
 // results of its items back (a group of records is put in place together).
 class ItemWorker {
@@ -37,10 +40,11 @@ public:
     virtual ItemResult process(std::size_t index, const BatchItem &item) = 0;
     // Returns true when the worker holds as much as it should: finish() is called next.
     virtual bool full() const = 0;
-    // Returns the results of the items held, with their numbers, and holds none. Called when the
-    // worker is full, before it waits for more items (the report may be waiting for the ones it
-    // holds) and when it stops, however the run ends.
-    virtual std::vector<std::pair<std::size_t, ItemResult>> finish() = 0;
+    // Returns the results of the items held, with their numbers, and holds none; taken gives an
+    // item it holds again, so that it need not keep a copy. Called when the worker is full, before
+    // it waits for more items (the report may be waiting for the ones it holds) and when it stops,
+    // however the run ends.
+    virtual std::vector<std::pair<std::size_t, ItemResult>> finish(const TakenItem &taken) = 0;
 };
 
 // Makes the worker of one thread, on that thread.

@@ -118,15 +118,16 @@ bool convertOneRecord(const OneRecord &record)
         LeftoverTemporaries leftovers;
         WriteOptions write;
         write.existing = record.force ? ExistingTarget::Replace : ExistingTarget::Keep;
-        outcome = writeRecord(*record.output, record.conversion, read, [&](const RecordProducer &produce) {
+        outcome = writeRecord(*output, record.conversion, read, [&](const RecordProducer &produce) {
             writeFileAtomically(*output, produce, leftovers, write);
         });
     } else {
         StandardOutput standardOutput(record.conversion.output == RecordEncoding::Ansi && !record.quiet);
-        outcome = writeRecord("standard output", record.conversion, read, [&](const RecordProducer &produce) {
-            produce(standardOutput);
-            standardOutput.flush();
-        });
+        outcome = writeRecord(fs::u8path("standard output"), record.conversion, read,
+                              [&](const RecordProducer &produce) {
+                                  produce(standardOutput);
+                                  standardOutput.flush();
+                              });
     }
     if (outcome.end == RecordOutcome::End::TargetExists || outcome.end == RecordOutcome::End::Failed)
         return fail(outcome.reason);

@@ -1,6 +1,8 @@
 // The outcomes and reasons of recordoutput.h.
 #include "recordoutput.h"
 
+#include "shown.h"
+
 #include <new>
 
 namespace quillarn {
@@ -22,7 +24,7 @@ std::string failureReason(const std::exception &error)
     return error.what();
 }
 
-RecordOutcome writeRecord(const std::string &output, const ConversionOptions &options,
+RecordOutcome writeRecord(const std::filesystem::path &output, const ConversionOptions &options,
                           const std::function<std::string_view()> &source,
                           const std::function<void(const RecordProducer &)> &write)
 {
@@ -43,10 +45,11 @@ RecordOutcome writeRecord(const std::string &output, const ConversionOptions &op
         outcome.warnings = std::move(report.warnings);
     } catch (const TargetExists &) {
         outcome.end = RecordOutcome::End::TargetExists;
-        outcome.reason = existsReason(output);
+        outcome.reason = existsReason(shownPath(output));
     } catch (const CommandFailure &failure) {
         outcome.end = RecordOutcome::End::Failed;
-        outcome.reason = making && !writing ? failure.reason() : cannotWriteReason(output, failure.reason());
+        outcome.reason =
+            making && !writing ? failure.reason() : cannotWriteReason(shownPath(output), failure.reason());
     } catch (const std::exception &error) {
         outcome.end = RecordOutcome::End::Failed;
         outcome.reason = failureReason(error);

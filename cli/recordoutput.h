@@ -7,6 +7,7 @@
 #include "recordfile.h"
 
 #include <exception>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -44,8 +45,8 @@ struct RecordOutcome {
 // output that is kept costs no read. A failure of source (the record cannot be read, its folder
 // cannot be made) or of the conversion is the record's and keeps its reason; a failure of write
 // before the producer runs (the output cannot be looked at or opened) or once bytes have gone to
-// the output names the output (as messages show it): "cannot write OUTPUT: REASON". Raises nothing.
-RecordOutcome writeRecord(const std::string &output, const ConversionOptions &options,
+// the output names the output (shownPath): "cannot write OUTPUT: REASON". Raises nothing.
+RecordOutcome writeRecord(const std::filesystem::path &output, const ConversionOptions &options,
                           const std::function<std::string_view()> &source,
                           const std::function<void(const RecordProducer &)> &write);
 

@@ -68,7 +68,7 @@ public:
         return {};
     }
     bool full() const override { return held_.size() == 50; }
-    std::vector<std::pair<std::size_t, quillarn::ItemResult>> finish() override
+    std::vector<std::pair<std::size_t, quillarn::ItemResult>> finish(const quillarn::TakenItem &) override
     {
         std::vector<std::pair<std::size_t, quillarn::ItemResult>> results;
         for (const std::size_t index : held_)
