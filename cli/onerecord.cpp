@@ -123,6 +123,7 @@ bool convertOneRecord(const OneRecord &record)
         });
     } else {
         StandardOutput standardOutput(record.conversion.output == RecordEncoding::Ansi && !record.quiet);
+        // Named in a message as "cannot write standard output: REASON".
         outcome = writeRecord(fs::u8path("standard output"), record.conversion, read,
                               [&](const RecordProducer &produce) {
                                   produce(standardOutput);
