@@ -120,7 +120,7 @@ public:
         case RecordOutcome::End::HeldBack:
             return {ItemOutcome::Failed, joined(outcome.warnings)};
         case RecordOutcome::End::TargetExists:
-            return {ItemOutcome::Skipped, "skipped, " + outcome.reason};
+            return skipped(item.target);
         case RecordOutcome::End::Failed:
             break;
         }
