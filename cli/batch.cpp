@@ -191,13 +191,13 @@ std::string messageLines(const fs::path &source, const std::string &message)
 class StatusReport : public RunReport {
 public:
     StatusReport(const BatchOptions &options, std::size_t total, BatchStatus &status)
-        : quiet_(options.quiet), total_(total), status_(status)
+        : quiet_(options.quiet), verbose_(options.verbose), total_(total), status_(status)
     {
     }
 
     void take(const BatchItem &item, const ItemResult &result) override
     {
-        // Every failure is told; warnings and skips unless quiet.
+        // Every failure is told; warnings unless quiet, and skips one by one only when verbose.
         bool told = true;
         switch (result.outcome) {
         case ItemOutcome::Converted:
@@ -210,7 +210,7 @@ public:
             break;
         case ItemOutcome::Skipped:
             ++summary.skipped;
-            told = !quiet_;
+            told = verbose_ && !quiet_;
             break;
         case ItemOutcome::Pending:
             told = false; // never filed as a result
@@ -227,10 +227,22 @@ public:
 
     bool closed() const override { return status_.closed(); }
 
+    // Tells status what is said of the run as a whole: how many records were skipped.
+    void end()
+    {
+        if (summary.skipped != 0 && !quiet_) {
+            status_.message(std::to_string(summary.skipped) +
+                            (summary.skipped == 1
+                                 ? " skipped: its output exists (--force replaces it)\n"
+                                 : " skipped: their outputs exist (--force replaces them)\n"));
+        }
+    }
+
     BatchSummary summary;
 
 private:
     bool quiet_;
+    bool verbose_;
     std::size_t total_;
     BatchStatus &status_;
 };
@@ -264,6 +276,7 @@ BatchSummary runBatch(BatchItems &items, std::size_t total, const BatchOptions &
     run.interrupted = options.interrupted;
     report.summary.notStarted = runInOrder(
         items, run, [&shared] { return std::make_unique<ConvertingWorker>(shared); }, report);
+    report.end();
     return report.summary;
 }
 

@@ -22,6 +22,7 @@ struct BatchOptions {
     ConversionOptions conversion; // how sources are read and records written, and whether strictly
     bool force = false;           // replace existing outputs instead of skipping them
     bool quiet = false;           // report failures only: no warnings, skip notes or progress
+    bool verbose = false;         // name each record skipped, not only count them (unless quiet)
     bool progress = false;        // draw a progress bar (only sensible on a terminal)
     int terminalWidth = 80;
     int workers = 0; // 0: up to maxBatchWorkers (none for a few items); 1: no threads
@@ -50,9 +51,9 @@ struct BatchSummary {
 // interruption, once status is closed, or when status raises, the groups begun are still
 // committed, and the rest of the plan is counted as not started (or what status raised is raised
 // again, once every thread has ended). Tells status, in item order, "source: reason" for each
-// failure, "source: warning" for each warning of a record and (unless quiet) a note for each skip,
-// and how far it is when options.progress. The summary line is the caller's to write. Never raises
-// for a record's failure.
+// failure, "source: warning" for each warning of a record, with options.verbose a note for each
+// skip, and how far it is when options.progress; at the end, unless quiet, one line that counts the
+// skips. The summary line is the caller's to write. Never raises for a record's failure.
 BatchSummary runBatch(BatchItems &items, std::size_t total, const BatchOptions &options, BatchStatus &status);
 
 // runBatch of items made before, with the messages and (when asked for) a progress line on
