@@ -219,8 +219,9 @@ int convertBatch(const Options &options)
         return 128 + signal;
 #endif
     }
-    // Records left alone (after the reader went away, on Windows) are not a run that did everything.
-    return summary.failed == 0 && summary.notStarted == 0 ? exitOk : exitFailed;
+    // Records left alone (after the reader went away, on Windows, or once the disk was full) are not
+    // a run that did everything.
+    return summary.failed == 0 && summary.notStarted == 0 && summary.notWritten == 0 ? exitOk : exitFailed;
 }
 
 // Runs ugi2sgf with argv in UTF-8; returns the exit status.

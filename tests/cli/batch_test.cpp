@@ -776,3 +776,39 @@ TEST(Batch, SignalsAndAClosedPipeEndTheRunWithTheGroupsBegunCommitted)
     }
 }
 #endif
+
+#ifndef _WIN32
+// A batch onto a disk that fills up: the records written stay whole, then nothing more is tried, and
+// the disk is told once, with the count of records not written, which the summary adds.
+TEST(Batch, AFullDiskIsToldOnceWithTheRecordsNotWritten)
+{
+    ScratchDir dir;
+    constexpr std::size_t records = 300;
+    for (std::size_t n = 0; n < records; ++n)
+        copyData("basic-game.ugi", dir / "in" / ("r" + std::to_string(1000 + n) + ".ugi"));
+    writeBytes(dir / "expected.sgf", basicGameUtf8);
+    fs::create_directories(dir / "out");
+    // The disk is mounted in a mount namespace of ugi2sgf's own, and looked at there.
+    ChildSetup setup;
+    setup.workingDirectory = dir.path().string();
+    const Outcome run = testing_support::run(
+        "/usr/bin/unshare",
+        {"-m", "--propagation", "private", "sh", "-c",
+         "mount -t tmpfs -o size=64k tmpfs out || exit 77; \"$0\" -d out in; status=$?; ls -A out | grep -v "
+         "'^r1...\\.sgf$'; for f in out/*; do cmp -s $f expected.sgf || echo $f; done; ls out | wc -l; exit "
+         "$status",
+         UGI2SGF},
+        setup);
+    if (run.status == 77 || run.err.rfind("unshare:", 0) == 0)
+        GTEST_SKIP() << "no tmpfs in a mount namespace of the test's own: " << run.err;
+    EXPECT_EQ(run.status, 1);
+    const std::size_t written = std::strtoul(run.out.c_str(), nullptr, 10);
+    EXPECT_EQ(run.out, std::to_string(written) + "\n"); // nothing but whole records
+    const std::string lost = std::to_string(records - written);
+    const std::string first = run.err.substr(0, 8); // "in/rNNNN" of the record told
+    EXPECT_EQ(run.err, first + ".ugi: cannot write out/" + first.substr(3) +
+                           ".sgf: No space left on device; stopped with " + lost + " records not written\n" +
+                           std::to_string(written) + " converted, 0 failed, 0 skipped, " + lost +
+                           " not written (disk full)\n");
+}
+#endif
