@@ -8,9 +8,11 @@
 #include "terminal.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <mutex>
 #include <new>
 #include <set>
+#include <system_error>
 
 namespace quillarn {
 
@@ -50,6 +52,27 @@ ItemResult skipped(const fs::path &target)
     return {ItemOutcome::Skipped, "skipped, " + existsReason(shownPath(target))};
 }
 
+// Returns true when reason says that the medium written to is full: it is, or ends in, the
+// system's reason for ENOSPC or EDQUOT ("cannot write OUT: No space left on device"). The writers
+// and the folders give the system's reasons as text alone, and on Windows give ERROR_DISK_FULL and
+// ERROR_HANDLE_DISK_FULL the words of ENOSPC; a record's own reasons never end in one.
+bool saysMediumFull(const std::string &reason)
+{
+    static const std::string full[] = {
+        std::generic_category().message(ENOSPC),
+#ifdef EDQUOT
+        std::generic_category().message(EDQUOT),
+#endif
+    };
+    for (const std::string &words : full) {
+        if (reason == words ||
+            (reason.size() > words.size() + 2 &&
+             reason.compare(reason.size() - words.size() - 2, std::string::npos, ": " + words) == 0))
+            return true;
+    }
+    return false;
+}
+
 // What the workers of a batch share: the leftovers of killed writes, which each folder is searched
 // for once, and the folders made.
 class Conversions {
@@ -71,8 +94,19 @@ public:
         madeFolders_.insert(folder);
     }
 
+    // Returns the result of a record that failed with reason. Once one has failed because the
+    // medium is full, no record is written any more: trying each would only fail the same way.
+    ItemResult failed(std::string reason)
+    {
+        if (!saysMediumFull(reason))
+            return {ItemOutcome::Failed, std::move(reason)};
+        mediumFull = true;
+        return {ItemOutcome::NotWritten, std::move(reason)};
+    }
+
     const BatchOptions &options;
     LeftoverTemporaries leftovers;
+    std::atomic<bool> mediumFull{false};
 
 private:
     std::mutex folderMutex_;
@@ -98,6 +132,8 @@ public:
         // not looked at again. With --force the writer looks, to keep a replaced file's mode.
         if (!options.force && item.targetState == TargetState::Present)
             return skipped(item.target);
+        if (shared_.mediumFull)
+            return {ItemOutcome::NotWritten, {}};
         const ExistingTarget existing = options.force ? ExistingTarget::Replace : ExistingTarget::Keep;
         const TargetLook look = !options.force && item.targetState == TargetState::Absent
                                     ? TargetLook::KnownAbsent
@@ -124,7 +160,7 @@ public:
         case RecordOutcome::End::Failed:
             break;
         }
-        return {ItemOutcome::Failed, outcome.reason};
+        return shared_.failed(std::move(outcome.reason));
     }
 
     bool full() const override { return group_.full(); }
@@ -149,10 +185,9 @@ public:
                         ItemResult{ItemOutcome::Converted,
                                    next < held_.size() ? std::move(held_[next].second) : std::string()});
                 else
-                    results.emplace_back(
-                        written.id,
-                        ItemResult{ItemOutcome::Failed,
-                                   cannotWriteReason(shownPath(taken(written.id).target), written.reason)});
+                    results.emplace_back(written.id,
+                                         shared_.failed(cannotWriteReason(shownPath(taken(written.id).target),
+                                                                          written.reason)));
             }
         } catch (const std::bad_alloc &error) {
             group_.discard();
@@ -191,13 +226,14 @@ std::string messageLines(const fs::path &source, const std::string &message)
 class StatusReport : public RunReport {
 public:
     StatusReport(const BatchOptions &options, std::size_t total, BatchStatus &status)
-        : quiet_(options.quiet), total_(total), status_(status)
+        : quiet_(options.quiet), verbose_(options.verbose), total_(total), status_(status)
     {
     }
 
     void take(const BatchItem &item, const ItemResult &result) override
     {
-        // Every failure is told; warnings and skips unless quiet.
+        // Every failure is told but those of a full medium, which are told once at the end;
+        // warnings unless quiet, and skips one by one only when verbose.
         bool told = true;
         switch (result.outcome) {
         case ItemOutcome::Converted:
@@ -208,9 +244,15 @@ public:
         case ItemOutcome::Failed:
             ++summary.failed;
             break;
+        case ItemOutcome::NotWritten:
+            ++summary.notWritten;
+            told = false;
+            if (firstUnwritten_.second.empty())
+                firstUnwritten_ = {item.source, result.message};
+            break;
         case ItemOutcome::Skipped:
             ++summary.skipped;
-            told = !quiet_;
+            told = verbose_ && !quiet_;
             break;
         case ItemOutcome::Pending:
             told = false; // never filed as a result
@@ -227,12 +269,33 @@ public:
 
     bool closed() const override { return status_.closed(); }
 
+    // Tells status what is said of the run as a whole: how many records were skipped, and the full
+    // medium once, with the first record it failed and how many it left unwritten.
+    void end()
+    {
+        if (summary.skipped != 0 && !quiet_) {
+            status_.message(std::to_string(summary.skipped) +
+                            (summary.skipped == 1
+                                 ? " skipped: its output exists (--force replaces it)\n"
+                                 : " skipped: their outputs exist (--force replaces them)\n"));
+        }
+        if (summary.notWritten != 0) {
+            status_.message(
+                messageLines(firstUnwritten_.first,
+                             firstUnwritten_.second + "; stopped with " + std::to_string(summary.notWritten) +
+                                 (summary.notWritten == 1 ? " record" : " records") + " not written"));
+        }
+    }
+
     BatchSummary summary;
 
 private:
     bool quiet_;
+    bool verbose_;
     std::size_t total_;
     BatchStatus &status_;
+    // The source and the reason of the first record that the full medium failed.
+    std::pair<fs::path, std::string> firstUnwritten_;
 };
 
 // Items of a list made before.
@@ -264,6 +327,7 @@ BatchSummary runBatch(BatchItems &items, std::size_t total, const BatchOptions &
     run.interrupted = options.interrupted;
     report.summary.notStarted = runInOrder(
         items, run, [&shared] { return std::make_unique<ConvertingWorker>(shared); }, report);
+    report.end();
     return report.summary;
 }
 
@@ -282,6 +346,8 @@ std::string summaryLine(const BatchSummary &summary)
         line += " (" + std::to_string(summary.withWarnings) + " with warnings)";
     line +=
         ", " + std::to_string(summary.failed) + " failed, " + std::to_string(summary.skipped) + " skipped";
+    if (summary.notWritten != 0)
+        line += ", " + std::to_string(summary.notWritten) + " not written (disk full)";
     if (summary.notStarted != 0)
         line += ", " + std::to_string(summary.notStarted) + " not converted (interrupted)";
     return line;

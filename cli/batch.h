@@ -22,6 +22,7 @@ struct BatchOptions {
     ConversionOptions conversion; // how sources are read and records written, and whether strictly
     bool force = false;           // replace existing outputs instead of skipping them
     bool quiet = false;           // report failures only: no warnings, skip notes or progress
+    bool verbose = false;         // name each record skipped, not only count them (unless quiet)
     bool progress = false;        // draw a progress bar (only sensible on a terminal)
     int terminalWidth = 80;
     int workers = 0; // 0: up to maxBatchWorkers (none for a few items); 1: no threads
@@ -41,6 +42,8 @@ struct BatchSummary {
     std::size_t skipped = 0;
     std::size_t withWarnings = 0; // of the converted ones
     std::size_t notStarted = 0;   // left alone after an interruption
+    // Failed because the medium was full, or left unwritten once it was (but those skipped).
+    std::size_t notWritten = 0;
 };
 
 // Converts every item and returns the counts; total is the number of items when it is known
@@ -49,10 +52,14 @@ struct BatchSummary {
 // straight into temporary files, in groups (GroupWriter), one group at a time; after an
 // interruption, once status is closed, or when status raises, the groups begun are still
 // committed, and the rest of the plan is counted as not started (or what status raised is raised
-// again, once every thread has ended). Tells status, in item order, "source: reason" for each
-// failure, "source: warning" for each warning of a record and (unless quiet) a note for each skip,
-// and how far it is when options.progress. The summary line is the caller's to write. Never raises
-// for a record's failure.
+// again, once every thread has ended). Once a record fails because the medium is full (ENOSPC,
+// EDQUOT, or Windows' disk full), no record is written any more: those that fail the same way and
+// the rest (but those skipped) are counted as not written. Tells status, in item order,
+// "source: reason" for each other failure, "source: warning" for each warning of a record, with
+// options.verbose a note for each skip, and how far it is when options.progress; at the end one
+// line that counts the skips (unless quiet), and "source: reason; stopped with N records not
+// written" for the first record that the full medium failed (quiet or not). The summary line is the
+// caller's to write. Never raises for a record's failure.
 BatchSummary runBatch(BatchItems &items, std::size_t total, const BatchOptions &options, BatchStatus &status);
 
 // runBatch of items made before, with the messages and (when asked for) a progress line on
@@ -61,7 +68,8 @@ BatchSummary runBatch(const std::vector<BatchItem> &items, const BatchOptions &o
                       std::ostream &messages);
 
 // Returns "N converted, M failed, K skipped", "N converted (W with warnings), ..." when records had
-// warnings, and ", L not converted (interrupted)" after an interruption.
+// warnings, ", F not written (disk full)" once the medium was full, and ", L not converted
+// (interrupted)" after an interruption.
 std::string summaryLine(const BatchSummary &summary);
 
 } // namespace quillarn

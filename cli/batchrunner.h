@@ -17,7 +17,9 @@
 
 namespace quillarn {
 
-enum class ItemOutcome { Pending, Converted, Failed, Skipped };
+// NotWritten: not written for a cause the whole run shares (the medium written to is full), which
+// is told once rather than for each item.
+enum class ItemOutcome { Pending, Converted, Failed, Skipped, NotWritten };
 
 struct ItemResult {
     ItemOutcome outcome = ItemOutcome::Pending; // Pending: the result comes with the worker's finish

@@ -35,6 +35,9 @@ std::error_code reasonOf(DWORD error)
     case ERROR_ALREADY_EXISTS:
     case ERROR_FILE_EXISTS:
         return std::make_error_code(std::errc::file_exists);
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        return std::make_error_code(std::errc::no_space_on_device);
     default:
         return {static_cast<int>(error), std::system_category()};
     }

@@ -61,6 +61,7 @@ const char usageText[] =
     "  --strict         a record with a warning (a move a Go board refuses, handicap stones that\n"
     "                   cannot be placed) fails: it is reported and not written\n"
     "  -q, --quiet      print only errors: no progress bar, warnings, notes or summary line\n"
+    "  -v, --verbose    name each record that a batch skips (without it, one line counts them)\n"
     "  -h, --help       show this help and exit\n"
     "  --version        show the version and exit\n"
     "  --               end of options (for a file name that starts with '-')\n"
@@ -78,6 +79,7 @@ struct Options {
     bool inPlace = false;
     bool force = false;
     bool quiet = false;
+    bool verbose = false;
     quillarn::ConversionOptions conversion{quillarn::SourceEncoding::Auto, RecordEncoding::Utf8};
 };
 
@@ -164,6 +166,7 @@ int convertBatch(const Options &options)
     batch.conversion = options.conversion;
     batch.force = options.force;
     batch.quiet = options.quiet;
+    batch.verbose = options.verbose;
     // The progress bar needs a total: the folders are walked once first to count the records.
     std::size_t total = 0;
     if (!options.quiet && quillarn::standardErrorIsTerminal()) {
@@ -216,8 +219,9 @@ int convertBatch(const Options &options)
         return 128 + signal;
 #endif
     }
-    // Records left alone (after the reader went away, on Windows) are not a run that did everything.
-    return summary.failed == 0 && summary.notStarted == 0 ? exitOk : exitFailed;
+    // Records left alone (after the reader went away, on Windows, or once the disk was full) are not
+    // a run that did everything.
+    return summary.failed == 0 && summary.notStarted == 0 && summary.notWritten == 0 ? exitOk : exitFailed;
 }
 
 // Runs ugi2sgf with argv in UTF-8; returns the exit status.
@@ -268,6 +272,8 @@ int run(int argc, char **argv)
             options.force = true;
         } else if (arg == "-q" || arg == "--quiet") {
             options.quiet = true;
+        } else if (arg == "-v" || arg == "--verbose") {
+            options.verbose = true;
         } else if (arg == "--strict") {
             options.conversion.strict = true;
         } else if (arg.compare(0, 17, "--source-encoding") == 0) {

@@ -171,8 +171,6 @@ TEST(Batch, FolderTreeWithGoodFailingAndConvertedRecords)
         SCOPED_TRACE(c.name);
         const fs::path target = dir / "out" / (i % 2 == 0 ? "" : "sub") / (c.name + ".sgf");
         if (&c == &*converted) {
-            expectedErr += slashes(sources[i] + ": skipped, out/" + (inSub ? "sub/" : "") + c.name + ".sgf") +
-                           " exists (--force replaces it)\n";
             EXPECT_EQ(readBytes(target), "converted before");
         } else if (c.succeeds) {
             ++good;
@@ -194,7 +192,8 @@ TEST(Batch, FolderTreeWithGoodFailingAndConvertedRecords)
         return std::to_string(count) + " converted (" + std::to_string(warned) + " with warnings), ";
     };
     ASSERT_GT(warned, 0u);
-    EXPECT_EQ(run.err, expectedErr + summary(good) + std::to_string(bad) + " failed, 1 skipped\n");
+    EXPECT_EQ(run.err, expectedErr + "1 skipped: its output exists (--force replaces it)\n" + summary(good) +
+                           std::to_string(bad) + " failed, 1 skipped\n");
     // Nothing but the records: no temporary file, nothing for notes.txt.
     std::size_t files = 0;
     for (const auto &entry : fs::recursive_directory_iterator(dir / "out"))
@@ -207,14 +206,23 @@ TEST(Batch, FolderTreeWithGoodFailingAndConvertedRecords)
     EXPECT_NE(run.err.find(summary(good + 1) + std::to_string(bad) + " failed, 0 skipped\n"),
               std::string::npos);
 
-    // Nothing failed and nothing left to do: exit 0, and all reported as skipped.
+    // Nothing failed and nothing left to do: exit 0, and the skips counted in one line; -v names
+    // each, -q says nothing.
     ScratchDir clean;
     copyData("basic-game.ugi", clean / "in" / "a.ugi");
     copyData("japanese-names.ugi", clean / "in" / "b.ugi");
     EXPECT_EQ(ugi2sgf(clean.path(), {"-d", "out", "in"}).err, "2 converted, 0 failed, 0 skipped\n");
-    run = ugi2sgf(clean.path(), {"-d", "out", "in"});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_NE(run.err.find("0 converted, 0 failed, 2 skipped\n"), std::string::npos);
+    const std::string skips = "2 skipped: their outputs exist (--force replaces them)\n"
+                              "0 converted, 0 failed, 2 skipped\n";
+    const std::string named = slashes("in/a.ugi: skipped, out/a.sgf exists (--force replaces it)\n"
+                                      "in/b.ugi: skipped, out/b.sgf exists (--force replaces it)\n");
+    for (const auto &[option, said] :
+         {std::pair("--encoding=utf-8", skips), std::pair("-v", named + skips),
+          std::pair("--verbose", named + skips), std::pair("-q", std::string())}) {
+        run = ugi2sgf(clean.path(), {option, "-d", "out", "in"});
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.err, said) << option;
+    }
 }
 
 TEST(Batch, InPlaceWritesBesideEachSource)
@@ -351,10 +359,12 @@ TEST(Batch, NamesFoldInEveryScriptAndWindowsWalksEveryFolder)
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, sharedE + sharedA + "2 converted, 2 failed, 0 skipped\n");
     // Again without --force: the first records' outputs are there now.
-    run = ugi2sgf(dir.path(), {"-d", "folded", "x1", "x2", "y1", "y2"});
+    run = ugi2sgf(dir.path(), {"-v", "-d", "folded", "x1", "x2", "y1", "y2"});
     EXPECT_EQ(run.err, u8"x1\\É.ugi: skipped, folded\\É.sgf exists (--force replaces it)\n" + sharedE +
                            u8"y1\\Ａ戦.ugi: skipped, folded\\Ａ戦.sgf exists (--force replaces it)\n" +
-                           sharedA + "0 converted, 2 failed, 2 skipped\n");
+                           sharedA +
+                           "2 skipped: their outputs exist (--force replaces them)\n"
+                           "0 converted, 2 failed, 2 skipped\n");
     EXPECT_EQ(readBytes(dir / "folded" / fs::u8path(u8"é.sgf")), basicGameUtf8);
     EXPECT_EQ(readBytes(dir / "folded" / fs::u8path(u8"ａ戦.sgf")), basicGameUtf8);
 #endif
@@ -510,10 +520,11 @@ TEST(Batch, NamesAreShownWithControlCharactersEscaped)
     EXPECT_EQ(run.err, "ugi2sgf: unknown option --bogus" + oddShown + "\nTry 'ugi2sgf --help'.\n");
     EXPECT_EQ(ugi2sgf(dir.path(), {"-d", "out", "in"}).err,
               "in/" + oddShown + "1.ugi: missing header key \"Date=\"\n1 converted, 1 failed, 0 skipped\n");
-    EXPECT_EQ(ugi2sgf(dir.path(), {"-d", "out", "in"}).err,
+    EXPECT_EQ(ugi2sgf(dir.path(), {"-v", "-d", "out", "in"}).err,
               "in/" + oddShown + "1.ugi: missing header key \"Date=\"\nin/" + oddShown +
                   "2.ugi: skipped, out/" + oddShown +
-                  "2.sgf exists (--force replaces it)\n0 converted, 1 failed, 1 skipped\n");
+                  "2.sgf exists (--force replaces it)\n1 skipped: its output exists (--force replaces it)\n"
+                  "0 converted, 1 failed, 1 skipped\n");
     EXPECT_EQ(readBytes(dir / "out" / (odd + "2.sgf")), basicGameUtf8);
     // The progress line too: the terminal gets no sequence but the line's own.
     const std::string terminal = ugi2sgfOnTerminal(dir.path(), {"--force", "-d", "out", "in"});
@@ -528,7 +539,7 @@ TEST(Batch, HelpHasOneLinePerOption)
     EXPECT_EQ(help.status, 0);
     for (const char *option :
          {"\n  -o FILE ", "\n  -d DIR ", "\n  --in-place ", "\n  --force ", "\n  --encoding NAME ",
-          "\n  -q, --quiet ", "\n  -h, --help ", "\n  --version "})
+          "\n  -q, --quiet ", "\n  -v, --verbose ", "\n  -h, --help ", "\n  --version "})
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
 }
 
@@ -763,5 +774,41 @@ TEST(Batch, SignalsAndAClosedPipeEndTheRunWithTheGroupsBegunCommitted)
                       (ignored ? "" : ", " + std::to_string(left) + " not converted (interrupted)") + "\n");
         EXPECT_EQ(left == 0, ignored);
     }
+}
+#endif
+
+#ifndef _WIN32
+// A batch onto a disk that fills up: the records written stay whole, then nothing more is tried, and
+// the disk is told once, with the count of records not written, which the summary adds.
+TEST(Batch, AFullDiskIsToldOnceWithTheRecordsNotWritten)
+{
+    ScratchDir dir;
+    constexpr std::size_t records = 300;
+    for (std::size_t n = 0; n < records; ++n)
+        copyData("basic-game.ugi", dir / "in" / ("r" + std::to_string(1000 + n) + ".ugi"));
+    writeBytes(dir / "expected.sgf", basicGameUtf8);
+    fs::create_directories(dir / "out");
+    // The disk is mounted in a mount namespace of ugi2sgf's own, and looked at there.
+    ChildSetup setup;
+    setup.workingDirectory = dir.path().string();
+    const Outcome run = testing_support::run(
+        "/usr/bin/unshare",
+        {"-m", "--propagation", "private", "sh", "-c",
+         "mount -t tmpfs -o size=64k tmpfs out || exit 77; \"$0\" -d out in; status=$?; ls -A out | grep -v "
+         "'^r1...\\.sgf$'; for f in out/*; do cmp -s $f expected.sgf || echo $f; done; ls out | wc -l; exit "
+         "$status",
+         UGI2SGF},
+        setup);
+    if (run.status == 77 || run.err.rfind("unshare:", 0) == 0)
+        GTEST_SKIP() << "no tmpfs in a mount namespace of the test's own: " << run.err;
+    EXPECT_EQ(run.status, 1);
+    const std::size_t written = std::strtoul(run.out.c_str(), nullptr, 10);
+    EXPECT_EQ(run.out, std::to_string(written) + "\n"); // nothing but whole records
+    const std::string lost = std::to_string(records - written);
+    const std::string first = run.err.substr(0, 8); // "in/rNNNN" of the record told
+    EXPECT_EQ(run.err, first + ".ugi: cannot write out/" + first.substr(3) +
+                           ".sgf: No space left on device; stopped with " + lost + " records not written\n" +
+                           std::to_string(written) + " converted, 0 failed, 0 skipped, " + lost +
+                           " not written (disk full)\n");
 }
 #endif
