@@ -103,6 +103,8 @@ bool convertOneRecord(const OneRecord &record)
                                         : isSourceItself(fs::u8path(input), *output))
                 return fail(outputIsSourceReason(*record.output));
             std::error_code error;
+            if (fs::is_directory(*output, error))
+                return fail(folderReason(*record.output));
             if (!record.force && fs::exists(fs::symlink_status(*output, error)) && !isWrittenInto(*output))
                 return fail(existsReason(*record.output));
         }

@@ -34,9 +34,12 @@ TEST(Ugi2sgf, DataCasesGiveTheExpectedBytesOrReason)
         const Outcome run = ugi2sgf({"--encoding", "cp932", c.source.string()});
         if (c.succeeds) {
             std::string warnings;
+            std::string heldBack; // the same lines from --strict, which writes nothing
             for (std::size_t at = 0, end; at < c.warnings.size(); at = end + 1) {
                 end = c.warnings.find('\n', at);
                 warnings += c.source.string() + ": " + c.warnings.substr(at, end + 1 - at);
+                heldBack +=
+                    c.source.string() + ": " + c.warnings.substr(at, end - at) + "; not written (--strict)\n";
             }
             EXPECT_EQ(run.status, 0);
             EXPECT_EQ(run.out, c.expected);
@@ -45,7 +48,7 @@ TEST(Ugi2sgf, DataCasesGiveTheExpectedBytesOrReason)
             const Outcome strict = ugi2sgf({"--strict", "--encoding", "cp932", c.source.string()});
             EXPECT_EQ(strict.status, warnings.empty() ? 0 : 1);
             EXPECT_EQ(strict.out, warnings.empty() ? c.expected : "");
-            EXPECT_EQ(strict.err, warnings);
+            EXPECT_EQ(strict.err, heldBack);
         } else {
             EXPECT_EQ(run.status, 1);
             EXPECT_EQ(run.out, "");
@@ -87,6 +90,13 @@ TEST(Ugi2sgf, OutputFileIsWrittenOnlyOnSuccessAndReplacedOnlyWithForce)
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(readBytes(b), expected);
     EXPECT_EQ(listing(dir.path()), "a.sgf b.sgf ");
+    // A folder is not replaced, --force or not.
+    std::filesystem::create_directory(dir / "folder.sgf");
+    for (const char *force : {"-q", "--force"}) {
+        run = ugi2sgf({force, "-o", (dir / "folder.sgf").string(), good});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, good + ": cannot write " + (dir / "folder.sgf").string() + ": it is a folder\n");
+    }
     // A write that fails names the output after the source, on every system.
     const std::string nowhere = (dir / "missing" / "c.sgf").string();
     run = ugi2sgf({"-o", nowhere, good});
