@@ -150,6 +150,26 @@ TEST(Ugi2sgf, OutputThatIsTheSourceItselfFailsAndLeavesItAlone)
     EXPECT_EQ(other.status, 0) << other.err;
     EXPECT_EQ(readBytes(dir / "other.sgf"), readBytes(std::string(QUILLARN_TEST_DATA) + "/basic-game.sgf"));
 #ifndef _WIN32
+    // Standard output onto the source: emptied by the shell before ugi2sgf ran (">"), or it would be
+    // added to (">>"); either way nothing is written.
+    const std::string itself = ": standard output is ";
+    const std::string emptied = " itself: the shell emptied it before ugi2sgf ran; use -o\n";
+    const std::string addedTo = " itself: the record would be written into it; use -o\n";
+    const std::string redirections[][3] = {
+        {"game.ugi > game.ugi", "game.ugi" + itself + "game.ugi" + emptied, ""},
+        {"game.ugi >> game.ugi", "game.ugi" + itself + "game.ugi" + addedTo, source},
+        {"- < game.ugi > game.ugi", "-" + itself + "the file of standard input" + emptied, ""},
+        {"-o - - < game.ugi >> game.ugi", "-" + itself + "the file of standard input" + addedTo, source},
+    };
+    for (const auto &[redirection, err, left] : redirections) {
+        SCOPED_TRACE(redirection);
+        writeBytes(dir / "game.ugi", source);
+        const Outcome shell = run("/bin/sh", {"-c", "exec \"$0\" " + redirection, UGI2SGF}, inFolder);
+        EXPECT_EQ(shell.status, 1);
+        EXPECT_EQ(shell.err, err);
+        EXPECT_EQ(readBytes(dir / "game.ugi"), left);
+    }
+    writeBytes(dir / "game.ugi", source);
     // Batches keep the same rule: a link beside the source that has the output's name.
     std::filesystem::create_symlink("game.ugi", dir / "game.sgf");
     const Outcome batch = ugi2sgf({"--force", "--in-place", "game.ugi"}, inFolder);
