@@ -127,6 +127,9 @@ public:
         if (!item.failure.empty())
             return {ItemOutcome::Failed, item.failure};
         const BatchOptions &options = shared_.options;
+        std::error_code error;
+        if (item.targetState != TargetState::Absent && fs::is_directory(systemPath(item.target), error))
+            return {ItemOutcome::Failed, folderReason(shownPath(item.target))};
         // Without --force an existing target is kept: the listing of its folder tells, and the
         // writer's rename refuses one that appeared since; a target the listing did not show is
         // not looked at again. With --force the writer looks, to keep a replaced file's mode.

@@ -103,9 +103,12 @@ struct BatchPlan::Walk {
             const std::string name = utf8(entry.name);
             // A link is never walked, even to a folder; an entry that could not be looked at may
             // be one, and fails.
-            if (entry.type == fs::file_type::directory || !entry.failure.empty())
+            if (entry.type == fs::file_type::directory || !entry.failure.empty()) {
+                // A folder that has a record's target name is there too, and fails that record.
+                if (!outputFolder && !counting)
+                    frame.targets.insert(nameKey(name));
                 frame.entries.push_back({name + "/", std::move(entry.name), true, std::move(entry.failure)});
-            else if (isRecordFileName(name))
+            } else if (isRecordFileName(name))
                 frame.entries.push_back({name, std::move(entry.name), false, {}});
             else if (!outputFolder && !counting)
                 frame.targets.insert(nameKey(name));

@@ -15,6 +15,11 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace quillarn {
@@ -77,6 +82,69 @@ std::string readStandardInput()
     return bytes;
 }
 
+// What standard output is to the source of a record that goes there.
+enum class OutputOnSource {
+    No,          // another file, a pipe, a terminal, ...
+    Emptied,     // the source, emptied by the shell before the program ran ("> SOURCE")
+    WrittenInto, // the source, which the record would be added to (">> SOURCE")
+};
+
+// Tells whether standard output is the regular file input names (standard input's for
+// standardStream), the same file under any name. Raises nothing: what cannot be looked at is No.
+OutputOnSource standardOutputOnSource(const std::string &input)
+{
+#ifdef _WIN32
+    BY_HANDLE_FILE_INFORMATION out{};
+    BY_HANDLE_FILE_INFORMATION in{};
+    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (output == nullptr || output == INVALID_HANDLE_VALUE || GetFileType(output) != FILE_TYPE_DISK ||
+        !GetFileInformationByHandle(output, &out))
+        return OutputOnSource::No;
+    if (input == standardStream) {
+        if (!GetFileInformationByHandle(GetStdHandle(STD_INPUT_HANDLE), &in))
+            return OutputOnSource::No;
+    } else {
+        const HANDLE file =
+            CreateFileW(fs::u8path(input).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return OutputOnSource::No;
+        const bool told = GetFileInformationByHandle(file, &in) != 0;
+        CloseHandle(file);
+        if (!told)
+            return OutputOnSource::No;
+    }
+    if (in.dwVolumeSerialNumber != out.dwVolumeSerialNumber || in.nFileIndexHigh != out.nFileIndexHigh ||
+        in.nFileIndexLow != out.nFileIndexLow)
+        return OutputOnSource::No;
+    return out.nFileSizeHigh == 0 && out.nFileSizeLow == 0 ? OutputOnSource::Emptied
+                                                           : OutputOnSource::WrittenInto;
+#else
+    struct stat out {};
+    struct stat in {};
+    if (::fstat(STDOUT_FILENO, &out) != 0 || !S_ISREG(out.st_mode))
+        return OutputOnSource::No;
+    const int looked = input == standardStream ? ::fstat(STDIN_FILENO, &in) : ::stat(input.c_str(), &in);
+    if (looked != 0 || in.st_dev != out.st_dev || in.st_ino != out.st_ino)
+        return OutputOnSource::No;
+    // ">>" opens for appending and empties nothing.
+    const int flags = ::fcntl(STDOUT_FILENO, F_GETFL);
+    return out.st_size == 0 && flags != -1 && (flags & O_APPEND) == 0 ? OutputOnSource::Emptied
+                                                                      : OutputOnSource::WrittenInto;
+#endif
+}
+
+// The reason of a record whose standard output is its source: the shell's redirection has emptied
+// it already, or the record would be added to it.
+std::string outputOnSourceReason(const std::string &input, OutputOnSource how)
+{
+    const std::string source = input == standardStream ? "the file of standard input" : input;
+    return "standard output is " + source + " itself: " +
+           (how == OutputOnSource::Emptied ? "the shell emptied it before ugi2sgf ran"
+                                           : "the record would be written into it") +
+           "; use -o";
+}
+
 } // namespace
 
 bool convertOneRecord(const OneRecord &record)
@@ -103,8 +171,12 @@ bool convertOneRecord(const OneRecord &record)
                                         : isSourceItself(fs::u8path(input), *output))
                 return fail(outputIsSourceReason(*record.output));
             std::error_code error;
+            if (fs::is_directory(*output, error))
+                return fail(folderReason(*record.output));
             if (!record.force && fs::exists(fs::symlink_status(*output, error)) && !isWrittenInto(*output))
                 return fail(existsReason(*record.output));
+        } else if (const OutputOnSource how = standardOutputOnSource(input); how != OutputOnSource::No) {
+            return fail(outputOnSourceReason(input, how));
         }
         source = input == standardStream ? std::string_view(standardInput = readStandardInput())
                                          : readFileInto(fs::u8path(input), buffer);

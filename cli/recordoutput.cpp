@@ -8,9 +8,20 @@
 
 namespace quillarn {
 
+namespace {
+
+const char heldBackNote[] = "; not written (--strict)";
+
+} // namespace
+
 std::string existsReason(const std::string &output)
 {
     return output + " exists (--force replaces it)";
+}
+
+std::string folderReason(const std::string &output)
+{
+    return cannotWriteReason(output, "it is a folder");
 }
 
 std::string outputIsSourceReason(const std::string &output)
@@ -43,8 +54,9 @@ RecordOutcome writeRecord(const std::filesystem::path &output, const ConversionO
             report = convertRecord(bytes, options, noting);
         });
         outcome.end = report.written ? RecordOutcome::End::Written : RecordOutcome::End::HeldBack;
+        // Each line of a record held back says so: without it, it would read as a plain warning.
         for (const Warning &warning : report.warnings)
-            outcome.warnings.push_back(commandLineReason(warning));
+            outcome.warnings.push_back(commandLineReason(warning) + (report.written ? "" : heldBackNote));
     } catch (const TargetExists &) {
         outcome.end = RecordOutcome::End::TargetExists;
         outcome.reason = existsReason(shownPath(output));

@@ -19,6 +19,10 @@ namespace quillarn {
 // "OUTPUT exists (--force replaces it)".
 std::string existsReason(const std::string &output);
 
+// The reason of a record whose output (as messages show it) is a folder, which no option replaces:
+// "cannot write OUTPUT: it is a folder".
+std::string folderReason(const std::string &output);
+
 // The reason of a record whose output (as messages show it) would be its own source, which is
 // never written over, --force or not.
 std::string outputIsSourceReason(const std::string &output);
@@ -36,8 +40,9 @@ struct RecordOutcome {
         Failed,
     };
     End end = End::Written;
-    std::string reason;                // TargetExists and Failed: what the message says
-    std::vector<std::string> warnings; // Written and HeldBack, each as the message says it
+    std::string reason; // TargetExists and Failed: what the message says
+    // Written and HeldBack, each as the message says it; for HeldBack with "; not written (--strict)"
+    std::vector<std::string> warnings;
 };
 
 // Converts the record whose bytes source returns and writes it through write, which looks at the

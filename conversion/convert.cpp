@@ -115,19 +115,22 @@ CheckedRecord checkRecord(std::string_view bytes, const ConversionOptions &optio
                 record.firstLine = add32(record.firstLine, 1);
             std::u16string node;
             std::string encoded;
+            Int32 moves = 0; // for the reason of a line that fails
             forEachDataLine(record.data, record.firstLine, [&](std::string_view line, Int32 number) {
                 AsciiMove move;
                 const LineKind kind = readAsciiMove(line, move);
                 if (kind == LineKind::Move) {
                     char16_t point[2];
                     game->move(static_cast<char16_t>(move.colour), move.point(record.emptyPass, point));
+                    ++moves;
                 }
                 if (kind != LineKind::Other)
                     return;
                 node.clear();
-                appendMoveNode(node, source.decode(line), number, record.emptyPass);
+                appendMoveNode(node, source.decode(line), {number, moves + 1}, record.emptyPass);
                 if (node.empty())
                     return;
+                ++moves;
                 replayNode(*game, node);
                 // An encoding failure waits for the end of the data: a later line may fail the
                 // translation, whose reason comes first.
@@ -208,7 +211,8 @@ void writeRecord(const CheckedRecord &record, RecordEncoding encoding, RecordSin
                 out.buffer().append(bytes, writeMoveNode(bytes, move.colour, point, length));
             } else if (kind == LineKind::Other) {
                 node.clear();
-                appendMoveNode(node, record.source.decode(line), number, record.emptyPass);
+                // Checked by the first pass: raises nothing, so needs no move number.
+                appendMoveNode(node, record.source.decode(line), {number, 0}, record.emptyPass);
                 appendEncoded(out.buffer(), node, encoding);
             }
             out.pass();

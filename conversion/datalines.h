@@ -41,6 +41,24 @@ inline std::size_t findLineEnd(std::string_view text, std::size_t from)
     return std::string_view::npos;
 }
 
+// Returns the place of the data line from start to end in data, a data section whose lines before
+// start all end in CR LF: its number, and its move's number when it holds a comma (each line before
+// it that holds one is a move). A comma is one byte in both encodings, and never the second byte of
+// a character. Looked for only when a line fails: the conversion does not count moves.
+inline DataLinePlace dataLinePlace(std::string_view data, std::size_t start, std::size_t end, Int32 number)
+{
+    const auto holdsComma = [](std::string_view line) { return line.find(',') != std::string_view::npos; };
+    if (!holdsComma(data.substr(start, end - start)))
+        return {number, 0};
+    Int32 move = 1;
+    for (std::size_t at = 0; at < start;) {
+        const std::size_t lineEnd = data.find("\r\n", at);
+        move = add32(move, holdsComma(data.substr(at, lineEnd - at)) ? 1 : 0);
+        at = lineEnd + 2;
+    }
+    return {number, move};
+}
+
 // Calls onLine(line, number) for each line of the data section that starts at data, in order, the
 // line without its line end, numbered from firstLine. The section ends at the end of the source or
 // before a line that starts with "["; every line before its last ends in CR LF, and a lone CR or LF
@@ -57,7 +75,7 @@ template <typename OnLine> void forEachDataLine(std::string_view data, Int32 fir
             return;
         }
         if (data[end] != '\r' || end + 1 == data.size() || data[end + 1] != '\n')
-            failLoneLineEnd(number, static_cast<char16_t>(data[end]));
+            failLoneLineEnd(dataLinePlace(data, start, end, number), static_cast<char16_t>(data[end]));
         onLine(data.substr(start, end - start), number);
         start = end + 2;
         number = add32(number, 1);

@@ -57,6 +57,19 @@ bool looksLikeUtf32(std::string_view sample)
     return units >= 4 && std::max(little, big) * 8 >= units * 7;
 }
 
+// An SGF record starts with "(;" after blanks, if any (and a UTF-8 byte-order mark).
+bool looksLikeSgf(std::string_view bytes)
+{
+    if (startsWith(bytes, "\xEF\xBB\xBF"))
+        bytes.remove_prefix(3);
+    constexpr std::string_view blanks = " \t\r\n";
+    const std::size_t open = bytes.find_first_not_of(blanks);
+    if (open == none || bytes[open] != '(')
+        return false;
+    const std::size_t semicolon = bytes.find_first_not_of(blanks, open + 1);
+    return semicolon != none && bytes[semicolon] == ';';
+}
+
 bool isControlByte(unsigned char byte)
 {
     // TAB, LF and CR belong to text; 0x1A ends many files written on MS-DOS.
@@ -78,6 +91,9 @@ std::string notARecordReason(std::string_view bytes, bool utf8Failed)
             return utf8Failed ? c == '\0' : isControlByte(static_cast<unsigned char>(c));
         }))
         return "binary data, not a UGI record";
+    // Checked first: a comment of an SGF record may quote a UGI file.
+    if (looksLikeSgf(bytes))
+        return "not a UGI record: it looks like an SGF record already (it starts with \"(;\")";
     if (bytes.find("[Header]") == std::string_view::npos)
         return "not a UGI record: no [Header] section";
     return {};

@@ -67,10 +67,11 @@ std::string_view utf8SourceBytes(std::string_view bytes, SourceEncoding encoding
 // "UTF-32 text, not a UGI record" for a UTF-32 byte-order mark or NUL bytes in the two high places
 // of nearly every four, "UTF-16 text, not a UGI record" for a UTF-16 byte-order mark or NUL bytes in
 // every other place, "binary data, not a UGI record" for NUL or other control bytes (not TAB, CR, LF
-// or the end-of-file byte 0x1A) in the first kilobyte, "not a UGI record: no [Header] section" when
-// "[Header]" appears nowhere. When the reading as UTF-8 failed (utf8Failed), whose reason names the
-// byte and its place, only a NUL byte makes the bytes binary data: a text with a stray control
-// character keeps that exact reason. Raises nothing.
+// or the end-of-file byte 0x1A) in the first kilobyte, "not a UGI record: it looks like an SGF record
+// already (it starts with "(;")" for bytes that start so after blanks, "not a UGI record: no [Header]
+// section" when "[Header]" appears nowhere. When the reading as UTF-8 failed (utf8Failed), whose reason names
+// the byte and its place, only a NUL byte makes the bytes binary data: a text with a stray control character
+// keeps that exact reason. Raises nothing.
 std::string notARecordReason(std::string_view bytes, bool utf8Failed = false);
 
 // Raises the CommandFailure being handled again, or, when the source bytes are not a UGI record at

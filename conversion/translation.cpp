@@ -136,16 +136,23 @@ void appendHandicap(RootNode &root, const Header &header)
     appendProperty(root.node, u"KM", Mid(v, add32(comma, 1)));
 }
 
+// "line 16 (move 5)", or "line 16" for a line that is not a move.
+std::string placeText(DataLinePlace place)
+{
+    return "line " + std::to_string(place.line) +
+           (place.move != 0 ? " (move " + std::to_string(place.move) + ")" : std::string());
+}
+
 } // namespace
 
 // One data line: the two characters before its first comma are the coordinate, the character
 // after it the colour. A line without a comma is not a move.
-void appendMoveNode(std::u16string &nodes, std::u16string_view line, Int32 lineNumber, bool emptyPass)
+void appendMoveNode(std::u16string &nodes, std::u16string_view line, DataLinePlace place, bool emptyPass)
 {
     const Int32 comma = InStr(line, u",");
     if (comma == 0)
         return;
-    const auto where = [&] { return "data line " + std::to_string(lineNumber) + ": "; };
+    const auto where = [&] { return placeText(place) + ": "; };
     // Positions in a data line are 16-bit, the colour's just after the comma too: a comma beyond
     // 32766 leaves the colour out of reach.
     if (comma > 32766)
@@ -168,9 +175,9 @@ void appendMoveNode(std::u16string &nodes, std::u16string_view line, Int32 lineN
     nodes.append(node, writeMoveNode(node, colour[0], point, length));
 }
 
-void failLoneLineEnd(Int32 lineNumber, char16_t c)
+void failLoneLineEnd(DataLinePlace place, char16_t c)
 {
-    throw CommandFailure("data line " + std::to_string(lineNumber) + ": line ends in " +
+    throw CommandFailure(placeText(place) + ": line ends in " +
                          (c == u'\n' ? "LF without CR" : "CR without LF"));
 }
 

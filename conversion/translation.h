@@ -46,14 +46,22 @@ RootNode translateRoot(HeaderLines &header);
 // value: on a board of more than 19 lines, where "tt" is a point.
 bool passIsEmptyOn(std::u16string_view size);
 
-// Appends the move node of one data line (without its line end) to nodes; nothing for a line
-// without a comma. lineNumber is the line's number in the source, for the reason. Raises
-// CommandFailure when the first comma stands at position 1 or 2 or beyond 32766, or when the
-// character after it is not an upper-case letter A-Z.
-void appendMoveNode(std::u16string &nodes, std::u16string_view line, Int32 lineNumber, bool emptyPass);
+// Where a data line stands, for a reason: the line's number in the source, and the number its move
+// has in the record (1 for the first), 0 for a line that is not a move (holds no comma).
+struct DataLinePlace {
+    Int32 line = 0;
+    Int32 move = 0;
+};
 
-// Raises the CommandFailure of a data line that ends in the lone line end character c (LF or CR).
-[[noreturn]] void failLoneLineEnd(Int32 lineNumber, char16_t c);
+// Appends the move node of one data line (without its line end) to nodes; nothing for a line
+// without a comma. Raises CommandFailure, its reason starting "line 16 (move 5): ", when the first
+// comma stands at position 1 or 2 or beyond 32766, or when the character after it is not an
+// upper-case letter A-Z.
+void appendMoveNode(std::u16string &nodes, std::u16string_view line, DataLinePlace place, bool emptyPass);
+
+// Raises the CommandFailure of a data line that ends in the lone line end character c (LF or CR):
+// "line 12 (move 4): line ends in LF without CR", without the move for a line that holds none.
+[[noreturn]] void failLoneLineEnd(DataLinePlace place, char16_t c);
 
 // Writes to point the point of a move whose coordinate is x, y (lower-cased): the pass "YS" as "tt",
 // or with emptyPass as no point at all (an empty value); returns its length, 2 or 0. For the code

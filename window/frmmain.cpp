@@ -22,6 +22,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <clocale>
 #include <exception>
 #include <new>
 
@@ -75,6 +76,12 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent), dlg1(this)
     setWindowTitle(QString::fromLatin1(QUILLARN_NAME));
     setWindowIcon(QPixmap(quillarn_xpm));
     setAcceptDrops(true);
+#ifdef LC_MESSAGES
+    // The details of a failure are ugi2sgf's words, in English: the system's part of them too
+    // ("Permission denied"), which the user's locale would otherwise translate. The window's own
+    // texts are its own, and Qt's come from its translations.
+    std::setlocale(LC_MESSAGES, "C");
+#endif
     createLabels();
     createMenus();
     layout()->setSizeConstraint(QLayout::SetFixedSize); // the window keeps the size of its contents
@@ -193,6 +200,11 @@ frmMain::SaveOutcome frmMain::saveHenkango(const QString &path)
 
 void frmMain::mnuConvItem_Click(int /*index*/)
 {
+    // The detail of a failure is the line ugi2sgf prints: the source, then the reason.
+    const auto failed = [this](const QString &reason) {
+        msgBox(this, u"異常終了しました"_s, MsgBoxStyle::OkOnly, QString(),
+               lblPath[0]->text() + u": "_s + reason);
+    };
     try {
         if (lblPath[0]->text().isEmpty()) {
             msgBox(this, u"変換もとのﾌｧｲﾙを指定してください"_s);
@@ -203,7 +215,7 @@ void frmMain::mnuConvItem_Click(int /*index*/)
     } catch (...) {
         // Not only a CommandFailure: a source too large for the memory there is must end the
         // command with its message too, never the program.
-        msgBox(this, u"異常終了しました"_s, MsgBoxStyle::OkOnly, QString(), failureReason());
+        failed(failureReason());
         return;
     }
     switch (saveStep()) {
@@ -211,7 +223,7 @@ void frmMain::mnuConvItem_Click(int /*index*/)
         msgBox(this, u"正常に変換が終了しました"_s);
         break;
     case SaveOutcome::Failed:
-        msgBox(this, u"異常終了しました"_s, MsgBoxStyle::OkOnly, QString(), saveFailure);
+        failed(saveFailure);
         break;
     case SaveOutcome::Cancelled: // the user chose not to save: nothing happened to report
         break;

@@ -251,6 +251,20 @@ TEST(Batch, InPlaceWritesBesideEachSource)
               "odd.sgf: the output odd.sgf would replace the source\n0 converted, 1 failed, 0 skipped\n");
     EXPECT_EQ(readBytes(dir / "odd.sgf"), dataFile("basic-game.ugi"));
 
+    // An output that is a folder fails (not skipped); a record that --strict holds back says so.
+    copyData("basic-game.ugi", dir / "held" / "taken.ugi");
+    fs::create_directories(dir / "held" / "taken.sgf");
+    copyData("illegal-moves.ugi", dir / "held" / "warned.ugi");
+    const std::string folder = slashes("held/taken.ugi: cannot write held/taken.sgf") + ": it is a folder\n";
+    const std::string warned = slashes("held/warned.ugi") + ": ";
+    const Outcome held = ugi2sgf(dir.path(), {"--strict", "--in-place", "held"});
+    EXPECT_EQ(held.err, folder + warned +
+                            "handicap 2 but White does not move first: no handicap stones (AB) written; not "
+                            "written (--strict)\n" +
+                            warned + "move 4 (W pd) is on an occupied point; not written (--strict)\n" +
+                            "0 converted, 2 failed, 0 skipped\n");
+    EXPECT_EQ(listing(dir / "held"), "taken.sgf taken.ugi warned.ugi ");
+
     // Names in any script, whatever the system's code page: found, written beside their source,
     // and named in messages.
     const fs::path named = dir.path() / fs::u8path(u8"名人戦 한국 é");

@@ -34,9 +34,12 @@ TEST(Ugi2sgf, DataCasesGiveTheExpectedBytesOrReason)
         const Outcome run = ugi2sgf({"--encoding", "cp932", c.source.string()});
         if (c.succeeds) {
             std::string warnings;
+            std::string heldBack; // the same lines from --strict, which writes nothing
             for (std::size_t at = 0, end; at < c.warnings.size(); at = end + 1) {
                 end = c.warnings.find('\n', at);
                 warnings += c.source.string() + ": " + c.warnings.substr(at, end + 1 - at);
+                heldBack +=
+                    c.source.string() + ": " + c.warnings.substr(at, end - at) + "; not written (--strict)\n";
             }
             EXPECT_EQ(run.status, 0);
             EXPECT_EQ(run.out, c.expected);
@@ -45,7 +48,7 @@ TEST(Ugi2sgf, DataCasesGiveTheExpectedBytesOrReason)
             const Outcome strict = ugi2sgf({"--strict", "--encoding", "cp932", c.source.string()});
             EXPECT_EQ(strict.status, warnings.empty() ? 0 : 1);
             EXPECT_EQ(strict.out, warnings.empty() ? c.expected : "");
-            EXPECT_EQ(strict.err, warnings);
+            EXPECT_EQ(strict.err, heldBack);
         } else {
             EXPECT_EQ(run.status, 1);
             EXPECT_EQ(run.out, "");
@@ -87,6 +90,13 @@ TEST(Ugi2sgf, OutputFileIsWrittenOnlyOnSuccessAndReplacedOnlyWithForce)
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(readBytes(b), expected);
     EXPECT_EQ(listing(dir.path()), "a.sgf b.sgf ");
+    // A folder is not replaced, --force or not.
+    std::filesystem::create_directory(dir / "folder.sgf");
+    for (const char *force : {"-q", "--force"}) {
+        run = ugi2sgf({force, "-o", (dir / "folder.sgf").string(), good});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, good + ": cannot write " + (dir / "folder.sgf").string() + ": it is a folder\n");
+    }
     // A write that fails names the output after the source, on every system.
     const std::string nowhere = (dir / "missing" / "c.sgf").string();
     run = ugi2sgf({"-o", nowhere, good});
@@ -140,6 +150,26 @@ TEST(Ugi2sgf, OutputThatIsTheSourceItselfFailsAndLeavesItAlone)
     EXPECT_EQ(other.status, 0) << other.err;
     EXPECT_EQ(readBytes(dir / "other.sgf"), readBytes(std::string(QUILLARN_TEST_DATA) + "/basic-game.sgf"));
 #ifndef _WIN32
+    // Standard output onto the source: emptied by the shell before ugi2sgf ran (">"), or it would be
+    // added to (">>"); either way nothing is written.
+    const std::string itself = ": standard output is ";
+    const std::string emptied = " itself: the shell emptied it before ugi2sgf ran; use -o\n";
+    const std::string addedTo = " itself: the record would be written into it; use -o\n";
+    const std::string redirections[][3] = {
+        {"game.ugi > game.ugi", "game.ugi" + itself + "game.ugi" + emptied, ""},
+        {"game.ugi >> game.ugi", "game.ugi" + itself + "game.ugi" + addedTo, source},
+        {"- < game.ugi > game.ugi", "-" + itself + "the file of standard input" + emptied, ""},
+        {"-o - - < game.ugi >> game.ugi", "-" + itself + "the file of standard input" + addedTo, source},
+    };
+    for (const auto &[redirection, err, left] : redirections) {
+        SCOPED_TRACE(redirection);
+        writeBytes(dir / "game.ugi", source);
+        const Outcome shell = run("/bin/sh", {"-c", "exec \"$0\" " + redirection, UGI2SGF}, inFolder);
+        EXPECT_EQ(shell.status, 1);
+        EXPECT_EQ(shell.err, err);
+        EXPECT_EQ(readBytes(dir / "game.ugi"), left);
+    }
+    writeBytes(dir / "game.ugi", source);
     // Batches keep the same rule: a link beside the source that has the output's name.
     std::filesystem::create_symlink("game.ugi", dir / "game.sgf");
     const Outcome batch = ugi2sgf({"--force", "--in-place", "game.ugi"}, inFolder);

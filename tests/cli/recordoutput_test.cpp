@@ -82,11 +82,16 @@ TEST(RecordOutput, AFailureNamesTheOutputOnlyWhenTheOutputFailed)
         EXPECT_EQ(outcome.end, row.end);
         EXPECT_EQ(outcome.reason, row.reason);
         EXPECT_EQ(written.bytes, row.end == End::Written ? expected : "");
+        // A record held back says so on each line.
+        const std::string heldBack = row.end == End::HeldBack ? "; not written (--strict)" : "";
         const std::vector<std::string> warnings =
-            row.source == warned ? std::vector<std::string>{"handicap 2 but White does not move first: no "
-                                                            "handicap stones (AB) written",
-                                                            "move 4 (W pd) is on an occupied point"}
-                                 : std::vector<std::string>{};
+            row.source == warned
+                ? std::vector<
+                      std::string>{"handicap 2 but White does not move first: no handicap stones (AB) "
+                                   "written" +
+                                       heldBack,
+                                   "move 4 (W pd) is on an occupied point" + heldBack}
+                : std::vector<std::string>{};
         EXPECT_EQ(outcome.warnings, row.end == End::Failed ? std::vector<std::string>{} : warnings);
     }
 }

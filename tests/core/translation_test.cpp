@@ -176,7 +176,7 @@ TEST(MoveTranslation, ColourIsCopiedAsItStands)
 TEST(MoveTranslation, CommaAtPositionOneOrTwoRaisesWithTheLine)
 {
     const std::u16string source = header() + u"[Data]\r\nQD,B1\r\nD,W2\r\n";
-    EXPECT_EQ(failureOf(source), "data line 13: comma at position 2");
+    EXPECT_EQ(failureOf(source), "line 13 (move 2): comma at position 2");
     EXPECT_THROW(translateMoves(u"[Data]\r\n,B\r\n"), CommandFailure);
 }
 
@@ -188,7 +188,7 @@ TEST(MoveTranslation, CommaPositionIsSixteenBit)
         translateMoves(u"[Data]\r\n" + padding + u"xQD,B\r\n");
         FAIL();
     } catch (const CommandFailure &failure) {
-        EXPECT_STREQ(failure.reason(), "data line 2: comma at position 32767, beyond 32766");
+        EXPECT_STREQ(failure.reason(), "line 2 (move 1): comma at position 32767, beyond 32766");
     }
 }
 
@@ -226,11 +226,12 @@ TEST(MoveTranslation, LastMoveLineWithoutLineEndIsRead)
 TEST(MoveTranslation, LoneCrOrLfInADataLineRaisesWithTheLine)
 {
     const std::pair<std::u16string, std::string> table[] = {
-        {u"[Data]\r\nQD,B1\nDP,W2\nPD,B3\r\n", "data line 2: line ends in LF without CR"},
-        {u"[Data]\r\nQD,B1\rDP,W2\r\n", "data line 2: line ends in CR without LF"},
-        {u"[Data]\nQD,B1\r\n", "data line 1: line ends in LF without CR"},
-        {u"[Data]\r\nQD,B1\r\n\n", "data line 3: line ends in LF without CR"},
-        {u"[Data]\r", "data line 1: line ends in CR without LF"},
+        {u"[Data]\r\nQD,B1\nDP,W2\nPD,B3\r\n", "line 2 (move 1): line ends in LF without CR"},
+        {u"[Data]\r\nQD,B1\rDP,W2\r\n", "line 2 (move 1): line ends in CR without LF"},
+        {u"[Data]\nQD,B1\r\n", "line 1: line ends in LF without CR"},
+        {u"[Data]\r\nQD,B1\r\n\n", "line 3: line ends in LF without CR"},
+        {u"[Data]\r\nQD,B1\r\n\r\nx\r\nDP,W2\n", "line 5 (move 2): line ends in LF without CR"},
+        {u"[Data]\r", "line 1: line ends in CR without LF"},
     };
     for (const auto &[source, reason] : table) {
         try {
@@ -263,7 +264,7 @@ TEST(MoveTranslation, ColourThatIsNoLetterRaisesWithTheLine)
             translateMoves(u"[Data]\r\n" + line);
             ADD_FAILURE() << reason;
         } catch (const CommandFailure &failure) {
-            EXPECT_EQ(failure.reason(), "data line 2: " + reason);
+            EXPECT_EQ(failure.reason(), "line 2 (move 1): " + reason);
         }
     }
 }

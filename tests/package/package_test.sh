@@ -138,7 +138,10 @@ says 0 "" "$bin/ugi2sgf" -o game.sgf game.ugi
 says 1 "game.ugi: game.sgf exists (--force replaces it)" "$bin/ugi2sgf" -o game.sgf game.ugi
 says 1 "game.ugi: the output game.ugi would replace the source" "$bin/ugi2sgf" --force -o game.ugi game.ugi
 says 1 "game.ugi: cannot write nodir/game.sgf: No such file or directory" "$bin/ugi2sgf" -o nodir/game.sgf game.ugi
-says 1 "game.ugi: cannot write archive: Is a directory" "$bin/ugi2sgf" --force -o archive game.ugi
+says 1 "game.ugi: cannot write archive: it is a folder" "$bin/ugi2sgf" -o archive game.ugi
+mkdir "$session/shell" && cp "$session/game.ugi" "$session/shell" # the shell empties this copy
+says 1 "game.ugi: standard output is game.ugi itself: the shell emptied it before ugi2sgf ran; use -o" \
+    sh -c 'cd shell && exec "$0" game.ugi > game.ugi' "$bin/ugi2sgf"
 says 1 "quillarn: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set); ugi2sgf converts without a display" \
     nodisplay game.ugi
 says 1 "quillarn: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set); ugi2sgf converts without a display" \

@@ -183,10 +183,10 @@ TEST(HostileSource, EachConvertsOrFailsWithItsReasonAndWritesNothing)
     f = {};
     f.data = "QD,B1\r\n" + std::string(32766, 'x') + ",B\r\n";
     cases.push_back({"first comma at position 32,767", ugiSource(f),
-                     "data line 13: comma at position 32767, beyond 32766"});
+                     "line 13 (move 2): comma at position 32767, beyond 32766"});
     f.data = "QD,B1\r\n" + std::string(39998, 'x') + ",B\r\n";
     cases.push_back({"first comma at position 39,999", ugiSource(f),
-                     "data line 13: comma at position 39999, beyond 32766"});
+                     "line 13 (move 2): comma at position 39999, beyond 32766"});
     f.data = "QD,B1\r\n" + std::string(32763, 'x') + "PD,W\r\n";
     cases.push_back({"first comma at position 32,766", ugiSource(f), "", [](const std::string &record) {
                          EXPECT_NE(record.find(";B[qd];W[pd])"), std::string::npos);

@@ -75,6 +75,7 @@ void appendMoves(std::u16string &nodes, std::u16string_view source, bool emptyPa
     // would join the lines after it into one and drop their moves, so the record fails instead.
     const std::u16string_view data = Mid(source, add32(marker, 6));
     Int32 lineNumber = lineNumberAt(source, static_cast<std::size_t>(marker) - 1);
+    Int32 moves = 0;                           // move lines so far: the lines that hold a comma
     nodes.reserve(nodes.size() + data.size()); // a node is never longer than its line, bar escapes
     std::size_t start = 0;
     for (;;) {
@@ -83,10 +84,13 @@ void appendMoves(std::u16string &nodes, std::u16string_view source, bool emptyPa
         const std::size_t end = findLineEnd(data, start);
         const bool endsInCrLf = end != std::u16string_view::npos && data[end] == u'\r' &&
                                 end + 1 < data.size() && data[end + 1] == u'\n';
+        const std::u16string_view line =
+            data.substr(start, end == std::u16string_view::npos ? end : end - start);
+        const DataLinePlace place = {lineNumber, InStr(line, u",") != 0 ? add32(moves, 1) : 0};
         if (end != std::u16string_view::npos && !endsInCrLf)
-            failLoneLineEnd(lineNumber, data[end]);
-        appendMoveNode(nodes, data.substr(start, end == std::u16string_view::npos ? end : end - start),
-                       lineNumber, emptyPass);
+            failLoneLineEnd(place, data[end]);
+        appendMoveNode(nodes, line, place, emptyPass);
+        moves = place.move != 0 ? place.move : moves;
         if (end == std::u16string_view::npos)
             break;
         start = end + crLf.size();

@@ -23,6 +23,10 @@ def differences(expected, got, limit=5):
     return '; '.join(found[:limit]) + (f' (and {len(found) - limit} more)' if len(found) > limit else '')
 
 
+# What ugi2sgf adds to each line of a record that --strict holds back.
+strict_note = '; not written (--strict)'
+
+
 def outcomes_of_batch(ugi2sgf, folder, options, work, files=()):
     """What ugi2sgf --in-place says of each record of folder and of files (copies of them, named as
     they are): source -> its message lines, for every source it names."""
@@ -37,7 +41,8 @@ def outcomes_of_batch(ugi2sgf, folder, options, work, files=()):
     for line in run.stderr.decode('utf-8').splitlines():
         source, colon, message = line.partition(': ')
         if colon:  # not the summary line
-            said.setdefault(source, []).append(message)
+            # A record that --strict holds back says so in ugi2sgf's words; the page shows it failed.
+            said.setdefault(source, []).append(message.removesuffix(strict_note))
     shutil.rmtree(copy)
     return said
 

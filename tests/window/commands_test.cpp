@@ -33,10 +33,11 @@ const QString failed = u"message 異常終了しました"_s;
 const QString refused = u"message このﾌｧｲﾙは変換できません"_s;
 const QString overwrite = u"question 既存のﾌｧｲﾙを上書きしてよろしいですか ?"_s;
 
-// The failure message with its reason, what ugi2sgf prints, as the box's detailed text.
-QString failedBecause(const QString &reason)
+// The failure message with what ugi2sgf prints, the source and the reason, as the box's detailed
+// text.
+QString failedBecause(const QString &source, const QString &reason)
 {
-    return failed + u" | "_s + reason;
+    return failed + u" | "_s + source + u": "_s + reason;
 }
 
 // frmMain whose translation can be made to throw what a machine short of memory throws.
@@ -156,23 +157,24 @@ TEST_F(Commands, SourceThatCannotBeReadOrTranslatedEndsAbnormally)
     const QString deleted = chooseSample(u"deleted.ugi"_s);
     QFile::remove(deleted);
     EXPECT_EQ(ModalDriver().press().run([&] { convert(); }),
-              QStringList{failedBecause(u"No such file or directory"_s)});
+              QStringList{failedBecause(deleted, u"No such file or directory"_s)});
 
     const QString empty = path(u"empty.ugi"_s);
     writeFile(empty, QByteArray());
     ModalDriver().type(empty).run([&] { open(); });
     const QStringList log = ModalDriver().press().run([&] { convert(); });
-    EXPECT_TRUE(log.size() == 1 && log.first().startsWith(failedBecause(QString())))
+    EXPECT_TRUE(log.size() == 1 && log.first().startsWith(failedBecause(empty, QString())))
         << log.join(u'\n').toStdString();
 
     // Moves whose lines end in LF alone would run into one line: the record fails, nothing is lost.
     const QString mixed = path(u"mixed.ugi"_s);
     QFile::copy(QStringLiteral(QUILLARN_TEST_DATA "/mixed-line-ends.ugi"), mixed);
     ModalDriver().type(mixed).run([&] { open(); });
-    EXPECT_EQ(ModalDriver().press().run([&] { convert(); }),
-              QStringList{failedBecause(
-                  QString::fromUtf8(readFile(QStringLiteral(QUILLARN_TEST_DATA "/mixed-line-ends.fail")))
-                      .trimmed())});
+    EXPECT_EQ(
+        ModalDriver().press().run([&] { convert(); }),
+        QStringList{failedBecause(
+            mixed, QString::fromUtf8(readFile(QStringLiteral(QUILLARN_TEST_DATA "/mixed-line-ends.fail")))
+                       .trimmed())});
     EXPECT_EQ(listing(dir.path()), (QStringList{u"empty.ugi"_s, u"mixed.ugi"_s}));
 }
 
@@ -180,7 +182,8 @@ TEST_F(Commands, ConversionThatRunsOutOfMemoryEndsAbnormallyAndTheWindowGoesOn)
 {
     const QString source = chooseSample(u"kisei.ugi"_s);
     window.outOfMemory = true;
-    EXPECT_EQ(ModalDriver().press().run([&] { convert(); }), QStringList{failedBecause(u"out of memory"_s)});
+    EXPECT_EQ(ModalDriver().press().run([&] { convert(); }),
+              QStringList{failedBecause(source, u"out of memory"_s)});
     EXPECT_EQ(listing(dir.path()), QStringList{u"kisei.ugi"_s});
     window.outOfMemory = false;
     EXPECT_EQ(ModalDriver().accept().press().run([&] { convert(); }),
@@ -258,22 +261,22 @@ TEST_F(Commands, CancelledSaveWritesNothingAndSaysNothing)
 
 TEST_F(Commands, FailedWriteSaysSoAndKeepsTheLastWrittenPath)
 {
-    chooseSample(u"kisei.ugi"_s);
+    const QString source = chooseSample(u"kisei.ugi"_s);
     const QString target = path(u"kisei.sgf"_s);
     ModalDriver().type(target).press().run([&] { convert(); });
     ASSERT_EQ(caption(1), target);
     // A folder that does not exist: nobody, root included, can create a file in it.
     EXPECT_EQ(ModalDriver().type(path(u"missing/kisei.sgf"_s)).press().run([&] { convert(); }),
               (QStringList{u"save "_s + path(u"kisei"_s),
-                           failedBecause(u"cannot write %1: No such file or directory"_s.arg(
-                               path(u"missing/kisei.sgf"_s)))}));
+                           failedBecause(source, u"cannot write %1: No such file or directory"_s.arg(
+                                                     path(u"missing/kisei.sgf"_s)))}));
     EXPECT_EQ(caption(1), target);
 }
 
 #ifdef Q_OS_UNIX
 TEST_F(Commands, FailedOverwriteLeavesTheOldFileAsItWas)
 {
-    chooseSample(u"kisei.ugi"_s);
+    const QString source = chooseSample(u"kisei.ugi"_s);
     const QString target = path(u"kisei.sgf"_s);
     writeFile(target, "old record");
     // No file of this process may grow past 8 bytes while the command runs, a limit that binds
@@ -290,7 +293,7 @@ TEST_F(Commands, FailedOverwriteLeavesTheOldFileAsItWas)
     std::signal(SIGXFSZ, SIG_DFL);
 
     EXPECT_EQ(log, (QStringList{u"save "_s + path(u"kisei"_s), overwrite,
-                                failedBecause(u"cannot write %1: File too large"_s.arg(target))}));
+                                failedBecause(source, u"cannot write %1: File too large"_s.arg(target))}));
     EXPECT_EQ(readFile(target), "old record");
     EXPECT_EQ(listing(dir.path()), (QStringList{u"kisei.sgf"_s, u"kisei.ugi"_s})); // no temporary left
     EXPECT_EQ(caption(1), QString());

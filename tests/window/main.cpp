@@ -1,5 +1,6 @@
 // Runs the window tests on Qt's offscreen platform, so that they and their discovery at build time
-// need no display, with Qt's Japanese translation loaded as the program loads it.
+// need no display, with Qt's Japanese translation loaded as the program loads it, in a Japanese
+// locale when the system has one.
 #include "dialogs.h"
 
 #include <QApplication>
@@ -7,6 +8,8 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <clocale>
 
 namespace {
 
@@ -28,6 +31,9 @@ int main(int argc, char **argv)
     // Qt's file dialog keeps its history in Qt's settings: here, not in the user's.
     const QTemporaryDir settings;
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+    // As a Japanese user runs the window, whose locale would translate the system's reasons.
+    if (std::setlocale(LC_ALL, "ja_JP.UTF-8") != nullptr)
+        qputenv("LC_ALL", "ja_JP.UTF-8");
     qtHandler = qInstallMessageHandler(filterMessages);
     QApplication app(argc, argv);
     quillarn::useJapaneseQt(app);
