@@ -115,32 +115,48 @@ bool isTemporaryFileName(const std::filesystem::path &name)
                        [](NameChar c) { return isAsciiLetterOrDigit(c); });
 }
 
-void LeftoverTemporaries::removeFor(FileSystem &system, const Folder &folder, const NameText &name)
+// Listed once, when a target there is first written: every later write of a target there takes the
+// leftovers of its name from what the listing found. Writers in other folders go on meanwhile.
+struct LeftoverTemporaries::Found {
+    std::mutex mutex; // held while the folder is listed
+    bool listed = false;
+    std::unordered_map<std::string, std::vector<Name>> byHash;
+};
+
+void LeftoverTemporaries::removeFor(FileSystem &system, const Folder &folder, const Name &name)
 {
-    std::vector<NameText> found;
+    std::shared_ptr<Found> found;
     {
-        // Held while the folder is listed, so that no write of a target there goes ahead of it.
         const std::lock_guard<std::mutex> lock(mutex_);
-        const auto [listed, first] = folders_.try_emplace(folder.path().native());
-        if (first) {
+        std::shared_ptr<Found> &slot = folders_[folder.path().native()];
+        if (!slot)
+            slot = std::make_shared<Found>();
+        found = slot;
+    }
+    const std::string hash = nameHash(name);
+    std::vector<Name> leftovers;
+    {
+        const std::lock_guard<std::mutex> lock(found->mutex);
+        if (!found->listed) {
+            found->listed = true;
             std::error_code error; // a folder that cannot be listed has no leftovers to remove
             for (const Listed &entry : system.listFolder(folder.path(), error)) {
-                const NameText &entryName = entry.name.native();
+                const Name &entryName = entry.name.native();
                 if (!isTemporaryFileName(entryName))
                     continue;
-                std::string hash;
+                std::string entryHash;
                 for (std::size_t i = hashStart; i < randomStart; ++i)
-                    hash += static_cast<char>(entryName[i]);
-                listed->second[hash].push_back(entryName);
+                    entryHash += static_cast<char>(entryName[i]);
+                found->byHash[entryHash].push_back(entryName);
             }
         }
-        const auto ofName = listed->second.find(nameHash(name));
-        if (ofName == listed->second.end())
+        const auto ofName = found->byHash.find(hash);
+        if (ofName == found->byHash.end())
             return;
-        found = std::move(ofName->second);
-        listed->second.erase(ofName);
+        leftovers = std::move(ofName->second);
+        found->byHash.erase(ofName);
     }
-    for (const NameText &leftover : found)
+    for (const Name &leftover : leftovers)
         removeIfLeftover(system, folder, leftover);
 }
 

@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -116,9 +117,9 @@ public:
 
 private:
     using Name = std::filesystem::path::string_type;
+    struct Found; // the leftovers of one folder
     std::mutex mutex_;
-    // folder -> the hash part of the names -> the names of the leftovers found when it was listed
-    std::unordered_map<Name, std::unordered_map<std::string, std::vector<Name>>> folders_;
+    std::unordered_map<Name, std::shared_ptr<Found>> folders_;
 };
 
 // writeFileAtomically with the leftovers of a batch, which lists each folder only once.
