@@ -4,6 +4,7 @@
 #include "records.h"
 
 #include "batch.h"
+#include "batchplan.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,6 +1,8 @@
 // The case folding of casefold.h.
 #include "casefold.h"
 
+#include "utf8.h"
+
 #include <algorithm>
 
 namespace quillarn {
@@ -23,32 +25,20 @@ std::string foldedCase(std::string_view text)
     std::string folded;
     folded.reserve(text.size());
     for (std::size_t at = 0; at < text.size();) {
-        const auto byte = static_cast<unsigned char>(text[at]);
-        if (byte < 0x80) {
-            folded += static_cast<char>(byte >= 'A' && byte <= 'Z' ? byte + ('a' - 'A') : byte);
+        const Utf8Character c = utf8CharacterAt(text, at);
+        if (c.length == 0) {
+            folded += text[at];
             ++at;
             continue;
         }
-        const std::size_t length = byte >= 0xF8   ? 0
-                                   : byte >= 0xF0 ? 4
-                                   : byte >= 0xE0 ? 3
-                                   : byte >= 0xC0 ? 2
-                                                  : 0;
-        char32_t c = byte & (0x7F >> length);
-        bool valid = length != 0 && at + length <= text.size();
-        for (std::size_t i = 1; valid && i < length; ++i) {
-            const auto next = static_cast<unsigned char>(text[at + i]);
-            valid = (next & 0xC0) == 0x80;
-            c = c << 6 | (next & 0x3F);
-        }
-        if (!valid) {
-            folded += static_cast<char>(byte);
+        if (c.value < 0x80) {
+            folded += static_cast<char>(c.value >= 'A' && c.value <= 'Z' ? c.value + ('a' - 'A') : c.value);
             ++at;
             continue;
         }
         // Written back in the length it takes now: a folded character may take fewer or more bytes
         // (U+212A KELVIN SIGN, three, folds to k, one).
-        const char32_t f = foldedCase(c);
+        const char32_t f = foldedCase(c.value);
         if (f < 0x80) {
             folded += static_cast<char>(f);
         } else if (f < 0x800) {
@@ -64,7 +54,7 @@ std::string foldedCase(std::string_view text)
             folded += static_cast<char>(0x80 | (f >> 6 & 0x3F));
             folded += static_cast<char>(0x80 | (f & 0x3F));
         }
-        at += length;
+        at += c.length;
     }
     return folded;
 }

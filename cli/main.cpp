@@ -3,8 +3,10 @@
 // --encoding cp932 the window's bytes. One file goes to standard output or -o; with -d or
 // --in-place, any number of files and folders in one call.
 #include "batch.h"
+#include "batchplan.h"
 #include "convert.h"
-#include "recordfile.h"
+#include "onerecord.h"
+#include "shown.h"
 #include "terminal.h"
 #include "text.h"
 #include "version.h"
@@ -12,9 +14,6 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -79,8 +78,7 @@ struct Options {
     bool inPlace = false;
     bool force = false;
     bool quiet = false;
-    bool strict = false;
-    quillarn::ConversionOptions conversion{quillarn::SourceEncoding::Auto, RecordEncoding::Utf8, false};
+    quillarn::ConversionOptions conversion{quillarn::SourceEncoding::Auto, RecordEncoding::Utf8};
 };
 
 // Returns the path a command-line argument names. Arguments are UTF-8 on every system (on Windows
@@ -129,140 +127,6 @@ std::optional<quillarn::SourceEncoding> sourceEncodingNamed(const std::string &t
                                              : quillarn::SourceEncoding::Utf8;
 }
 
-// The one line said when code page 932 goes to a terminal.
-const char cp932OnTerminalNote[] =
-    "ugi2sgf: the record below is code page 932 and may show garbled here; -o FILE saves it unchanged";
-
-// Standard output as the sink of a record: a terminal set to UTF-8 shows code page 932 garbled, so
-// before the first bytes of such a record reach one, a line on standard error says so (unless
-// quiet); the bytes stay as asked for. Raises CommandFailure with the system's reason, naming
-// standard output.
-class StandardOutput : public quillarn::RecordSink {
-public:
-    explicit StandardOutput(bool noteCodePage932) : note_(noteCodePage932) {}
-
-    void write(std::string_view bytes) override
-    {
-        if (note_ && quillarn::standardOutputIsTerminal())
-            std::cerr << cp932OnTerminalNote << "\n";
-        note_ = false;
-        if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size())
-            fail();
-    }
-
-    // Writes out what is buffered.
-    void flush()
-    {
-        if (std::fflush(stdout) != 0)
-            fail();
-    }
-
-private:
-    [[noreturn]] static void fail()
-    {
-        throw quillarn::CommandFailure(quillarn::cannotWriteReason("standard output", std::strerror(errno)));
-    }
-
-    bool note_;
-};
-
-// The input name that stands for standard input, and the -o name that stands for standard output.
-const char standardStream[] = "-";
-
-// Returns all of standard input. Raises CommandFailure with the system's reason, or when it holds
-// more than a source file may (maxSourceBytes).
-std::string readStandardInput()
-{
-#ifdef _WIN32
-    _setmode(_fileno(stdin), _O_BINARY);
-#endif
-    constexpr auto maxBytes = static_cast<std::size_t>(quillarn::maxSourceBytes);
-    std::string bytes;
-    char chunk[65536];
-    for (;;) {
-        const std::size_t got = std::fread(chunk, 1, sizeof chunk, stdin);
-        bytes.append(chunk, got);
-        if (bytes.size() > maxBytes)
-            throw quillarn::CommandFailure("more than " + std::to_string(maxBytes) + " bytes is too large");
-        if (got < sizeof chunk)
-            break;
-    }
-    if (std::ferror(stdin))
-        throw quillarn::CommandFailure(std::strerror(errno));
-    return bytes;
-}
-
-int convertOne(const Options &options)
-{
-    const std::string &input = options.inputs.front();
-    try {
-        if (options.output) {
-            // The one output the user named: never the source itself, standard input included, and
-            // never a file that is there already unless they said so (a FIFO or a device is written
-            // into, not replaced).
-            const fs::path output = pathOf(*options.output);
-            if (input == standardStream ? quillarn::standardInputIsFile(output)
-                                        : quillarn::isSourceItself(pathOf(input), output))
-                throw quillarn::CommandFailure(quillarn::outputIsSourceReason(*options.output));
-            std::error_code error;
-            if (!options.force && fs::exists(fs::symlink_status(output, error)) &&
-                !quillarn::isWrittenInto(output))
-                throw quillarn::CommandFailure(*options.output + " exists (--force replaces it)");
-        }
-        quillarn::ReadBuffer buffer;
-        std::string standardInput;
-        const std::string_view source = input == standardStream
-                                            ? std::string_view(standardInput = readStandardInput())
-                                            : quillarn::readFileInto(pathOf(input), buffer);
-        quillarn::ConversionOptions conversion = options.conversion;
-        conversion.strict = options.strict;
-        quillarn::ConversionReport report;
-        if (options.output) {
-            // Written straight into the temporary file, which only a record that converts creates.
-            quillarn::LeftoverTemporaries leftovers;
-            quillarn::WriteOptions write;
-            write.existing =
-                options.force ? quillarn::ExistingTarget::Replace : quillarn::ExistingTarget::Keep;
-            // A failure names the output unless it is the record's.
-            bool making = false;
-            bool writing = false;
-            try {
-                quillarn::writeFileAtomically(
-                    pathOf(*options.output),
-                    [&](quillarn::RecordSink &sink) {
-                        making = true;
-                        quillarn::NotingSink noting(sink, writing);
-                        report = quillarn::convertRecord(source, conversion, noting);
-                    },
-                    leftovers, write);
-            } catch (const quillarn::TargetExists &) {
-                throw quillarn::CommandFailure(*options.output + " exists (--force replaces it)");
-            } catch (const quillarn::CommandFailure &failure) {
-                if (making && !writing)
-                    throw;
-                throw quillarn::CommandFailure(
-                    quillarn::cannotWriteReason(*options.output, failure.reason()));
-            }
-        } else {
-            StandardOutput standardOutput(conversion.output == RecordEncoding::Ansi && !options.quiet);
-            report = quillarn::convertRecord(source, conversion, standardOutput);
-            standardOutput.flush();
-        }
-        for (const std::string &warning : report.warnings) {
-            if (!options.quiet || options.strict)
-                std::cerr << quillarn::shownText(input) << ": " << quillarn::shownText(warning) << "\n";
-        }
-        return report.written ? exitOk : exitFailed;
-    } catch (const quillarn::CommandFailure &failure) {
-        // The reason may name the output, or quote the record: shown escaped, as the input.
-        std::cerr << quillarn::shownText(input) << ": " << quillarn::shownText(failure.reason()) << "\n";
-        return exitFailed;
-    } catch (const std::bad_alloc &) {
-        std::cerr << quillarn::shownText(input) << ": out of memory\n";
-        return exitFailed;
-    }
-}
-
 // The signal that interrupted a batch, 0 while none has. Atomic, because the workers read it;
 // lock-free, because a signal handler sets it.
 std::atomic<int> interruptedBy{0};
@@ -298,7 +162,6 @@ int convertBatch(const Options &options)
 
     quillarn::BatchOptions batch;
     batch.conversion = options.conversion;
-    batch.strict = options.strict;
     batch.force = options.force;
     batch.quiet = options.quiet;
     // The progress bar needs a total: the folders are walked once first to count the records.
@@ -406,7 +269,7 @@ int run(int argc, char **argv)
         } else if (arg == "-q" || arg == "--quiet") {
             options.quiet = true;
         } else if (arg == "--strict") {
-            options.strict = true;
+            options.conversion.strict = true;
         } else if (arg.compare(0, 17, "--source-encoding") == 0) {
             const auto name = value("--source-encoding");
             if (!name)
@@ -440,7 +303,7 @@ int run(int argc, char **argv)
         return usageError("-o writes one record; it cannot be used with -d or --in-place");
     if (batch) {
         for (const std::string &input : options.inputs) {
-            if (input == standardStream)
+            if (input == quillarn::standardStream)
                 return usageError("'-' (standard input) cannot be used with -d or --in-place");
         }
         return convertBatch(options);
@@ -448,12 +311,19 @@ int run(int argc, char **argv)
     if (options.inputs.size() > 1)
         return usageError(options.output ? "-o takes one input file"
                                          : "several inputs need -d DIR or --in-place");
-    if (options.output == standardStream)
+    if (options.output == quillarn::standardStream)
         options.output.reset();
     std::error_code error;
-    if (options.inputs.front() != standardStream && fs::is_directory(pathOf(options.inputs.front()), error))
+    if (options.inputs.front() != quillarn::standardStream &&
+        fs::is_directory(pathOf(options.inputs.front()), error))
         return usageError(options.inputs.front() + " is a folder: give -d DIR or --in-place");
-    return convertOne(options);
+    quillarn::OneRecord record;
+    record.input = options.inputs.front();
+    record.output = options.output;
+    record.force = options.force;
+    record.quiet = options.quiet;
+    record.conversion = options.conversion;
+    return quillarn::convertOneRecord(record) ? exitOk : exitFailed;
 }
 
 #ifdef _WIN32

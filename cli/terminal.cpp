@@ -1,6 +1,9 @@
 // The terminal of terminal.h.
 #include "terminal.h"
 
+#include "shown.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -81,66 +84,6 @@ std::string fittedToColumns(std::string text, int room)
     return "..." + (first < starts.size() ? text.substr(starts[first]) : std::string());
 }
 
-std::string shownText(std::string_view text)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string shown;
-    shown.reserve(text.size());
-    const auto escape = [&](char kind, unsigned value, int width) {
-        shown += '\\';
-        shown += kind;
-        for (int shift = (width - 1) * 4; shift >= 0; shift -= 4)
-            shown += digits[(value >> shift) & 0xF];
-    };
-    for (std::size_t at = 0; at < text.size();) {
-        const auto byte = static_cast<unsigned char>(text[at]);
-        if (byte < 0x80) {
-            if (byte == '\n')
-                shown += "\\n";
-            else if (byte == '\r')
-                shown += "\\r";
-            else if (byte == '\t')
-                shown += "\\t";
-            else if (byte < 0x20 || byte == 0x7F)
-                escape('x', byte, 2);
-            else
-                shown += static_cast<char>(byte);
-            ++at;
-            continue;
-        }
-        // A UTF-8 sequence: its length from the lead byte, then the value, which must be the
-        // shortest form, no surrogate and at most U+10FFFF.
-        const std::size_t length = byte >= 0xF8   ? 0
-                                   : byte >= 0xF0 ? 4
-                                   : byte >= 0xE0 ? 3
-                                   : byte >= 0xC0 ? 2
-                                                  : 0;
-        char32_t value = byte & (0x7F >> length);
-        bool valid = length != 0 && at + length <= text.size();
-        for (std::size_t i = 1; valid && i < length; ++i) {
-            const auto next = static_cast<unsigned char>(text[at + i]);
-            valid = (next & 0xC0) == 0x80;
-            value = value << 6 | (next & 0x3F);
-        }
-        static constexpr char32_t shortest[] = {0, 0, 0x80, 0x800, 0x10000};
-        valid = valid && value >= shortest[length] && value <= 0x10FFFF && (value < 0xD800 || value > 0xDFFF);
-        if (!valid) {
-            escape('x', byte, 2);
-            ++at;
-            continue;
-        }
-        const bool control = (value >= 0x80 && value < 0xA0) || value == 0x2028 || value == 0x2029 ||
-                             value == 0x200E || value == 0x200F || (value >= 0x202A && value <= 0x202E) ||
-                             (value >= 0x2066 && value <= 0x2069);
-        if (control)
-            escape('u', static_cast<unsigned>(value), 4);
-        else
-            shown.append(text.substr(at, length));
-        at += length;
-    }
-    return shown;
-}
-
 TerminalStatus::TerminalStatus(std::ostream &out, bool progress, int width)
     : out_(out), progress_(progress), width_(width)
 {
@@ -168,7 +111,7 @@ void TerminalStatus::progress(std::size_t done, std::size_t total, const std::fi
                        std::to_string(done) + "/" + std::to_string(total) + " ";
     // One column short of the width, so that the cursor never wraps to the next line.
     const int room = width_ - 1 - static_cast<int>(line.size() - 1);
-    line += fittedToColumns(shownText(current.u8string()), room);
+    line += fittedToColumns(shownPath(current), room);
     line += "\x1b[K"; // erase what a longer previous line left
     write(line);
 }

@@ -1,10 +1,10 @@
 // The terminal that ugi2sgf writes to: whether standard output and standard error are terminals and
 // how wide, the progress line that a batch redraws in place, and on Windows the console, which is
 // given UTF-8 messages as text it shows whatever its code page. Only what the batch reports reaches
-// the terminal through here (batch.h's BatchStatus).
+// the terminal through here (BatchStatus, batchstatus.h).
 #pragma once
 
-#include "batch.h"
+#include "batchstatus.h"
 
 #include <cerrno>
 #include <chrono>
@@ -27,7 +27,7 @@ bool standardErrorIsTerminal();
 int terminalWidth();
 
 // A batch's messages, one line each, and when asked for, a progress line below them:
-// "[#####-----] 12/100 path" (the path as shownText shows it), redrawn in place at most ten times a
+// "[#####-----] 12/100 path" (the path as shownPath shows it, shown.h), redrawn in place at most ten times a
 // second and erased before each message, so that messages scroll up above it.
 class TerminalStatus : public BatchStatus {
 public:
@@ -59,13 +59,6 @@ private:
 // line is a little short). Control characters become "?", so that a file name cannot move the
 // cursor or talk to the terminal.
 std::string fittedToColumns(std::string text, int room);
-
-// Returns text (UTF-8: a name, or a line of a message) as it is shown in a message: control
-// characters written as escapes (\n, \t, \r, \x1b; \u0085 for the C1 controls, the line and
-// paragraph separators and the bidirectional formatting characters) and each byte that is not
-// part of valid UTF-8 as \xHH, so that a name cannot move the cursor, talk to the terminal, split
-// a message or reverse what follows it. Everything else (UTF-8 names in any script) is kept.
-std::string shownText(std::string_view text);
 
 #ifdef _WIN32
 

@@ -5,9 +5,10 @@
 #include "../support/testfiles.h"
 
 #include "batch.h"
+#include "batchplan.h"
 #include "casefold.h"
 #include "recordfile.h"
-#include "terminal.h"
+#include "shown.h"
 
 #include <gtest/gtest.h>
 
@@ -16,11 +17,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <future>
-#include <memory>
 #include <random>
 #include <sstream>
-#include <stdexcept>
 #include <thread>
 #ifdef _WIN32
 #include <windows.h>
@@ -600,113 +598,6 @@ TEST(Batch, InterruptionStopsStartingRecords)
         }
     }
     EXPECT_EQ(files, summary.converted);
-}
-
-namespace {
-
-// Items that fail without a file, as a path that cannot be read does; the walk sets interrupted
-// when it hands out item number interruptAt (counted from 1).
-class UnreadableItems : public quillarn::BatchItems {
-public:
-    UnreadableItems(std::size_t count, std::size_t interruptAt, std::atomic<int> &interrupted)
-        : count_(count), interruptAt_(interruptAt), interrupted_(interrupted)
-    {
-    }
-    bool next(quillarn::BatchItem &item) override
-    {
-        if (given_ == count_)
-            return false;
-        if (++given_ == interruptAt_)
-            interrupted_ = SIGINT;
-        item = {fs::path("r" + std::to_string(given_)), {}, "unreadable"};
-        return true;
-    }
-
-private:
-    std::size_t count_, interruptAt_, given_ = 0;
-    std::atomic<int> &interrupted_;
-};
-
-// A status that counts the messages, and is closed after closeAfter of them or raises at the
-// first one.
-class CountingStatus : public quillarn::BatchStatus {
-public:
-    std::size_t closeAfter = SIZE_MAX;
-    bool raises = false;
-    std::size_t messages = 0;
-    void progress(std::size_t, std::size_t, const fs::path &) override {}
-    void message(const std::string &) override
-    {
-        if (raises)
-            throw std::runtime_error("the messages cannot be written");
-        ++messages;
-    }
-    bool closed() const override { return messages >= closeAfter; }
-};
-
-// Returns what body returns when it ends within a minute. A body that hangs ends the test program,
-// since its thread cannot be stopped.
-template <typename Body> auto endsWithinAMinute(Body body) -> decltype(body())
-{
-    auto result = std::make_shared<std::promise<decltype(body())>>();
-    std::future<decltype(body())> ended = result->get_future();
-    std::thread([body, result] {
-        try {
-            result->set_value(body());
-        } catch (...) {
-            result->set_exception(std::current_exception());
-        }
-    }).detach();
-    if (ended.wait_for(std::chrono::minutes(1)) != std::future_status::ready) {
-        ADD_FAILURE() << "the batch did not end";
-        std::abort();
-    }
-    return ended.get();
-}
-
-} // namespace
-
-// More items than the ring holds: the run ends with every item counted when it is interrupted in
-// the second ring on the calling thread alone, when nobody reads its messages any more, and when
-// telling them raises (the threads end before the error goes on).
-TEST(Batch, ARunEndsAfterAnInterruptionInAnyRingAClosedStatusOrARaisingOne)
-{
-    struct Row {
-        int workers;
-        std::size_t interruptAt;
-        std::size_t closeAfter;
-        bool raises;
-    };
-    for (const Row row : {Row{1, 5000, SIZE_MAX, false}, Row{4, 0, 1, false}, Row{4, 0, SIZE_MAX, true}}) {
-        SCOPED_TRACE(row.workers);
-        std::atomic<int> interrupted{0};
-        quillarn::BatchOptions options;
-        options.workers = row.workers;
-        options.interrupted = &interrupted;
-        const auto run = [&options, &interrupted, row] {
-            UnreadableItems items(6000, row.interruptAt, interrupted);
-            CountingStatus status;
-            status.closeAfter = row.closeAfter;
-            status.raises = row.raises;
-            quillarn::BatchSummary summary = quillarn::runBatch(items, 0, options, status);
-            EXPECT_EQ(status.messages, summary.failed);
-            return summary;
-        };
-        if (row.raises) {
-            EXPECT_THROW(endsWithinAMinute(run), std::runtime_error);
-            continue;
-        }
-        const quillarn::BatchSummary summary = endsWithinAMinute(run);
-        if (row.workers == 1) {
-            // The first ring reported, the part of the second planned and the rest of the walk not
-            // converted.
-            EXPECT_EQ(quillarn::summaryLine(summary),
-                      "0 converted, 4096 failed, 0 skipped, 1904 not converted (interrupted)");
-        } else {
-            EXPECT_EQ(summary.failed + summary.notStarted, 6000u);
-            EXPECT_GT(summary.notStarted, 0u);
-        }
-    }
 }
 
 #ifndef _WIN32

@@ -1,0 +1,142 @@
+// The one record of onerecord.h.
+#include "onerecord.h"
+
+#include "batchplan.h"
+#include "recordoutput.h"
+#include "shown.h"
+#include "terminal.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+namespace quillarn {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The one line said when code page 932 goes to a terminal.
+const char cp932OnTerminalNote[] =
+    "ugi2sgf: the record below is code page 932 and may show garbled here; -o FILE saves it unchanged";
+
+// Standard output as the sink of a record: a terminal set to UTF-8 shows code page 932 garbled, so
+// before the first bytes of such a record reach one, a line on standard error says so (unless
+// quiet); the bytes stay as asked for. Raises CommandFailure with the system's reason.
+class StandardOutput : public RecordSink {
+public:
+    explicit StandardOutput(bool noteCodePage932) : note_(noteCodePage932) {}
+
+    void write(std::string_view bytes) override
+    {
+        if (note_ && standardOutputIsTerminal())
+            std::cerr << cp932OnTerminalNote << "\n";
+        note_ = false;
+        if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size())
+            throw CommandFailure(std::strerror(errno));
+    }
+
+    // Writes out what is buffered.
+    void flush()
+    {
+        if (std::fflush(stdout) != 0)
+            throw CommandFailure(std::strerror(errno));
+    }
+
+private:
+    bool note_;
+};
+
+// Returns all of standard input. Raises CommandFailure with the system's reason, or when it holds
+// more than a source file may (maxSourceBytes).
+std::string readStandardInput()
+{
+#ifdef _WIN32
+    _setmode(_fileno(stdin), _O_BINARY);
+#endif
+    constexpr auto maxBytes = static_cast<std::size_t>(maxSourceBytes);
+    std::string bytes;
+    char chunk[65536];
+    for (;;) {
+        const std::size_t got = std::fread(chunk, 1, sizeof chunk, stdin);
+        bytes.append(chunk, got);
+        if (bytes.size() > maxBytes)
+            throw CommandFailure("more than " + std::to_string(maxBytes) + " bytes is too large");
+        if (got < sizeof chunk)
+            break;
+    }
+    if (std::ferror(stdin))
+        throw CommandFailure(std::strerror(errno));
+    return bytes;
+}
+
+} // namespace
+
+bool convertOneRecord(const OneRecord &record)
+{
+    const std::string &input = record.input;
+    // A reason may name the output, or quote the record: shown escaped, as the input.
+    const auto fail = [&input](const std::string &reason) {
+        std::cerr << shownText(input) << ": " << shownText(reason) << "\n";
+        return false;
+    };
+    // Arguments are UTF-8 on every system (on Windows they are converted from the wide command
+    // line), so that a name in any script survives.
+    const std::optional<fs::path> output =
+        record.output ? std::optional<fs::path>(fs::u8path(*record.output)) : std::nullopt;
+    ReadBuffer buffer;
+    std::string standardInput;
+    std::string_view source;
+    try {
+        if (output) {
+            // The one output the user named: never the source itself, standard input included, and
+            // never a file that is there already unless they said so (a FIFO or a device is written
+            // into, not replaced).
+            if (input == standardStream ? standardInputIsFile(*output)
+                                        : isSourceItself(fs::u8path(input), *output))
+                return fail(outputIsSourceReason(*record.output));
+            std::error_code error;
+            if (!record.force && fs::exists(fs::symlink_status(*output, error)) && !isWrittenInto(*output))
+                return fail(existsReason(*record.output));
+        }
+        source = input == standardStream ? std::string_view(standardInput = readStandardInput())
+                                         : readFileInto(fs::u8path(input), buffer);
+    } catch (const std::exception &error) {
+        return fail(failureReason(error));
+    }
+    const auto read = [source] { return source; };
+    RecordOutcome outcome;
+    if (output) {
+        // Written straight into the temporary file, which only a record that converts creates.
+        LeftoverTemporaries leftovers;
+        WriteOptions write;
+        write.existing = record.force ? ExistingTarget::Replace : ExistingTarget::Keep;
+        outcome = writeRecord(*output, record.conversion, read, [&](const RecordProducer &produce) {
+            writeFileAtomically(*output, produce, leftovers, write);
+        });
+    } else {
+        StandardOutput standardOutput(record.conversion.output == RecordEncoding::Ansi && !record.quiet);
+        // Named in a message as "cannot write standard output: REASON".
+        outcome = writeRecord(fs::u8path("standard output"), record.conversion, read,
+                              [&](const RecordProducer &produce) {
+                                  produce(standardOutput);
+                                  standardOutput.flush();
+                              });
+    }
+    if (outcome.end == RecordOutcome::End::TargetExists || outcome.end == RecordOutcome::End::Failed)
+        return fail(outcome.reason);
+    for (const std::string &warning : outcome.warnings) {
+        if (!record.quiet || record.conversion.strict)
+            std::cerr << shownText(input) << ": " << shownText(warning) << "\n";
+    }
+    return outcome.end == RecordOutcome::End::Written;
+}
+
+} // namespace quillarn

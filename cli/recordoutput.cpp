@@ -1,0 +1,60 @@
+// The outcomes and reasons of recordoutput.h.
+#include "recordoutput.h"
+
+#include "shown.h"
+
+#include <new>
+
+namespace quillarn {
+
+std::string existsReason(const std::string &output)
+{
+    return output + " exists (--force replaces it)";
+}
+
+std::string outputIsSourceReason(const std::string &output)
+{
+    return "the output " + output + " would replace the source";
+}
+
+std::string failureReason(const std::exception &error)
+{
+    if (dynamic_cast<const std::bad_alloc *>(&error) != nullptr)
+        return "out of memory";
+    return error.what();
+}
+
+RecordOutcome writeRecord(const std::filesystem::path &output, const ConversionOptions &options,
+                          const std::function<std::string_view()> &source,
+                          const std::function<void(const RecordProducer &)> &write)
+{
+    RecordOutcome outcome;
+    // A failure is the record's from the moment the producer runs until the first byte reaches
+    // the output; before that the output could not be looked at or opened, after it written.
+    bool making = false;
+    bool writing = false;
+    try {
+        ConversionReport report;
+        write([&](RecordSink &sink) {
+            making = true;
+            const std::string_view bytes = source();
+            NotingSink noting(sink, writing);
+            report = convertRecord(bytes, options, noting);
+        });
+        outcome.end = report.written ? RecordOutcome::End::Written : RecordOutcome::End::HeldBack;
+        outcome.warnings = std::move(report.warnings);
+    } catch (const TargetExists &) {
+        outcome.end = RecordOutcome::End::TargetExists;
+        outcome.reason = existsReason(shownPath(output));
+    } catch (const CommandFailure &failure) {
+        outcome.end = RecordOutcome::End::Failed;
+        outcome.reason =
+            making && !writing ? failure.reason() : cannotWriteReason(shownPath(output), failure.reason());
+    } catch (const std::exception &error) {
+        outcome.end = RecordOutcome::End::Failed;
+        outcome.reason = failureReason(error);
+    }
+    return outcome;
+}
+
+} // namespace quillarn

@@ -1,0 +1,53 @@
+// A record converted into its output, and what ugi2sgf says when that fails: one place for the
+// record written alone (ugi2sgf FILE, -o) and for each record of a batch, so that both fail in the
+// same words, and a message names the output only when the output is what failed.
+#pragma once
+
+#include "convert.h"
+#include "recordfile.h"
+
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillarn {
+
+// The reason of a record whose output (as messages show it) is there and is kept:
+// "OUTPUT exists (--force replaces it)".
+std::string existsReason(const std::string &output);
+
+// The reason of a record whose output (as messages show it) would be its own source, which is
+// never written over, --force or not.
+std::string outputIsSourceReason(const std::string &output);
+
+// The reason a message gives for error: "out of memory" for std::bad_alloc, what() for any other
+// (a CommandFailure's reason).
+std::string failureReason(const std::exception &error);
+
+// How a record's conversion into its output ended.
+struct RecordOutcome {
+    enum class End {
+        Written,
+        HeldBack,     // options.strict held the record back for its warnings: nothing written
+        TargetExists, // the output is there and was kept
+        Failed,
+    };
+    End end = End::Written;
+    std::string reason;                // TargetExists and Failed: what the message says
+    std::vector<std::string> warnings; // Written and HeldBack
+};
+
+// Converts the record whose bytes source returns and writes it through write, which looks at the
+// output, opens it and then calls the producer it is given. The producer calls source, so that an
+// output that is kept costs no read. A failure of source (the record cannot be read, its folder
+// cannot be made) or of the conversion is the record's and keeps its reason; a failure of write
+// before the producer runs (the output cannot be looked at or opened) or once bytes have gone to
+// the output names the output (shownPath): "cannot write OUTPUT: REASON". Raises nothing.
+RecordOutcome writeRecord(const std::filesystem::path &output, const ConversionOptions &options,
+                          const std::function<std::string_view()> &source,
+                          const std::function<void(const RecordProducer &)> &write);
+
+} // namespace quillarn
