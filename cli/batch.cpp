@@ -2,7 +2,7 @@
 #include "batch.h"
 
 #include "batchrunner.h"
-#include "folders.h"
+#include "filesystem.h"
 #include "recordoutput.h"
 #include "shown.h"
 #include "terminal.h"
@@ -50,28 +50,34 @@ ItemResult skipped(const fs::path &target)
     return {ItemOutcome::Skipped, "skipped, " + existsReason(shownPath(target))};
 }
 
-// What the workers of a batch share: the leftovers of killed writes, which each folder is searched
-// for once, and the folders made.
+// What the workers of a batch share: the file system, the leftovers of killed writes, which each
+// folder is searched for once, and the folders made.
 class Conversions {
 public:
-    explicit Conversions(const BatchOptions &options) : options(options) {}
+    explicit Conversions(const BatchOptions &options)
+        : options(options), system(options.system ? *options.system : systemFileSystem()),
+          groupLimits(options.groupLimits)
+    {
+        groupLimits.system = &system;
+    }
 
-    // Creates folder and its parents once per run; raises CommandFailure with the system's reason.
-    void makeFolder(const fs::path &folder)
+    // Creates folder and its parents once per run, through group, so that they last as its files
+    // do; raises CommandFailure with the system's reason.
+    void makeFolder(const fs::path &folder, GroupWriter &group)
     {
         if (folder.empty())
             return;
         const std::lock_guard<std::mutex> lock(folderMutex_);
         if (madeFolders_.count(folder) != 0)
             return;
-        std::error_code error;
-        makeFolders(folder, error);
-        if (error)
+        if (const std::error_code error = group.makeFolders(folder))
             throw CommandFailure("cannot create folder " + shownPath(folder) + ": " + error.message());
         madeFolders_.insert(folder);
     }
 
     const BatchOptions &options;
+    FileSystem &system;
+    GroupLimits groupLimits;
     LeftoverTemporaries leftovers;
 
 private:
@@ -84,7 +90,7 @@ private:
 class ConvertingWorker : public ItemWorker {
 public:
     explicit ConvertingWorker(Conversions &shared)
-        : shared_(shared), group_(shared.leftovers, shared.options.groupLimits)
+        : shared_(shared), group_(shared.leftovers, shared.groupLimits)
     {
     }
 
@@ -106,8 +112,8 @@ public:
             item.target, options.conversion,
             [&] {
                 // Read first: a source that cannot be read makes no folder.
-                const std::string_view source = readFileInto(systemPath(item.source), buffer_);
-                shared_.makeFolder(item.target.parent_path());
+                const std::string_view source = shared_.system.readFile(systemPath(item.source), buffer_);
+                shared_.makeFolder(item.target.parent_path(), group_);
                 return source;
             },
             [&](const RecordProducer &produce) {

@@ -59,7 +59,9 @@ struct Listed {
 // Every call that can fail, but readFile, listFolder and write, returns the system's error (empty on
 // success): std::errc::file_exists, no_such_file_or_directory and the others compare equal to it on
 // every system, and its message is the reason a message shows. A name is relative to the folder
-// at, or, where at may be null, a path from the current folder.
+// at, or, where at may be null, a path from the current folder. On Windows listFolder, makeFolder
+// and sameFile take every path in the form of systemPath; the others take a path as it is given,
+// so that a device's name (NUL) names the device.
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
@@ -79,6 +81,8 @@ public:
     virtual std::vector<Listed> listFolder(const std::filesystem::path &folder, std::error_code &error) = 0;
     // Makes the folder at path, in a folder that is there (file_exists when a name is there).
     virtual std::error_code makeFolder(const std::filesystem::path &path) = 0;
+    // Returns true when a and b are the same file (device and file number), links followed.
+    virtual bool sameFile(const std::filesystem::path &a, const std::filesystem::path &b) = 0;
 
     // Looks at name, at a link itself unless followLinks (Windows: always at the name itself).
     virtual std::error_code look(const Folder *at, const NameChar *name, bool followLinks,
@@ -132,6 +136,12 @@ public:
 
 // Returns the system's own file system.
 FileSystem &systemFileSystem();
+
+// Returns the form of path that the system takes as it is: the long form on Windows (absolute, with
+// "." and ".." taken away as the system would: \\?\C:\...), so that names that end in a dot or a
+// space, names of devices (con, nul) and paths over 260 characters all reach what they name; path
+// itself elsewhere.
+std::filesystem::path systemPath(const std::filesystem::path &path);
 
 // A folder opened through a file system for the names in it, closed with its last holder.
 class Folder {

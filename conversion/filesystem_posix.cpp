@@ -198,6 +198,14 @@ std::error_code PosixFileSystem::makeFolder(const fs::path &path)
     return checked(::mkdir(path.c_str(), 0777));
 }
 
+bool PosixFileSystem::sameFile(const fs::path &a, const fs::path &b)
+{
+    struct stat first {};
+    struct stat second {};
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 std::error_code PosixFileSystem::look(const Folder *at, const char *name, bool followLinks, FileInfo &info)
 {
     struct stat status {};
@@ -397,6 +405,11 @@ FileSystem &systemFileSystem()
 {
     static PosixFileSystem system;
     return system;
+}
+
+fs::path systemPath(const fs::path &path)
+{
+    return path;
 }
 
 bool standardInputIsFile(const fs::path &path)

@@ -15,6 +15,7 @@ public:
     std::string_view readFile(const std::filesystem::path &path, ReadBuffer &buffer) override;
     std::vector<Listed> listFolder(const std::filesystem::path &folder, std::error_code &error) override;
     std::error_code makeFolder(const std::filesystem::path &path) override;
+    bool sameFile(const std::filesystem::path &a, const std::filesystem::path &b) override;
     std::error_code look(const Folder *at, const char *name, bool followLinks, FileInfo &info) override;
     std::error_code openFolder(const Folder *at, const char *name, FileHandle &folder,
                                bool &flushable) override;

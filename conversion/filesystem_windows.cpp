@@ -81,33 +81,6 @@ FileInfo describe(const BY_HANDLE_FILE_INFORMATION &status)
     return info;
 }
 
-// Returns the form of path that the system takes as it is: absolute, with "." and ".." taken away
-// as the system would, in the long form (\\?\C:\...), so that names that end in a dot or a space,
-// names of devices (con, nul) and paths over 260 characters all reach what they name.
-fs::path longPath(const fs::path &path)
-{
-    std::wstring text = path.native();
-    std::replace(text.begin(), text.end(), L'/', L'\\');
-    if (text.rfind(L"\\\\?\\", 0) == 0 || text.rfind(L"\\\\.\\", 0) == 0)
-        return text;
-    fs::path full(text);
-    if (!full.has_root_directory()) {
-        std::error_code error;
-        const fs::path current = fs::current_path(error);
-        // "C:name" is relative to the folder that drive was last in, which only the system knows.
-        if (error || full.has_root_name())
-            return path;
-        full = current / full;
-    } else if (!full.has_root_name()) {
-        std::error_code error;
-        full = fs::current_path(error).root_name() / full; // "\name": on the current drive
-    }
-    std::wstring normal = full.lexically_normal().native();
-    if (normal.rfind(L"\\\\", 0) == 0)
-        return L"\\\\?\\UNC\\" + normal.substr(2); // \\server\share\...
-    return L"\\\\?\\" + normal;
-}
-
 // Returns the reason the temporary file could not replace path: a read-only file and a file that
 // another program holds open are named as such, since both show only as access denied.
 std::error_code replaceFailure(const fs::path &path, DWORD error)
@@ -136,7 +109,23 @@ public:
 
     std::error_code makeFolder(const fs::path &path) override
     {
-        return CreateDirectoryW(longPath(path).c_str(), nullptr) ? std::error_code() : lastError();
+        return CreateDirectoryW(systemPath(path).c_str(), nullptr) ? std::error_code() : lastError();
+    }
+
+    bool sameFile(const fs::path &a, const fs::path &b) override
+    {
+        BY_HANDLE_FILE_INFORMATION info[2]{};
+        const fs::path *const paths[2] = {&a, &b};
+        for (int i = 0; i < 2; ++i) {
+            const Handle file(CreateFileW(systemPath(*paths[i]).c_str(), 0,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+            if (file.get() == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(file.get(), &info[i]))
+                return false;
+        }
+        return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
+               info[0].nFileIndexHigh == info[1].nFileIndexHigh &&
+               info[0].nFileIndexLow == info[1].nFileIndexLow;
     }
 
     std::error_code look(const Folder *at, const wchar_t *name, bool, FileInfo &info) override
@@ -332,7 +321,7 @@ std::string_view WindowsFileSystem::readFile(const fs::path &path, ReadBuffer &b
 std::vector<Listed> WindowsFileSystem::listFolder(const fs::path &folder, std::error_code &error)
 {
     std::vector<Listed> entries;
-    std::wstring pattern = longPath(folder.empty() ? fs::path(L".") : folder).native();
+    std::wstring pattern = systemPath(folder.empty() ? fs::path(L".") : folder).native();
     if (pattern.empty() || pattern.back() != L'\\')
         pattern += L'\\';
     pattern += L'*';
@@ -373,6 +362,30 @@ FileSystem &systemFileSystem()
 {
     static WindowsFileSystem system;
     return system;
+}
+
+fs::path systemPath(const fs::path &path)
+{
+    std::wstring text = path.native();
+    std::replace(text.begin(), text.end(), L'/', L'\\');
+    if (text.rfind(L"\\\\?\\", 0) == 0 || text.rfind(L"\\\\.\\", 0) == 0)
+        return text;
+    fs::path full(text);
+    if (!full.has_root_directory()) {
+        std::error_code error;
+        const fs::path current = fs::current_path(error);
+        // "C:name" is relative to the folder that drive was last in, which only the system knows.
+        if (error || full.has_root_name())
+            return path;
+        full = current / full;
+    } else if (!full.has_root_name()) {
+        std::error_code error;
+        full = fs::current_path(error).root_name() / full; // "\name": on the current drive
+    }
+    std::wstring normal = full.lexically_normal().native();
+    if (normal.rfind(L"\\\\", 0) == 0)
+        return L"\\\\?\\UNC\\" + normal.substr(2); // \\server\share\...
+    return L"\\\\?\\" + normal;
 }
 
 bool standardInputIsFile(const fs::path &path)

@@ -2,9 +2,13 @@
 // reached its disk: after the cut only that is left, and every final name must hold nothing, its
 // previous file or the whole new record, a record reported written must be there, and nothing else
 // that was there may go but the leftovers of killed writes of a target written. The steps include
-// the removal of those leftovers and the making of the folders written into.
+// the removal of those leftovers, ugi2sgf's walk of its sources and the making of the folders
+// written into.
 #include "../support/forgetfuldisk.h"
+#include "records.h"
 
+#include "batch.h"
+#include "batchplan.h"
 #include "groupwriter.h"
 
 #include <gtest/gtest.h>
@@ -28,6 +32,19 @@ const std::string leftoverOfOther = diskA + "/.quillarn-ox0q7tq7Left00.tmp";
 std::string newRecord(const std::string &path)
 {
     return "(;CA[Shift_JIS]GN[" + path + "])\r\n";
+}
+
+// The sources of ugi2sgf's batch, in a folder and a subfolder, and their outputs in folders that
+// the batch makes.
+const std::string sources = "/quillarn-power-cut/in";
+const std::string outputs = "/quillarn-power-cut/out";
+const std::vector<std::string> sourceNames = {"c.ugi", "club/a.ugi", "club/b.ugi"};
+
+std::string sourceOf(const std::string &name)
+{
+    testing_support::UgiFields fields;
+    fields.title = name;
+    return testing_support::ugiSource(fields);
 }
 
 // A way of writing: writes some of paths on disk (as Keep says for each) and returns the paths
@@ -101,19 +118,66 @@ Writing oneRecord(const Target &target)
     };
 }
 
+// ugi2sgf's batch of the folder of sources into the folder of outputs, in groups of two: returns
+// the outputs of the records that it did not report failed (by their sources' names).
+Writing ugi2sgfBatch(quillarn::FlushMethod method)
+{
+    return [method](ForgetfulDisk &disk) {
+        struct Messages : quillarn::BatchStatus {
+            std::string said;
+            void progress(std::size_t, std::size_t, const std::filesystem::path &) override {}
+            void message(const std::string &lines) override { said += lines; }
+        } status;
+        struct Walked : quillarn::BatchItems {
+            explicit Walked(ForgetfulDisk &disk) : plan({sources}, outputs, disk) {}
+            bool next(quillarn::BatchItem &item) override
+            {
+                return plan.next(item) && (items.push_back(item), true);
+            }
+            quillarn::BatchPlan plan;
+            std::vector<quillarn::BatchItem> items;
+        } walked(disk);
+        quillarn::BatchOptions options;
+        options.workers = 1;
+        options.groupLimits.files = 2;
+        options.groupLimits.method = method;
+        options.system = &disk;
+        const quillarn::BatchSummary summary = quillarn::runBatch(walked, 0, options, status);
+        std::set<std::string> written;
+        for (const quillarn::BatchItem &item : walked.items) {
+            if (item.failure.empty() && status.said.find(item.source.string() + ": ") == std::string::npos)
+                written.insert(item.target.string());
+        }
+        EXPECT_EQ(written.size(), summary.converted) << status.said;
+        return written;
+    };
+}
+
+// The final names that a writing may write, and what each holds when written.
+std::map<std::string, std::string> targets()
+{
+    std::map<std::string, std::string> records;
+    for (const Target &target : batchTargets)
+        records[target.path] = newRecord(target.path);
+    for (const std::string &name : sourceNames) {
+        const std::string output = outputs + "/" + name.substr(0, name.size() - 4) + ".sgf";
+        records[output] = quillarn::convertSource(sourceOf(name), {}).bytes;
+    }
+    return records;
+}
+
 // Checks what is on disk after a power cut (or none) against the files before and the paths
 // reported written.
 void checkAfterRestart(const ForgetfulDisk &disk, const ForgetfulDisk::Files &before,
                        const std::set<std::string> &written, bool namesWritten)
 {
-    std::set<std::string> targets;
-    for (const Target &target : batchTargets)
-        targets.insert(target.path);
+    static const std::map<std::string, std::string> records = targets();
     const ForgetfulDisk::Files after = disk.afterRestart(namesWritten);
     for (const auto &[path, content] : after) {
         const auto old = before.find(path);
-        if (targets.count(path) != 0) {
-            EXPECT_TRUE(content == newRecord(path) || (old != before.end() && content == old->second))
+        const auto record = records.find(path);
+        if (record != records.end()) {
+            EXPECT_TRUE(content == record->second || (old != before.end() && content == old->second))
                 << path << " holds \"" << content << "\"";
         } else if (old != before.end()) {
             EXPECT_EQ(content, old->second) << path;
@@ -129,7 +193,7 @@ void checkAfterRestart(const ForgetfulDisk &disk, const ForgetfulDisk::Files &be
     }
     for (const std::string &path : written) {
         const auto found = after.find(path);
-        EXPECT_TRUE(found != after.end() && found->second == newRecord(path))
+        EXPECT_TRUE(found != after.end() && found->second == records.at(path))
             << path << " was reported written but does not hold its record";
     }
 }
@@ -145,6 +209,8 @@ TEST(PowerCut, EveryNameHoldsNothingItsPreviousFileOrTheWholeRecordAndWhatWasRep
           {leftoverOf1.substr(diskA.size() + 1), "(;CA[UTF-8]GN["},
           {leftoverOfOther.substr(diskA.size() + 1), "(;CA[UTF-8]GN["}}},
         {diskB, {{"3.sgf", "previous 3"}}},
+        {sources, {{"c.ugi", sourceOf("c.ugi")}, {"notes.txt", "not a record"}}},
+        {sources + "/club", {{"a.ugi", sourceOf("club/a.ugi")}, {"b.ugi", sourceOf("club/b.ugi")}}},
     };
     ForgetfulDisk::Files before;
     for (const auto &[folder, files] : folders) {
@@ -157,6 +223,8 @@ TEST(PowerCut, EveryNameHoldsNothingItsPreviousFileOrTheWholeRecordAndWhatWasRep
         {"one record replacing a file", oneRecord({diskA + "/1.sgf", quillarn::ExistingTarget::Replace})},
         {"one new record", oneRecord({diskB + "/4.sgf", quillarn::ExistingTarget::Replace})},
         {"one new record kept if there", oneRecord({diskB + "/4.sgf", quillarn::ExistingTarget::Keep})},
+        {"ugi2sgf -d flushed by file system", ugi2sgfBatch(quillarn::FlushMethod::FileSystem)},
+        {"ugi2sgf -d flushed file by file", ugi2sgfBatch(quillarn::FlushMethod::EachFile)},
     };
     for (const auto &[name, writing] : writings) {
         // First without a cut, which tells how many calls the writing makes; then a cut after each.

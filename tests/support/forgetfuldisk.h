@@ -87,8 +87,9 @@ public:
         return entries;
     }
 
-    std::error_code makeFolder(const Path &path) override
+    std::error_code makeFolder(const Path &given) override
     {
+        const Path path = given.filename().empty() ? given.parent_path() : given; // "a/b/" is "a/b"
         const std::shared_ptr<Node> parent = find(nullptr, path.parent_path());
         if (!powered() || !parent || !parent->folder)
             return failure(parent ? std::errc::not_a_directory : std::errc::no_such_file_or_directory);
@@ -97,6 +98,12 @@ public:
             return failure(std::errc::file_exists);
         entry = made(true, 0755);
         return {};
+    }
+
+    bool sameFile(const Path &a, const Path &b) override
+    {
+        const std::shared_ptr<Node> node = find(nullptr, a);
+        return powered() && node && node == find(nullptr, b);
     }
 
     std::error_code look(const quillarn::Folder *at, const quillarn::NameChar *name, bool,
@@ -295,7 +302,7 @@ private:
     {
         std::shared_ptr<Node> node = at && path.is_relative() ? opened(at->handle()) : root_;
         for (const Path &part : path.relative_path()) {
-            if (part == ".")
+            if (part.empty() || part == ".")
                 continue;
             const auto next = node->folder ? node->names.find(part.native()) : node->names.end();
             if (next == node->names.end())
