@@ -6,10 +6,8 @@
 #include "codepage.h"
 #include "convert.h"
 #include "game.h"
-#include "recordfile.h"
-#include "sgfoutput.h"
-#include "sourcekind.h"
-#include "translation.h"
+#include "referencetranslator.h"
+#include "utf8codec.h"
 
 #include <benchmark/benchmark.h>
 
@@ -72,7 +70,8 @@ void replayTypicalGame(benchmark::State &state)
         GameCheck game(u"19", u"0");
         char16_t colour = u'B';
         for (const auto &[x, y] : legalGame()) {
-            game.move(colour, static_cast<char16_t>(x), static_cast<char16_t>(y));
+            const char16_t point[2] = {static_cast<char16_t>(x), static_cast<char16_t>(y)};
+            game.move(colour, std::u16string_view(point, 2));
             colour = colour == u'B' ? u'W' : u'B';
         }
         benchmark::DoNotOptimize(game.finish());

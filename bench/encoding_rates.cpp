@@ -8,6 +8,7 @@
 #include "codepage.h"
 #include "commandfailure.h"
 #include "convert.h"
+#include "utf8codec.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -45,7 +46,7 @@ bool convertsTo(const std::string &source, const std::string &expected, bool &wa
     try {
         const quillarn::Conversion conversion =
             quillarn::convertSource(source, {SourceEncoding::Auto, RecordEncoding::Utf8, false});
-        warned = !conversion.warnings.empty() && conversion.warnings.front() == quillarn::alsoUtf8Warning;
+        warned = !conversion.warnings.empty() && conversion.warnings.front() == quillarn::alsoUtf8Warning();
         return conversion.bytes == expected;
     } catch (const quillarn::CommandFailure &) {
         warned = false;

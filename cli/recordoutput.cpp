@@ -1,6 +1,7 @@
 // The outcomes and reasons of recordoutput.h.
 #include "recordoutput.h"
 
+#include "hints.h"
 #include "shown.h"
 
 #include <new>
@@ -42,14 +43,15 @@ RecordOutcome writeRecord(const std::filesystem::path &output, const ConversionO
             report = convertRecord(bytes, options, noting);
         });
         outcome.end = report.written ? RecordOutcome::End::Written : RecordOutcome::End::HeldBack;
-        outcome.warnings = std::move(report.warnings);
+        for (const Warning &warning : report.warnings)
+            outcome.warnings.push_back(commandLineReason(warning));
     } catch (const TargetExists &) {
         outcome.end = RecordOutcome::End::TargetExists;
         outcome.reason = existsReason(shownPath(output));
     } catch (const CommandFailure &failure) {
         outcome.end = RecordOutcome::End::Failed;
-        outcome.reason =
-            making && !writing ? failure.reason() : cannotWriteReason(shownPath(output), failure.reason());
+        outcome.reason = making && !writing ? commandLineReason(failure)
+                                            : cannotWriteReason(shownPath(output), failure.reason());
     } catch (const std::exception &error) {
         outcome.end = RecordOutcome::End::Failed;
         outcome.reason = failureReason(error);

@@ -37,13 +37,14 @@ struct RecordOutcome {
     };
     End end = End::Written;
     std::string reason;                // TargetExists and Failed: what the message says
-    std::vector<std::string> warnings; // Written and HeldBack
+    std::vector<std::string> warnings; // Written and HeldBack, each as the message says it
 };
 
 // Converts the record whose bytes source returns and writes it through write, which looks at the
 // output, opens it and then calls the producer it is given. The producer calls source, so that an
 // output that is kept costs no read. A failure of source (the record cannot be read, its folder
-// cannot be made) or of the conversion is the record's and keeps its reason; a failure of write
+// cannot be made) or of the conversion is the record's and keeps its reason, with the option to try
+// after a reason of a kind that has one (commandLineReason), as its warnings have; a failure of write
 // before the producer runs (the output cannot be looked at or opened) or once bytes have gone to
 // the output names the output (shownPath): "cannot write OUTPUT: REASON". Raises nothing.
 RecordOutcome writeRecord(const std::filesystem::path &output, const ConversionOptions &options,

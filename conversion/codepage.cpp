@@ -1,35 +1,18 @@
 // Code page conversion: the code page 932 tables of cp932_table.cpp do the work in one pass each
 // way, on every system, so that a record gives the same bytes wherever it is converted.
 #include "codepage.h"
-#include "text.h"
 
-#include <algorithm>
+#include "asciiscan.h"
+#include "commandfailure.h"
+#include "text.h"
+#include "utf8codec.h"
+
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
-#include <iterator>
 
 namespace quillarn {
 
 namespace {
-
-constexpr char16_t undecodedFirst = 0xDC80; // U+DC00 + byte, for bytes 0x80-0xFF
-constexpr char16_t undecodedLast = 0xDCFF;
-
-bool isHighSurrogate(char16_t unit)
-{
-    return unit >= 0xD800 && unit <= 0xDBFF;
-}
-
-bool isLowSurrogate(char16_t unit)
-{
-    return unit >= 0xDC00 && unit <= 0xDFFF;
-}
-
-bool isUndecodedByte(char16_t unit)
-{
-    return unit >= undecodedFirst && unit <= undecodedLast;
-}
 
 // Returns false for a character that would break the line of a reason or reorder its text when
 // shown: a control character, a line or paragraph separator, a bidirectional formatting character.
@@ -40,7 +23,8 @@ bool showsInALine(char32_t c)
 }
 
 // Raises for the character at text[at], which code page 932 cannot hold: the whole character when
-// it is a surrogate pair, quoted in UTF-8 when it shows in a line, and the option that writes it.
+// it is a surrogate pair, quoted in UTF-8 when it shows in a line. Its kind lets a front end say how
+// else the record can be written; the reason itself is about the record alone.
 [[noreturn]] void failUnwritable(std::u16string_view text, std::size_t at)
 {
     const char16_t unit = text[at];
@@ -50,9 +34,12 @@ bool showsInALine(char32_t c)
                              " cannot be written in code page 932");
     const char32_t codePoint = pair ? 0x10000u + ((unit - 0xD800u) << 10) + (text[at + 1] - 0xDC00u) : unit;
     std::string reason = "character U+" + hexDigits(codePoint, 4);
-    if (showsInALine(codePoint))
-        reason += " \"" + encodeUtf8(text.substr(at, pair ? 2 : 1)) + "\"";
-    throw CommandFailure(reason + " cannot be written in code page 932 (--encoding utf-8 writes it)");
+    if (showsInALine(codePoint)) {
+        reason += " \"";
+        appendUtf8(reason, codePoint);
+        reason += '"';
+    }
+    throw CommandFailure(reason + " cannot be written in code page 932", ReasonKind::NotInCodePage932);
 }
 
 // Raises for an undecoded byte that the first byte of next would complete into a character: written
@@ -111,40 +98,6 @@ unsigned firstByteOf(char16_t unit)
     return code;
 }
 
-// Copies the ASCII bytes from in on to out, eight at a time while it can, and stops at the first
-// byte that is not ASCII (or at end); returns where it stopped and advances out as far.
-const unsigned char *copyAscii(const unsigned char *in, const unsigned char *end, char16_t *&out)
-{
-    while (end - in >= 8) {
-        std::uint64_t chunk;
-        std::memcpy(&chunk, in, sizeof chunk);
-        if ((chunk & 0x8080808080808080u) != 0)
-            break;
-        for (int i = 0; i < 8; ++i)
-            out[i] = in[i];
-        in += 8;
-        out += 8;
-    }
-    while (in != end && *in < 0x80)
-        *out++ = *in++;
-    return in;
-}
-
-// Returns the first byte from in on that is not ASCII, or end; eight bytes at a time.
-const unsigned char *firstNotAscii(const unsigned char *in, const unsigned char *const end)
-{
-    while (end - in >= 8) {
-        std::uint64_t chunk;
-        std::memcpy(&chunk, in, sizeof chunk);
-        if ((chunk & 0x8080808080808080u) != 0)
-            break;
-        in += 8;
-    }
-    while (in != end && *in < 0x80)
-        ++in;
-    return in;
-}
-
 // Decodes the code page 932 bytes from in to end into out, one code unit per byte at most, and
 // returns the end of what it wrote.
 char16_t *decodeAnsiTo(char16_t *out, const unsigned char *in, const unsigned char *const end)
@@ -171,118 +124,6 @@ char16_t *decodeAnsiTo(char16_t *out, const unsigned char *in, const unsigned ch
         *out++ = cp932::singleByte[byte];
     }
     return out;
-}
-
-bool isContinuation(unsigned byte)
-{
-    return (byte & 0xC0) == 0x80;
-}
-
-// The range of the second byte of a UTF-8 character that starts with lead: narrower than 0x80-0xBF
-// after E0 and F0 (no overlong forms), ED (no surrogates) and F4 (nothing beyond U+10FFFF).
-unsigned secondLow(unsigned lead)
-{
-    return lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
-}
-
-unsigned secondHigh(unsigned lead)
-{
-    return lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
-}
-
-// Decodes UTF-8 bytes from in on into out, ASCII runs eight bytes at a time, until in reaches end
-// or a character that does not decode (then sets invalid), or until out has less room than eight
-// code units before outEnd. Returns where in stopped and advances out past what it wrote; sets
-// longSeen when it decodes a character of three or four bytes.
-const unsigned char *decodeUtf8Run(const unsigned char *in, const unsigned char *const end, char16_t *&out,
-                                   const char16_t *const outEnd, bool &longSeen, bool &invalid)
-{
-    while (in != end && outEnd - out >= 8) {
-        const unsigned lead = in[0];
-        const std::ptrdiff_t left = end - in;
-        if (lead < 0x80) {
-            // A run of ASCII, most of a data section, as far as the room in out goes: a byte a unit.
-            in = copyAscii(in, in + std::min(end - in, outEnd - out), out);
-        } else if (lead >= 0xE0 && lead <= 0xEF) { // kana and kanji first: most of Japanese text
-            if (left < 3 || in[1] < secondLow(lead) || in[1] > secondHigh(lead) || !isContinuation(in[2]))
-                break;
-            *out++ = static_cast<char16_t>((lead & 0x0F) << 12 | (in[1] & 0x3Fu) << 6 | (in[2] & 0x3F));
-            in += 3;
-            longSeen = true;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            if (left < 2 || !isContinuation(in[1]))
-                break;
-            *out++ = static_cast<char16_t>((lead & 0x1F) << 6 | (in[1] & 0x3F));
-            in += 2;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            if (left < 4 || in[1] < secondLow(lead) || in[1] > secondHigh(lead) || !isContinuation(in[2]) ||
-                !isContinuation(in[3]))
-                break;
-            const char32_t beyond =
-                ((lead & 0x07u) << 18 | (in[1] & 0x3Fu) << 12 | (in[2] & 0x3Fu) << 6 | (in[3] & 0x3Fu)) -
-                0x10000u;
-            *out++ = static_cast<char16_t>(0xD800 + (beyond >> 10));
-            *out++ = static_cast<char16_t>(0xDC00 + (beyond & 0x3FF));
-            in += 4;
-            longSeen = true;
-        } else {
-            break; // a continuation byte, or a byte that starts no character (C0, C1, F5-FF)
-        }
-    }
-    invalid = in != end && outEnd - out >= 8;
-    return in;
-}
-
-// Returns the text of the UTF-8 bytes from begin to end, up to the first character that does not
-// decode; stop is where that character starts, or end. The text grows through a small buffer, so
-// that only the memory it takes is touched: the text of Japanese is a third of the size of its bytes.
-std::u16string decodeUtf8Prefix(const unsigned char *const begin, const unsigned char *const end,
-                                const unsigned char *&stop, bool &longSeen)
-{
-    std::u16string text;
-    text.reserve(static_cast<std::size_t>(end - begin));
-    char16_t buffer[4096];
-    const unsigned char *in = begin;
-    bool invalid = false;
-    while (in != end && !invalid) {
-        char16_t *out = buffer;
-        in = decodeUtf8Run(in, end, out, buffer + std::size(buffer), longSeen, invalid);
-        text.append(buffer, static_cast<std::size_t>(out - buffer));
-    }
-    stop = in;
-    return text;
-}
-
-// Raises for the character that starts at bad, the first that is not UTF-8, in [begin, end).
-[[noreturn]] void failUtf8(const unsigned char *begin, const unsigned char *bad, const unsigned char *end)
-{
-    std::size_t line = 1;
-    const unsigned char *lineStart = begin;
-    for (const unsigned char *at = begin; at != bad; ++at) {
-        if (*at == '\n') {
-            ++line;
-            lineStart = at + 1;
-        }
-    }
-    // The bytes that the first one announces, up to the first that does not belong.
-    const unsigned lead = *bad;
-    const std::ptrdiff_t announced = lead >= 0xC2 && lead <= 0xDF   ? 2
-                                     : lead >= 0xE0 && lead <= 0xEF ? 3
-                                     : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                                                    : 1;
-    std::ptrdiff_t shown = 1;
-    while (shown < announced && bad + shown != end) {
-        const unsigned byte = bad[shown++];
-        const bool fits =
-            shown == 2 ? byte >= secondLow(lead) && byte <= secondHigh(lead) : isContinuation(byte);
-        if (!fits)
-            break;
-    }
-    std::string reason = "line " + std::to_string(line) + ", column " + std::to_string(bad - lineStart + 1) +
-                         (shown == 1 ? ": byte" : ": bytes");
-    for (std::ptrdiff_t i = 0; i < shown; ++i)
-        reason += " 0x" + hexDigits(bad[i], 2);
-    throw CommandFailure(reason + (shown == 1 ? " is" : " are") + " not valid UTF-8");
 }
 
 } // namespace
@@ -347,28 +188,20 @@ bool isDoubleByteCharacter(unsigned char lead, unsigned char trail)
 
 bool usesCodePage932Extensions(std::string_view bytes)
 {
-    const auto *in = reinterpret_cast<const unsigned char *>(bytes.data());
-    const auto *const end = in + bytes.size();
-    while (in != end) {
-        in = firstNotAscii(in, end); // ASCII runs, most of a record, eight bytes at a time
-        if (in == end)
-            break;
-        const unsigned byte = *in++;
-        if (in == end || !joins(byte, *in)) {
-            // A byte of its own: 0x80, 0xA0 and 0xFD-0xFF are single characters only code page 932
-            // has; a lone lead byte is no character at all.
-            if (byte == 0x80 || byte == 0xA0 || byte >= 0xFD)
-                return true;
-            continue;
-        }
-        // A character of two bytes, read as a reader pairs them. Row 13 (lead byte 0x87), the NEC
-        // and IBM extensions (0xED, 0xEE, 0xFA-0xFC) and the user-defined area (0xF0-0xF9) are
-        // code page 932's own.
-        if (byte == 0x87 || byte == 0xED || byte == 0xEE || byte >= 0xF0)
-            return true;
-        ++in;
-    }
-    return false;
+    // The scan stops at the first character of code page 932's own.
+    return !scanNotAscii(
+        bytes, [](const unsigned char *in, const unsigned char *end) -> const unsigned char * {
+            const unsigned byte = *in++;
+            if (in == end || !joins(byte, *in)) {
+                // A byte of its own: 0x80, 0xA0 and 0xFD-0xFF are single characters only code page 932
+                // has; a lone lead byte is no character at all.
+                return byte == 0x80 || byte == 0xA0 || byte >= 0xFD ? nullptr : in;
+            }
+            // A character of two bytes, read as a reader pairs them. Row 13 (lead byte 0x87), the NEC
+            // and IBM extensions (0xED, 0xEE, 0xFA-0xFC) and the user-defined area (0xF0-0xF9) are
+            // code page 932's own.
+            return byte == 0x87 || byte == 0xED || byte == 0xEE || byte >= 0xF0 ? nullptr : in + 1;
+        });
 }
 
 bool isPlainJapanese(std::string_view bytes)
@@ -418,127 +251,14 @@ bool isPlainJapaneseUtf8(std::string_view bytes)
             in = firstNotAscii(in + 1, end);
             continue;
         }
-        // Valid UTF-8: two bytes or three make one code unit; four make a pair, which has no code.
-        if (lead >= 0xF0)
+        const int length = utf8Length(in, end);
+        // A character of four bytes is beyond U+FFFF, where code page 932 has no code.
+        if (length == 0 || length == 4 || codeOf(static_cast<char16_t>(utf8CodePoint(in, length))) == 0)
             return false;
-        const bool three = lead >= 0xE0;
-        const char16_t unit =
-            static_cast<char16_t>(three ? (lead & 0x0F) << 12 | (in[1] & 0x3Fu) << 6 | (in[2] & 0x3Fu)
-                                        : (lead & 0x1F) << 6 | (in[1] & 0x3Fu));
-        if (codeOf(unit) == 0)
-            return false;
-        in += three ? 3 : 2;
+        in += length;
         afterWide = true;
     }
     return true;
-}
-
-std::string encodeUtf8(std::u16string_view text)
-{
-    // Three bytes per code unit at most (a pair takes four for its two).
-    std::size_t size = 0;
-    for (const char16_t unit : text)
-        size += unit < 0x80 ? 1 : unit < 0x800 ? 2 : 3;
-    std::string bytes(size, '\0');
-    char *out = bytes.data();
-    for (std::size_t at = 0; at < text.size(); ++at) {
-        const char16_t unit = text[at];
-        if (unit < 0x80) {
-            *out++ = static_cast<char>(unit);
-        } else if (unit < 0x800) {
-            *out++ = static_cast<char>(0xC0 | unit >> 6);
-            *out++ = static_cast<char>(0x80 | (unit & 0x3F));
-        } else if (isHighSurrogate(unit) && at + 1 < text.size() && isLowSurrogate(text[at + 1])) {
-            // A low surrogate after a high one is half a character, even in U+DC80-U+DCFF.
-            const char32_t codePoint = 0x10000 + ((unit - 0xD800u) << 10) + (text[++at] - 0xDC00u);
-            *out++ = static_cast<char>(0xF0 | codePoint >> 18);
-            *out++ = static_cast<char>(0x80 | (codePoint >> 12 & 0x3F));
-            *out++ = static_cast<char>(0x80 | (codePoint >> 6 & 0x3F));
-            *out++ = static_cast<char>(0x80 | (codePoint & 0x3F));
-        } else if (isUndecodedByte(unit)) {
-            throw CommandFailure("byte 0x" + hexDigits(unit - 0xDC00u, 2) +
-                                 " of the source did not decode and cannot be written as UTF-8");
-        } else if (isHighSurrogate(unit) || isLowSurrogate(unit)) {
-            throw CommandFailure("unpaired surrogate U+" + hexDigits(unit, 4) +
-                                 " cannot be written as UTF-8");
-        } else {
-            *out++ = static_cast<char>(0xE0 | unit >> 12);
-            *out++ = static_cast<char>(0x80 | (unit >> 6 & 0x3F));
-            *out++ = static_cast<char>(0x80 | (unit & 0x3F));
-        }
-    }
-    bytes.resize(static_cast<std::size_t>(out - bytes.data()));
-    return bytes;
-}
-
-std::u16string decodeUtf8(std::string_view bytes)
-{
-    const auto *const begin = reinterpret_cast<const unsigned char *>(bytes.data());
-    const auto *const end = begin + bytes.size();
-    const unsigned char *stop = nullptr;
-    bool longSeen = false;
-    std::u16string text = decodeUtf8Prefix(begin, end, stop, longSeen);
-    if (stop != end)
-        failUtf8(begin, stop, end);
-    return text;
-}
-
-Utf8Shape utf8Shape(std::string_view bytes)
-{
-    Utf8Shape shape;
-    const auto *in = reinterpret_cast<const unsigned char *>(bytes.data());
-    const auto *const end = in + bytes.size();
-    while (in != end) {
-        in = firstNotAscii(in, end); // ASCII runs, most of a record, eight bytes at a time
-        if (in == end)
-            break;
-        shape.ascii = false;
-        const unsigned lead = *in;
-        const std::ptrdiff_t left = end - in;
-        std::ptrdiff_t length = 1;
-        if (lead >= 0xC2 && lead <= 0xDF)
-            length = 2;
-        else if (lead >= 0xE0 && lead <= 0xEF)
-            length = 3;
-        else if (lead >= 0xF0 && lead <= 0xF4)
-            length = 4;
-        else if (lead >= 0x80) {
-            shape.valid = false;
-            return shape;
-        }
-        if (length > 1) {
-            bool fits = left >= length && in[1] >= secondLow(lead) && in[1] <= secondHigh(lead);
-            for (std::ptrdiff_t i = 2; fits && i < length; ++i)
-                fits = isContinuation(in[i]);
-            if (!fits) {
-                shape.valid = false;
-                return shape;
-            }
-            shape.longCharacters = shape.longCharacters || length >= 3;
-        }
-        in += length;
-    }
-    return shape;
-}
-
-std::u16string decodeUtf8KeepingBytes(std::string_view bytes)
-{
-    const auto *in = reinterpret_cast<const unsigned char *>(bytes.data());
-    const auto *const end = in + bytes.size();
-    // Never more code units than bytes read, so with eight to spare decodeUtf8Run always has room
-    // and stops only at the end or at a byte that starts no valid character.
-    std::u16string text(bytes.size() + 8, u'\0');
-    char16_t *out = text.data();
-    bool longSeen = false;
-    bool invalid = false;
-    for (;;) {
-        in = decodeUtf8Run(in, end, out, text.data() + text.size(), longSeen, invalid);
-        if (in == end)
-            break;
-        *out++ = static_cast<char16_t>(0xDC00 + *in++);
-    }
-    text.resize(static_cast<std::size_t>(out - text.data()));
-    return text;
 }
 
 } // namespace quillarn

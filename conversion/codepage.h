@@ -1,7 +1,8 @@
 // Conversion between the bytes of UGI and SGF files and text in code page 932 (Windows-31J), the
 // code page of the Japanese systems these records come from, on every system whatever its own code
-// page is, and in UTF-8. Nothing is ever lost: a code page 932 byte that does not decode becomes the
-// single code unit U+DC00 + byte, and encoding turns that code unit back into the same byte.
+// page is (UTF-8 is utf8codec.h's). Nothing is ever lost: a code page 932 byte that does not decode
+// becomes the single code unit U+DC00 + byte, and encoding turns that code unit back into the same
+// byte.
 #pragma once
 
 #include <string>
@@ -14,11 +15,10 @@ std::u16string decodeAnsi(std::string_view bytes);
 
 // Returns the bytes of text. A character that code page 932 holds twice comes back as the code
 // Windows writes for it. Raises CommandFailure when text holds a character the code page cannot
-// hold (never replaced silently), naming it and how to write it instead:
-// 'character U+00E9 "é" cannot be written in code page 932 (--encoding utf-8 writes it)' (the
-// quoted character in UTF-8, left out for a control or layout character); or an undecoded byte that
-// the first byte written after it would complete into a character (it would read back as that
-// character, losing both).
+// hold (never replaced silently), naming it, of ReasonKind::NotInCodePage932:
+// 'character U+00E9 "é" cannot be written in code page 932' (the quoted character in UTF-8, left out
+// for a control or layout character); or an undecoded byte that the first byte written after it
+// would complete into a character (it would read back as that character, losing both).
 std::string encodeAnsi(std::u16string_view text);
 
 // Appends the bytes of text, as encodeAnsi returns them, to out; raises as encodeAnsi does, and then
@@ -46,31 +46,5 @@ bool isPlainJapaneseUtf8(std::string_view bytes);
 // Returns true when the byte lead followed by the byte trail reads as one double-byte character of
 // code page 932; then decodeAnsi takes them together, otherwise lead stands alone.
 bool isDoubleByteCharacter(unsigned char lead, unsigned char trail);
-
-// Returns the UTF-8 bytes of text. Raises CommandFailure when text holds an undecoded byte
-// (U+DC80-U+DCFF) or another unpaired surrogate, which UTF-8 cannot carry.
-std::string encodeUtf8(std::u16string_view text);
-
-// Returns the text of UTF-8 bytes (a byte-order mark is the character U+FEFF, as anywhere else).
-// Raises CommandFailure at the first bytes that are not UTF-8, naming them and where they stand,
-// with lines counted by LF and columns in bytes from 1: "line 3, column 12: byte 0x82 is not valid
-// UTF-8", "line 1, column 5: bytes 0xE4 0x41 are not valid UTF-8" (a character's bytes up to the
-// first wrong one). Overlong forms, surrogates and code points beyond U+10FFFF are not valid.
-std::u16string decodeUtf8(std::string_view bytes);
-
-// How bytes read as UTF-8, found without decoding them.
-struct Utf8Shape {
-    bool valid = true;           // every character decodes (decodeUtf8 would not raise)
-    bool ascii = true;           // every byte is ASCII
-    bool longCharacters = false; // a character of three or four bytes is among them
-};
-
-// Returns how bytes read as UTF-8. Never raises.
-Utf8Shape utf8Shape(std::string_view bytes);
-
-// Returns the text of UTF-8 bytes as decodeUtf8 does, but never raises: each byte that is not part
-// of a valid character becomes U+DC00 + byte, as decodeAnsi keeps the bytes it cannot decode, and
-// an ASCII byte is always a character of its own. For the parts of a source that are not read.
-std::u16string decodeUtf8KeepingBytes(std::string_view bytes);
 
 } // namespace quillarn

@@ -1,18 +1,49 @@
-// The one failure signal of the conversion core.
+// The one failure signal of the conversion core, the warnings of a conversion, and the kinds of
+// reason that a front end can recognise.
 #pragma once
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
 namespace quillarn {
+
+// What a reason is about, for the reasons that a front end can follow with its own hint: the option
+// of ugi2sgf, the control of the web page that gives another outcome. The core's reasons speak of the
+// record alone and name no option of any front end.
+enum class ReasonKind : std::uint8_t {
+    Other,
+    // A character that code page 932 has no code for: the record can be written in UTF-8.
+    NotInCodePage932,
+    // A warning: the source was read as code page 932 although the parts the conversion reads are
+    // valid UTF-8 too, and read so they would give other text.
+    AlsoValidUtf8,
+};
 
 // Raised by every step that fails. The reason is short and names what failed (which key, which
 // line, which byte); the command line prints it after the file's name, the window shows it as the
 // detail of its fixed message.
 class CommandFailure : public std::runtime_error {
 public:
-    explicit CommandFailure(const std::string &reason) : std::runtime_error(reason) {}
+    explicit CommandFailure(const std::string &reason, ReasonKind kind = ReasonKind::Other)
+        : std::runtime_error(reason), kind_(kind)
+    {
+    }
     const char *reason() const noexcept { return what(); }
+    ReasonKind kind() const noexcept { return kind_; }
+
+private:
+    ReasonKind kind_;
+};
+
+// What a reader of a record that converted would see differently from its source: one line, and its
+// kind.
+struct Warning {
+    std::string reason;
+    ReasonKind kind = ReasonKind::Other;
+
+    bool operator==(const Warning &other) const { return reason == other.reason && kind == other.kind; }
+    bool operator!=(const Warning &other) const { return !(*this == other); }
 };
 
 // Returns the reason of a failed write of an output, naming it (UTF-8) before the system's reason:

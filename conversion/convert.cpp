@@ -1,20 +1,17 @@
 // The conversion of convert.h, done on the source's bytes. The markers and header keys are found in
 // the bytes, and only the header keys' lines are decoded for the translation of the root node. A
-// data line whose move is plain ASCII is translated straight from its bytes; any other line (other
-// bytes, a comma too far out, anything that fails) goes through the translation of its decoded
-// text, which defines every result and every reason. The data is read twice: the first pass checks
-// all that can fail and replays the moves, the second writes, so that a sink receives nothing for a
-// record that fails and no copy of the whole record is ever held.
+// data line whose move is plain ASCII is translated straight from its bytes (datalines.h); any other
+// line (other bytes, a comma too far out, anything that fails) goes through the translation of its
+// decoded text, which defines every result and every reason. The data is read twice: the first pass
+// checks all that can fail and replays the moves, the second writes, so that a sink receives nothing
+// for a record that fails and no copy of the whole record is ever held.
 #include "convert.h"
 
 #include "codepage.h"
-#include "game.h"
-#include "sourcekind.h"
+#include "datalines.h"
 #include "translation.h"
+#include "utf8codec.h"
 
-#include <algorithm>
-#include <cstdint>
-#include <cstring>
 #include <deque>
 #include <optional>
 
@@ -23,86 +20,6 @@ namespace quillarn {
 namespace {
 
 constexpr std::size_t none = std::string_view::npos;
-
-// The bytes of a source, without a UTF-8 byte-order mark, and how they decode.
-class SourceBytes {
-public:
-    SourceBytes() = default;
-    SourceBytes(std::string_view bytes, bool utf8) : bytes_(bytes), utf8_(utf8) {}
-
-    std::string_view bytes() const { return bytes_; }
-
-    // Returns the text of span, which starts and ends at character boundaries.
-    std::u16string decode(std::string_view span) const { return utf8_ ? decodeUtf8(span) : decodeAnsi(span); }
-
-    // Returns the offset of the first occurrence of needle (ASCII) at or after from (where a
-    // character starts) that starts a character; none when there is none.
-    std::size_t find(std::string_view needle, std::size_t from) const
-    {
-        std::size_t known = from; // a character starts here, at or before every hit still to come
-        for (std::size_t at = bytes_.find(needle, from); at != none; at = bytes_.find(needle, at + 1)) {
-            // In UTF-8 an ASCII byte is always a character of its own.
-            if (utf8_ || startsCharacter(at, known))
-                return at;
-        }
-        return none;
-    }
-
-private:
-    // Returns true when a code page 932 character starts at at, reading forward from known (a
-    // character start at or before at), which it moves up to at or just past it.
-    bool startsCharacter(std::size_t at, std::size_t &known) const
-    {
-        // An ASCII byte is a character or the second byte of one: the byte after it starts one.
-        for (std::size_t back = at; back > known; --back) {
-            if (static_cast<unsigned char>(bytes_[back - 1]) < 0x80) {
-                known = back;
-                break;
-            }
-        }
-        while (known < at) {
-            const bool pair = known + 1 < bytes_.size() &&
-                              isDoubleByteCharacter(static_cast<unsigned char>(bytes_[known]),
-                                                    static_cast<unsigned char>(bytes_[known + 1]));
-            known += pair ? 2 : 1;
-        }
-        return known == at;
-    }
-
-    std::string_view bytes_;
-    bool utf8_ = false;
-};
-
-// Returns the bytes of an ASCII text (a marker or a key).
-std::string asciiBytes(std::u16string_view text)
-{
-    return std::string(text.begin(), text.end());
-}
-
-// Returns the parts of the source that the translation reads, found in its bytes as translatedParts
-// finds them in its text: the header keys' lines, then the data section.
-std::vector<std::string_view> translatedParts(const SourceBytes &source)
-{
-    std::vector<std::string_view> parts;
-    const std::string_view bytes = source.bytes();
-    const std::size_t header = source.find("[Header]", 0);
-    for (const std::u16string_view key : headerKeys) {
-        const std::size_t at = header != none ? source.find(asciiBytes(key), header) : none;
-        if (at != none)
-            parts.push_back(bytes.substr(at, std::min(bytes.find("\r\n", at), bytes.size()) - at));
-    }
-    const std::size_t marker = source.find("[Data]", 0);
-    if (marker != none) {
-        // The section ends before the CR LF of the first line that starts with "[", a byte that is
-        // rare in data lines: a "[" after CR LF always starts a character, in either reading.
-        const std::string_view data = bytes.substr(marker + 6);
-        std::size_t end = data.find('[');
-        while (end != none && end != 0 && (end < 2 || data.compare(end - 2, 2, "\r\n") != 0))
-            end = data.find('[', end + 1);
-        parts.push_back(data.substr(0, end == 0 || end == none ? end : end - 2));
-    }
-    return parts;
-}
 
 // The header keys' lines, found in the bytes and decoded one at a time.
 class ByteHeaderLines : public HeaderLines {
@@ -116,7 +33,7 @@ public:
 
     bool find(std::u16string_view key, std::u16string_view &line, bool &ended) override
     {
-        const std::size_t at = source_.find(asciiBytes(key), marker_);
+        const std::size_t at = source_.find(std::string(key.begin(), key.end()), marker_);
         if (at == none)
             return false;
         // CR and LF are characters of their own in both encodings.
@@ -133,104 +50,17 @@ private:
     std::deque<std::u16string> lines_; // the lines handed out, which the views point into
 };
 
-// Returns the offset of the first CR or LF in text at or after from, none when there is none. Reads
-// eight bytes at a time: data lines are short, and this runs over every byte of the data twice.
-std::size_t findLineEnd(std::string_view text, std::size_t from)
-{
-    std::size_t at = from;
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    constexpr std::uint64_t ones = 0x0101010101010101u;
-    constexpr std::uint64_t highs = 0x8080808080808080u;
-    for (; at + 8 <= text.size(); at += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, text.data() + at, sizeof word);
-        const std::uint64_t lf = word ^ (ones * '\n');
-        const std::uint64_t cr = word ^ (ones * '\r');
-        // A zero byte in lf or cr is a line end; the lowest flagged byte is always a true one.
-        const std::uint64_t found = (((lf - ones) & ~lf) | ((cr - ones) & ~cr)) & highs;
-        if (found != 0)
-            return at + static_cast<std::size_t>(__builtin_ctzll(found) / 8);
-    }
-#endif
-    for (; at < text.size(); ++at) {
-        if (text[at] == '\n' || text[at] == '\r')
-            return at;
-    }
-    return none;
-}
-
-// Calls onLine(line, number) for each line of the data section that starts at data, in order,
-// the line without its line end, numbered from firstLine. The section ends at the end of the
-// source or before a line that starts with "["; every line before its last ends in CR LF, and a
-// lone CR or LF raises CommandFailure (failLoneLineEnd).
-template <typename OnLine> void forEachDataLine(std::string_view data, Int32 firstLine, OnLine &&onLine)
-{
-    Int32 number = firstLine;
-    for (std::size_t start = 0;;) {
-        if (start < data.size() && data[start] == '[')
-            return;
-        const std::size_t end = findLineEnd(data, start);
-        if (end == none) {
-            onLine(data.substr(start), number);
-            return;
-        }
-        if (data[end] != '\r' || end + 1 == data.size() || data[end + 1] != '\n')
-            failLoneLineEnd(number, static_cast<char16_t>(data[end]));
-        onLine(data.substr(start, end - start), number);
-        start = end + 2;
-        number = add32(number, 1);
-    }
-}
-
-// A move read straight from a data line's bytes.
-struct AsciiMove {
-    char colour;
-    char x;
-    char y;
-    bool pass; // written as an empty value, with no point
-};
-
-enum class LineKind {
-    NoMove, // no comma: not a move
-    Move,   // a move whose characters up to its colour are ASCII, read into the AsciiMove
-    Other,  // anything else, left to the translation of the decoded line
-};
-
-// Reads the move of a data line when its characters up to the colour are ASCII and it is well
-// formed: the comma at position 3 to 32766, a colour A-Z after it. The coordinate is lower-cased
-// and "ys" made the pass "tt", or with emptyPass a pass without a point, as the translation of the
-// decoded line does.
-LineKind readAsciiMove(std::string_view line, bool emptyPass, AsciiMove &move)
-{
-    std::size_t comma = 0;
-    for (; comma < line.size() && line[comma] != ','; ++comma) {
-        if (static_cast<unsigned char>(line[comma]) >= 0x80)
-            return LineKind::Other;
-    }
-    if (comma == line.size())
-        return LineKind::NoMove;
-    if (comma < 2 || comma >= 32766 || comma + 1 == line.size() || line[comma + 1] < 'A' ||
-        line[comma + 1] > 'Z')
-        return LineKind::Other;
-    move.colour = line[comma + 1];
-    move.x = lowerAscii(line[comma - 2]);
-    move.y = lowerAscii(line[comma - 1]);
-    move.pass = emptyPass && move.x == 'y' && move.y == 's';
-    if (move.x == 'y' && move.y == 's')
-        move.x = move.y = 't';
-    return LineKind::Move;
-}
-
-// Gives the move of a node's text (";B[qd]", escapes as the translation writes them) to game.
+// Gives the move of a node's text (";B[qd]", escapes as writeMoveNode writes them) to game.
 void replayNode(GameCheck &game, std::u16string_view node)
 {
-    std::u16string point;
-    for (std::size_t at = 3; at + 1 < node.size(); ++at) {
+    char16_t point[2];
+    std::size_t length = 0;
+    for (std::size_t at = 3; at + 1 < node.size() && length < 2; ++at) {
         if (node[at] == u'\\')
             ++at;
-        point += node[at];
+        point[length++] = node[at];
     }
-    game.move(node[1], point.size() > 0 ? point[0] : 0, point.size() > 1 ? point[1] : 0);
+    game.move(node[1], {point, length});
 }
 
 void appendEncoded(std::string &out, std::u16string_view text, RecordEncoding encoding)
@@ -250,52 +80,14 @@ struct CheckedRecord {
     std::string_view data;  // the data section, from just after "[Data]"
     Int32 firstLine = 1;    // the number of the data section's first line
     bool emptyPass = false; // a pass is written as an empty value (passIsEmptyOn)
-    std::vector<std::string> warnings;
+    std::vector<Warning> warnings;
     GamePosition position;
 };
 
-// Reads the source and chooses how to decode it, as decodeSource does; sets alsoUtf8 as it does.
-// Raises CommandFailure for bytes that are not UTF-8 where they must be.
-SourceBytes readSource(std::string_view bytes, SourceEncoding encoding, bool &alsoUtf8)
-{
-    alsoUtf8 = false;
-    if (encoding == SourceEncoding::Cp932)
-        return {bytes, false};
-    constexpr std::string_view mark = "\xEF\xBB\xBF";
-    const bool marked = bytes.substr(0, mark.size()) == mark;
-    if (encoding == SourceEncoding::Auto && !marked) {
-        // The choice looks only at what the translation reads, in either reading.
-        const SourceBytes utf8(bytes, true);
-        const SourceBytes ansi(bytes, false);
-        const std::vector<std::string_view> utf8Parts = translatedParts(utf8);
-        Utf8Shape shape;
-        for (const std::string_view part : utf8Parts) {
-            const Utf8Shape partShape = utf8Shape(part);
-            if (!partShape.valid)
-                return ansi;
-            shape.ascii = shape.ascii && partShape.ascii;
-            shape.longCharacters = shape.longCharacters || partShape.longCharacters;
-        }
-        const std::vector<std::string_view> ansiParts = translatedParts(ansi);
-        const auto all = [](const std::vector<std::string_view> &parts, bool (*test)(std::string_view)) {
-            return std::all_of(parts.begin(), parts.end(), test);
-        };
-        if (shape.ascii && all(ansiParts, [](std::string_view part) { return utf8Shape(part).ascii; }))
-            return ansi;
-        alsoUtf8 =
-            all(ansiParts, isPlainJapanese) && !(shape.longCharacters && all(utf8Parts, isPlainJapaneseUtf8));
-        return alsoUtf8 ? ansi : utf8;
-    }
-    const std::string_view text = marked ? bytes.substr(mark.size()) : bytes;
-    if (!utf8Shape(text).valid)
-        decodeSource(bytes, encoding); // raises with the reason that names the bytes
-    return {text, true};
-}
-
 // The first pass: translates and checks everything, replays the moves, encodes all but the move
-// nodes. Raises CommandFailure as the translation of the decoded source and its encoding would:
-// the translation's reasons first (notARecordReason where it says more), then the encoding's, in
-// the order of the record.
+// nodes. Raises CommandFailure as the translation of the decoded source and its encoding would, in
+// this order: the reading's reason, the translation's (each replaced by notARecordReason where it
+// says more), then the encoding's, the first in the record, whose root comes before its moves.
 CheckedRecord checkRecord(std::string_view bytes, const ConversionOptions &options)
 {
     CheckedRecord record;
@@ -307,10 +99,7 @@ CheckedRecord checkRecord(std::string_view bytes, const ConversionOptions &optio
     try {
         record.source = readSource(bytes, options.source, alsoUtf8);
     } catch (const CommandFailure &) {
-        const std::string reason = notARecordReason(bytes, true);
-        if (reason.empty())
-            throw;
-        throw CommandFailure(reason);
+        failJudgingTheFile(bytes, true);
     }
     try {
         const SourceBytes &source = record.source;
@@ -328,12 +117,11 @@ CheckedRecord checkRecord(std::string_view bytes, const ConversionOptions &optio
             std::string encoded;
             forEachDataLine(record.data, record.firstLine, [&](std::string_view line, Int32 number) {
                 AsciiMove move;
-                const LineKind kind = readAsciiMove(line, record.emptyPass, move);
-                if (kind == LineKind::Move && move.pass)
-                    game->move(static_cast<char16_t>(move.colour), 0, 0);
-                else if (kind == LineKind::Move)
-                    game->move(static_cast<char16_t>(move.colour), static_cast<char16_t>(move.x),
-                               static_cast<char16_t>(move.y));
+                const LineKind kind = readAsciiMove(line, move);
+                if (kind == LineKind::Move) {
+                    char16_t point[2];
+                    game->move(static_cast<char16_t>(move.colour), move.point(record.emptyPass, point));
+                }
                 if (kind != LineKind::Other)
                     return;
                 node.clear();
@@ -341,6 +129,8 @@ CheckedRecord checkRecord(std::string_view bytes, const ConversionOptions &optio
                 if (node.empty())
                     return;
                 replayNode(*game, node);
+                // An encoding failure waits for the end of the data: a later line may fail the
+                // translation, whose reason comes first.
                 try {
                     encoded.clear();
                     appendEncoded(encoded, node, options.output);
@@ -352,10 +142,7 @@ CheckedRecord checkRecord(std::string_view bytes, const ConversionOptions &optio
             });
         }
     } catch (const CommandFailure &) {
-        const std::string reason = notARecordReason(bytes);
-        if (reason.empty())
-            throw;
-        throw CommandFailure(reason);
+        failJudgingTheFile(bytes, false);
     }
 
     GameReport found = game->finish();
@@ -369,8 +156,9 @@ CheckedRecord checkRecord(std::string_view bytes, const ConversionOptions &optio
     record.head += properties;
     record.head += found.handicapStones;
     if (alsoUtf8)
-        record.warnings.emplace_back(alsoUtf8Warning);
-    record.warnings.insert(record.warnings.end(), found.warnings.begin(), found.warnings.end());
+        record.warnings.push_back(alsoUtf8Warning());
+    for (std::string &warning : found.warnings)
+        record.warnings.push_back({std::move(warning), ReasonKind::Other});
     record.position = std::move(found.position);
     return record;
 }
@@ -412,24 +200,16 @@ void writeRecord(const CheckedRecord &record, RecordEncoding encoding, RecordSin
         std::u16string node;
         forEachDataLine(record.data, record.firstLine, [&](std::string_view line, Int32 number) {
             AsciiMove move;
-            const LineKind kind = readAsciiMove(line, record.emptyPass, move);
-            std::string &buffer = out.buffer();
+            const LineKind kind = readAsciiMove(line, move);
             if (kind == LineKind::Move) {
-                buffer += ';';
-                buffer += move.colour;
-                buffer += '[';
-                if (!move.pass) {
-                    for (const char c : {move.x, move.y}) {
-                        if (c == '\\' || c == ']')
-                            buffer += '\\';
-                        buffer += c;
-                    }
-                }
-                buffer += ']';
+                char point[2] = {};
+                const std::size_t length = movePoint(move.x, move.y, record.emptyPass, point);
+                char bytes[8];
+                out.buffer().append(bytes, writeMoveNode(bytes, move.colour, point, length));
             } else if (kind == LineKind::Other) {
                 node.clear();
                 appendMoveNode(node, record.source.decode(line), number, record.emptyPass);
-                appendEncoded(buffer, node, encoding);
+                appendEncoded(out.buffer(), node, encoding);
             }
             out.pass();
         });

@@ -3,6 +3,7 @@
 // the record implies, the first move a reader's board would refuse) and encoded.
 #pragma once
 
+#include "commandfailure.h"
 #include "game.h"
 #include "recordsink.h"
 #include "sgfoutput.h"
@@ -22,22 +23,23 @@ struct ConversionOptions {
 };
 
 struct ConversionReport {
-    std::vector<std::string> warnings; // what a reader would show differently from the source, in order
-    bool written = true;               // false when strict held the record back for its warnings
-    GamePosition position;             // the board the moves were replayed on, as SGF readers replay them
+    std::vector<Warning> warnings; // what a reader would show differently from the source, in order
+    bool written = true;           // false when strict held the record back for its warnings
+    GamePosition position;         // the board the moves were replayed on, as SGF readers replay them
 };
 
 // Converts the source bytes into a record file written to sink, and returns what the replay of its
 // moves found. Everything about the source is checked before the first byte reaches the sink: when
 // the source cannot be read in its encoding, translated or encoded, this raises CommandFailure with
-// the reason and the sink has received nothing. With options.strict, a record with warnings is not
-// written either. Raises what sink raises once writing has begun.
+// the reason (and its kind, such as ReasonKind::NotInCodePage932) and the sink has received nothing.
+// With options.strict, a record with warnings is not written either. Raises what sink raises once
+// writing has begun.
 ConversionReport convertRecord(std::string_view source, const ConversionOptions &options, RecordSink &sink);
 
 struct Conversion {
-    std::string bytes;                 // the record file: the record on one line, then CR LF
-    std::vector<std::string> warnings; // as ConversionReport's
-    GamePosition position;             // as ConversionReport's
+    std::string bytes;             // the record file: the record on one line, then CR LF
+    std::vector<Warning> warnings; // as ConversionReport's
+    GamePosition position;         // as ConversionReport's
 };
 
 // Returns the record file for the source bytes (convertRecord into a buffer, strict or not as

@@ -2,6 +2,8 @@
 #include "game.h"
 
 #include "commandfailure.h"
+#include "text.h"
+#include "utf8codec.h"
 
 #include <algorithm>
 
@@ -47,34 +49,26 @@ std::vector<std::pair<int, int>> handicapPlacement(int handicap, int size)
     return points;
 }
 
-void appendUtf8(std::string &out, char16_t c)
+// Appends c to a warning: as it is, or "?" for a control character or half a character, which a
+// message must not carry.
+void appendShown(std::string &out, char16_t c)
 {
-    if (c >= 0x20 && c < 0x7F) {
-        out += static_cast<char>(c);
-    } else if (c < 0x20 || c == 0x7F || (c >= 0xD800 && c <= 0xDFFF)) {
-        out += '?'; // a message must not carry control characters or half a character
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | c >> 6);
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | c >> 12);
-        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
+    if (c < 0x20 || c == 0x7F || isHighSurrogate(c) || isLowSurrogate(c))
+        out += '?';
+    else
+        appendUtf8(out, c);
 }
 
 // "move 66 (B po)", as the move node reads; "move 67 (W pass)" for an empty value.
-std::string moveName(int number, char16_t colour, char16_t x, char16_t y)
+std::string moveName(int number, char16_t colour, std::u16string_view point)
 {
     std::string name = "move " + std::to_string(number) + " (";
-    appendUtf8(name, colour);
+    appendShown(name, colour);
     name += ' ';
-    if (x == 0 && y == 0) {
+    if (point.empty())
         name += "pass";
-    } else {
-        appendUtf8(name, x);
-        appendUtf8(name, y);
-    }
+    for (const char16_t c : point)
+        appendShown(name, c);
     return name + ")";
 }
 
@@ -82,7 +76,7 @@ std::string utf8(std::u16string_view text)
 {
     std::string out;
     for (const char16_t c : text)
-        appendUtf8(out, c);
+        appendShown(out, c);
     return out;
 }
 
@@ -124,17 +118,21 @@ Played play(Board &board, const ReplayedMove &move)
 
 // Returns a move node's colour and point as the replay takes them: "tt" is a pass on boards of up
 // to 19 lines, and an empty point a pass on any.
-ReplayedMove replayedMove(char16_t colour, char16_t x, char16_t y, int size)
+ReplayedMove replayedMove(char16_t colour, std::u16string_view point, int size)
 {
     const Stone stone = colour == u'B' ? Stone::Black : colour == u'W' ? Stone::White : Stone::None;
-    if ((x == u't' && y == u't' && size <= 19) || (x == 0 && y == 0))
+    // A point of other than two letters, and a letter that names no point, is put beyond every
+    // board, never at the pass's -1.
+    constexpr auto beyond = static_cast<std::int8_t>(Board::maxSize);
+    if (point.size() != 2)
+        return point.empty() ? ReplayedMove{stone, -1, -1} : ReplayedMove{stone, beyond, beyond};
+    if (point[0] == u't' && point[1] == u't' && size <= 19)
         return {stone, -1, -1};
-    // A letter that names no point is put beyond every board, never at the pass's -1.
     const auto coordinate = [](char16_t letter) {
         const int at = pointCoordinate(letter);
-        return static_cast<std::int8_t>(at < 0 ? Board::maxSize : at);
+        return at < 0 ? beyond : static_cast<std::int8_t>(at);
     };
-    return {stone, coordinate(x), coordinate(y)};
+    return {stone, coordinate(point[0]), coordinate(point[1])};
 }
 
 } // namespace
@@ -164,25 +162,25 @@ void GameCheck::Replay::refuse(std::string warning, int x, int y)
         board.reset();
 }
 
-void GameCheck::Replay::play(int number, char16_t colour, char16_t x, char16_t y, int size)
+void GameCheck::Replay::play(int number, char16_t colour, std::u16string_view point, int size)
 {
     if (!board)
         return;
-    const ReplayedMove move = replayedMove(colour, x, y, size);
+    const ReplayedMove move = replayedMove(colour, point, size);
     switch (quillarn::play(*board, move)) {
     case Played::Stone:
     case Played::Pass:
         return;
     case Played::NoColour:
-        return refuse(moveName(number, colour, x, y) + " is neither Black's nor White's");
+        return refuse(moveName(number, colour, point) + " is neither Black's nor White's");
     case Played::OffBoard:
-        return refuse(moveName(number, colour, x, y) + " is off the board");
+        return refuse(moveName(number, colour, point) + " is off the board");
     case Played::Occupied:
-        return refuse(moveName(number, colour, x, y) + " is on an occupied point", move.x, move.y);
+        return refuse(moveName(number, colour, point) + " is on an occupied point", move.x, move.y);
     case Played::Suicide:
-        return refuse(moveName(number, colour, x, y) + " is suicide");
+        return refuse(moveName(number, colour, point) + " is suicide");
     case Played::KoRetake:
-        return refuse(moveName(number, colour, x, y) + " retakes a ko");
+        return refuse(moveName(number, colour, point) + " retakes a ko");
     }
 }
 
@@ -207,17 +205,17 @@ GameCheck::GameCheck(std::u16string_view size, std::u16string_view handicap, Gam
     }
 }
 
-void GameCheck::move(char16_t colour, char16_t x, char16_t y)
+void GameCheck::move(char16_t colour, std::u16string_view point)
 {
     if (++moves_ == 1) {
         firstColour_ = colour;
         if (colour != u'W')
             withStones_.board.reset(); // the stones are placed only before White's first move
     }
-    withStones_.play(moves_, colour, x, y, size_);
-    withoutStones_.play(moves_, colour, x, y, size_);
+    withStones_.play(moves_, colour, point, size_);
+    withoutStones_.play(moves_, colour, point, size_);
     if (detail_ == GameDetail::Moves && size_ != 0)
-        kept_.push_back(replayedMove(colour, x, y, size_));
+        kept_.push_back(replayedMove(colour, point, size_));
 }
 
 GameReport GameCheck::finish()

@@ -38,7 +38,7 @@ Board boardAfter(const GamePosition &position, std::size_t moves);
 
 // How much of the game a replay keeps beyond its warnings, which are the same whatever it keeps.
 enum class GameDetail {
-    None,  // nothing: each replay ends at its first refused move, which is all the warnings need
+    None,  // nothing: each replay stops at its first refused move, which is all the warnings need
     Board, // the board after every move (GamePosition::board)
     Moves, // that, and every move (GamePosition::moves)
 };
@@ -54,19 +54,21 @@ struct GameReport {
 // the stones go at the Japanese placement; they are left out (with a warning) when a move lands on
 // one of them, and when Black moves first or the handicap or the size has no placement (then only
 // with a handicap of 2 or more), or when the handicap is not a number (anything but decimal digits;
-// empty is no handicap). A move the board refuses (an occupied point, suicide, a ko retake,
-// a point off the board, a colour other than B or W) leaves the board as it was, and the replay goes
-// on, as an SGF reader goes on; the first one becomes a warning. Costs a few microseconds a move;
-// keeps nothing between records, and the board and the moves only when asked to.
+// empty is no handicap). A move the board refuses (an occupied point, suicide, a ko retake, a point
+// off the board, a colour other than B or W) leaves the board as it was and the replay goes on: the
+// one rule of a refused move, which the SGF reader (sgfreader.h) follows too and docs/ugi-format.md
+// states. The first refused move becomes a warning. Costs a few microseconds a move; keeps nothing
+// between records, and the board and the moves only when asked to.
 class GameCheck {
 public:
     // size, handicap: the values of the record's SZ and HA properties, as written. detail: what the
     // report's position holds (every move takes a few bytes: a record of millions takes megabytes).
     GameCheck(std::u16string_view size, std::u16string_view handicap, GameDetail detail = GameDetail::None);
 
-    // The next move node: its colour and the two letters of its point, as written ("tt" passes on a
-    // board of up to 19 lines; an empty value, x and y 0, on every board).
-    void move(char16_t colour, char16_t x, char16_t y);
+    // The next move node: its colour and its point, unescaped: two letters ("tt" passes on a board of
+    // up to 19 lines), or empty for the empty value, a pass on every board. A point of other than two
+    // letters names no point of any board.
+    void move(char16_t colour, std::u16string_view point);
 
     // Returns the stones to add, the warnings and the position, once every move has been given.
     // Call it once.
@@ -80,7 +82,7 @@ private:
         int refusedX = -1;   // the point of that move when it was refused for landing on a stone
         int refusedY = -1;
         bool wholeGame = false; // goes on after a refused move; otherwise drops its board there
-        void play(int number, char16_t colour, char16_t x, char16_t y, int size);
+        void play(int number, char16_t colour, std::u16string_view point, int size);
         void refuse(std::string warning, int x = -1, int y = -1);
     };
 

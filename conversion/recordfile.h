@@ -23,15 +23,6 @@ namespace quillarn {
 class FileSystem;
 class Folder;
 
-// Returns the decoded text of the file at path (readFileBytes, then decodeAnsi).
-std::u16string readSourceFile(const std::filesystem::path &path);
-
-// Returns the bytes the save step writes for a record: the record text in code page 932 with
-// CA[Shift_JIS] (CA[CP932] when it holds characters only code page 932 has) as the first property
-// of its root node, then one CR LF; no byte-order mark. Raises CommandFailure as encodeAnsi does,
-// and when recordText does not start with a root node.
-std::string recordFileBytes(std::u16string_view recordText);
-
 // What a write does when its target is there already.
 enum class ExistingTarget {
     Replace, // replaces it
@@ -87,13 +78,6 @@ bool isWrittenInto(const std::filesystem::path &path);
 // hard links too), which a write of path would replace.
 bool standardInputIsFile(const std::filesystem::path &path);
 
-// Returns true when name ends in extension (".ugi"), in any letter case of A-Z.
-bool hasExtension(std::string_view name, std::string_view extension);
-
-// Returns true when name (UTF-8, as all names and paths in messages are) ends in ".ugi" in any letter
-// case and has something before it: the name of a UGI record.
-bool isRecordFileName(std::string_view name);
-
 // Returns true when name has the form of the writer's temporary files: ".quillarn-", eight ASCII
 // digits or lower-case letters that a hash of the target's name gives, six ASCII letters or digits,
 // ".tmp". The name is the same length for every target, so that it fits wherever the target's
@@ -135,8 +119,5 @@ using RecordProducer = std::function<void(RecordSink &)>;
 // writeFileAtomically does, and what produce raises; then no temporary file stays.
 bool writeFileAtomically(const std::filesystem::path &path, const RecordProducer &produce,
                          LeftoverTemporaries &leftovers, const WriteOptions &options = {});
-
-// Writes recordFileBytes(recordText) to path through writeFileAtomically.
-void writeRecordFile(const std::filesystem::path &path, std::u16string_view recordText);
 
 } // namespace quillarn

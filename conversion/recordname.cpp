@@ -1,17 +1,18 @@
 // The record file names of recordname.h.
 #include "recordname.h"
 
-#include "recordfile.h"
-
-#include <filesystem>
-
 namespace quillarn {
 
-std::string targetFileName(const std::string &sourceName)
+bool isRecordFileName(std::string_view name)
 {
-    if (isRecordFileName(sourceName))
-        return sourceName.substr(0, sourceName.size() - 4) + ".sgf";
-    return std::filesystem::u8path(sourceName).stem().u8string() + ".sgf";
+    return name.size() > ugiExtension.size() && hasExtension(name, ugiExtension);
+}
+
+std::string targetFileName(std::string_view sourceName)
+{
+    std::string name(sourceName.substr(0, extensionStart(sourceName)));
+    name += sgfExtension;
+    return name;
 }
 
 } // namespace quillarn

@@ -1,8 +1,7 @@
-// The bytes of an SGF record file in the encoding the user chose: code page 932, which the window
-// writes, or UTF-8 with the CA property that tells SGF readers so.
+// The encodings of an SGF record file, code page 932 (what the window writes) or UTF-8, and the one
+// place that says how a record file starts in each: with the CA property that tells readers so.
 #pragma once
 
-#include <string>
 #include <string_view>
 
 namespace quillarn {
@@ -19,12 +18,5 @@ enum class RecordEncoding {
 // holds characters that only code page 932 has (codePage932Only), which a strict Shift_JIS reader
 // refuses.
 std::string_view recordStart(RecordEncoding encoding, bool codePage932Only);
-
-// Returns the bytes of a record file for recordText ("(;" + root properties + ... + ")") in
-// encoding, followed by one CR LF, without a byte-order mark. For Ansi these are exactly the bytes
-// of recordFileBytes. Raises CommandFailure when the text holds a character the encoding cannot
-// hold; for Utf8 that includes every source byte that did not decode, since UTF-8 has no place for
-// it. Raises CommandFailure for Utf8 when recordText does not start with a root node.
-std::string recordFileBytes(std::u16string_view recordText, RecordEncoding encoding);
 
 } // namespace quillarn

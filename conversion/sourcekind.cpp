@@ -2,17 +2,17 @@
 #include "sourcekind.h"
 
 #include "codepage.h"
-#include "text.h"
 #include "translation.h"
+#include "utf8codec.h"
 
 #include <algorithm>
-#include <cstddef>
-#include <utility>
 #include <vector>
 
 namespace quillarn {
 
 namespace {
+
+constexpr std::size_t none = std::string_view::npos;
 
 // The part of a file looked at for its kind: enough to tell text from other data.
 constexpr std::size_t sampleSize = 1024;
@@ -83,120 +83,137 @@ std::string notARecordReason(std::string_view bytes, bool utf8Failed)
     return {};
 }
 
-namespace {
-
-// Returns true when text, read as code page 932, is plain Japanese text: isPlainJapanese of its
-// bytes, told from the characters (a half-width katakana is U+FF61-U+FF9F, a byte that did not decode
-// U+DC80-U+DCFF, the private-use characters U+E000-U+F8FF, and every other character outside ASCII
-// but U+0080 is one of two bytes).
-bool isPlainJapaneseText(std::u16string_view text)
+void failJudgingTheFile(std::string_view bytes, bool readingFailed)
 {
-    bool afterWide = false;
-    bool afterKana = false;
-    for (const char16_t c : text) {
-        const bool kana = c >= 0xFF61 && c <= 0xFF9F;
-        const bool wide = c >= 0x80 && !kana;
-        if (c == 0x80 || (c >= 0xDC80 && c <= 0xDCFF) || (c >= 0xE000 && c <= 0xF8FF) ||
-            (kana && afterWide) || (wide && afterKana))
-            return false;
-        afterWide = wide;
-        afterKana = kana;
-    }
-    return true;
+    const std::string reason = notARecordReason(bytes, readingFailed);
+    if (reason.empty())
+        throw;
+    throw CommandFailure(reason);
 }
 
-// Returns true when text, read as UTF-8, is isPlainJapaneseUtf8 of its bytes, told from the
-// characters; sets longSeen when one of them took three bytes or four.
-bool isPlainJapaneseUtf8Text(std::u16string_view text, bool &longSeen)
+Warning alsoUtf8Warning()
 {
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i];
-        longSeen = longSeen || c >= 0x800;
-        if (c >= 0x40 && c <= 0x7E && i > 0 && text[i - 1] >= 0x80)
-            return false;
-        try {
-            encodeAnsi(text.substr(i, 1)); // a surrogate, half a character of four bytes, raises
-        } catch (const CommandFailure &) {
-            return false;
+    return {"read as code page 932; it is also valid UTF-8", ReasonKind::AlsoValidUtf8};
+}
+
+std::u16string SourceBytes::decode(std::string_view span) const
+{
+    return utf8_ ? decodeUtf8(span) : decodeAnsi(span);
+}
+
+std::size_t SourceBytes::find(std::string_view needle, std::size_t from) const
+{
+    std::size_t known = from; // a character starts here, at or before every hit still to come
+    for (std::size_t at = bytes_.find(needle, from); at != none; at = bytes_.find(needle, at + 1)) {
+        // In UTF-8 an ASCII byte is always a character of its own.
+        if (utf8_ || startsCharacter(at, known))
+            return at;
+    }
+    return none;
+}
+
+// Returns true when a code page 932 character starts at at, reading forward from known (a character
+// start at or before at), which it moves up to at or just past it.
+bool SourceBytes::startsCharacter(std::size_t at, std::size_t &known) const
+{
+    // An ASCII byte is a character or the second byte of one: the byte after it starts one.
+    for (std::size_t back = at; back > known; --back) {
+        if (static_cast<unsigned char>(bytes_[back - 1]) < 0x80) {
+            known = back;
+            break;
         }
     }
-    return true;
-}
-
-bool isAscii(std::u16string_view text)
-{
-    return std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80; });
-}
-
-// Returns true when text, read as UTF-8 keeping the bytes that are not, holds such a byte: a low
-// surrogate that does not follow a high one.
-bool keepsBytes(std::u16string_view text)
-{
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] >= 0xDC00 && text[i] <= 0xDFFF &&
-            (i == 0 || text[i - 1] < 0xD800 || text[i - 1] > 0xDBFF))
-            return true;
+    while (known < at) {
+        const bool pair =
+            known + 1 < bytes_.size() && isDoubleByteCharacter(static_cast<unsigned char>(bytes_[known]),
+                                                               static_cast<unsigned char>(bytes_[known + 1]));
+        known += pair ? 2 : 1;
     }
-    return false;
+    return known == at;
+}
+
+namespace {
+
+// Returns the bytes of an ASCII text (a marker or a key).
+std::string asciiBytes(std::u16string_view text)
+{
+    return std::string(text.begin(), text.end());
+}
+
+// Returns the parts of the source that the translation reads, found in its bytes as the
+// translation finds them: the header keys' lines (from the key to its CR LF), then the data section.
+std::vector<std::string_view> translatedParts(const SourceBytes &source)
+{
+    std::vector<std::string_view> parts;
+    const std::string_view bytes = source.bytes();
+    const std::size_t header = source.find("[Header]", 0);
+    for (const std::u16string_view key : headerKeys) {
+        const std::size_t at = header != none ? source.find(asciiBytes(key), header) : none;
+        if (at != none)
+            parts.push_back(bytes.substr(at, std::min(bytes.find("\r\n", at), bytes.size()) - at));
+    }
+    const std::size_t marker = source.find("[Data]", 0);
+    if (marker != none) {
+        // The section ends before the CR LF of the first line that starts with "[", a byte that is
+        // rare in data lines: a "[" after CR LF always starts a character, in either reading.
+        const std::string_view data = bytes.substr(marker + 6);
+        std::size_t end = data.find('[');
+        while (end != none && end != 0 && (end < 2 || data.compare(end - 2, 2, "\r\n") != 0))
+            end = data.find('[', end + 1);
+        parts.push_back(data.substr(0, end == 0 || end == none ? end : end - 2));
+    }
+    return parts;
+}
+
+bool allOf(const std::vector<std::string_view> &parts, bool (*test)(std::string_view))
+{
+    return std::all_of(parts.begin(), parts.end(), test);
 }
 
 } // namespace
 
-SourceText decodeSource(std::string_view bytes, SourceEncoding encoding)
+std::string_view utf8SourceBytes(std::string_view bytes, SourceEncoding encoding)
 {
-    constexpr std::string_view mark = "\xEF\xBB\xBF";
-    const bool marked = startsWith(bytes, mark);
-    if (encoding == SourceEncoding::Cp932)
-        return {decodeAnsi(bytes), SourceEncoding::Cp932};
-    if (encoding == SourceEncoding::Auto && !marked) {
-        // Both readings, judged on the parts the translation reads in each.
-        std::u16string ansi = decodeAnsi(bytes);
-        std::u16string utf8 = decodeUtf8KeepingBytes(bytes);
-        const std::vector<std::u16string_view> utf8Parts = translatedParts(utf8);
-        const std::vector<std::u16string_view> ansiParts = translatedParts(ansi);
-        if (std::any_of(utf8Parts.begin(), utf8Parts.end(), keepsBytes) ||
-            (std::all_of(utf8Parts.begin(), utf8Parts.end(), isAscii) &&
-             std::all_of(ansiParts.begin(), ansiParts.end(), isAscii)))
-            return {std::move(ansi), SourceEncoding::Cp932};
-        bool longSeen = false;
-        const bool plainUtf8 = std::all_of(utf8Parts.begin(), utf8Parts.end(), [&](std::u16string_view part) {
-            return isPlainJapaneseUtf8Text(part, longSeen);
-        });
-        if (std::all_of(ansiParts.begin(), ansiParts.end(), isPlainJapaneseText) && !(plainUtf8 && longSeen))
-            return {std::move(ansi), SourceEncoding::Cp932, true};
-        return {std::move(utf8), SourceEncoding::Utf8};
-    }
+    const bool marked = startsWith(bytes, byteOrderMark);
+    const std::string_view text = marked ? bytes.substr(byteOrderMark.size()) : bytes;
+    if (utf8Shape(text).valid)
+        return text;
     try {
-        return {decodeUtf8(marked ? bytes.substr(mark.size()) : bytes), SourceEncoding::Utf8};
+        decodeUtf8(text); // raises with the reason that names the bytes
     } catch (const CommandFailure &failure) {
-        // Bytes that are not UTF-8 after the mark are not read as code page 932 either: the
-        // record would come out as other characters than the file says.
         if (encoding == SourceEncoding::Utf8)
             throw;
         throw CommandFailure(std::string(failure.reason()) +
                              " (the source starts with a UTF-8 byte-order mark)");
     }
+    return text;
 }
 
-TranslatedSource translateSourceBytes(std::string_view bytes, SourceEncoding encoding)
+SourceBytes readSource(std::string_view bytes, SourceEncoding encoding, bool &alsoUtf8)
 {
-    SourceText read;
-    try {
-        read = decodeSource(bytes, encoding);
-    } catch (const CommandFailure &) {
-        const std::string reason = notARecordReason(bytes, true);
-        if (reason.empty())
-            throw;
-        throw CommandFailure(reason);
+    alsoUtf8 = false;
+    if (encoding == SourceEncoding::Cp932)
+        return {bytes, false};
+    if (encoding == SourceEncoding::Utf8 || startsWith(bytes, byteOrderMark))
+        return {utf8SourceBytes(bytes, encoding), true};
+    // The choice looks only at what the translation reads, in either reading.
+    const SourceBytes utf8(bytes, true);
+    const SourceBytes ansi(bytes, false);
+    const std::vector<std::string_view> utf8Parts = translatedParts(utf8);
+    Utf8Shape shape;
+    for (const std::string_view part : utf8Parts) {
+        const Utf8Shape partShape = utf8Shape(part);
+        if (!partShape.valid)
+            return ansi;
+        shape.ascii = shape.ascii && partShape.ascii;
+        shape.longCharacters = shape.longCharacters || partShape.longCharacters;
     }
-    try {
-        return {translateRecord(read.text), read.alsoUtf8};
-    } catch (const CommandFailure &) {
-        const std::string reason = notARecordReason(bytes);
-        if (reason.empty())
-            throw;
-        throw CommandFailure(reason);
-    }
+    const std::vector<std::string_view> ansiParts = translatedParts(ansi);
+    if (shape.ascii && allOf(ansiParts, [](std::string_view part) { return utf8Shape(part).ascii; }))
+        return ansi;
+    alsoUtf8 =
+        allOf(ansiParts, isPlainJapanese) && !(shape.longCharacters && allOf(utf8Parts, isPlainJapaneseUtf8));
+    return alsoUtf8 ? ansi : utf8;
 }
 
 } // namespace quillarn

@@ -1,9 +1,13 @@
-// How the bytes of a source become text (code page 932 or UTF-8, told apart by the bytes), and what a
-// file that fails to translate looks like when it is not a UGI record at all: UTF-16 or UTF-32 text,
-// binary data, or text without a "[Header]" section. The command line says so instead of naming the
-// first header key the translation missed; a record that translates is never judged on its looks.
+// How the bytes of a source are read, code page 932 or UTF-8, told apart on the parts of it that the
+// conversion reads, found in the bytes themselves; and what a file that fails to convert looks like
+// when it is not a UGI record at all (UTF-16 or UTF-32 text, binary data, text without a "[Header]"
+// section), which is said instead of the first header key the translation missed. A record that
+// converts is never judged on its looks. docs/ugi-format.md gives the rule of the encoding.
 #pragma once
 
+#include "commandfailure.h"
+
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -12,28 +16,51 @@ namespace quillarn {
 // How the bytes of a source are read: Auto tells UTF-8 from code page 932 by the bytes themselves.
 enum class SourceEncoding { Auto, Cp932, Utf8 };
 
-// The warning of a source that Auto read as code page 932 although UTF-8 reads it too.
-constexpr std::string_view alsoUtf8Warning =
-    "read as code page 932; it is also valid UTF-8 (--source-encoding utf-8 reads it so)";
+// The UTF-8 byte-order mark: it makes a source UTF-8 for Auto, and is not part of the text of a
+// source read as UTF-8.
+constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
 
-struct SourceText {
-    std::u16string text;                             // without a UTF-8 byte-order mark
-    SourceEncoding encoding = SourceEncoding::Cp932; // how the bytes were read: Cp932 or Utf8, never Auto
-    bool alsoUtf8 = false; // read as code page 932, though the parts it reads are valid UTF-8 too
+// Returns the warning of a source that Auto read as code page 932 although UTF-8 reads it too.
+Warning alsoUtf8Warning();
+
+// The bytes of a source, without a UTF-8 byte-order mark, and how they decode.
+class SourceBytes {
+public:
+    SourceBytes() = default;
+    SourceBytes(std::string_view bytes, bool utf8) : bytes_(bytes), utf8_(utf8) {}
+
+    std::string_view bytes() const { return bytes_; }
+
+    // Returns the text of span, a part of bytes() that starts and ends at character boundaries.
+    // Raises CommandFailure as decodeUtf8 does when the bytes are read as UTF-8 and span is not.
+    std::u16string decode(std::string_view span) const;
+
+    // Returns the offset of the first occurrence of needle (ASCII) at or after from (where a
+    // character starts) that starts a character, not the second byte of one; npos when there is none.
+    std::size_t find(std::string_view needle, std::size_t from) const;
+
+private:
+    bool startsCharacter(std::size_t at, std::size_t &known) const;
+
+    std::string_view bytes_;
+    bool utf8_ = false;
 };
 
-// Returns the text of a source's bytes read in encoding. Cp932 reads them as decodeAnsi does, a
-// byte-order mark included, and never raises. Utf8, or Auto for bytes that start with a UTF-8
-// byte-order mark, reads them as decodeUtf8 does: bytes that are not valid UTF-8 are not read in
-// another encoding, but raise CommandFailure as decodeUtf8 does, columns counted after the mark, with
-// " (the source starts with a UTF-8 byte-order mark)" added when the mark made it UTF-8.
-// Otherwise Auto looks at the parts of the source that the translation reads (translatedParts) in
-// either reading. It reads code page 932 when those are ASCII in both or are not valid UTF-8; and when
-// their code page 932 reading is plain Japanese text (isPlainJapanese) while their UTF-8 reading is
-// not (isPlainJapaneseUtf8, with a character of three or four bytes), and then sets alsoUtf8. It reads
-// UTF-8 otherwise, keeping a byte outside those parts that is not UTF-8 as decodeUtf8KeepingBytes
-// does. Auto never raises.
-SourceText decodeSource(std::string_view bytes, SourceEncoding encoding = SourceEncoding::Auto);
+// Returns the bytes of a source as encoding reads them. Cp932 reads them all as code page 932, a
+// byte-order mark included. Utf8, and Auto for bytes that start with the mark, read them as
+// utf8SourceBytes does. Otherwise Auto looks at the parts of the source that the translation reads
+// (the lines of the header keys, the data section) in either reading: it reads code page 932 when
+// those are ASCII in both or are not valid UTF-8; and when their code page 932 reading is plain
+// Japanese text (isPlainJapanese) while their UTF-8 reading is not (isPlainJapaneseUtf8, with a
+// character of three or four bytes), and then sets alsoUtf8. It reads UTF-8 otherwise.
+SourceBytes readSource(std::string_view bytes, SourceEncoding encoding, bool &alsoUtf8);
+
+// Returns the bytes of a source read as UTF-8 (Utf8, or Auto for bytes that start with the
+// byte-order mark), without the mark. Raises CommandFailure as decodeUtf8 does when they are not
+// valid UTF-8, columns counted after the mark, with " (the source starts with a UTF-8 byte-order
+// mark)" added when the mark made it UTF-8: such bytes are never read in code page 932 instead,
+// which would give other characters than the file holds.
+std::string_view utf8SourceBytes(std::string_view bytes, SourceEncoding encoding);
 
 // Returns a reason that says what bytes look like when they are not a UGI record, or an empty
 // string when they could be one (then the translation's own reason is the better one):
@@ -46,15 +73,9 @@ SourceText decodeSource(std::string_view bytes, SourceEncoding encoding = Source
 // character keeps that exact reason. Raises nothing.
 std::string notARecordReason(std::string_view bytes, bool utf8Failed = false);
 
-struct TranslatedSource {
-    std::u16string record; // the record text, as translateRecord returns it
-    bool alsoUtf8 = false; // as decodeSource's
-};
-
-// Returns translateRecord(decodeSource(bytes, encoding).text). Raises CommandFailure with
-// notARecordReason(bytes, true) when the reading fails, with notARecordReason(bytes) when the
-// translation fails, each when that reason is not empty, and with the reading's or the translation's
-// own reason otherwise.
-TranslatedSource translateSourceBytes(std::string_view bytes, SourceEncoding encoding = SourceEncoding::Auto);
+// Raises the CommandFailure being handled again, or, when the source bytes are not a UGI record at
+// all, one with notARecordReason(bytes, readingFailed) instead. For the handlers of a failed reading
+// (readingFailed) and of a failed translation. Call it only in a handler of CommandFailure.
+[[noreturn]] void failJudgingTheFile(std::string_view bytes, bool readingFailed);
 
 } // namespace quillarn

@@ -11,7 +11,10 @@
 
 namespace quillarn {
 
-// Position values. Each caller says which width its positions use; leaving the width raises.
+// Position values. Each caller says which width its positions use; leaving the width raises. The
+// record format counts within a line in 16 bits (a data line's comma and the colour after it, the
+// characters of a date): a step one past the last such position must still fit, which is why those
+// lines hold at most 32766. Whole sources count in 32 bits (maxSourceBytes).
 using Int16 = std::int16_t;
 using Int32 = std::int32_t;
 
@@ -51,6 +54,22 @@ std::string hexDigits(unsigned long value, int digits);
 // Returns how a reason shows the byte or code unit c: a printable ASCII character quoted ("\"]\""),
 // anything else as prefix and its value in hexadecimal, digits long ("byte 0x81", "U+30BD").
 std::string describe(unsigned c, const char *prefix, int digits);
+
+// The code units that are half a character (a UTF-16 surrogate) and the ones that stand for a byte of
+// the source that did not decode (U+DC00 + byte, for bytes 0x80-0xFF: a low surrogate that no high
+// one precedes, so that no character is ever taken for one).
+inline bool isHighSurrogate(char16_t unit)
+{
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+inline bool isLowSurrogate(char16_t unit)
+{
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+inline bool isUndecodedByte(char16_t unit)
+{
+    return unit >= 0xDC80 && unit <= 0xDCFF;
+}
 
 // Returns c with A-Z made a-z; every other byte as it is. For names people type and file names.
 inline char lowerAscii(char c)

@@ -1,15 +1,13 @@
-// Record and move list translation of translation.h.
+// The root node and the move nodes of translation.h.
 #include "translation.h"
 
-#include "text.h"
+#include "commandfailure.h"
 
 #include <algorithm>
 
 namespace quillarn {
 
 namespace {
-
-constexpr std::u16string_view crLf = u"\r\n";
 
 // Key texts are ASCII; reasons are plain byte strings for the command line.
 std::string ascii(std::u16string_view text)
@@ -41,37 +39,6 @@ void appendProperty(std::u16string &node, std::u16string_view id, std::u16string
     appendEscaped(node, value);
     node += u']';
 }
-
-// The header lines of decoded text: the header area runs from the first "[Header]" to the end of
-// the source, later sections included.
-class TextHeaderLines : public HeaderLines {
-public:
-    explicit TextHeaderLines(std::u16string_view source) : source_(source)
-    {
-        const Int32 marker = InStr(source, u"[Header]");
-        if (marker != 0)
-            area_ = Mid(source, marker);
-    }
-
-    bool hasHeader() override { return !area_.empty(); }
-    bool hasCrLf() override { return InStr(source_, crLf) != 0; }
-
-    bool find(std::u16string_view key, std::u16string_view &line, bool &ended) override
-    {
-        const Int32 at = InStr(area_, key);
-        if (at == 0)
-            return false;
-        const std::u16string_view rest = Mid(area_, at);
-        const Int32 end = InStr(rest, crLf);
-        ended = end != 0;
-        line = ended ? Left(rest, sub32(end, 1)) : rest;
-        return true;
-    }
-
-private:
-    std::u16string_view source_;
-    std::u16string_view area_;
-};
 
 // The header as the root node reads it: each key's line and value, with the reasons of a key
 // that is missing or not ended.
@@ -135,8 +102,9 @@ void appendPlayer(std::u16string &node, const Header &header, std::u16string_vie
     appendProperty(node, rankId, Left(rest, sub32(second, 1)));
 }
 
-// The date is the line's text between "Date=" and its first comma, with every "/" made "-".
-// The loop runs over 16-bit positions: a date of 32767 characters or more cannot be rewritten.
+// The date is the line's text between "Date=" and its first comma, with every "/" made "-". The loop
+// counts in 16-bit positions, as the record format does, and its index goes one past the last
+// character: a date of more than 32766 characters cannot be rewritten.
 std::u16string dateValue(const Header &header)
 {
     const std::u16string_view line = header.line(u"Date=");
@@ -168,26 +136,6 @@ void appendHandicap(RootNode &root, const Header &header)
     appendProperty(root.node, u"KM", Mid(v, add32(comma, 1)));
 }
 
-// Returns the offset of the first CR or LF in text at or after from, npos when there is none.
-std::size_t findLineEnd(std::u16string_view text, std::size_t from)
-{
-    for (std::size_t at = from; at < text.size(); ++at) {
-        const char16_t c = text[at];
-        if (c <= u'\r' && (c == u'\r' || c == u'\n'))
-            return at;
-    }
-    return std::u16string_view::npos;
-}
-
-// Line number (1-based, lines ended by CR LF) of the position offset in text.
-Int32 lineNumberAt(std::u16string_view text, std::size_t offset)
-{
-    Int32 line = 1;
-    for (std::size_t at = text.find(crLf); at < offset; at = text.find(crLf, at + 2))
-        line = add32(line, 1);
-    return line;
-}
-
 } // namespace
 
 // One data line: the two characters before its first comma are the coordinate, the character
@@ -198,6 +146,8 @@ void appendMoveNode(std::u16string &nodes, std::u16string_view line, Int32 lineN
     if (comma == 0)
         return;
     const auto where = [&] { return "data line " + std::to_string(lineNumber) + ": "; };
+    // Positions in a data line are 16-bit, the colour's just after the comma too: a comma beyond
+    // 32766 leaves the colour out of reach.
     if (comma > 32766)
         throw CommandFailure(where() + "comma at position " + std::to_string(comma) + ", beyond 32766");
     const Int16 p = toInt16(comma);
@@ -210,79 +160,18 @@ void appendMoveNode(std::u16string &nodes, std::u16string_view line, Int32 lineN
     if (colour[0] < u'A' || colour[0] > u'Z')
         throw CommandFailure(where() + "colour " + describe(colour[0], "U+", 4) + " is not a letter A-Z");
 
-    // The node is built in place: this runs once per move of records with millions of lines.
     const std::u16string_view coordinate = Mid(line, sub16(p, 2), 2);
-    const char16_t x = lowerCaseUnit(coordinate[0]);
-    const char16_t y = lowerCaseUnit(coordinate[1]);
+    char16_t point[2];
+    const std::size_t length =
+        movePoint(lowerCaseUnit(coordinate[0]), lowerCaseUnit(coordinate[1]), emptyPass, point);
     char16_t node[8];
-    std::size_t size = 0;
-    node[size++] = u';';
-    node[size++] = colour[0];
-    node[size++] = u'[';
-    if (x == u'y' && y == u's') { // a pass: "tt", which is a point on a board over 19 lines
-        if (!emptyPass) {
-            node[size++] = u't';
-            node[size++] = u't';
-        }
-    } else {
-        for (const char16_t c : {x, y}) {
-            if (c == u'\\' || c == u']')
-                node[size++] = u'\\';
-            node[size++] = c;
-        }
-    }
-    node[size++] = u']';
-    nodes.append(node, size);
+    nodes.append(node, writeMoveNode(node, colour[0], point, length));
 }
 
 void failLoneLineEnd(Int32 lineNumber, char16_t c)
 {
     throw CommandFailure("data line " + std::to_string(lineNumber) + ": line ends in " +
                          (c == u'\n' ? "LF without CR" : "CR without LF"));
-}
-
-namespace {
-
-// Appends the move nodes of source to nodes.
-void appendMoves(std::u16string &nodes, std::u16string_view source, bool emptyPass)
-{
-    const Int32 marker = InStr(source, u"[Data]");
-    if (marker == 0)
-        return;
-
-    // The data section starts right after the marker; its first line is the rest of the marker's
-    // line. It ends at the next line that opens a section, or at the end of the text, whether or
-    // not the last line has its CR LF. Lines end in CR LF: a lone CR or LF before the end means
-    // the line ends were mixed up (a file edited or copied as text elsewhere), and reading on
-    // would join the lines after it into one and drop their moves, so the record fails instead.
-    const std::u16string_view data = Mid(source, add32(marker, 6));
-    Int32 lineNumber = lineNumberAt(source, static_cast<std::size_t>(marker) - 1);
-    nodes.reserve(nodes.size() + data.size()); // a node is never longer than its line, bar escapes
-    std::size_t start = 0;
-    for (;;) {
-        if (start < data.size() && data[start] == u'[')
-            break;
-        const std::size_t end = findLineEnd(data, start);
-        const bool endsInCrLf = end != std::u16string_view::npos && data[end] == u'\r' &&
-                                end + 1 < data.size() && data[end + 1] == u'\n';
-        if (end != std::u16string_view::npos && !endsInCrLf)
-            failLoneLineEnd(lineNumber, data[end]);
-        appendMoveNode(nodes, data.substr(start, end == std::u16string_view::npos ? end : end - start),
-                       lineNumber, emptyPass);
-        if (end == std::u16string_view::npos)
-            break;
-        start = end + crLf.size();
-        lineNumber = add32(lineNumber, 1);
-    }
-}
-
-} // namespace
-
-std::u16string translateMoves(std::u16string_view source, bool emptyPass)
-{
-    std::u16string nodes;
-    appendMoves(nodes, source, emptyPass);
-    return nodes;
 }
 
 RootNode translateRoot(HeaderLines &lines)
@@ -303,16 +192,6 @@ RootNode translateRoot(HeaderLines &lines)
     return root;
 }
 
-std::u16string translateRecord(std::u16string_view source)
-{
-    TextHeaderLines lines(source);
-    const RootNode root = translateRoot(lines);
-    std::u16string record = u"(" + root.node;
-    appendMoves(record, source, passIsEmptyOn(root.size));
-    record += u')';
-    return record;
-}
-
 bool passIsEmptyOn(std::u16string_view size)
 {
     if (size.empty())
@@ -327,24 +206,5 @@ bool passIsEmptyOn(std::u16string_view size)
 
 const std::u16string_view headerKeys[9] = {u"Title=", u"Copyright=", u"Winner=", u"PlayerB=", u"PlayerW=",
                                            u"Place=", u"Date=",      u"Size=",   u"Hdcp="};
-
-std::vector<std::u16string_view> translatedParts(std::u16string_view source)
-{
-    std::vector<std::u16string_view> parts;
-    TextHeaderLines lines(source);
-    for (const std::u16string_view key : headerKeys) {
-        std::u16string_view line;
-        bool ended = false;
-        if (lines.find(key, line, ended))
-            parts.push_back(line);
-    }
-    const Int32 marker = InStr(source, u"[Data]");
-    if (marker != 0) {
-        const std::u16string_view data = Mid(source, add32(marker, 6));
-        const Int32 next = Left(data, 1) == u"[" ? 1 : InStr(data, u"\r\n[");
-        parts.push_back(next != 0 ? Left(data, sub32(next, 1)) : data);
-    }
-    return parts;
-}
 
 } // namespace quillarn

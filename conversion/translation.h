@@ -1,38 +1,23 @@
-// Translation of a UGI record (as decoded text) into the text of an SGF record: the root node from
-// nine header keys, then one node per move line of the data section. Pure functions: no files, no
-// state. The UGI text as this program reads it is described in docs/ugi-format.md.
+// The translation of a UGI record into SGF, written in the text operations of text.h: the root node
+// from the nine header keys' lines, and the move node of one data line. The conversion (convert.h)
+// hands over every line it does not read straight from the bytes, so these define every record and
+// every reason. Pure functions: no files, no state. docs/ugi-format.md describes the UGI text as this
+// program reads it.
 #pragma once
 
 #include "text.h"
 
+#include <cstddef>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace quillarn {
-
-// Returns the record text "(" + root node + move nodes + ")".
-// Raises CommandFailure (with a reason naming the key or line) when "[Header]", a header key, the
-// CR LF after a key or a separator a key needs is missing, or when translateMoves raises.
-std::u16string translateRecord(std::u16string_view source);
-
-// Returns the move nodes (";B[qd];W[dp]..."), empty when the source has no "[Data]" marker or no
-// move lines; a pass is written as emptyPass says (appendMoveNode). Raises CommandFailure for a move
-// line whose first comma stands at position 1 or 2 or beyond 32766, or whose colour character is not
-// an upper-case letter A-Z, and for a data line that ends in a lone LF or CR.
-std::u16string translateMoves(std::u16string_view source, bool emptyPass = false);
 
 // The nine header keys, in the order of the root node's properties.
 extern const std::u16string_view headerKeys[9];
 
-// Returns the parts of source that the translation reads, as views of it: the line of each header
-// key found after "[Header]" (from the key to just before the CR LF after it, or to the end), then
-// the data section (from just after the first "[Data]" to just before the CR LF of the line that
-// opens the next section, or to the end). Raises nothing.
-std::vector<std::u16string_view> translatedParts(std::u16string_view source);
-
-// The header keys' lines, as the root node is made of them: found in the decoded source, or in
-// the bytes of a source, decoding only those lines.
+// The header keys' lines, as the root node is made of them: found in the bytes of a source, decoding
+// only those lines, or (the reference the tests hold the conversion to) in its decoded text.
 class HeaderLines {
 public:
     virtual ~HeaderLines() = default;
@@ -53,7 +38,8 @@ struct RootNode {
     std::u16string handicap; // the HA value, unescaped
 };
 
-// Returns the root node of the header. Raises CommandFailure as translateRecord does for a header.
+// Returns the root node of the header. Raises CommandFailure, with a reason naming the key, when
+// "[Header]", a header key, the CR LF after a key or a separator a key needs is missing.
 RootNode translateRoot(HeaderLines &header);
 
 // Returns true when a pass on a board of size (the SZ value as written) is written as an empty
@@ -61,12 +47,45 @@ RootNode translateRoot(HeaderLines &header);
 bool passIsEmptyOn(std::u16string_view size);
 
 // Appends the move node of one data line (without its line end) to nodes; nothing for a line
-// without a comma. A pass ("YS") is written "tt", or as an empty value with emptyPass. lineNumber is
-// the line's number in the source, for the reason. Raises CommandFailure as translateMoves does for
-// such a line.
+// without a comma. lineNumber is the line's number in the source, for the reason. Raises
+// CommandFailure when the first comma stands at position 1 or 2 or beyond 32766, or when the
+// character after it is not an upper-case letter A-Z.
 void appendMoveNode(std::u16string &nodes, std::u16string_view line, Int32 lineNumber, bool emptyPass);
 
 // Raises the CommandFailure of a data line that ends in the lone line end character c (LF or CR).
 [[noreturn]] void failLoneLineEnd(Int32 lineNumber, char16_t c);
+
+// Writes to point the point of a move whose coordinate is x, y (lower-cased): the pass "YS" as "tt",
+// or with emptyPass as no point at all (an empty value); returns its length, 2 or 0. For the code
+// units of a decoded line and the bytes of an ASCII one alike, so that both write the same nodes.
+template <typename Char> std::size_t movePoint(Char x, Char y, bool emptyPass, Char (&point)[2])
+{
+    if (x == Char('y') && y == Char('s')) { // "tt" is a point on a board over 19 lines
+        if (emptyPass)
+            return 0;
+        x = y = Char('t');
+    }
+    point[0] = x;
+    point[1] = y;
+    return 2;
+}
+
+// Writes the move node ";" colour "[" point "]" to node, with a "\" before each "\" or "]" of the
+// point, and returns its length. Built in place: this runs once per move of records with millions.
+template <typename Char>
+std::size_t writeMoveNode(Char (&node)[8], Char colour, const Char (&point)[2], std::size_t length)
+{
+    std::size_t size = 0;
+    node[size++] = Char(';');
+    node[size++] = colour;
+    node[size++] = Char('[');
+    for (std::size_t i = 0; i < length; ++i) {
+        if (point[i] == Char('\\') || point[i] == Char(']'))
+            node[size++] = Char('\\');
+        node[size++] = point[i];
+    }
+    node[size++] = Char(']');
+    return size;
+}
 
 } // namespace quillarn

@@ -183,6 +183,12 @@ std::error_code putInPlace(FileSystem &system, const Staged &staged, ExistingTar
 
 using namespace writer;
 
+void writeFileAtomically(const std::filesystem::path &path, std::string_view bytes)
+{
+    LeftoverTemporaries leftovers;
+    writeFileAtomically(path, bytes, leftovers);
+}
+
 void writeFileAtomically(const std::filesystem::path &path, std::string_view bytes,
                          LeftoverTemporaries &leftovers, const WriteOptions &options)
 {

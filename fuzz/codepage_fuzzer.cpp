@@ -3,7 +3,9 @@
 // included; UTF-8 decoding takes exactly the valid UTF-8, and a source is read as UTF-8 exactly
 // when it is valid UTF-8 with a character of three or four bytes.
 #include "codepage.h"
+#include "referencetranslator.h"
 #include "text.h"
+#include "utf8codec.h"
 
 #include <cstdint>
 #include <cstdio>

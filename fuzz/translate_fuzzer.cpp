@@ -6,11 +6,10 @@
 #include "codepage.h"
 #include "convert.h"
 #include "recordcheck.h"
-#include "recordfile.h"
 #include "reference.h"
+#include "referencetranslator.h"
 #include "sgfcheck.h"
 #include "text.h"
-#include "translation.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -117,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         if (!placement || converted.compare(at + added, std::string::npos, file, at) != 0)
             fail("the conversion changed more than the handicap stones: " + stones);
     }
-    for (const std::string &warning : conversion.warnings)
-        checkReason(quillarn::CommandFailure(warning));
+    for (const quillarn::Warning &warning : conversion.warnings)
+        checkReason(quillarn::CommandFailure(warning.reason));
     return 0;
 }

@@ -1,11 +1,11 @@
 // quillarn-thumbnailer: writes a picture of the position a record ends in, for file managers
-// (packaging/quillarn.thumbnailer). UGI records go through the converter, SGF files straight to the
-// position reader; nothing here needs a display.
+// (packaging/quillarn.thumbnailer). A UGI record is converted, and its board is the one the
+// conversion replayed; an SGF file goes to the position reader. Nothing here needs a display.
 #include "boardimage.h"
 #include "commandfailure.h"
 #include "convert.h"
 #include "picturefile.h"
-#include "recordfile.h"
+#include "recordname.h"
 #include "sgfreader.h"
 #include "version.h"
 
@@ -42,32 +42,45 @@ std::string reasonOfBoth(const std::string &utf8, const std::string &codePage)
     return utf8 + "; in code page 932: " + codePage;
 }
 
+// A sink for a conversion wanted for its board alone: the record's bytes go nowhere.
+class Discard : public quillarn::RecordSink {
+public:
+    void write(std::string_view) override {}
+};
+
 // Returns the board the record in bytes ends in. A file named .ugi is a UGI record, and so is a
 // file with another name but .sgf that has "[Header]" in its first 256 bytes, as the file type's
 // rule says (a record saved without its extension); anything else is read as SGF. Raises
 // CommandFailure.
 quillarn::Board positionOf(std::string_view name, const std::string &bytes)
 {
-    const bool ugi =
-        quillarn::hasExtension(name, ".ugi") ||
-        (!quillarn::hasExtension(name, ".sgf") && bytes.substr(0, 256).find("[Header]") != std::string::npos);
+    using quillarn::hasExtension;
+    const bool ugi = hasExtension(name, quillarn::ugiExtension) ||
+                     (!hasExtension(name, quillarn::sgfExtension) &&
+                      bytes.substr(0, 256).find("[Header]") != std::string::npos);
     if (!ugi)
         return quillarn::readSgfPosition(bytes);
-    // The record in UTF-8, as every front end converts it. A source byte that did not decode has
-    // no place in UTF-8 but does in code page 932: the picture needs only the moves.
-    using quillarn::RecordEncoding;
-    using quillarn::SourceEncoding;
-    std::string record;
+    // Converted as ugi2sgf converts it, in UTF-8 as every front end does by default: a record that
+    // cannot be written has no picture either. A source byte that did not decode has no place in
+    // UTF-8 but does in code page 932, so that is tried next; the board is the same in both.
+    quillarn::ConversionOptions options;
+    options.game = quillarn::GameDetail::Board;
+    Discard discard;
+    quillarn::ConversionReport report;
     try {
-        record = quillarn::convertSource(bytes, {SourceEncoding::Auto, RecordEncoding::Utf8}).bytes;
+        options.output = quillarn::RecordEncoding::Utf8;
+        report = quillarn::convertRecord(bytes, options, discard);
     } catch (const quillarn::CommandFailure &utf8) {
         try {
-            record = quillarn::convertSource(bytes, {SourceEncoding::Auto, RecordEncoding::Ansi}).bytes;
+            options.output = quillarn::RecordEncoding::Ansi;
+            report = quillarn::convertRecord(bytes, options, discard);
         } catch (const quillarn::CommandFailure &codePage) {
             throw quillarn::CommandFailure(reasonOfBoth(utf8.reason(), codePage.reason()));
         }
     }
-    return quillarn::readSgfPosition(record);
+    if (!report.position.board)
+        throw quillarn::CommandFailure("the board size is not a number from 2 to 25");
+    return *report.position.board;
 }
 
 int usageError(const std::string &what)

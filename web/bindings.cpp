@@ -51,12 +51,28 @@ quillarn::ConversionOptions optionsNamed(const std::string &output, const std::s
     return options;
 }
 
-val stringList(const std::vector<std::string> &strings)
+// Returns the name the page knows a kind of reason by, for the hint it adds in its own words; empty
+// for a reason without one.
+const char *kindName(quillarn::ReasonKind kind)
 {
-    val list = val::array();
-    for (const std::string &s : strings)
-        list.call<void>("push", s);
-    return list;
+    switch (kind) {
+    case quillarn::ReasonKind::NotInCodePage932:
+        return "not-in-code-page-932";
+    case quillarn::ReasonKind::AlsoValidUtf8:
+        return "also-valid-utf-8";
+    case quillarn::ReasonKind::Other:
+        break;
+    }
+    return "";
+}
+
+// Returns a message of the page: {text, kind}, text the core's reason, kind as kindName names it.
+val message(const std::string &text, quillarn::ReasonKind kind = quillarn::ReasonKind::Other)
+{
+    val out = val::object();
+    out.set("text", text);
+    out.set("kind", std::string(kindName(kind)));
+    return out;
 }
 
 // The position of the record converted last for the preview, every move kept.
@@ -64,43 +80,43 @@ quillarn::GamePosition position;
 std::vector<unsigned char> stones;
 
 // Converts the first size bytes of the source room with options. Returns {converted, warnings,
-// reason, size, moves}: a record that converts is in recordBytes(); a record that fails has
-// ugi2sgf's reason, and one that strict holds back its warnings, one a line, as the batch reports
-// it. With kept, the position is kept for boardAfter() (size is its board's, moves its number of
-// moves).
+// reason, size, moves}, warnings and reason lists of messages ({text, kind}): a record that converts
+// is in recordBytes(); a record that fails has the core's reason, and one that strict holds back its
+// warnings, one a message, as the batch reports them. With kept, the position is kept for
+// boardAfter() (size is its board's, moves its number of moves).
 val convertWith(double size, const quillarn::ConversionOptions &options, quillarn::GamePosition *kept)
 {
     val result = val::object();
     record.clear();
-    std::string reason;
+    val reason = val::array();
+    val warnings = val::array();
     try {
         quillarn::StringSink sink;
         sink.bytes.swap(record); // keeps the memory of the last record
         const std::string_view bytes(source.room(0), static_cast<std::size_t>(size));
         quillarn::ConversionReport report = quillarn::convertRecord(bytes, options, sink);
         record.swap(sink.bytes);
-        result.set("warnings", stringList(report.warnings));
-        if (!report.written) {
-            for (const std::string &warning : report.warnings)
-                reason += (reason.empty() ? "" : "\n") + warning;
-        }
+        for (const quillarn::Warning &warning : report.warnings)
+            (report.written ? warnings : reason).call<void>("push", message(warning.reason, warning.kind));
         if (kept) {
             *kept = std::move(report.position);
             result.set("size", kept->size);
             result.set("moves", static_cast<double>(kept->moves.size()));
         }
     } catch (const quillarn::CommandFailure &failure) {
-        reason = failure.reason();
+        reason.call<void>("push", message(failure.reason(), failure.kind()));
     } catch (const std::bad_alloc &) {
-        reason = "out of memory";
+        reason.call<void>("push", message("out of memory"));
     }
-    if (!reason.empty()) {
+    const bool converted = reason["length"].as<unsigned>() == 0;
+    if (!converted) {
         record.clear();
-        result.set("warnings", val::array());
+        warnings = val::array();
         if (kept)
             *kept = {};
     }
-    result.set("converted", reason.empty());
+    result.set("converted", converted);
+    result.set("warnings", warnings);
     result.set("reason", reason);
     return result;
 }

@@ -3,6 +3,7 @@
 #include "commandfailure.h"
 #include "pathlabel.h"
 #include "recordfile.h"
+#include "recordname.h"
 #include "textconv.h"
 #include "version.h"
 
@@ -41,8 +42,10 @@ QString draggedFile(const QMimeData *data)
     return urls.first().toLocalFile();
 }
 
-// Returns the reason of the failure being handled, for the detail of 異常終了しました: what ugi2sgf
-// prints for a CommandFailure, a short plain text for anything else. Call it only in a handler.
+// Returns the reason of the failure being handled, for the detail of 異常終了しました: the core's
+// reason for a CommandFailure, a short plain text for anything else. Call it only in a handler. No
+// hint follows a reason of a kind that another encoding would write (ReasonKind): the window writes
+// code page 932 only, as the programs its users read the record with expect.
 QString failureReason()
 {
     try {
@@ -63,8 +66,8 @@ QString failureReason()
 QString withoutExtension(const QString &path)
 {
     const qsizetype nameStart = fileNameStart(path);
-    const qsizetype dot = path.lastIndexOf(u'.');
-    return dot > nameStart ? path.left(dot) : path;
+    const std::u16string name = toText(path.mid(nameStart));
+    return path.left(nameStart + qsizetype(extensionStart(std::u16string_view(name))));
 }
 
 frmMain::frmMain(QWidget *parent) : QMainWindow(parent), dlg1(this)
@@ -163,8 +166,9 @@ frmMain::SaveOutcome frmMain::saveStep()
 
 void frmMain::setHenkanmoto(const QString &path)
 {
-    // Judged on the name alone: a missing file shows only when it is converted.
-    if (UCase(Right(toText(path), 4)) == u".UGI") {
+    // Judged on the name alone, on its last four characters: a missing file shows only when it is
+    // converted.
+    if (hasExtension(std::u16string_view(toText(path)), ugiExtension)) {
         lblPath[0]->setText(path);
         lblPath[1]->clear();
     } else {

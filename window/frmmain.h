@@ -18,8 +18,9 @@ class QMenu;
 
 namespace quillarn {
 
-// Returns path with the extension of its file name cut off: everything from the last "." after the
-// last "/" or "\". A name without a ".", or whose only "." is its first character, comes back as is.
+// Returns path with the extension of its file name (after the last "/" or "\") cut off, as
+// extensionStart finds it: the name the save dialog proposes, which its filter makes NAME.sgf, as
+// ugi2sgf's batch names the record (targetFileName).
 QString withoutExtension(const QString &path);
 
 class frmMain : public QMainWindow {

@@ -51,6 +51,11 @@ TEST(RecordOutput, AFailureNamesTheOutputOnlyWhenTheOutputFailed)
         {"the source cannot be read", "!", false, intoString, End::Failed, "No such file or directory"},
         {"the record fails", "neither a header nor moves", false, intoString, End::Failed,
          "not a UGI record: no [Header] section"},
+        {"the record fails with a reason that has an option to try",
+         good.substr(0, good.find("Match")) + "\xE4\xBA\x95\xE5\xB1\xB1 caf\xC3\xA9" +
+             good.substr(good.find("Match") + 5),
+         false, intoString, End::Failed,
+         "character U+00E9 \"\xC3\xA9\" cannot be written in code page 932 (--encoding utf-8 writes it)"},
         {"the output fails when written to", good, false,
          [](const quillarn::RecordProducer &produce) {
              FullSink sink;

@@ -183,6 +183,8 @@ TEST(GameCheck, HandicapStonesAndTheFirstRefusedMove)
         // An empty value ("-" here) passes on every board; on 21 lines "tt" is a point.
         {u"21", u"0", "B tt W - B tt", "", "move 3 (B tt) is on an occupied point"},
         {u"9", u"0", "X -", "", "move 1 (X pass) is neither Black's nor White's"},
+        // Two NUL characters ("nul" here) are letters that name no point, not the empty value.
+        {u"19", u"0", "B nul W -", "", "move 1 (B ?\?) is off the board"},
         // A handicap that is not a number, or one beyond the placements, puts no stones; empty is none.
         {u"19", u"-1", "W qd", "", "handicap \"-1\" is not a number: no handicap stones (AB) written"},
         {u"19", u" 4", "", "", "handicap \" 4\" is not a number: no handicap stones (AB) written"},
@@ -203,9 +205,9 @@ TEST(GameCheck, HandicapStonesAndTheFirstRefusedMove)
             sgf += static_cast<char>(*c);
         sgf += "]" + std::string(row.stones);
         while (moves >> colour >> point) {
-            const bool empty = point == "-";
-            game.move(colour[0], empty ? 0 : point[0], empty ? 0 : point[1]);
-            sgf += ";" + colour + "[" + (empty ? "" : point) + "]";
+            point = point == "-" ? "" : point == "nul" ? std::string(2, '\0') : point;
+            game.move(colour[0], std::u16string(point.begin(), point.end()));
+            sgf += ";" + colour + "[" + point + "]";
         }
         const GameReport report = game.finish();
         std::string warnings;

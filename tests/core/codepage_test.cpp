@@ -1,7 +1,5 @@
-// Tests of the code page conversions (code page 932 on every system, and UTF-8) and of how a
-// source's encoding is told.
+// Tests of the code page 932 conversions, the same on every system.
 #include "codepage.h"
-#include "sourcekind.h"
 #include "text.h"
 
 #include <gtest/gtest.h>
@@ -16,10 +14,7 @@
 
 using quillarn::CommandFailure;
 using quillarn::decodeAnsi;
-using quillarn::decodeSource;
 using quillarn::encodeAnsi;
-using quillarn::encodeUtf8;
-using quillarn::SourceEncoding;
 
 namespace {
 
@@ -92,17 +87,6 @@ std::vector<Code> decodedCodes()
         }
     }
     return codes;
-}
-
-// Returns the reason of the CommandFailure that run raises.
-template <typename Run> std::string failureOf(const Run &run)
-{
-    try {
-        run();
-    } catch (const CommandFailure &failure) {
-        return failure.reason();
-    }
-    return "(no failure)";
 }
 
 // --- Every code ---
@@ -276,13 +260,13 @@ TEST(CodePage932, UnwritableCharactersRaise)
     for (const std::u16string &text : texts)
         EXPECT_THROW(encodeAnsi(text), CommandFailure) << testing::PrintToString(text);
 
-    // The reason names the character, shows it unless it is a control or layout character, and
-    // says how to write it.
+    // The reason names the character and shows it unless it is a control or layout character; its
+    // kind lets a front end say how else to write it.
     struct Case {
         std::u16string text;
         std::string reason;
     };
-    const std::string tail = " cannot be written in code page 932 (--encoding utf-8 writes it)";
+    const std::string tail = " cannot be written in code page 932";
     const Case cases[] = {
         {u"caf\u00E9", "character U+00E9 \"é\"" + tail},
         {u"\u9ED2\u4E02", "character U+4E02 \"丂\"" + tail},
@@ -297,164 +281,11 @@ TEST(CodePage932, UnwritableCharactersRaise)
             ADD_FAILURE() << "no failure for " << testing::PrintToString(c.text);
         } catch (const CommandFailure &failure) {
             EXPECT_EQ(std::string(failure.reason()), c.reason);
+            EXPECT_EQ(failure.kind(), c.reason.rfind("character ", 0) == 0
+                                          ? quillarn::ReasonKind::NotInCodePage932
+                                          : quillarn::ReasonKind::Other);
         }
     }
-}
-
-// --- UTF-8 ---
-
-TEST(Utf8, Bytes)
-{
-    EXPECT_EQ(encodeUtf8(u""), "");
-    EXPECT_EQ(encodeUtf8(u"(;GM[1])\n"), "(;GM[1])\n");
-    EXPECT_EQ(encodeUtf8(std::u16string(1, u'\0')), std::string(1, '\0'));
-    EXPECT_EQ(encodeUtf8(u"\u007F\u0080\u00E9\u07FF\u0800"),
-              bytes({0x7F, 0xC2, 0x80, 0xC3, 0xA9, 0xDF, 0xBF, 0xE0, 0xA0, 0x80}));
-    EXPECT_EQ(encodeUtf8(u"\u9ED2\u767D\uFF8C\uFFFF"),
-              bytes({0xE9, 0xBB, 0x92, 0xE7, 0x99, 0xBD, 0xEF, 0xBE, 0x8C, 0xEF, 0xBF, 0xBF}));
-    EXPECT_EQ(encodeUtf8(u"\U0001F600"), bytes({0xF0, 0x9F, 0x98, 0x80}));
-    EXPECT_EQ(encodeUtf8(u"\U00010000\U0010FFFF"), bytes({0xF0, 0x90, 0x80, 0x80, 0xF4, 0x8F, 0xBF, 0xBF}));
-    // A low surrogate in U+DC80-U+DCFF after a high one is half a character, not a byte.
-    EXPECT_EQ(encodeUtf8(u"\U0001F481"), bytes({0xF0, 0x9F, 0x92, 0x81}));
-}
-
-TEST(Utf8, UndecodedBytesAndLoneSurrogatesRaise)
-{
-    try {
-        encodeUtf8(u"ab\xDC81");
-        FAIL() << "no failure";
-    } catch (const CommandFailure &failure) {
-        EXPECT_EQ(std::string(failure.reason()),
-                  "byte 0x81 of the source did not decode and cannot be written as UTF-8");
-    }
-    const std::u16string texts[] = {
-        std::u16string(1, u'\xDCFF'),
-        std::u16string(1, u'\xD800'),
-        std::u16string(u"\xD83D"
-                       u"a"),
-        std::u16string(1, u'\xDC00'),
-        std::u16string(u"\xDFFF\xD800"),
-    };
-    for (const std::u16string &text : texts)
-        EXPECT_THROW(encodeUtf8(text), CommandFailure) << testing::PrintToString(text);
-}
-
-TEST(Utf8, DecodedJapaneseText)
-{
-    const std::string source = bytes({0x8D, 0x95, 0x82, 0xCC, 0x8F, 0x9F, 0x82, 0xBF, 0x0D, 0x0A});
-    EXPECT_EQ(encodeUtf8(decodeAnsi(source)), "\xE9\xBB\x92\xE3\x81\xAE\xE5\x8B\x9D\xE3\x81\xA1\r\n");
-}
-
-TEST(Utf8, EveryCharacterComesBack)
-{
-    std::u16string text;
-    for (char32_t c = 0; c <= 0x10FFFF; ++c) {
-        if (c >= 0xD800 && c <= 0xDFFF)
-            continue;
-        if (c < 0x10000) {
-            text += static_cast<char16_t>(c);
-        } else {
-            text += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-            text += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-        }
-    }
-    EXPECT_TRUE(quillarn::decodeUtf8(encodeUtf8(text)) == text);
-}
-
-// --- Sources: UTF-8 or code page 932 ---
-
-TEST(SourceEncoding, TheBytesTellIt)
-{
-    struct Case {
-        std::string source;
-        SourceEncoding forced;
-        SourceEncoding read;
-        bool alsoUtf8;
-        std::u16string text;
-    };
-    const std::string mark = "\xEF\xBB\xBF";
-    // The parts of a source that the translation reads: a header key's line and the data section.
-    const auto titled = [](const std::string &title) { return "[Header]\r\nTitle=" + title + "\r\n"; };
-    const auto titledText = [](const std::u16string &title) {
-        return u"[Header]\r\nTitle=" + title + u"\r\n";
-    };
-    const Case cases[] = {
-        {"[Header]", SourceEncoding::Auto, SourceEncoding::Cp932, false, u"[Header]"},
-        {mark + "[Header]", SourceEncoding::Auto, SourceEncoding::Utf8, false, u"[Header]"},
-        // 井山 in UTF-8 reads in code page 932 as 莠募ｱｱ, half-width katakana beside kanji.
-        {titled("\xE4\xBA\x95\xE5\xB1\xB1"), SourceEncoding::Auto, SourceEncoding::Utf8, false,
-         titledText(u"井山")},
-        {titled("\xF0\x9F\x98\x80"), SourceEncoding::Auto, SourceEncoding::Utf8, false,
-         titledText(u"\U0001F600")},
-        // 佐藤 in UTF-8 reads as 菴占陸 too, but its UTF-8 reading is Japanese text as well.
-        {titled("\xE4\xBD\x90\xE8\x97\xA4"), SourceEncoding::Auto, SourceEncoding::Utf8, false,
-         titledText(u"佐藤")},
-        // 莉子 and 遙子 in code page 932 read in UTF-8 as 从q and ꡎq: "q" is the second byte of 子.
-        {titled("\xE4\xBB\x8E\x71"), SourceEncoding::Auto, SourceEncoding::Cp932, true, titledText(u"莉子")},
-        {titled("\xEA\xA1\x8E\x71"), SourceEncoding::Auto, SourceEncoding::Cp932, true, titledText(u"遙子")},
-        // Half-width katakana in pairs are valid UTF-8 of two bytes: ﾃｽ and ﾐｴ stay, unless marked.
-        {titled("\xC3\xBD"), SourceEncoding::Auto, SourceEncoding::Cp932, true, titledText(u"ﾃｽ")},
-        {titled("\xD0\xB4"), SourceEncoding::Auto, SourceEncoding::Cp932, true, titledText(u"ﾐｴ")},
-        {mark + "\xC3\xBD", SourceEncoding::Auto, SourceEncoding::Utf8, false, u"ý"},
-        {"\xC3\xBD", SourceEncoding::Utf8, SourceEncoding::Utf8, false, u"ý"},
-        // Straße: ﾃ beside a kanji in code page 932.
-        {titled("Stra\xC3\x9F"
-                "e"),
-         SourceEncoding::Auto, SourceEncoding::Utf8, false, titledText(u"Straße")},
-        // One byte that is not UTF-8 makes it all code page 932: 井山 in UTF-8, then 井 in code page 932.
-        {titled("\xE4\xBA\x95\xE5\xB1\xB1\x88\xE4"), SourceEncoding::Auto, SourceEncoding::Cp932, false,
-         titledText(u"莠募ｱｱ井")},
-        // Only the parts the translation reads count: not a later section's bytes that are not UTF-8
-        // (黒 in code page 932), nor UTF-8 (日本) outside the parts, where they are ASCII.
-        {titled("\xE6\x97\xA5\xE6\x9C\xAC") + "[Remote]\r\nNote=\x8D\x95", SourceEncoding::Auto,
-         SourceEncoding::Utf8, false, titledText(u"日本") + u"[Remote]\r\nNote=\xDC8D\xDC95"},
-        {"[Data]\r\nQD,B \xE6\x97\xA5\r\n[Remote]\r\n\x8D\x95", SourceEncoding::Auto, SourceEncoding::Utf8,
-         false, u"[Data]\r\nQD,B 日\r\n[Remote]\r\n\xDC8D\xDC95"},
-        {titled("a") + "Note=\xE6\x97\xA5", SourceEncoding::Auto, SourceEncoding::Cp932, false,
-         titledText(u"a") + u"Note=譌･"},
-        {"\xE4\xBA\x95", SourceEncoding::Cp932, SourceEncoding::Cp932, false, u"莠\xDC95"},
-        {mark, SourceEncoding::Cp932, SourceEncoding::Cp932, false, u"\xDCEFｻｿ"},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(testing::PrintToString(c.source));
-        const quillarn::SourceText read = decodeSource(c.source, c.forced);
-        EXPECT_EQ(read.encoding, c.read);
-        EXPECT_EQ(read.alsoUtf8, c.alsoUtf8);
-        EXPECT_EQ(read.text, c.text);
-    }
-}
-
-TEST(SourceEncoding, BytesThatAreNotUtf8FailAUtf8Source)
-{
-    struct Case {
-        std::string source;
-        SourceEncoding forced;
-        std::string reason;
-    };
-    const std::string marked = " (the source starts with a UTF-8 byte-order mark)";
-    const Case cases[] = {
-        {"\xEF\xBB\xBF"
-         "ab\x82",
-         SourceEncoding::Auto, "line 1, column 3: byte 0x82 is not valid UTF-8" + marked},
-        {"\xEF\xBB\xBF\r\nab\xE4\xBA", SourceEncoding::Utf8,
-         "line 2, column 3: bytes 0xE4 0xBA are not valid UTF-8"},
-        {"a\xE4\x41\x42", SourceEncoding::Utf8, "line 1, column 2: bytes 0xE4 0x41 are not valid UTF-8"},
-        {"\xC0\xAF", SourceEncoding::Utf8, "line 1, column 1: byte 0xC0 is not valid UTF-8"}, // overlong
-        {"\xE0\x80\xAF", SourceEncoding::Utf8,
-         "line 1, column 1: bytes 0xE0 0x80 are not valid UTF-8"}, // overlong
-        {"\xED\xA0\x80", SourceEncoding::Utf8,
-         "line 1, column 1: bytes 0xED 0xA0 are not valid UTF-8"}, // surrogate
-        {"\xF4\x90\x80\x80", SourceEncoding::Utf8, "line 1, column 1: bytes 0xF4 0x90 are not valid UTF-8"},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(testing::PrintToString(c.source));
-        EXPECT_EQ(failureOf([&] { decodeSource(c.source, c.forced); }), c.reason);
-    }
-    // What is not a UGI record at all is still told as such.
-    using namespace std::string_view_literals;
-    EXPECT_EQ(
-        failureOf([] { quillarn::translateSourceBytes("\xFF\xFE[\0H\0e\0a\0"sv, SourceEncoding::Utf8); }),
-        "UTF-16 text, not a UGI record");
 }
 
 } // namespace

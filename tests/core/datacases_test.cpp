@@ -1,8 +1,12 @@
-// Every byte-exact case in tests/data, through the library: read, translate, encode.
+// Every byte-exact case in tests/data, through the library: read, translate, encode; its reasons and
+// warnings as ugi2sgf words them (NAME.fail and NAME.warn hold what it prints).
+#include "../support/referencetranslator.h"
 #include "codepage.h"
 #include "commandfailure.h"
 #include "convert.h"
+#include "hints.h"
 #include "recordfile.h"
+#include "utf8codec.h"
 
 #include "../support/datacases.h"
 #include "../support/sgfcheck.h"
@@ -20,13 +24,13 @@ TEST(DataCases, LibraryWritesTheExpectedBytesOrFailsWithTheExpectedReason)
         try {
             conversion = quillarn::convertSource(quillarn::readFileBytes(c.source), {});
         } catch (const quillarn::CommandFailure &failure) {
-            reason = failure.reason();
+            reason = quillarn::commandLineReason(failure);
         }
         const std::string &bytes = conversion.bytes;
         if (c.succeeds) {
             std::string warnings;
-            for (const std::string &warning : conversion.warnings)
-                warnings += warning + "\n";
+            for (const quillarn::Warning &warning : conversion.warnings)
+                warnings += quillarn::commandLineReason(warning) + "\n";
             EXPECT_EQ(reason, "");
             EXPECT_EQ(bytes, c.expected);
             EXPECT_EQ(warnings, c.warnings);

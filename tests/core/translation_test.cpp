@@ -1,7 +1,7 @@
 // Record and move list translation: a basic game, each header rule with its failures, the data
 // scan line by line, and the escaping that keeps values from breaking the record.
+#include "../support/referencetranslator.h"
 #include "text.h"
-#include "translation.h"
 
 #include <gtest/gtest.h>
 

@@ -2,12 +2,13 @@
 // conversion the library makes of a source file.
 #pragma once
 
+#include "../support/referencetranslator.h"
 #include "codepage.h"
 #include "convert.h"
+#include "hints.h"
 #include "recordfile.h"
-#include "sourcekind.h"
 #include "text.h"
-#include "translation.h"
+#include "utf8codec.h"
 
 #include <filesystem>
 #include <string>
@@ -61,14 +62,15 @@ struct Conversion {
     std::string reason; // the failure's reason when it does not
 };
 
-// What the library makes of the file at path: read, translate, encode, as ugi2sgf --encoding cp932 does.
+// What the library makes of the file at path: read, translate, encode, as ugi2sgf --encoding cp932 does
+// (and its reason as ugi2sgf words it).
 inline Conversion convertWithLibrary(const std::filesystem::path &path)
 {
     Conversion result;
     try {
         result.bytes = quillarn::convertSource(quillarn::readFileBytes(path), {}).bytes;
     } catch (const quillarn::CommandFailure &failure) {
-        result.reason = failure.reason();
+        result.reason = quillarn::commandLineReason(failure);
     }
     return result;
 }

@@ -1,15 +1,13 @@
 // The conversion as the text operations define it, whole and slowly: the source decoded, translated
-// as text (translateRecord), its moves replayed from the record text, the handicap stones put after
-// the root's properties, the text encoded. The converter works on the source's bytes instead; the
-// differential tests and the fuzz target hold it to the same bytes, warnings and reasons as this.
+// as text (translateRecord, referencetranslator.h), its moves replayed from the record text, the
+// handicap stones put after the root's properties, the text encoded. The converter works on the
+// source's bytes instead; the differential tests and the fuzz target hold it to the same bytes,
+// warnings and reasons (with their kinds) as this.
 #pragma once
 
 #include "convert.h"
 #include "game.h"
-#include "recordfile.h"
-#include "sgfoutput.h"
-#include "sourcekind.h"
-#include "translation.h"
+#include "referencetranslator.h"
 
 #include <optional>
 #include <string>
@@ -56,16 +54,16 @@ inline quillarn::Conversion referenceConversion(std::string_view source,
     while (at < record.size() && record[at] == u';') {
         const char16_t colour = record[at + 1];
         at += 3; // ";" colour "["
-        const std::u16string point = propertyValue(record, at);
-        game.move(colour, point.size() > 0 ? point[0] : 0, point.size() > 1 ? point[1] : 0);
+        game.move(colour, propertyValue(record, at));
     }
     const quillarn::GameReport found = game.finish();
     record.insert(rootEnd, std::u16string(found.handicapStones.begin(), found.handicapStones.end()));
     quillarn::Conversion conversion;
     conversion.bytes = quillarn::recordFileBytes(record, options.output);
     if (translated.alsoUtf8)
-        conversion.warnings.emplace_back(quillarn::alsoUtf8Warning);
-    conversion.warnings.insert(conversion.warnings.end(), found.warnings.begin(), found.warnings.end());
+        conversion.warnings.push_back(quillarn::alsoUtf8Warning());
+    for (const std::string &warning : found.warnings)
+        conversion.warnings.push_back({warning, quillarn::ReasonKind::Other});
     if (options.strict && !conversion.warnings.empty())
         conversion.bytes.clear();
     return conversion;
@@ -86,17 +84,21 @@ inline const std::vector<quillarn::ConversionOptions> &comparedOptions()
 }
 
 // Returns what convert gave, as one text to compare: the record file's bytes and each warning, or the
-// reason it failed.
+// reason it failed, each with its kind when it has one.
 template <typename Convert> std::string outcomeOf(const Convert &convert)
 {
+    const auto kind = [](quillarn::ReasonKind kind) {
+        return kind == quillarn::ReasonKind::Other ? std::string()
+                                                   : " [" + std::to_string(static_cast<int>(kind)) + "]";
+    };
     try {
         const quillarn::Conversion conversion = convert();
         std::string result = "converted: " + conversion.bytes;
-        for (const std::string &warning : conversion.warnings)
-            result += "\nwarning: " + warning;
+        for (const quillarn::Warning &warning : conversion.warnings)
+            result += "\nwarning" + kind(warning.kind) + ": " + warning.reason;
         return result;
     } catch (const quillarn::CommandFailure &failure) {
-        return "failed: " + std::string(failure.reason());
+        return "failed" + kind(failure.kind()) + ": " + std::string(failure.reason());
     }
 }
 

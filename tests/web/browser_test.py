@@ -3,7 +3,8 @@
 web/build.sh built, against ugi2sgf built in the same run.
 
 - Every record of tests/data and examples and 1,000 generated ones, opened as a folder: the list
-  holds each in the batch's order with ugi2sgf's outcome, warnings and reasons, and the zip of
+  holds each in the batch's order with ugi2sgf's outcome, warnings and reasons (the converter's part
+  of them: each front end adds its own hint, the page one that names its own control), and the zip of
   "Save all" holds exactly the files of ugi2sgf -d, byte for byte, in both encodings; with --strict
   and the source read as code page 932 the outcomes are ugi2sgf's too, and so they are for the
   folder and a file dropped on the page.
@@ -29,16 +30,13 @@ import subprocess
 import sys
 import tempfile
 import time
-import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import pagetools  # noqa: E402
+from recordchecks import check_folder, check_hints, check_limits, open_files, source_folder  # noqa: E402
 from selenium.webdriver.common.action_chains import ActionChains  # noqa: E402
 from selenium.webdriver.common.by import By  # noqa: E402
 from selenium.webdriver.common.keys import Keys  # noqa: E402
-from selenium.webdriver.support.ui import Select  # noqa: E402
-
-source_folder = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 # A game in which Black captures a white stone and White then plays into the hole.
 captures_record = (b'[Header]\r\nTitle=Capture\r\nCopyright=x\r\nWinner=B,C\r\nPlayerB=Kuro,3d,\r\n'
@@ -61,153 +59,6 @@ class Checks:
         else:
             self.failed.append(name)
             print(f'FAIL  {seconds}  {name}\n      {detail}', flush=True)
-
-
-def differences(expected, got, limit=5):
-    """The first few keys whose values differ, for a failure's detail."""
-    keys = sorted(set(expected) | set(got))
-    found = [f'{k}: expected {expected.get(k)!r}, got {got.get(k)!r}' for k in keys if expected.get(k) != got.get(k)]
-    return '; '.join(found[:limit]) + (f' (and {len(found) - limit} more)' if len(found) > limit else '')
-
-
-def outcomes_of_batch(ugi2sgf, folder, options, work, files=()):
-    """What ugi2sgf --in-place says of each record of folder and of files (copies of them, named as
-    they are): source -> its message lines, for every source it names."""
-    copy = tempfile.mkdtemp(dir=work)
-    name = os.path.basename(folder)
-    shutil.copytree(folder, os.path.join(copy, name))
-    for file in files:
-        shutil.copy(file, copy)
-    run = subprocess.run([ugi2sgf, *options, '--in-place', name, *map(os.path.basename, files)], cwd=copy,
-                         capture_output=True)
-    said = {}
-    for line in run.stderr.decode('utf-8').splitlines():
-        source, colon, message = line.partition(': ')
-        if colon:  # not the summary line
-            said.setdefault(source, []).append(message)
-    shutil.rmtree(copy)
-    return said
-
-
-def files_of_batch(ugi2sgf, folder, options, work):
-    """The files ugi2sgf -d writes for folder: relative path -> bytes."""
-    out = tempfile.mkdtemp(dir=work)
-    subprocess.run([ugi2sgf, '-q', *options, '-d', out, folder], capture_output=True)
-    files = {}
-    for base, _, names in os.walk(out):
-        for name in names:
-            path = os.path.join(base, name)
-            with open(path, 'rb') as f:
-                files[os.path.relpath(path, out)] = f.read()
-    shutil.rmtree(out)
-    return files
-
-
-def page_outcomes(rows):
-    """The page's messages of each record that has any: source -> lines."""
-    return {row['source']: row['messages'] for row in rows if row['messages']}
-
-
-def save_all(driver, downloads):
-    """Clicks Save all and returns the zip's entries: name -> bytes."""
-    folder = tempfile.mkdtemp(dir=downloads)
-    driver.execute_cdp_cmd('Browser.setDownloadBehavior', {'behavior': 'allow', 'downloadPath': folder})
-    driver.find_element(By.ID, 'save-all').click()
-    with zipfile.ZipFile(pagetools.downloaded(folder, 'quillarn-sgf.zip')) as archive:
-        return {info.filename: archive.read(info) for info in archive.infolist()}
-
-
-def set_options(driver, encoding, source='auto', strict=False):
-    Select(driver.find_element(By.ID, 'encoding')).select_by_value(encoding)
-    Select(driver.find_element(By.ID, 'source-encoding')).select_by_value(source)
-    box = driver.find_element(By.ID, 'strict')
-    if box.is_selected() != strict:
-        box.click()
-    pagetools.converted(driver)
-
-
-def check_folder(checks, driver, args, archive, work, downloads):
-    """The folder of records: outcomes, order and the zip, in both encodings and strictly."""
-    driver.find_element(By.ID, 'folder').send_keys(archive)
-    pagetools.converted(driver)
-    rows = pagetools.rows(driver)
-    sources = [row['source'] for row in rows]
-    records = sorted((os.path.relpath(os.path.join(base, n), os.path.dirname(archive))
-                      for base, _, names in os.walk(archive) for n in names if n.lower().endswith('.ugi')),
-                     key=lambda path: path.encode())
-    checks.check('the folder lists every record, in the byte order of their paths',
-                 sources == records, f'{len(sources)} listed, {len(records)} records; first listed {sources[:3]}')
-    for encoding in ['utf-8', 'cp932']:
-        set_options(driver, encoding)
-        expected = outcomes_of_batch(args.ugi2sgf, archive, ['--encoding', encoding], work)
-        got = page_outcomes(pagetools.rows(driver))
-        checks.check(f'every record has ugi2sgf\'s warnings and reasons ({encoding}; {len(expected)} with messages)',
-                     got == expected, differences(expected, got))
-        order = [s for s in sources if s in expected]
-        said = list(expected)
-        checks.check(f'the messages come in ugi2sgf\'s order ({encoding})', order == said)
-        written = files_of_batch(args.ugi2sgf, archive, ['--encoding', encoding], work)
-        entries = save_all(driver, downloads)
-        prefix = os.path.basename(archive) + '/'
-        unprefixed = {name[len(prefix):]: data for name, data in entries.items() if name.startswith(prefix)}
-        checks.check(f'the zip holds the files of ugi2sgf -d, byte for byte ({encoding}; {len(written)} records)',
-                     unprefixed == written and len(unprefixed) == len(entries) and len(written) > 500,
-                     differences({k: len(v) for k, v in written.items()}, {k: len(v) for k, v in unprefixed.items()}))
-        left_out = driver.find_element(By.ID, 'notice').text
-        failed = [row['source'] for row in pagetools.rows(driver) if row['state'] == 'failed']
-        checks.check(f'the records left out of the zip are listed ({len(failed)})',
-                     left_out.split('\n')[1:] == failed, left_out[:200])
-    set_options(driver, 'cp932', 'cp932', True)
-    expected = outcomes_of_batch(args.ugi2sgf, archive, ['--encoding', 'cp932', '--source-encoding', 'cp932', '--strict'],
-                                 work)
-    got = page_outcomes(pagetools.rows(driver))
-    checks.check('with --strict and the sources read as code page 932, the outcomes are ugi2sgf\'s',
-                 got == expected, differences(expected, got))
-    set_options(driver, 'utf-8')
-
-    # Dropped, the folder and a file beside it are walked and planned as ugi2sgf's batch of the two.
-    extra = os.path.join(source_folder, 'tests', 'data', 'japanese-names.ugi')
-    data = {'items': [], 'files': [archive, extra], 'dragOperationsMask': 1}
-    for kind in ['dragEnter', 'dragOver', 'drop']:
-        driver.execute_cdp_cmd('Input.dispatchDragEvent', {'type': kind, 'x': 300, 'y': 400, 'data': data})
-    pagetools.wait(lambda: len(pagetools.rows(driver)) == len(records) + 1, 60, 'the drop')
-    pagetools.converted(driver)
-    rows = pagetools.rows(driver)
-    expected = outcomes_of_batch(args.ugi2sgf, archive, [], work, [extra])
-    got = page_outcomes(rows)
-    checks.check('a dropped folder and file give the outcomes of ugi2sgf\'s batch of the two, in its order',
-                 got == expected and [row['source'] for row in rows] == records + ['japanese-names.ugi'],
-                 differences(expected, got))
-
-
-def check_limits(checks, driver, args, work):
-    """A source over the command line's size limit, and a folder without records, fail as in ugi2sgf."""
-    huge = os.path.join(work, 'huge.ugi')
-    with open(huge, 'wb') as f:
-        f.truncate(2**31)  # sparse: nothing is written
-    empty = os.path.join(work, 'no-records')
-    os.mkdir(empty)
-    with open(os.path.join(empty, 'notes.txt'), 'w') as f:
-        f.write('not a record\n')
-    expected = {}
-    for path in [huge, empty]:
-        run = subprocess.run([args.ugi2sgf, '-q', '-d', os.path.join(work, 'out'), os.path.basename(path)], cwd=work,
-                             capture_output=True)
-        source, _, message = run.stderr.decode().strip().partition(': ')
-        expected[source] = [message]
-    open_files(driver, [huge])
-    got = page_outcomes(pagetools.rows(driver))
-    driver.find_element(By.ID, 'folder').send_keys(empty)
-    pagetools.converted(driver)
-    got.update(page_outcomes(pagetools.rows(driver)))
-    checks.check('a source over 2 GiB and a folder without records fail with ugi2sgf\'s reasons', got == expected,
-                 differences(expected, got))
-    os.remove(huge)
-
-
-def open_files(driver, paths):
-    driver.find_element(By.ID, 'files').send_keys('\n'.join(paths))
-    pagetools.converted(driver)
 
 
 def select(driver, name):
@@ -429,6 +280,7 @@ def main():
         check_manifest(checks, driver)
         check_folder(checks, driver, args, archive, work, downloads)
         check_limits(checks, driver, args, work)
+        check_hints(checks, driver, args, work)
         if args.screenshots:
             select(driver, 'archive/data/capture.ugi')
             pagetools.wait(lambda: shown_move(driver) == 9, 20, 'the preview')
@@ -468,6 +320,7 @@ def main():
                      and driver.find_element(By.ID, 'encoding').accessible_name == 'Encoding'
                      and driver.find_element(By.ID, 'save-all').text == 'Save all'
                      and driver.execute_script('return document.documentElement.lang') == 'en')
+        check_hints(checks, driver, args, work)
         if args.screenshots:
             open_files(driver, previewed)
             select(driver, 'handicap-stones.ugi')

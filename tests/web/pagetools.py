@@ -109,12 +109,17 @@ def converted(driver, seconds=120):
 
 
 def rows(driver):
-    """Every record of the list: {source, state, warnings, reason} (warnings and reason as lines)."""
+    """Every record of the list: {source, state, messages}, its warnings or its reason as lines
+    {text, kind, hint}: the converter's reason, its kind, and the hint the page adds for that kind."""
     return driver.execute_script("""
         return [...document.querySelectorAll('#list [role="option"]')].map((row) => ({
             source: row.children[0].textContent,
             state: row.dataset.state,
-            messages: row.children[2].textContent ? row.children[2].textContent.split('\\n') : [],
+            messages: [...row.children[2].querySelectorAll('.message')].map((line) => ({
+                text: line.firstChild.textContent,
+                kind: line.dataset.kind,
+                hint: line.querySelector('.hint') ? line.querySelector('.hint').textContent : '',
+            })),
         }));""")
 
 

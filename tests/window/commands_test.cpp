@@ -3,6 +3,7 @@
 #include "driver.h"
 #include "frmmain.h"
 #include "recordfile.h"
+#include "recordname.h"
 #include "textconv.h"
 
 #include <QAction>
@@ -99,8 +100,13 @@ TEST(SaveProposal, CutsTheExtensionOfTheFileNameOnly)
         {u".ugi"_s, u".ugi"_s},
         {QString(), QString()},
     };
-    for (const QStringList &c : cases)
+    for (const QStringList &c : cases) {
         EXPECT_EQ(quillarn::withoutExtension(c[0]), c[1]) << c[0].toStdString();
+        // The save filter's ".sgf" after it gives the name ugi2sgf's batch gives the record.
+        const qsizetype nameStart = quillarn::fileNameStart(c[0]);
+        EXPECT_EQ(QString::fromStdString(quillarn::targetFileName(c[0].mid(nameStart).toStdString())),
+                  c[1].mid(nameStart) + u".sgf"_s);
+    }
 }
 
 TEST_F(Commands, ConvertsTheChosenSourceIntoWhatTheRecordWriterWrites)

@@ -1,7 +1,7 @@
 // Quillarn's page: open records (files, folders, a drop, a launch from the file manager), convert
 // them in workers with the options of ugi2sgf, list each one's outcome, preview the selected one
 // and save one, all of them as a zip, or all of them into a folder.
-import { text, japanese } from './texts.js';
+import { text, japanese, hint, said } from './texts.js';
 import { version } from './version.js';
 import { openedFromDrop, openedFromFiles, openedFromFolderInput, openedFromHandles } from './files.js';
 import { Converter, PreviewWorker } from './converter.js';
@@ -29,7 +29,8 @@ const converter = new Converter(Math.max(1, Math.min(4, navigator.hardwareConcur
 const preview = new Preview(new PreviewWorker((error) => notice(`${text.unavailable} ${error.message}`)));
 
 // The records of the last batch opened, in the batch's order: {source, target, file, state
-// ('waiting', 'converted', 'failed'), warnings, reason, bytes, element}.
+// ('waiting', 'converted', 'failed'), warnings, reason, bytes, element}, warnings and reason lists of
+// messages ({text, kind}, the converter's reasons and their kinds, one a line).
 let records = [];
 let selected = -1;
 let finished = 0;
@@ -69,9 +70,9 @@ async function open(openedPromise) {
         const entry = item.entry >= 0 ? given.entries[item.entry] : null;
         const record = { source: item.source, target: item.target, file: entry ? entry.file : given.file };
         if (item.reason)
-            Object.assign(record, { state: 'failed', reason: item.reason, planned: true });
+            Object.assign(record, { state: 'failed', reason: [{ text: item.reason, kind: '' }], planned: true });
         else if (entry && entry.unreadable)
-            Object.assign(record, { state: 'failed', reason: entry.unreadable, planned: true });
+            Object.assign(record, { state: 'failed', reason: [{ text: entry.unreadable, kind: '' }], planned: true });
         return record;
     });
     selected = -1;
@@ -90,7 +91,7 @@ function convertAll() {
             finished += 1;
             continue;
         }
-        Object.assign(record, { state: 'waiting', warnings: [], reason: '', bytes: null });
+        Object.assign(record, { state: 'waiting', warnings: [], reason: [], bytes: null });
         jobs.push(record);
     }
     for (const record of records)
@@ -146,20 +147,40 @@ function drawList() {
         preview.clear();
 }
 
+// Shows messages in element, one a line: the converter's reason, then the page's hint for its kind.
+function showMessages(element, messages) {
+    element.replaceChildren();
+    messages.forEach((message, i) => {
+        if (i > 0)
+            element.append('\n');
+        const line = document.createElement('span');
+        line.className = 'message';
+        line.dataset.kind = message.kind;
+        line.append(message.text);
+        if (hint(message.kind)) {
+            const more = document.createElement('span');
+            more.className = 'hint';
+            more.textContent = hint(message.kind);
+            line.append(more);
+        }
+        element.append(line);
+    });
+}
+
 function drawRow(record) {
     const row = record.element;
     row.dataset.state = record.state;
     const [outcome, messages] = [row.children[1], row.children[2]];
     if (record.state === 'waiting') {
         outcome.textContent = text.waiting;
-        messages.textContent = '';
+        showMessages(messages, []);
     } else if (record.state === 'converted') {
         outcome.textContent = record.warnings.length
             ? text.convertedWithWarnings(record.warnings.length) : text.converted;
-        messages.textContent = record.warnings.join('\n');
+        showMessages(messages, record.warnings);
     } else {
         outcome.textContent = text.failed;
-        messages.textContent = record.reason;
+        showMessages(messages, record.reason);
     }
     row.dataset.warnings = record.state === 'converted' ? record.warnings.length : 0;
 }
@@ -224,7 +245,7 @@ function showSelected() {
     if (!record)
         preview.clear();
     else if (record.state === 'failed')
-        preview.showFailure(record.reason);
+        preview.showFailure(said(record.reason));
     else if (record.state === 'converted')
         preview.show(record.file, options()).catch((error) => preview.showFailure(error.message));
 }

@@ -122,7 +122,9 @@ export class Converter {
                 (error) => {
                     if (generation === this.generation) {
                         for (const job of group)
-                            this.done(job, { converted: false, warnings: [], reason: error.message, bytes: null });
+                            this.done(job, {
+                                converted: false, warnings: [], reason: [{ text: error.message, kind: '' }], bytes: null,
+                            });
                     }
                 }).finally(() => this.feed(worker));
         }

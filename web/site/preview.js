@@ -1,7 +1,7 @@
 // The preview of the selected record: its board after any number of moves, as the converter's
 // replay has it (handicap stones, captures), its players and result, and stepping through the
 // moves with the slider, the buttons and the arrow keys.
-import { text } from './texts.js';
+import { text, said } from './texts.js';
 
 const svg = 'http://www.w3.org/2000/svg';
 const unit = 10; // the distance between two lines, in the board's own units
@@ -90,7 +90,7 @@ export class Preview {
         if (shown !== this.shown)
             return;
         if (!result.converted) {
-            this.showFailure(result.reason);
+            this.showFailure(said(result.reason));
             return;
         }
         this.empty.hidden = true;

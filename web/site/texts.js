@@ -1,5 +1,7 @@
 // The page's words, in Japanese (the window's: 開く, 変換, 保存, バージョン情報) and in English,
-// chosen by the browser's first language. Reasons and warnings stay as ugi2sgf prints them.
+// chosen by the browser's first language. Reasons and warnings are the converter's, as ugi2sgf
+// prints them but for its hints: the page follows a reason with a hint of its own, which names the
+// control of the page that gives another outcome.
 
 const ja = {
     title: 'Quillarn — UGI の棋譜を SGF に変換',
@@ -14,6 +16,10 @@ const ja = {
     sourceEncoding: '元の文字コード',
     sourceAuto: '自動',
     strict: '警告のある棋譜は失敗にする（--strict）',
+    hints: {
+        'not-in-code-page-932': '（文字コードを UTF-8 にすると書けます）',
+        'also-valid-utf-8': '（元の文字コードを UTF-8 にすると、そう読みます）',
+    },
     save: '保存',
     saveAll: 'すべて保存',
     saveFolder: 'フォルダに保存',
@@ -79,6 +85,10 @@ const en = {
     sourceEncoding: 'Source encoding',
     sourceAuto: 'Automatic',
     strict: 'Fail records with warnings (--strict)',
+    hints: {
+        'not-in-code-page-932': ' (Encoding UTF-8 writes it)',
+        'also-valid-utf-8': ' (Source encoding UTF-8 reads it so)',
+    },
     save: 'Save',
     saveAll: 'Save all',
     saveFolder: 'Save to folder',
@@ -136,3 +146,14 @@ export const japanese = ((navigator.languages && navigator.languages[0]) || navi
     .toLowerCase()
     .startsWith('ja');
 export const text = japanese ? ja : en;
+
+// Returns the page's hint for a kind of reason (the converter's name for it), '' for none.
+export function hint(kind) {
+    return (kind && text.hints[kind]) || '';
+}
+
+// Returns messages ({text, kind}, one a line: the converter's reasons or warnings) as the page says
+// them: each followed by its hint, one a line.
+export function said(messages) {
+    return messages.map((message) => message.text + hint(message.kind)).join('\n');
+}

@@ -49,9 +49,10 @@ async function readSource(converter, file, ahead) {
 }
 
 // Converts file as ugi2sgf does with options {encoding, sourceEncoding, strict}; with keep, the
-// converter keeps the position for board(). Returns {converted, warnings, reason, bytes}.
+// converter keeps the position for board(). Returns {converted, warnings, reason, bytes}, warnings
+// and reason lists of messages ({text, kind}).
 async function convert(converter, file, ahead, options, keep) {
-    const failure = (reason) => ({ converted: false, warnings: [], reason, bytes: null });
+    const failure = (reason) => ({ converted: false, warnings: [], reason: [{ text: reason, kind: '' }], bytes: null });
     const tooLarge = converter.sizeReason(file.size);
     if (tooLarge)
         return failure(tooLarge);
