@@ -62,7 +62,8 @@ public:
     }
 
     // Creates folder and its parents once per run, through group, so that they last as its files
-    // do; raises CommandFailure with the system's reason.
+    // do. The lock holds back a worker whose record goes there until the folder's name is on the
+    // disk. Raises RecordFailure naming the folder that could not be made, with the system's reason.
     void makeFolder(const fs::path &folder, GroupWriter &group)
     {
         if (folder.empty())
@@ -70,8 +71,9 @@ public:
         const std::lock_guard<std::mutex> lock(folderMutex_);
         if (madeFolders_.count(folder) != 0)
             return;
-        if (const std::error_code error = group.makeFolders(folder))
-            throw CommandFailure("cannot create folder " + shownPath(folder) + ": " + error.message());
+        fs::path failed = folder;
+        if (const std::error_code error = group.makeFolders(folder, &failed))
+            throw RecordFailure("cannot create folder " + shownPath(failed) + ": " + error.message());
         madeFolders_.insert(folder);
     }
 
@@ -110,14 +112,19 @@ public:
                                     : TargetLook::Look;
         RecordOutcome outcome = writeRecord(
             item.target, options.conversion,
-            [&] {
-                // Read first: a source that cannot be read makes no folder.
-                const std::string_view source = shared_.system.readFile(systemPath(item.source), buffer_);
-                shared_.makeFolder(item.target.parent_path(), group_);
-                return source;
-            },
+            [&] { return shared_.system.readFile(systemPath(item.source), buffer_); },
             [&](const RecordProducer &produce) {
-                group_.add(index, systemPath(item.target), produce, existing, look);
+                // The folders of the output are made once the record has converted into something
+                // to write (the group writer keeps it meanwhile when its folder is not there yet), so
+                // that a record that fails, or is held back, makes none.
+                const auto thenFolder = [&](RecordSink &sink) {
+                    bool written = false;
+                    NotingSink noting(sink, written);
+                    produce(noting);
+                    if (written)
+                        shared_.makeFolder(item.target.parent_path(), group_);
+                };
+                group_.add(index, systemPath(item.target), thenFolder, existing, look);
             });
         switch (outcome.end) {
         case RecordOutcome::End::Written:

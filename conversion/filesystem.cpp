@@ -59,29 +59,31 @@ FolderPtr openFolderOf(FileSystem &system, const fs::path &path)
     return openFolder(system, nullptr, name.c_str(), std::move(folder));
 }
 
-std::error_code makeFolders(FileSystem &system, const fs::path &folder, bool flushParents)
+std::error_code makeFolders(FileSystem &system, const fs::path &folder, bool flushParents, fs::path *failed)
 {
     std::error_code error = system.makeFolder(folder);
-    if (error == std::errc::no_such_file_or_directory) {
+    // Missing above, or something else there above (which a system may tell either way): the folder
+    // above is made first, or is the one that fails.
+    if (error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory) {
         const fs::path parent = folder.parent_path();
         // A path whose first folder is missing (a drive that is not there) has nothing more to make.
-        if (parent.empty() || parent.native().size() >= folder.native().size())
-            return error;
-        error = makeFolders(system, parent, flushParents);
-        if (error)
-            return error;
-        error = system.makeFolder(folder);
+        if (!parent.empty() && parent.native().size() < folder.native().size()) {
+            if (const std::error_code above = makeFolders(system, parent, flushParents, failed))
+                return above;
+            error = system.makeFolder(folder);
+        }
     }
     if (error == std::errc::file_exists) {
         FileInfo info;
         error = system.look(nullptr, systemPath(folder).c_str(), true, info);
         if (!error && info.type != fs::file_type::directory)
             error = std::make_error_code(std::errc::not_a_directory);
-        return error;
-    }
-    // A new folder is a new name in its parent, which reaches the disk when the parent is flushed.
-    if (!error && flushParents)
+    } else if (!error && flushParents) {
+        // A new folder is a new name in its parent, which reaches the disk when the parent is flushed.
         error = flushFolderOf(system, folder);
+    }
+    if (error && failed != nullptr)
+        *failed = folder;
     return error;
 }
 

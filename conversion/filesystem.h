@@ -182,7 +182,9 @@ FolderPtr openFolderOf(FileSystem &system, const std::filesystem::path &path);
 // Makes folder and every missing folder above it. With flushParents the name of each folder made
 // is put on the disk before this returns, so that a file flushed in it later cannot vanish with it
 // (a caller that flushes the whole file system later needs no such flush). Returns the system's
-// error: not_a_directory when something else is there.
-std::error_code makeFolders(FileSystem &system, const std::filesystem::path &folder, bool flushParents);
+// error: not_a_directory when something else is there. On failure, failed (when given) is set to
+// the folder that could not be made: folder or one above it (never one below the first that failed).
+std::error_code makeFolders(FileSystem &system, const std::filesystem::path &folder, bool flushParents,
+                            std::filesystem::path *failed = nullptr);
 
 } // namespace quillarn

@@ -189,9 +189,9 @@ bool GroupWriter::add(std::size_t id, const fs::path &path, const RecordProducer
     return true;
 }
 
-std::error_code GroupWriter::makeFolders(const fs::path &folder)
+std::error_code GroupWriter::makeFolders(const fs::path &folder, fs::path *failed)
 {
-    return quillarn::makeFolders(group_->system, folder, limits_.method == FlushMethod::EachFile);
+    return quillarn::makeFolders(group_->system, folder, limits_.method == FlushMethod::EachFile, failed);
 }
 
 bool GroupWriter::add(std::size_t id, const fs::path &path, std::string_view bytes, ExistingTarget existing)

@@ -73,8 +73,9 @@ public:
 
     // Makes folder and every missing folder above it (makeFolders, filesystem.h) so that they last as
     // the group's files do: with EachFile the name of each folder made is flushed at once, since a
-    // commit flushes only the files and the folders they are renamed in. Returns the system's error.
-    std::error_code makeFolders(const std::filesystem::path &folder);
+    // commit flushes only the files and the folders they are renamed in. Returns the system's error,
+    // with failed (when given) set to the folder that could not be made.
+    std::error_code makeFolders(const std::filesystem::path &folder, std::filesystem::path *failed = nullptr);
 
     // Returns true when the group has reached its limits and should be committed.
     bool full() const;

@@ -42,6 +42,10 @@ std::string callsIn(FileSystem &system, const fs::path &base)
     create("f", "abc");
     create("f", "abc");
     create("g", "xyz");
+    fs::path failed;
+    note("make with parents below a file",
+         makeFolders(system, base / "made" / "f" / "x" / "y", false, &failed));
+    log += "not made: " + failed.lexically_relative(base).generic_string() + "\n";
     FileInfo info;
     std::string start;
     note("look into f", system.lookInto(*folder, fs::path("f").c_str(), info, start, 2));
@@ -74,6 +78,8 @@ TEST(FileSystemLayer, TheSystemsAndTheForgetfulDiskAnswerEveryCallAlike)
                                  "create f: done\nflush: done\nclose: done\n"
                                  "create f: File exists\n"
                                  "create g: done\nflush: done\nclose: done\n"
+                                 "make with parents below a file: Not a directory\n"
+                                 "not made: made/f\n"
                                  "look into f: done\n"
                                  "f: 3 bytes, starts ab\n"
                                  "rename without replacing: File exists\n"
