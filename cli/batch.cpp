@@ -61,6 +61,13 @@ public:
         groupLimits.system = &system;
     }
 
+    // Returns true when folder was made (or found) before in this run, or is the current folder.
+    bool madeBefore(const fs::path &folder)
+    {
+        const std::lock_guard<std::mutex> lock(folderMutex_);
+        return folder.empty() || madeFolders_.count(folder) != 0;
+    }
+
     // Creates folder and its parents once per run, through group, so that they last as its files
     // do. The lock holds back a worker whose record goes there until the folder's name is on the
     // disk. Raises RecordFailure naming the folder that could not be made, with the system's reason.
@@ -115,14 +122,20 @@ public:
             [&] { return shared_.system.readFile(systemPath(item.source), buffer_); },
             [&](const RecordProducer &produce) {
                 // The folders of the output are made once the record has converted into something
-                // to write (the group writer keeps it meanwhile when its folder is not there yet), so
-                // that a record that fails, or is held back, makes none.
+                // to write, which is kept until then, so that a record that fails, or is held back,
+                // makes none. Once made (or found) in this run, a folder is written into at once.
                 const auto thenFolder = [&](RecordSink &sink) {
-                    bool written = false;
-                    NotingSink noting(sink, written);
-                    produce(noting);
-                    if (written)
-                        shared_.makeFolder(item.target.parent_path(), group_);
+                    const fs::path folder = item.target.parent_path();
+                    if (shared_.madeBefore(folder)) {
+                        produce(sink);
+                        return;
+                    }
+                    StringSink record;
+                    produce(record);
+                    if (record.bytes.empty())
+                        return;
+                    shared_.makeFolder(folder, group_);
+                    sink.write(record.bytes);
                 };
                 group_.add(index, systemPath(item.target), thenFolder, existing, look);
             });

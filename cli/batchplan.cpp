@@ -212,7 +212,7 @@ struct BatchPlan::Walk {
                 return false;
             const fs::path &path = paths[nextPath++];
             FileInfo info;
-            if (const std::error_code error = system.look(nullptr, systemPath(path).c_str(), true, info)) {
+            if (const std::error_code error = system.look(nullptr, path.c_str(), true, info)) {
                 ready.push_back({path, {}, error.message()});
             } else if (info.type == fs::file_type::directory) {
                 root = path;

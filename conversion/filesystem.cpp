@@ -75,7 +75,7 @@ std::error_code makeFolders(FileSystem &system, const fs::path &folder, bool flu
     }
     if (error == std::errc::file_exists) {
         FileInfo info;
-        error = system.look(nullptr, systemPath(folder).c_str(), true, info);
+        error = system.look(nullptr, folder.c_str(), true, info);
         if (!error && info.type != fs::file_type::directory)
             error = std::make_error_code(std::errc::not_a_directory);
     } else if (!error && flushParents) {

@@ -59,9 +59,9 @@ struct Listed {
 // Every call that can fail, but readFile, listFolder and write, returns the system's error (empty on
 // success): std::errc::file_exists, no_such_file_or_directory and the others compare equal to it on
 // every system, and its message is the reason a message shows. A name is relative to the folder
-// at, or, where at may be null, a path from the current folder. On Windows listFolder, makeFolder
-// and sameFile take every path in the form of systemPath; the others take a path as it is given,
-// so that a device's name (NUL) names the device.
+// at, or, where at may be null, a path from the current folder. On Windows listFolder, makeFolder,
+// sameFile and look without a folder take every path in the form of systemPath; the others take a
+// name as it is given, so that a device's name (NUL) names the device.
 class FileSystem {
 public:
     virtual ~FileSystem() = default;

@@ -131,7 +131,8 @@ public:
     std::error_code look(const Folder *at, const wchar_t *name, bool, FileInfo &info) override
     {
         WIN32_FILE_ATTRIBUTE_DATA data{};
-        if (!GetFileAttributesExW(pathOf(at, name).c_str(), GetFileExInfoStandard, &data))
+        const fs::path path = at ? pathOf(at, name) : systemPath(name);
+        if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
             return lastError();
         info = FileInfo();
         info.type = isFolder(data.dwFileAttributes) ? fs::file_type::directory : fs::file_type::regular;
