@@ -2,7 +2,7 @@
 #include "batch.h"
 
 #include "batchrunner.h"
-#include "folders.h"
+#include "filesystem.h"
 #include "recordoutput.h"
 #include "shown.h"
 #include "terminal.h"
@@ -73,24 +73,37 @@ bool saysMediumFull(const std::string &reason)
     return false;
 }
 
-// What the workers of a batch share: the leftovers of killed writes, which each folder is searched
-// for once, and the folders made.
+// What the workers of a batch share: the file system, the leftovers of killed writes, which each
+// folder is searched for once, and the folders made.
 class Conversions {
 public:
-    explicit Conversions(const BatchOptions &options) : options(options) {}
+    explicit Conversions(const BatchOptions &options)
+        : options(options), system(options.system ? *options.system : systemFileSystem()),
+          groupLimits(options.groupLimits)
+    {
+        groupLimits.system = &system;
+    }
 
-    // Creates folder and its parents once per run; raises CommandFailure with the system's reason.
-    void makeFolder(const fs::path &folder)
+    // Returns true when folder was made (or found) before in this run, or is the current folder.
+    bool madeBefore(const fs::path &folder)
+    {
+        const std::lock_guard<std::mutex> lock(folderMutex_);
+        return folder.empty() || madeFolders_.count(folder) != 0;
+    }
+
+    // Creates folder and its parents once per run, through group, so that they last as its files
+    // do. The lock holds back a worker whose record goes there until the folder's name is on the
+    // disk. Raises RecordFailure naming the folder that could not be made, with the system's reason.
+    void makeFolder(const fs::path &folder, GroupWriter &group)
     {
         if (folder.empty())
             return;
         const std::lock_guard<std::mutex> lock(folderMutex_);
         if (madeFolders_.count(folder) != 0)
             return;
-        std::error_code error;
-        makeFolders(folder, error);
-        if (error)
-            throw CommandFailure("cannot create folder " + shownPath(folder) + ": " + error.message());
+        fs::path failed = folder;
+        if (const std::error_code error = group.makeFolders(folder, &failed))
+            throw RecordFailure("cannot create folder " + shownPath(failed) + ": " + error.message());
         madeFolders_.insert(folder);
     }
 
@@ -105,6 +118,8 @@ public:
     }
 
     const BatchOptions &options;
+    FileSystem &system;
+    GroupLimits groupLimits;
     LeftoverTemporaries leftovers;
     std::atomic<bool> mediumFull{false};
 
@@ -118,7 +133,7 @@ private:
 class ConvertingWorker : public ItemWorker {
 public:
     explicit ConvertingWorker(Conversions &shared)
-        : shared_(shared), group_(shared.leftovers, shared.options.groupLimits)
+        : shared_(shared), group_(shared.leftovers, shared.groupLimits)
     {
     }
 
@@ -143,14 +158,25 @@ public:
                                     : TargetLook::Look;
         RecordOutcome outcome = writeRecord(
             item.target, options.conversion,
-            [&] {
-                // Read first: a source that cannot be read makes no folder.
-                const std::string_view source = readFileInto(systemPath(item.source), buffer_);
-                shared_.makeFolder(item.target.parent_path());
-                return source;
-            },
+            [&] { return shared_.system.readFile(systemPath(item.source), buffer_); },
             [&](const RecordProducer &produce) {
-                group_.add(index, systemPath(item.target), produce, existing, look);
+                // The folders of the output are made once the record has converted into something
+                // to write, which is kept until then, so that a record that fails, or is held back,
+                // makes none. Once made (or found) in this run, a folder is written into at once.
+                const auto thenFolder = [&](RecordSink &sink) {
+                    const fs::path folder = item.target.parent_path();
+                    if (shared_.madeBefore(folder)) {
+                        produce(sink);
+                        return;
+                    }
+                    StringSink record;
+                    produce(record);
+                    if (record.bytes.empty())
+                        return;
+                    shared_.makeFolder(folder, group_);
+                    sink.write(record.bytes);
+                };
+                group_.add(index, systemPath(item.target), thenFolder, existing, look);
             });
         switch (outcome.end) {
         case RecordOutcome::End::Written:

@@ -28,6 +28,10 @@ struct BatchOptions {
     int workers = 0; // 0: up to maxBatchWorkers (none for a few items); 1: no threads
     // How many records each worker writes before it flushes them to disk together, and how.
     GroupLimits groupLimits = defaultGroupLimits();
+    // The file system the sources are read from and the records written to, their folders made in;
+    // the system's own when null (it stands for groupLimits.system too). A test's file system here
+    // goes with a BatchPlan that walks it.
+    FileSystem *system = nullptr;
     // When it points to a value that becomes non-zero (from a signal handler), no further record
     // is started; those being converted are finished.
     const std::atomic<int> *interrupted = nullptr;

@@ -2,7 +2,6 @@
 #include "batchplan.h"
 
 #include "casefold.h"
-#include "folders.h"
 #include "recordfile.h"
 #include "recordname.h"
 #include "recordoutput.h"
@@ -57,7 +56,8 @@ bool isSourceItself(const fs::path &source, const fs::path &target)
 {
     std::error_code error;
     const fs::path currentFolder = fs::current_path(error);
-    return pathKey(source, currentFolder) == pathKey(target, currentFolder) || sameFile(source, target);
+    return pathKey(source, currentFolder) == pathKey(target, currentFolder) ||
+           systemFileSystem().sameFile(source, target);
 }
 
 // The walk of a plan: the paths given, one after the other, and for a folder a stack of the
@@ -79,6 +79,9 @@ struct BatchPlan::Walk {
         std::unordered_map<std::string, std::string> own; // target name key -> the first source
     };
 
+    explicit Walk(FileSystem &system) : system(system) {}
+
+    FileSystem &system;
     std::vector<fs::path> paths;
     std::optional<fs::path> outputFolder;
     bool counting = false; // only counting items: no targets are worked out
@@ -99,7 +102,7 @@ struct BatchPlan::Walk {
         Frame frame;
         frame.relative = relative;
         std::error_code error;
-        for (Listed &entry : listFolder(root / relative, error)) {
+        for (Listed &entry : system.listFolder(root / relative, error)) {
             const std::string name = utf8(entry.name);
             // A link is never walked, even to a folder; an entry that could not be looked at may
             // be one, and fails.
@@ -122,7 +125,7 @@ struct BatchPlan::Walk {
         if (outputFolder && !counting) {
             // The target folder, listed once for all the targets in it; one not made yet holds none.
             std::error_code absent;
-            for (const Listed &entry : listFolder(*outputFolder / relative, absent))
+            for (const Listed &entry : system.listFolder(*outputFolder / relative, absent))
                 frame.targets.insert(nameKey(utf8(entry.name)));
         }
         stack.push_back(std::move(frame));
@@ -163,7 +166,7 @@ struct BatchPlan::Walk {
         if (item.failure.empty() &&
             ((frame == nullptr &&
               pathKey(item.source, currentFolder) == pathKey(item.target, currentFolder)) ||
-             (item.targetState != TargetState::Absent && sameFile(item.source, item.target))))
+             (item.targetState != TargetState::Absent && system.sameFile(item.source, item.target))))
             item.failure = outputIsSourceReason(shownPath(item.target));
         if (!item.failure.empty()) {
             item.target.clear();
@@ -211,11 +214,10 @@ struct BatchPlan::Walk {
             if (nextPath == paths.size())
                 return false;
             const fs::path &path = paths[nextPath++];
-            std::error_code error;
-            const fs::file_type type = typeOf(path, error);
-            if (type == fs::file_type::not_found || type == fs::file_type::none) {
-                ready.push_back({path, {}, error ? error.message() : "No such file or directory"});
-            } else if (type == fs::file_type::directory) {
+            FileInfo info;
+            if (const std::error_code error = system.look(nullptr, path.c_str(), true, info)) {
+                ready.push_back({path, {}, error.message()});
+            } else if (info.type == fs::file_type::directory) {
                 root = path;
                 foundAny = false;
                 enter({});
@@ -230,7 +232,8 @@ struct BatchPlan::Walk {
     }
 };
 
-BatchPlan::BatchPlan(std::vector<fs::path> paths, std::optional<fs::path> outputFolder) : walk_(new Walk)
+BatchPlan::BatchPlan(std::vector<fs::path> paths, std::optional<fs::path> outputFolder, FileSystem &system)
+    : walk_(new Walk(system))
 {
     walk_->paths = std::move(paths);
     walk_->outputFolder = std::move(outputFolder);
@@ -251,7 +254,7 @@ bool BatchPlan::next(BatchItem &item)
 
 std::size_t BatchPlan::count() const
 {
-    BatchPlan counter(walk_->paths, walk_->outputFolder);
+    BatchPlan counter(walk_->paths, walk_->outputFolder, walk_->system);
     counter.walk_->counting = true;
     std::size_t items = 0;
     for (BatchItem item; counter.next(item);)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "batchitem.h"
+#include "filesystem.h"
 
 #include <cstddef>
 #include <filesystem>
@@ -28,11 +29,12 @@ bool isSourceItself(const std::filesystem::path &source, const std::filesystem::
 // record's target fails too (the first record in order keeps the target). The same record reached
 // twice for the same target is listed once. Each folder is listed once, and the target's folder
 // too, which tells whether the target is there (targetState) without a look at each one; only a
-// target that is there is compared with its source. Raises nothing for a path it cannot read
-// (only std::bad_alloc).
+// target that is there is compared with its source. Every folder is listed, and every path looked
+// at, through system. Raises nothing for a path it cannot read (only std::bad_alloc).
 class BatchPlan : public BatchItems {
 public:
-    BatchPlan(std::vector<std::filesystem::path> paths, std::optional<std::filesystem::path> outputFolder);
+    BatchPlan(std::vector<std::filesystem::path> paths, std::optional<std::filesystem::path> outputFolder,
+              FileSystem &system = systemFileSystem());
     ~BatchPlan() override;
     BatchPlan(const BatchPlan &) = delete;
     BatchPlan &operator=(const BatchPlan &) = delete;

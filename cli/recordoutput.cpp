@@ -60,6 +60,9 @@ RecordOutcome writeRecord(const std::filesystem::path &output, const ConversionO
     } catch (const TargetExists &) {
         outcome.end = RecordOutcome::End::TargetExists;
         outcome.reason = existsReason(shownPath(output));
+    } catch (const RecordFailure &failure) {
+        outcome.end = RecordOutcome::End::Failed;
+        outcome.reason = failure.reason();
     } catch (const CommandFailure &failure) {
         outcome.end = RecordOutcome::End::Failed;
         outcome.reason = making && !writing ? commandLineReason(failure)

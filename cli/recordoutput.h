@@ -31,6 +31,14 @@ std::string outputIsSourceReason(const std::string &output);
 // (a CommandFailure's reason).
 std::string failureReason(const std::exception &error);
 
+// A failure of the record's own wherever it comes, with its whole reason: the folder of its output
+// could not be made ("cannot create folder FOLDER: REASON"), which happens once the record is
+// converted, after its bytes went to the writer.
+class RecordFailure : public CommandFailure {
+public:
+    using CommandFailure::CommandFailure;
+};
+
 // How a record's conversion into its output ended.
 struct RecordOutcome {
     enum class End {
@@ -47,11 +55,12 @@ struct RecordOutcome {
 
 // Converts the record whose bytes source returns and writes it through write, which looks at the
 // output, opens it and then calls the producer it is given. The producer calls source, so that an
-// output that is kept costs no read. A failure of source (the record cannot be read, its folder
-// cannot be made) or of the conversion is the record's and keeps its reason, with the option to try
-// after a reason of a kind that has one (commandLineReason), as its warnings have; a failure of write
-// before the producer runs (the output cannot be looked at or opened) or once bytes have gone to
-// the output names the output (shownPath): "cannot write OUTPUT: REASON". Raises nothing.
+// output that is kept costs no read. A failure of source (the record cannot be read) or of the
+// conversion is the record's and keeps its reason, with the option to try after a reason of a kind
+// that has one (commandLineReason), as its warnings have, and a RecordFailure keeps its reason
+// whenever it comes; any other failure of write before the producer runs (the output cannot be
+// looked at or opened) or once bytes have gone to the output names the output (shownPath):
+// "cannot write OUTPUT: REASON". Raises nothing.
 RecordOutcome writeRecord(const std::filesystem::path &output, const ConversionOptions &options,
                           const std::function<std::string_view()> &source,
                           const std::function<void(const RecordProducer &)> &write);

@@ -11,13 +11,15 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace quillarn {
 
-// How a group reaches the disk. FileSystem: one syncfs per file system for the whole group, and
-// one more after the renames. EachFile: one fsync per file (and per folder after the renames), the
-// files kept open until then.
+// How a group reaches the disk. FileSystem: one flush of each file system for the whole group, and
+// one more after the renames (Linux's syncfs; a group writer refuses it elsewhere). EachFile: one
+// flush per file (and per folder after the renames), the files kept open until then; on Windows
+// each rename is written through to the disk, and the folders need no flush of their own.
 enum class FlushMethod { FileSystem, EachFile };
 
 struct GroupLimits {
@@ -25,12 +27,12 @@ struct GroupLimits {
     std::size_t bytes = 16 << 20; // ... or this many bytes ...
     std::size_t folders = 32;     // ... or when it writes into this many folders (each held open)
     FlushMethod method = FlushMethod::FileSystem;
-    // Start write-back of each file as soon as it is written (sync_file_range), rather than
-    // leaving it all to the flush.
+    // Start write-back of each file as soon as it is written, rather than leaving it all to the
+    // flush (Linux's sync_file_range; a group writer refuses it elsewhere).
     bool startWriteBack = false;
-    // The calls the POSIX writer makes (writersystem.h); the system's own when null. Tests put a
-    // failing or a forgetful file system here.
-    WriterSystem *system = nullptr;
+    // The file system written to; the system's own when null. Tests put a failing or a forgetful
+    // file system here.
+    FileSystem *system = nullptr;
 };
 
 // Whether a write looks at its target before it writes: a batch that listed the target's folder
@@ -41,10 +43,13 @@ enum class TargetLook { Look, KnownAbsent };
 GroupLimits defaultGroupLimits();
 
 // One group at a time, for one thread. Each folder written to is opened once per group, and the
-// files are created, renamed and flushed through it. On Windows each file is written at once
-// through writeFileAtomically, and commit only reports them.
+// files are created, renamed and flushed through it. Every limit and option works on every system,
+// but for those of the flush that a system does not have (FlushMethod::FileSystem and
+// startWriteBack but on Linux), which are refused.
 class GroupWriter {
 public:
+    // Raises std::invalid_argument, with the reason, when limits ask for a flush that the file
+    // system cannot do (FileSystem::flushesFileSystems, startsWriteBack).
     GroupWriter(LeftoverTemporaries &leftovers, const GroupLimits &limits);
     ~GroupWriter(); // removes the temporary files of a group that was not committed
     GroupWriter(const GroupWriter &) = delete;
@@ -65,6 +70,12 @@ public:
     // add with bytes made before.
     bool add(std::size_t id, const std::filesystem::path &path, std::string_view bytes,
              ExistingTarget existing = ExistingTarget::Replace);
+
+    // Makes folder and every missing folder above it (makeFolders, filesystem.h) so that they last as
+    // the group's files do: with EachFile the name of each folder made is flushed at once, since a
+    // commit flushes only the files and the folders they are renamed in. Returns the system's error,
+    // with failed (when given) set to the folder that could not be made.
+    std::error_code makeFolders(const std::filesystem::path &folder, std::filesystem::path *failed = nullptr);
 
     // Returns true when the group has reached its limits and should be committed.
     bool full() const;

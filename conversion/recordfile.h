@@ -1,11 +1,13 @@
 // Reading a UGI source file and writing an SGF record file. Writing goes through a temporary file
 // in the target's folder that is renamed over the target, so a failed write never damages what was
 // there and leaves no temporary file behind; a write that was killed leaves one, which the next
-// write into the same folder removes. A FIFO or a device is written into instead.
+// write of the same target removes. A FIFO or a device is written into instead. Every call goes
+// through a file system (filesystem.h), the system's own unless the options give another.
 #pragma once
 
 #include "commandfailure.h"
 #include "recordsink.h"
+#include "sourcefile.h"
 
 #include <filesystem>
 #include <functional>
@@ -13,42 +15,13 @@
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 namespace quillarn {
 
-// The largest source read, in bytes: the translation counts in 32-bit positions.
-constexpr long long maxSourceBytes = 2147483647;
-
-// Returns the whole content of the regular file at path. Raises CommandFailure with the system's
-// reason when it cannot be opened or read, when it is not a regular file (a folder, a FIFO), or
-// when it is too large for a 32-bit position (checked before reading).
-std::string readFileBytes(const std::filesystem::path &path);
-
-// Memory that sources are read into, kept from one source to the next, so that a batch reads every
-// record through the same pages. It grows to the largest source read, and is never cleared: a read
-// writes each byte before it is looked at.
-class ReadBuffer {
-public:
-    // Returns room for size bytes.
-    char *room(std::size_t size)
-    {
-        if (size > capacity_) {
-            data_.reset(new char[size]);
-            capacity_ = size;
-        }
-        return data_.get();
-    }
-
-private:
-    std::unique_ptr<char[]> data_;
-    std::size_t capacity_ = 0;
-};
-
-// Reads the whole regular file at path into buffer and returns the bytes read, which stay valid until
-// the next read into buffer. Raises as readFileBytes does.
-std::string_view readFileInto(const std::filesystem::path &path, ReadBuffer &buffer);
+class FileSystem;
+class Folder;
 
 // What a write does when its target is there already.
 enum class ExistingTarget {
@@ -63,15 +36,13 @@ public:
     TargetExists() : CommandFailure("File exists") {}
 };
 
-class WriterSystem;
-
 struct WriteOptions {
     ExistingTarget existing = ExistingTarget::Replace;
     // False: a target that is written into rather than replaced (isWrittenInto) fails the write
     // with specialTargetInGroup instead (a batch's writes).
     bool writeIntoSpecialFiles = true;
-    // The calls the POSIX writer makes (writersystem.h); the system's own when null.
-    WriterSystem *system = nullptr;
+    // The file system written to; the system's own when null.
+    FileSystem *system = nullptr;
 };
 
 // The reason a batch gives for a target that is a FIFO or a device.
@@ -79,21 +50,23 @@ constexpr char specialTargetInGroup[] = "the output is a FIFO or device, which a
 
 // Replaces the file at path with bytes atomically: written to a temporary file beside it with the
 // mode it is to have, flushed to disk, renamed over it, and the rename flushed with its folder. An
-// existing file keeps its permission bits and, where the system allows, its owner; through a
-// symbolic link the file it points to is replaced and the link stays, except that a link in a
-// sticky folder that anyone may write to (such as /tmp) is followed only when it belongs to the
-// user writing or to the folder's owner, as the system's fs.protected_symlinks has it: another
-// user's link there fails the write. Leftover temporary files of earlier killed writes in the
-// folder are removed (LeftoverTemporaries). A target that is not a regular file but a FIFO, a
-// character device or a descriptor of a process (/dev/stdout, /dev/fd/N), directly or through
-// links, is written into as it stands, opened with the first bytes and never replaced, whatever
-// options.existing says; a block device or a socket fails the write. Raises CommandFailure with
-// the system's reason, and TargetExists as options.existing says. On failure the existing file is
-// untouched and no temporary file stays, except when only the flush of the folder after the
-// rename fails: then the new file is in place and the reason says so. On Windows the temporary
-// file is named as elsewhere, the rename is written through to the disk, a read-only file or one
-// that another program holds open is refused with that reason, the new file takes its folder's
-// permissions, and a device name (NUL, CON, COM1, \\.\NAME) is a device that is written into.
+// existing file keeps its permission bits and, where the system allows, its owner. On POSIX systems
+// a symbolic link is followed: the file it points to is replaced and the link stays, except that a
+// link in a sticky folder that anyone may write to (such as /tmp) is followed only when it belongs
+// to the user writing or to the folder's owner, as the system's fs.protected_symlinks has it:
+// another user's link there fails the write. Leftover temporary files of earlier killed writes of
+// the same target are removed (LeftoverTemporaries). A target that is not a regular file but a
+// FIFO, a character device or a descriptor of a process (/dev/stdout, /dev/fd/N), directly or
+// through links, is written into as it stands, opened with the first bytes and never replaced,
+// whatever options.existing says; a block device or a socket fails the write. Raises
+// CommandFailure with the system's reason, and TargetExists as options.existing says. On failure
+// the existing file is untouched and no temporary file stays, except when only the flush of the
+// folder after the rename fails: then the new file is in place and the reason says so. On Windows
+// a symbolic link is not followed: the new file replaces the link itself, and what it pointed to
+// stays as it was. There the rename is written through to the disk (its folder needs no flush of
+// its own), a read-only file or one that another program holds open is refused with that reason,
+// the new file takes its folder's permissions, and a device name (NUL, CON, COM1, \\.\NAME) is a
+// device that is written into.
 void writeFileAtomically(const std::filesystem::path &path, std::string_view bytes);
 
 // Returns true when a write of path writes into what is there rather than replacing it: a FIFO, a
@@ -105,27 +78,32 @@ bool isWrittenInto(const std::filesystem::path &path);
 // hard links too), which a write of path would replace.
 bool standardInputIsFile(const std::filesystem::path &path);
 
-// Returns true when name has the form of the writer's temporary files: ".quillarn-", twelve ASCII
-// letters or digits, ".tmp". The name is the same length for every target, so that it fits
-// wherever the target's name fits.
+// Returns true when name has the form of the writer's temporary files: ".quillarn-", eight ASCII
+// digits or lower-case letters that a hash of the target's name gives, six ASCII letters or digits,
+// ".tmp". The name is the same length for every target, so that it fits wherever the target's
+// name fits.
 bool isTemporaryFileName(const std::filesystem::path &name);
 
 // The temporary files that killed writes left behind (the process ended before it could remove
-// them). The first write into a folder lists it and removes every one that is surely a leftover of
-// the writer: named as isTemporaryFileName says, a regular file (not a link) with one name, the
-// user's own (on POSIX systems), empty or starting as a record file does ("(;CA["), and last
-// modified at least two seconds before this process started, so that the temporary file of a
-// writer running at the same time is never touched. Anything else stays. Safe to share between
-// threads.
+// them). The first write of a target lists its folder, once for all the targets there, and removes
+// every file that is surely a leftover of a write of that same target: named as
+// isTemporaryFileName says with the hash of the target's name, a regular file (not a link) with
+// one name, the user's own (on POSIX systems), empty or starting as a record file does ("(;CA["),
+// and last modified at least two seconds before this process started, so that the temporary file
+// of a writer running at the same time is never touched, nor that of another target (a long batch
+// may hold its files for a while before it flushes them). Anything else stays. Safe to share
+// between threads.
 class LeftoverTemporaries {
 public:
-    // Removes the leftovers in folder (empty: the current folder) the first time it is asked about
-    // it. Raises nothing: a leftover that cannot be removed stays.
-    void removeIn(const std::filesystem::path &folder);
+    // Removes the leftovers of the target name in folder, listing folder the first time it is asked
+    // about it. Raises nothing: a leftover that cannot be removed stays.
+    void removeFor(FileSystem &system, const Folder &folder, const std::filesystem::path::string_type &name);
 
 private:
+    using Name = std::filesystem::path::string_type;
+    struct Found; // the leftovers of one folder
     std::mutex mutex_;
-    std::unordered_set<std::filesystem::path::string_type> listed_;
+    std::unordered_map<Name, std::shared_ptr<Found>> folders_;
 };
 
 // writeFileAtomically with the leftovers of a batch, which lists each folder only once.

@@ -6,7 +6,7 @@
 #include "convert.h"
 #include "recordfile.h"
 #include "recordname.h"
-#include "writershared.h"
+#include "sourcefile.h"
 
 #include <emscripten/bind.h>
 #include <emscripten/val.h>

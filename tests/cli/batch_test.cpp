@@ -502,6 +502,31 @@ TEST(Batch, UsageErrorsWriteNothing)
     const Outcome taken = ugi2sgf(dir.path(), {"--force", "-d", "taken", "in/a.ugi"});
     EXPECT_EQ(taken.status, 1);
     EXPECT_EQ(taken.err.rfind("in/a.ugi: cannot write " + slashes("taken/a.sgf") + ": ", 0), 0u) << taken.err;
+
+    // A folder of an output is made only for a record that converted, and one that cannot be made
+    // is named, not the folder below it that the record goes into.
+    copyData("missing-date.ugi", dir / "bad" / "2023" / "b.ugi");
+    const Outcome failing = ugi2sgf(dir.path(), {"-d", "none", "bad"});
+    EXPECT_EQ(failing.err, slashes("bad/2023/b.ugi") + ": missing header key \"Date=\"\n"
+                                                       "0 converted, 1 failed, 0 skipped\n");
+    EXPECT_FALSE(fs::exists(dir / "none"));
+    copyData("basic-game.ugi", dir / "club" / "2023" / "spring" / "a.ugi");
+    writeBytes(dir / "taken" / "2023", "");
+    const Outcome blocked = ugi2sgf(dir.path(), {"-d", "taken", "club"});
+    EXPECT_EQ(blocked.err, slashes("club/2023/spring/a.ugi: cannot create folder taken/2023") +
+                               ": Not a directory\n0 converted, 1 failed, 0 skipped\n");
+#ifndef _WIN32
+    if (testing_support::canRunUnprivileged()) {
+        fs::create_directories(dir / "locked");
+        fs::permissions(dir / "locked", static_cast<fs::perms>(0555));
+        ChildSetup nobody;
+        nobody.workingDirectory = dir.path().string();
+        nobody.unprivileged = true;
+        const Outcome locked = run(UGI2SGF, {"-d", "locked/sub", "club"}, nobody);
+        EXPECT_EQ(locked.err, "club/2023/spring/a.ugi: cannot create folder locked/sub: Permission denied\n"
+                              "0 converted, 1 failed, 0 skipped\n");
+    }
+#endif
 }
 
 // Every message shows a name's control characters, the bytes that are not UTF-8 and the characters

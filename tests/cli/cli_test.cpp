@@ -180,8 +180,9 @@ TEST(Ugi2sgf, OutputThatIsTheSourceItselfFailsAndLeavesItAlone)
 }
 
 // In each way of writing, files beside the outputs that look like the writer's temporary files but
-// are not its own (a user's, old, of another form) stay as they were, and a leftover of a killed
-// write goes. A name as long as the system allows, but for two bytes, is written.
+// are not its own (a user's, old, of another form, of another output) stay as they were, and a
+// leftover of a killed write of a.sgf goes. A name as long as the system allows, but for two bytes,
+// is written.
 TEST(Ugi2sgf, WritesRemoveOnlyTheirOwnLeftoversAndFitEveryNameThatFits)
 {
     const std::string data = QUILLARN_TEST_DATA;
@@ -193,10 +194,11 @@ TEST(Ugi2sgf, WritesRemoveOnlyTheirOwnLeftoversAndFitEveryNameThatFits)
     const std::map<std::string, std::string> lookAlikes = {
         {".a.sgf.backup", "precious"},
         {".a.sgf.2024v2", "precious"},
-        {".a.sgf.tTMXEj", "(;CA[UTF-8]"},           // the form temporary files once had
-        {".quillarn-Precious1234.tmp", "precious"}, // the writer's form, a user's bytes
+        {".a.sgf.tTMXEj", "(;CA[UTF-8]"},                // the form temporary files once had
+        {".quillarn-oppbf70aPrecio.tmp", "precious"},    // the writer's form, a user's bytes
+        {".quillarn-eqvemylrLeft00.tmp", "(;CA[UTF-8]"}, // a leftover of b.sgf, not written here
     };
-    const std::string leftover = ".quillarn-tTMXEjLeft00.tmp";
+    const std::string leftover = ".quillarn-oppbf70aLeft00.tmp"; // of a.sgf
     const auto one = [&](const std::string &name) {
         return std::vector<std::string>{"-o", "out/" + name + ".sgf", "in/" + name + ".ugi"};
     };

@@ -62,6 +62,13 @@ TEST(RecordOutput, AFailureNamesTheOutputOnlyWhenTheOutputFailed)
              produce(sink);
          },
          End::Failed, "cannot write out/a\\nb.sgf: No space left on device"},
+        {"the output's folder cannot be made once the record is made", good, false,
+         [](const quillarn::RecordProducer &produce) {
+             quillarn::StringSink kept;
+             produce(kept);
+             throw quillarn::RecordFailure("cannot create folder out: Permission denied");
+         },
+         End::Failed, "cannot create folder out: Permission denied"},
         {"memory runs out", good, false, [](const quillarn::RecordProducer &) { throw std::bad_alloc(); },
          End::Failed, "out of memory"},
         {"strict holds the record back", warned, true, intoString, End::HeldBack, ""},

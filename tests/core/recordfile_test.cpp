@@ -161,10 +161,11 @@ TEST(WriteRecord, ThroughALinkTheLinkedFileIsReplaced)
 
 #endif
 
-// A write that was killed leaves its temporary file; the next write into the folder removes it, of
-// whatever target, and nothing else: not other names, not a file of that name that is not surely
-// the writer's (a user's bytes, another name for it, a link, a folder, another user's), not one
-// modified lately (a writer running now may be filling it).
+// A write that was killed leaves its temporary file; the next write of the same target removes it,
+// and nothing else: not other names, not the leftover of another target (its hash part, after
+// ".quillarn-", is not a.sgf's "oppbf70a"), not a file of that name that is not surely the writer's
+// (a user's bytes, another name for it, a link, a folder, another user's), not one modified lately
+// (a writer running now may be filling it).
 TEST(WriteRecord, OnlyTheWritersOwnLeftoverTemporaryFilesAreRemoved)
 {
     ScratchDir dir;
@@ -176,30 +177,31 @@ TEST(WriteRecord, OnlyTheWritersOwnLeftoverTemporaryFilesAreRemoved)
         if (!leftover)
             kept.insert(name);
     };
-    for (const char *name : {".quillarn-tTMXEjAbCd01.tmp", ".quillarn-000000000000.tmp"})
+    for (const char *name : {".quillarn-oppbf70aAbCd01.tmp", ".quillarn-oppbf70a000000.tmp"})
         plant(name, "(;CA[UTF-8]GN[", true);
-    plant(".quillarn-ZZZZZZZZZZZZ.tmp", "", true); // killed before its first bytes
-    for (const char *name : {".a.sgf.2024v2", ".a.sgf.backup", ".quillarn-AAAAAAAAAAAA.tmp"})
+    plant(".quillarn-oppbf70aZZZZZZ.tmp", "", true); // killed before its first bytes
+    for (const char *name : {".a.sgf.2024v2", ".a.sgf.backup", ".quillarn-oppbf70aAAAAAA.tmp"})
         plant(name, "precious", false);
     for (const char *name :
-         {".a.sgf.tTMXEj", ".quillarn-GGGGGG-GGGGG.tmp", ".quillarn-GGGGGGGGGGG.tmp",
-          ".quillarn-GGGGGGGGGGGG.tmp.x", ".quillarn-GGGGGGGGGGGGG.tmp", "_quillarn-GGGGGGGGGGGG.tmp"})
+         {".a.sgf.tTMXEj", ".quillarn-GGGGGGGGGGGG.tmp", ".quillarn-eqvemylrGGGGGG.tmp",
+          ".quillarn-OPPBF70AGGGGGG.tmp", ".quillarn-oppbf70aGG-GGG.tmp", ".quillarn-oppbf70aGGGGG.tmp",
+          ".quillarn-oppbf70aGGGGGG.tmp.x", ".quillarn-oppbf70aGGGGGGG.tmp", "_quillarn-oppbf70aGGGGGG.tmp"})
         plant(name, "(;CA[UTF-8]", false);
-    plant(".quillarn-BBBBBBBBBBBB.tmp", "(;CA[UTF-8]", false); // with another name
-    std::filesystem::create_hard_link(dir / ".quillarn-BBBBBBBBBBBB.tmp", dir / "b.sgf");
+    plant(".quillarn-oppbf70aBBBBBB.tmp", "(;CA[UTF-8]", false); // with another name
+    std::filesystem::create_hard_link(dir / ".quillarn-oppbf70aBBBBBB.tmp", dir / "b.sgf");
     kept.insert("b.sgf");
-    std::filesystem::create_directory(dir / ".quillarn-DDDDDDDDDDDD.tmp");
-    kept.insert(".quillarn-DDDDDDDDDDDD.tmp");
-    writeBytes(dir / ".quillarn-EEEEEEEEEEEE.tmp", "(;CA[UTF-8]"); // being written now
-    kept.insert(".quillarn-EEEEEEEEEEEE.tmp");
+    std::filesystem::create_directory(dir / ".quillarn-oppbf70aDDDDDD.tmp");
+    kept.insert(".quillarn-oppbf70aDDDDDD.tmp");
+    writeBytes(dir / ".quillarn-oppbf70aEEEEEE.tmp", "(;CA[UTF-8]"); // being written now
+    kept.insert(".quillarn-oppbf70aEEEEEE.tmp");
 #ifndef _WIN32
     plant("c.sgf", "(;CA[UTF-8]", false);
-    std::filesystem::create_symlink("c.sgf", dir / ".quillarn-CCCCCCCCCCCC.tmp");
-    ASSERT_EQ(::mkfifo((dir / ".quillarn-FFFFFFFFFFFF.tmp").c_str(), 0600), 0);
-    kept.insert({".quillarn-CCCCCCCCCCCC.tmp", ".quillarn-FFFFFFFFFFFF.tmp"});
+    std::filesystem::create_symlink("c.sgf", dir / ".quillarn-oppbf70aCCCCCC.tmp");
+    ASSERT_EQ(::mkfifo((dir / ".quillarn-oppbf70aFFFFFF.tmp").c_str(), 0600), 0);
+    kept.insert({".quillarn-oppbf70aCCCCCC.tmp", ".quillarn-oppbf70aFFFFFF.tmp"});
     if (::geteuid() == 0) {
-        plant(".quillarn-HHHHHHHHHHHH.tmp", "(;CA[UTF-8]", false); // another user's
-        ASSERT_EQ(::chown((dir / ".quillarn-HHHHHHHHHHHH.tmp").c_str(), 65534, 65534), 0);
+        plant(".quillarn-oppbf70aHHHHHH.tmp", "(;CA[UTF-8]", false); // another user's
+        ASSERT_EQ(::chown((dir / ".quillarn-oppbf70aHHHHHH.tmp").c_str(), 65534, 65534), 0);
     }
 #endif
 
@@ -208,9 +210,9 @@ TEST(WriteRecord, OnlyTheWritersOwnLeftoverTemporaryFilesAreRemoved)
     for (const std::string &name : kept)
         expected += name + " ";
     EXPECT_EQ(listing(dir.path()), expected);
-    EXPECT_EQ(readBytes(dir / ".quillarn-AAAAAAAAAAAA.tmp"), "precious");
-    EXPECT_TRUE(isTemporaryFileName(".quillarn-tTMXEjAbCd01.tmp"));
-    EXPECT_FALSE(isTemporaryFileName(".quillarn-GGGGGGGGGGG.tmp"));
+    EXPECT_EQ(readBytes(dir / ".quillarn-oppbf70aAAAAAA.tmp"), "precious");
+    EXPECT_TRUE(isTemporaryFileName(".quillarn-oppbf70aAbCd01.tmp"));
+    EXPECT_FALSE(isTemporaryFileName(".quillarn-oppbf70aGGGGG.tmp"));
 }
 
 #ifndef _WIN32

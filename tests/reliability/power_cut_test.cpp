@@ -1,236 +1,50 @@
 // A power cut at every step of the writer, on a file system in memory that keeps apart what has
 // reached its disk: after the cut only that is left, and every final name must hold nothing, its
-// previous file or the whole new record, and a record reported written must be there.
+// previous file or the whole new record, a record reported written must be there, and nothing else
+// that was there may go but the leftovers of killed writes of a target written. The steps include
+// the removal of those leftovers, ugi2sgf's walk of its sources and the making of the folders
+// written into.
+#include "../support/forgetfuldisk.h"
+#include "records.h"
+
+#include "batch.h"
+#include "batchplan.h"
 #include "groupwriter.h"
-#include "writersystem.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <algorithm>
 #include <functional>
 #include <map>
-#include <memory>
 #include <set>
 
+using testing_support::ForgetfulDisk;
+
 namespace {
-
-// A file system in memory whose power goes off after a given number of calls; from then on every
-// call fails with EIO. A file's data reaches the disk when the file is flushed (fsync) and a name,
-// created, renamed or removed, when its folder is flushed (fsync of the folder); syncfs flushes
-// everything. Data that has not reached the disk is lost with the power; names that have not may
-// be lost too, or may have been written by the system in its own time, which a careless order of
-// flushes and renames would meet as a name on a file whose data is gone.
-class ForgetfulDisk : public quillarn::WriterSystem {
-public:
-    using Files = std::map<std::string, std::string>; // name -> content
-
-    // Puts a folder at path holding files, all on the disk.
-    void addFolder(const std::string &path, const Files &files)
-    {
-        Folder &folder = folders_[path];
-        for (const auto &[name, content] : files) {
-            const auto file = std::make_shared<File>(File{content, content, 0640});
-            folder.names[name] = folder.onDisk[name] = file;
-            everyFile_.push_back(file);
-        }
-    }
-
-    void cutPowerAfter(long calls) { cutAfter_ = calls; }
-    long calls() const { return calls_; }
-
-    // Returns what the folder at path holds once the power is back, its names as last flushed or,
-    // when namesWritten, as last changed.
-    Files afterRestart(const std::string &path, bool namesWritten) const
-    {
-        const Folder &folder = folders_.at(path);
-        Files files;
-        for (const auto &[name, file] : namesWritten ? folder.names : folder.onDisk)
-            files[name] = file->onDisk;
-        return files;
-    }
-
-    int openat(int at, const char *name, int flags, mode_t mode) override
-    {
-        if (!powered())
-            return -1;
-        if (at == AT_FDCWD) {
-            const auto folder = folders_.find(name);
-            if ((flags & O_DIRECTORY) == 0 || folder == folders_.end())
-                return fail(ENOENT);
-            return open({&folder->second, nullptr});
-        }
-        Folder *folder = open_.at(at).folder;
-        if ((flags & O_CREAT) == 0 || folder->names.count(name) != 0)
-            return fail(EEXIST);
-        const auto file = std::make_shared<File>(File{{}, {}, mode & 07777});
-        folder->names[name] = file;
-        everyFile_.push_back(file);
-        return open({folder, file});
-    }
-
-    ssize_t write(int descriptor, const void *bytes, std::size_t size) override
-    {
-        if (!powered())
-            return -1;
-        open_.at(descriptor).file->data.append(static_cast<const char *>(bytes), size);
-        return static_cast<ssize_t>(size);
-    }
-
-    int fsync(int descriptor) override
-    {
-        if (!powered())
-            return -1;
-        const Open &open = open_.at(descriptor);
-        if (open.file)
-            open.file->onDisk = open.file->data;
-        else
-            open.folder->onDisk = open.folder->names;
-        return 0;
-    }
-
-    int syncfs(int) override
-    {
-        if (!powered())
-            return -1;
-        for (const auto &file : everyFile_)
-            file->onDisk = file->data;
-        for (auto &[path, folder] : folders_)
-            folder.onDisk = folder.names;
-        return 0;
-    }
-
-    int startWriteBack(int) override { return powered() ? 0 : -1; }
-
-    int close(int descriptor) override
-    {
-        if (!powered())
-            return -1;
-        open_.erase(descriptor);
-        return 0;
-    }
-
-    int fstat(int descriptor, struct stat *info) override
-    {
-        if (!powered())
-            return -1;
-        const Open &open = open_.at(descriptor);
-        describe(open.file ? open.file.get() : nullptr, info);
-        return 0;
-    }
-
-    int fstatat(int at, const char *name, struct stat *info, int) override
-    {
-        if (!powered())
-            return -1;
-        const Names &names = open_.at(at).folder->names;
-        const auto found = names.find(name);
-        if (found == names.end())
-            return fail(ENOENT);
-        describe(found->second.get(), info);
-        return 0;
-    }
-
-    ssize_t readlinkat(int, const char *, char *, std::size_t) override
-    {
-        return powered() ? fail(EINVAL) : -1;
-    }
-
-    int fchown(int, uid_t, gid_t) override { return powered() ? 0 : -1; }
-
-    int fchmod(int descriptor, mode_t mode) override
-    {
-        if (!powered())
-            return -1;
-        open_.at(descriptor).file->mode = mode;
-        return 0;
-    }
-
-    int renameat2(int fromAt, const char *from, int toAt, const char *to, unsigned flags) override
-    {
-        if (!powered())
-            return -1;
-        Names &fromNames = open_.at(fromAt).folder->names;
-        Names &toNames = open_.at(toAt).folder->names;
-        const auto file = fromNames.find(from);
-        if (file == fromNames.end())
-            return fail(ENOENT);
-        if ((flags & quillarn::renameNoReplace) != 0 && toNames.count(to) != 0)
-            return fail(EEXIST);
-        const auto moved = file->second;
-        fromNames.erase(file);
-        toNames[to] = moved;
-        return 0;
-    }
-
-    int unlinkat(int at, const char *name, int) override
-    {
-        if (!powered())
-            return -1;
-        return open_.at(at).folder->names.erase(name) == 1 ? 0 : fail(ENOENT);
-    }
-
-private:
-    struct File {
-        std::string data;
-        std::string onDisk;
-        mode_t mode;
-    };
-    using Names = std::map<std::string, std::shared_ptr<File>>;
-    struct Folder {
-        Names names;
-        Names onDisk;
-    };
-    struct Open {
-        Folder *folder;
-        std::shared_ptr<File> file; // null for the folder itself
-    };
-
-    bool powered()
-    {
-        if (calls_ == cutAfter_) {
-            errno = EIO;
-            return false;
-        }
-        ++calls_;
-        return true;
-    }
-    static int fail(int error)
-    {
-        errno = error;
-        return -1;
-    }
-    int open(Open open)
-    {
-        open_[nextDescriptor_] = std::move(open);
-        return nextDescriptor_++;
-    }
-    static void describe(const File *file, struct stat *info)
-    {
-        *info = {};
-        info->st_dev = 1;
-        info->st_uid = ::geteuid();
-        info->st_gid = ::getegid();
-        info->st_mode = file ? S_IFREG | file->mode : S_IFDIR | 0755;
-        info->st_size = file ? static_cast<off_t>(file->data.size()) : 0;
-    }
-
-    std::map<std::string, Folder> folders_;
-    std::vector<std::shared_ptr<File>> everyFile_;
-    std::map<int, Open> open_;
-    int nextDescriptor_ = 100;
-    long calls_ = 0;
-    long cutAfter_ = -1;
-};
 
 const std::string diskA = "/quillarn-power-cut/a";
 const std::string diskB = "/quillarn-power-cut/b";
 
+// Leftovers of killed writes: of 1.sgf, which a write of 1.sgf removes, and of a target that is not
+// written, which stays.
+const std::string leftoverOf1 = diskA + "/.quillarn-6jbxobyiLeft00.tmp";
+const std::string leftoverOfOther = diskA + "/.quillarn-ox0q7tq7Left00.tmp";
+
 std::string newRecord(const std::string &path)
 {
     return "(;CA[Shift_JIS]GN[" + path + "])\r\n";
+}
+
+// The sources of ugi2sgf's batch, in a folder and a subfolder, and their outputs in folders that
+// the batch makes.
+const std::string sources = "/quillarn-power-cut/in";
+const std::string outputs = "/quillarn-power-cut/out";
+const std::vector<std::string> sourceNames = {"c.ugi", "club/a.ugi", "club/b.ugi"};
+
+std::string sourceOf(const std::string &name)
+{
+    testing_support::UgiFields fields;
+    fields.title = name;
+    return testing_support::ugiSource(fields);
 }
 
 // A way of writing: writes some of paths on disk (as Keep says for each) and returns the paths
@@ -242,16 +56,19 @@ struct Target {
     quillarn::ExistingTarget existing;
 };
 
-// The targets of the batch: replaced, new, and kept (present, and absent).
+// The targets of the batch: replaced, new, kept (present, and absent), and new in folders that the
+// batch makes.
 const std::vector<Target> batchTargets = {
     {diskA + "/1.sgf", quillarn::ExistingTarget::Replace},
     {diskA + "/2.sgf", quillarn::ExistingTarget::Replace},
     {diskB + "/3.sgf", quillarn::ExistingTarget::Replace},
     {diskA + "/kept.sgf", quillarn::ExistingTarget::Keep},
     {diskB + "/4.sgf", quillarn::ExistingTarget::Keep},
+    {diskB + "/new/deeper/5.sgf", quillarn::ExistingTarget::Keep},
 };
 
-// A batch's writing as ugi2sgf does it: groups of two, committed when full and at the end.
+// A batch's writing as ugi2sgf does it: the folder of each record made, groups of two, committed
+// when full and at the end.
 Writing batch(quillarn::FlushMethod method)
 {
     return [method](ForgetfulDisk &disk) {
@@ -269,9 +86,10 @@ Writing batch(quillarn::FlushMethod method)
             }
         };
         for (std::size_t id = 0; id < batchTargets.size(); ++id) {
+            const std::filesystem::path path = batchTargets[id].path;
             try {
-                group.add(id, batchTargets[id].path, newRecord(batchTargets[id].path),
-                          batchTargets[id].existing);
+                if (!group.makeFolders(path.parent_path()))
+                    group.add(id, path, newRecord(batchTargets[id].path), batchTargets[id].existing);
             } catch (const quillarn::CommandFailure &) {
                 // fails alone (the kept target exists)
             }
@@ -300,41 +118,83 @@ Writing oneRecord(const Target &target)
     };
 }
 
+// ugi2sgf's batch of the folder of sources into the folder of outputs, in groups of two: returns
+// the outputs of the records that it did not report failed (by their sources' names).
+Writing ugi2sgfBatch(quillarn::FlushMethod method)
+{
+    return [method](ForgetfulDisk &disk) {
+        struct Messages : quillarn::BatchStatus {
+            std::string said;
+            void progress(std::size_t, std::size_t, const std::filesystem::path &) override {}
+            void message(const std::string &lines) override { said += lines; }
+        } status;
+        struct Walked : quillarn::BatchItems {
+            explicit Walked(ForgetfulDisk &disk) : plan({sources}, outputs, disk) {}
+            bool next(quillarn::BatchItem &item) override
+            {
+                return plan.next(item) && (items.push_back(item), true);
+            }
+            quillarn::BatchPlan plan;
+            std::vector<quillarn::BatchItem> items;
+        } walked(disk);
+        quillarn::BatchOptions options;
+        options.workers = 1;
+        options.groupLimits.files = 2;
+        options.groupLimits.method = method;
+        options.system = &disk;
+        const quillarn::BatchSummary summary = quillarn::runBatch(walked, 0, options, status);
+        std::set<std::string> written;
+        for (const quillarn::BatchItem &item : walked.items) {
+            if (item.failure.empty() && status.said.find(item.source.string() + ": ") == std::string::npos)
+                written.insert(item.target.string());
+        }
+        EXPECT_EQ(written.size(), summary.converted) << status.said;
+        return written;
+    };
+}
+
+// The final names that a writing may write, and what each holds when written.
+std::map<std::string, std::string> targets()
+{
+    std::map<std::string, std::string> records;
+    for (const Target &target : batchTargets)
+        records[target.path] = newRecord(target.path);
+    for (const std::string &name : sourceNames) {
+        const std::string output = outputs + "/" + name.substr(0, name.size() - 4) + ".sgf";
+        records[output] = quillarn::convertSource(sourceOf(name), {}).bytes;
+    }
+    return records;
+}
+
 // Checks what is on disk after a power cut (or none) against the files before and the paths
 // reported written.
-void checkAfterRestart(const ForgetfulDisk &disk, const std::map<std::string, ForgetfulDisk::Files> &before,
+void checkAfterRestart(const ForgetfulDisk &disk, const ForgetfulDisk::Files &before,
                        const std::set<std::string> &written, bool namesWritten)
 {
-    for (const auto &[folder, previous] : before) {
-        std::set<std::string> finalNames;
-        for (const auto &[name, content] : previous)
-            finalNames.insert(name);
-        for (const Target &target : batchTargets) {
-            if (target.path.rfind(folder + "/", 0) == 0)
-                finalNames.insert(target.path.substr(folder.size() + 1));
-        }
-        const ForgetfulDisk::Files after = disk.afterRestart(folder, namesWritten);
-        for (const auto &[name, content] : after) {
-            const std::string path = folder + "/" + name;
-            if (finalNames.count(name) == 0) {
-                // An unfinished temporary file, which the next write into the folder removes.
-                EXPECT_TRUE(quillarn::isTemporaryFileName(name)) << path;
-                continue;
-            }
-            const auto old = previous.find(name);
-            EXPECT_TRUE(content == newRecord(path) || (old != previous.end() && content == old->second))
+    static const std::map<std::string, std::string> records = targets();
+    const ForgetfulDisk::Files after = disk.afterRestart(namesWritten);
+    for (const auto &[path, content] : after) {
+        const auto old = before.find(path);
+        const auto record = records.find(path);
+        if (record != records.end()) {
+            EXPECT_TRUE(content == record->second || (old != before.end() && content == old->second))
                 << path << " holds \"" << content << "\"";
+        } else if (old != before.end()) {
+            EXPECT_EQ(content, old->second) << path;
+        } else {
+            // An unfinished temporary file, which the next write of its target removes.
+            EXPECT_TRUE(quillarn::isTemporaryFileName(std::filesystem::path(path).filename())) << path;
         }
-        for (const auto &[name, content] : previous) {
-            EXPECT_EQ(after.count(name), 1u) << folder << "/" << name << " is lost";
+    }
+    for (const auto &[path, content] : before) {
+        if (path != leftoverOf1) {
+            EXPECT_EQ(after.count(path), 1u) << path << " is lost";
         }
-        for (const std::string &path : written) {
-            if (path.rfind(folder + "/", 0) == 0) {
-                const auto found = after.find(path.substr(folder.size() + 1));
-                EXPECT_TRUE(found != after.end() && found->second == newRecord(path))
-                    << path << " was reported written but does not hold its record";
-            }
-        }
+    }
+    for (const std::string &path : written) {
+        const auto found = after.find(path);
+        EXPECT_TRUE(found != after.end() && found->second == records.at(path))
+            << path << " was reported written but does not hold its record";
     }
 }
 
@@ -342,16 +202,29 @@ void checkAfterRestart(const ForgetfulDisk &disk, const std::map<std::string, Fo
 
 TEST(PowerCut, EveryNameHoldsNothingItsPreviousFileOrTheWholeRecordAndWhatWasReportedLasts)
 {
-    const std::map<std::string, ForgetfulDisk::Files> before = {
-        {diskA, {{"1.sgf", "previous 1"}, {"kept.sgf", "kept"}}},
+    const std::map<std::string, ForgetfulDisk::Files> folders = {
+        {diskA,
+         {{"1.sgf", "previous 1"},
+          {"kept.sgf", "kept"},
+          {leftoverOf1.substr(diskA.size() + 1), "(;CA[UTF-8]GN["},
+          {leftoverOfOther.substr(diskA.size() + 1), "(;CA[UTF-8]GN["}}},
         {diskB, {{"3.sgf", "previous 3"}}},
+        {sources, {{"c.ugi", sourceOf("c.ugi")}, {"notes.txt", "not a record"}}},
+        {sources + "/club", {{"a.ugi", sourceOf("club/a.ugi")}, {"b.ugi", sourceOf("club/b.ugi")}}},
     };
+    ForgetfulDisk::Files before;
+    for (const auto &[folder, files] : folders) {
+        for (const auto &[name, content] : files)
+            before[folder + "/" + name] = content;
+    }
     const std::map<std::string, Writing> writings = {
         {"batch flushed by file system", batch(quillarn::FlushMethod::FileSystem)},
         {"batch flushed file by file", batch(quillarn::FlushMethod::EachFile)},
         {"one record replacing a file", oneRecord({diskA + "/1.sgf", quillarn::ExistingTarget::Replace})},
         {"one new record", oneRecord({diskB + "/4.sgf", quillarn::ExistingTarget::Replace})},
         {"one new record kept if there", oneRecord({diskB + "/4.sgf", quillarn::ExistingTarget::Keep})},
+        {"ugi2sgf -d flushed by file system", ugi2sgfBatch(quillarn::FlushMethod::FileSystem)},
+        {"ugi2sgf -d flushed file by file", ugi2sgfBatch(quillarn::FlushMethod::EachFile)},
     };
     for (const auto &[name, writing] : writings) {
         // First without a cut, which tells how many calls the writing makes; then a cut after each.
@@ -361,7 +234,7 @@ TEST(PowerCut, EveryNameHoldsNothingItsPreviousFileOrTheWholeRecordAndWhatWasRep
                                          : ": power cut after call " + std::to_string(cut) + " of " +
                                                std::to_string(calls)));
             ForgetfulDisk disk;
-            for (const auto &[folder, files] : before)
+            for (const auto &[folder, files] : folders)
                 disk.addFolder(folder, files);
             disk.cutPowerAfter(cut);
             const std::set<std::string> written = writing(disk);
@@ -372,6 +245,10 @@ TEST(PowerCut, EveryNameHoldsNothingItsPreviousFileOrTheWholeRecordAndWhatWasRep
             for (const bool namesWritten : {false, true}) {
                 SCOPED_TRACE(namesWritten ? "names not flushed written" : "names not flushed lost");
                 checkAfterRestart(disk, before, written, namesWritten);
+                // Done, a write of 1.sgf has removed its leftover.
+                if (cut < 0 && written.count(diskA + "/1.sgf") != 0) {
+                    EXPECT_EQ(disk.afterRestart(namesWritten).count(leftoverOf1), 0u);
+                }
             }
         }
     }

@@ -5,8 +5,8 @@
 
 #include "../support/testfiles.h"
 
+#include "filesystem_posix.h"
 #include "groupwriter.h"
-#include "writersystem.h"
 
 #include <gtest/gtest.h>
 
@@ -264,8 +264,8 @@ TEST(WriteFaults, SpecialFilesAreWrittenIntoAndNeverReplaced)
 TEST(WriteFaults, AWriteThatTakesNothingFailsAndAFullPipeIsWaitedFor)
 {
     ScratchDir dir;
-    struct TakesNothing : quillarn::WriterSystem {
-        ssize_t write(int, const void *, std::size_t) override { return 0; }
+    struct TakesNothing : quillarn::PosixFileSystem {
+        ssize_t writeSome(int, const char *, std::size_t) override { return 0; }
     };
     ChildSetup limited;
     limited.timeoutSeconds = 20;
@@ -288,16 +288,21 @@ TEST(WriteFaults, AWriteThatTakesNothingFailsAndAFullPipeIsWaitedFor)
     EXPECT_EQ(listing(dir.path()), "");
 
     // Opened without blocking, a FIFO with a reader that starts reading only later.
-    struct NonBlocking : quillarn::WriterSystem {
+    struct NonBlocking : quillarn::PosixFileSystem {
         long writes = 0;
-        int openat(int folder, const char *name, int flags, mode_t mode) override
+        std::error_code openToAppend(const quillarn::Folder &at, const char *name,
+                                     quillarn::FileHandle &file) override
         {
-            return quillarn::WriterSystem::openat(folder, name, flags | O_NONBLOCK, mode);
+            const std::error_code error = quillarn::PosixFileSystem::openToAppend(at, name, file);
+            if (!error)
+                ::fcntl(static_cast<int>(file), F_SETFL,
+                        ::fcntl(static_cast<int>(file), F_GETFL) | O_NONBLOCK);
+            return error;
         }
-        ssize_t write(int descriptor, const void *bytes, std::size_t size) override
+        ssize_t writeSome(int descriptor, const char *bytes, std::size_t size) override
         {
             ++writes;
-            return quillarn::WriterSystem::write(descriptor, bytes, size);
+            return quillarn::PosixFileSystem::writeSome(descriptor, bytes, size);
         }
     } nonBlocking;
     const auto fifo = dir / "fifo";
@@ -340,11 +345,10 @@ TEST(WriteFaults, AFailedGroupFlushFailsEveryFileOfTheGroupAndLeavesTheirTargets
     quillarn::LeftoverTemporaries leftovers;
     using Results = std::vector<quillarn::GroupWriter::Result>;
     {
-        struct FailingFlush : quillarn::WriterSystem {
-            int syncfs(int) override
+        struct FailingFlush : quillarn::PosixFileSystem {
+            std::error_code flushFileSystem(quillarn::FileHandle) override
             {
-                errno = EIO;
-                return -1;
+                return std::make_error_code(std::errc::io_error);
             }
         } failingFlush;
         quillarn::GroupLimits failing;

@@ -1,25 +1,24 @@
-// Writing record files in groups on POSIX systems (groupwriter.h): each folder opened once per
-// group, the files staged under temporary names, flushed together (one syncfs per file system, or
-// one fsync per file) and only then renamed into place.
+// Writing record files in groups (groupwriter.h): each folder opened once per group, the files
+// staged under temporary names, flushed together (one flush of each file system, or one of each
+// file) and only then renamed into place, and the renames flushed after.
 #include "groupwriter.h"
-#include "writerposix.h"
+#include "writerparts.h"
 
 #include <algorithm>
-#include <cstring>
+#include <stdexcept>
 #include <unordered_map>
-
-#include <fcntl.h>
 
 namespace quillarn {
 
-using namespace posixwriter;
+using namespace writer;
+namespace fs = std::filesystem;
 
 GroupLimits defaultGroupLimits()
 {
     GroupLimits limits;
 #ifndef __linux__
-    // syncfs and sync_file_range are Linux's own: elsewhere each file is flushed by itself, in
-    // groups small enough to keep their files open.
+    // A flush of a whole file system is Linux's own (syncfs): elsewhere each file is flushed by
+    // itself, in groups small enough to keep their files open.
     limits.method = FlushMethod::EachFile;
     limits.files = 64;
 #endif
@@ -27,18 +26,18 @@ GroupLimits defaultGroupLimits()
 }
 
 struct GroupWriter::Group {
-    explicit Group(WriterSystem &calls) : calls(calls) {}
+    explicit Group(FileSystem &system) : system(system) {}
 
     struct Member {
         std::size_t id;
-        Staged staged; // its descriptor: EachFile, open until flushed; FileSystem, -1
+        Staged staged; // its file: EachFile, open until flushed; FileSystem, noFile
         ExistingTarget existing;
     };
-    // A file system the group writes to, and a descriptor on it opened before the group wrote
-    // anything there: syncfs through it reports every write-back error since.
+    // A file system the group writes to, and a file on it opened before the group wrote anything
+    // there: a flush of the file system through it reports every write-back error since.
     struct Device {
-        dev_t id;
-        int descriptor;
+        std::uint64_t id;
+        FileHandle file;
     };
 
     // Returns the folder of path, opened once per group; raises with the system's reason.
@@ -48,7 +47,7 @@ struct GroupWriter::Group {
         const auto known = folders.find(folder.native());
         if (known != folders.end())
             return known->second;
-        FolderPtr opened = openFolderOf(calls, path);
+        FolderPtr opened = openFolderOf(system, path);
         folders.emplace(folder.native(), opened);
         return opened;
     }
@@ -64,14 +63,16 @@ struct GroupWriter::Group {
         } catch (const CommandFailure &) {
             return std::nullopt;
         }
-        Target target{folder, path.filename().native()};
-        if (target.name.empty() || target.name == "." || target.name == "..")
+        const fs::path name = path.filename();
+        if (name.empty() || name == "." || name == "..")
             return std::nullopt;
+        Target target{folder, name.native()};
         if (!look)
             return target;
-        if (calls.fstatat(folder->descriptor(), target.name.c_str(), &target.info, AT_SYMLINK_NOFOLLOW) == 0)
+        const std::error_code looked = system.look(folder.get(), target.name.c_str(), false, target.info);
+        if (!looked)
             throw TargetExists();
-        if (errno != ENOENT)
+        if (looked != std::errc::no_such_file_or_directory)
             return std::nullopt;
         return target;
     }
@@ -80,13 +81,13 @@ struct GroupWriter::Group {
     std::string flushDevices() const
     {
         for (const Device &device : devices) {
-            if (calls.syncfs(device.descriptor) != 0)
-                return std::strerror(errno);
+            if (const std::error_code error = system.flushFileSystem(device.file))
+                return error.message();
         }
         return {};
     }
 
-    WriterSystem &calls;
+    FileSystem &system;
     std::vector<Member> members;
     std::vector<Device> devices;
     // The folders of the group's paths, by the names given, each opened once.
@@ -97,8 +98,16 @@ struct GroupWriter::Group {
 
 GroupWriter::GroupWriter(LeftoverTemporaries &leftovers, const GroupLimits &limits)
     : leftovers_(leftovers), limits_(limits),
-      group_(std::make_unique<Group>(limits.system ? *limits.system : systemCalls()))
+      group_(std::make_unique<Group>(limits.system ? *limits.system : systemFileSystem()))
 {
+    // Either, asked of a system that cannot do it, would pass for done without being done.
+    if (limits.method == FlushMethod::FileSystem && !group_->system.flushesFileSystems())
+        throw std::invalid_argument("FlushMethod::FileSystem: this system cannot flush a whole file system "
+                                    "(FlushMethod::EachFile can)");
+    if (limits.startWriteBack && !group_->system.startsWriteBack())
+        throw std::invalid_argument(
+            "GroupLimits::startWriteBack: this system cannot start the write-back of a "
+            "file without waiting for it");
 }
 
 GroupWriter::~GroupWriter()
@@ -133,7 +142,7 @@ bool GroupWriter::add(std::size_t id, const fs::path &path, const RecordProducer
     std::size_t size = 0;
     std::optional<Staged> staged;
     if (target) {
-        staged = writeTemporary(group.calls, *target, produce, leftovers_, &size);
+        staged = writeTemporary(group.system, *target, produce, leftovers_, &size);
     } else {
         // The record is made first here: its folder may be made with it.
         StringSink bytes;
@@ -141,43 +150,48 @@ bool GroupWriter::add(std::size_t id, const fs::path &path, const RecordProducer
         if (bytes.bytes.empty())
             return false;
         const Target resolved =
-            resolveTarget(group.calls, group.folderOf(path), path.filename().native(), existing);
+            resolveTarget(group.system, group.folderOf(path), path.filename().native(), existing);
         if (resolved.special)
             throw CommandFailure(specialTargetInGroup);
         const auto given = [&bytes](RecordSink &sink) { sink.write(bytes.bytes); };
-        staged = writeTemporary(group.calls, resolved, given, leftovers_, &size);
+        staged = writeTemporary(group.system, resolved, given, leftovers_, &size);
     }
     if (!staged)
         return false;
     try {
         if (limits_.startWriteBack)
-            group.calls.startWriteBack(staged->descriptor);
+            group.system.startWriteBack(staged->file);
         if (limits_.method == FlushMethod::FileSystem) {
-            const dev_t device = staged->target.folder->info().st_dev;
+            const std::uint64_t device = staged->target.folder->info().device;
             if (std::none_of(group.devices.begin(), group.devices.end(),
                              [&](const Group::Device &d) { return d.id == device; })) {
                 // The first file of the group on this file system was opened before anything else
-                // of the group was written there: its descriptor serves for the flush.
-                group.devices.push_back({device, staged->descriptor});
-                staged->descriptor = -1;
+                // of the group was written there: it serves for the flush.
+                group.devices.push_back({device, staged->file});
+                staged->file = noFile;
             } else {
-                const int closed = group.calls.close(staged->descriptor);
-                staged->descriptor = -1;
-                if (closed != 0)
-                    failWithErrno(errno);
+                const std::error_code closed = group.system.close(staged->file);
+                staged->file = noFile;
+                if (closed)
+                    failWith(closed);
             }
         }
         if (staged->target.folder != group.folderOf(path))
             ++group.otherFolders;
         group.members.push_back({id, *staged, existing});
     } catch (...) {
-        if (staged->descriptor >= 0)
-            group.calls.close(staged->descriptor);
-        group.calls.unlinkat(staged->target.folder->descriptor(), staged->temporary.c_str(), 0);
+        if (staged->file != noFile)
+            group.system.close(staged->file);
+        group.system.remove(*staged->target.folder, staged->temporary.c_str());
         throw;
     }
     group.bytes += size;
     return true;
+}
+
+std::error_code GroupWriter::makeFolders(const fs::path &folder, fs::path *failed)
+{
+    return quillarn::makeFolders(group_->system, folder, limits_.method == FlushMethod::EachFile, failed);
 }
 
 bool GroupWriter::add(std::size_t id, const fs::path &path, std::string_view bytes, ExistingTarget existing)
@@ -189,24 +203,27 @@ bool GroupWriter::add(std::size_t id, const fs::path &path, std::string_view byt
 std::vector<GroupWriter::Result> GroupWriter::commit()
 {
     Group &group = *group_;
-    WriterSystem &calls = group.calls;
+    FileSystem &system = group.system;
     std::vector<Result> results;
     results.reserve(group.members.size());
     for (const Group::Member &member : group.members)
         results.push_back({member.id, {}});
 
-    // The data of every file reaches the disk before any of them is renamed into place.
+    // The data of every file reaches the disk before any of them is renamed into place: the system
+    // may write a rename before the data of the file renamed, and a power cut between the two would
+    // leave a target's name on a file that lost its data.
     std::string failure;
     if (limits_.method == FlushMethod::FileSystem) {
         failure = group.flushDevices();
     } else {
         for (std::size_t i = 0; i < group.members.size(); ++i) {
             Staged &staged = group.members[i].staged;
-            if (calls.fsync(staged.descriptor) != 0)
-                results[i].reason = std::strerror(errno);
-            if (calls.close(staged.descriptor) != 0 && results[i].reason.empty())
-                results[i].reason = std::strerror(errno);
-            staged.descriptor = -1;
+            if (const std::error_code error = system.flush(staged.file))
+                results[i].reason = error.message();
+            // A failed close can mean the data never reached the disk.
+            if (const std::error_code error = system.close(staged.file); error && results[i].reason.empty())
+                results[i].reason = error.message();
+            staged.file = noFile;
         }
     }
     std::vector<const Folder *> renamedIn;
@@ -217,20 +234,21 @@ std::vector<GroupWriter::Result> GroupWriter::commit()
         if (!failure.empty()) {
             result.reason = failure;
         } else if (result.reason.empty()) {
-            const int error = putInPlace(calls, member.staged, member.existing);
-            result.targetExists = error == EEXIST && member.existing == ExistingTarget::Keep;
+            const std::error_code error = putInPlace(system, member.staged, member.existing);
+            result.targetExists = error == std::errc::file_exists && member.existing == ExistingTarget::Keep;
             if (result.targetExists)
                 result.reason = TargetExists().reason();
-            else if (error != 0)
-                result.reason = std::strerror(error);
+            else if (error)
+                result.reason = error.message();
         }
         if (!result.reason.empty())
-            calls.unlinkat(folder.descriptor(), member.staged.temporary.c_str(), 0);
+            system.remove(folder, member.staged.temporary.c_str());
         else if (std::find(renamedIn.begin(), renamedIn.end(), &folder) == renamedIn.end())
             renamedIn.push_back(&folder);
     }
 
-    // Then the renames themselves.
+    // Then the renames themselves, which reach the disk with their folders: only then are the
+    // files reported in place, since until then a power cut can undo a rename.
     std::string unflushed;
     if (renamedIn.empty()) {
         // nothing was put in place
@@ -238,16 +256,16 @@ std::vector<GroupWriter::Result> GroupWriter::commit()
         unflushed = group.flushDevices();
     } else {
         for (const Folder *folder : renamedIn) {
-            if (!folder->readable())
-                unflushed = std::strerror(EACCES);
-            else if (calls.fsync(folder->descriptor()) != 0)
-                unflushed = std::strerror(errno);
+            if (!folder->flushable())
+                unflushed = std::make_error_code(std::errc::permission_denied).message();
+            else if (const std::error_code error = system.flushFolder(*folder))
+                unflushed = error.message();
         }
     }
     if (!unflushed.empty()) {
         for (Result &result : results) {
             if (result.reason.empty())
-                result.reason = unflushedFolder(unflushed.c_str());
+                result.reason = unflushedFolder(unflushed);
         }
     }
     group.members.clear();
@@ -259,12 +277,12 @@ void GroupWriter::discard()
 {
     Group &group = *group_;
     for (const Group::Member &member : group.members) {
-        if (member.staged.descriptor >= 0)
-            group.calls.close(member.staged.descriptor);
-        group.calls.unlinkat(member.staged.target.folder->descriptor(), member.staged.temporary.c_str(), 0);
+        if (member.staged.file != noFile)
+            group.system.close(member.staged.file);
+        group.system.remove(*member.staged.target.folder, member.staged.temporary.c_str());
     }
     for (const Group::Device &device : group.devices)
-        group.calls.close(device.descriptor);
+        group.system.close(device.file);
     group.members.clear();
     group.devices.clear();
     group.folders.clear();

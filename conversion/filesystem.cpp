@@ -1,0 +1,90 @@
+// The part of the file-system layer (filesystem.h) that is the same for every file system: folders
+// held open, and folders made with their parents.
+#include "filesystem.h"
+
+#include "commandfailure.h"
+
+namespace quillarn {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Opens the folder of path and puts its names on the disk.
+std::error_code flushFolderOf(FileSystem &system, const fs::path &path)
+{
+    const fs::path parent = path.parent_path();
+    FileHandle handle = noFile;
+    bool flushable = true;
+    const NameText here = fs::path(".").native();
+    if (const std::error_code error =
+            system.openFolder(nullptr, parent.empty() ? here.c_str() : parent.c_str(), handle, flushable))
+        return error;
+    const Folder folder(system, parent, handle, flushable);
+    // One that cannot be read cannot be flushed by itself: there the system flushes it in its time.
+    return flushable ? system.flushFolder(folder) : std::error_code();
+}
+
+} // namespace
+
+Folder::~Folder()
+{
+    if (handle_ != noFile)
+        system_.close(handle_);
+}
+
+const FileInfo &Folder::info()
+{
+    if (!looked_) {
+        if (const std::error_code error = system_.status(handle_, info_))
+            throw CommandFailure(error.message());
+        looked_ = true;
+    }
+    return info_;
+}
+
+FolderPtr openFolder(FileSystem &system, const Folder *at, const NameChar *name, fs::path path)
+{
+    FileHandle handle = noFile;
+    bool flushable = true;
+    if (const std::error_code error = system.openFolder(at, name, handle, flushable))
+        throw CommandFailure(error.message());
+    return std::make_shared<Folder>(system, std::move(path), handle, flushable);
+}
+
+FolderPtr openFolderOf(FileSystem &system, const fs::path &path)
+{
+    fs::path folder = path.parent_path();
+    const NameText name = folder.empty() ? fs::path(".").native() : folder.native();
+    return openFolder(system, nullptr, name.c_str(), std::move(folder));
+}
+
+std::error_code makeFolders(FileSystem &system, const fs::path &folder, bool flushParents, fs::path *failed)
+{
+    std::error_code error = system.makeFolder(folder);
+    // Missing above, or something else there above (which a system may tell either way): the folder
+    // above is made first, or is the one that fails.
+    if (error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory) {
+        const fs::path parent = folder.parent_path();
+        // A path whose first folder is missing (a drive that is not there) has nothing more to make.
+        if (!parent.empty() && parent.native().size() < folder.native().size()) {
+            if (const std::error_code above = makeFolders(system, parent, flushParents, failed))
+                return above;
+            error = system.makeFolder(folder);
+        }
+    }
+    if (error == std::errc::file_exists) {
+        FileInfo info;
+        error = system.look(nullptr, folder.c_str(), true, info);
+        if (!error && info.type != fs::file_type::directory)
+            error = std::make_error_code(std::errc::not_a_directory);
+    } else if (!error && flushParents) {
+        // A new folder is a new name in its parent, which reaches the disk when the parent is flushed.
+        error = flushFolderOf(system, folder);
+    }
+    if (error && failed != nullptr)
+        *failed = folder;
+    return error;
+}
+
+} // namespace quillarn

@@ -1,0 +1,190 @@
+// The file system as the program reaches it, on the model of leveldb's Env: reading a source,
+// listing and making folders, and the calls through which the writer creates, writes, flushes,
+// renames and removes files. The system's own (filesystem_posix.cpp, filesystem_windows.cpp) serves
+// unless a caller gives another; the tests give one that forgets what was not flushed.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+namespace quillarn {
+
+class ReadBuffer;
+class Folder;
+
+// A file or folder opened through a FileSystem: a descriptor on POSIX systems, a HANDLE on
+// Windows, whatever a test's file system gives.
+using FileHandle = std::intptr_t;
+constexpr FileHandle noFile = -1;
+
+// A name in a folder, or a path, in the system's own characters (bytes on POSIX systems, UTF-16 on
+// Windows).
+using NameChar = std::filesystem::path::value_type;
+using NameText = std::filesystem::path::string_type;
+
+// The user a file belongs to, or who runs the program (POSIX systems; nobody in particular on Windows).
+struct Owner {
+    std::uint32_t user = 0;
+    std::uint32_t group = 0;
+    bool operator==(const Owner &other) const { return user == other.user && group == other.group; }
+    bool operator!=(const Owner &other) const { return !(*this == other); }
+};
+
+// What a look at a file or folder tells.
+struct FileInfo {
+    std::filesystem::file_type type = std::filesystem::file_type::none;
+    std::uint64_t device = 0; // the file system it is on
+    Owner owner;
+    unsigned mode = 0;       // the permission, set-ID and sticky bits (POSIX systems)
+    std::uint64_t links = 1; // its names (hard links)
+    std::uint64_t size = 0;
+    bool readOnly = false; // Windows's read-only attribute
+    std::chrono::system_clock::time_point modified;
+};
+
+// An entry of a folder, with its type as the listing gives it (symlink for a link, which a walk
+// never follows), or the reason it could not be looked at.
+struct Listed {
+    std::filesystem::path name;
+    std::filesystem::file_type type = std::filesystem::file_type::unknown;
+    std::string failure; // set when the entry's type could not be told
+};
+
+// Every call that can fail, but readFile, listFolder and write, returns the system's error (empty on
+// success): std::errc::file_exists, no_such_file_or_directory and the others compare equal to it on
+// every system, and its message is the reason a message shows. A name is relative to the folder
+// at, or, where at may be null, a path from the current folder. On Windows listFolder, makeFolder,
+// sameFile and look without a folder take every path in the form of systemPath; the others take a
+// name as it is given, so that a device's name (NUL) names the device.
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+
+    // Whether flushFileSystem and startWriteBack do what they say here (Linux's syncfs and
+    // sync_file_range); elsewhere they fail, and a group writer refuses to be asked for them.
+    virtual bool flushesFileSystems() const = 0;
+    virtual bool startsWriteBack() const = 0;
+
+    // Reads the whole regular file at path into buffer and returns the bytes read, which stay valid
+    // until the next read into buffer (readFileInto, sourcefile.h). Raises CommandFailure.
+    virtual std::string_view readFile(const std::filesystem::path &path, ReadBuffer &buffer) = 0;
+    // Returns the entries of folder (not "." and ".."; empty: the current folder), each with its
+    // type from the listing itself, so that no entry is looked at by itself (but on a file system
+    // that does not say). Sets error when the folder cannot be read, with what could be read of it
+    // returned.
+    virtual std::vector<Listed> listFolder(const std::filesystem::path &folder, std::error_code &error) = 0;
+    // Makes the folder at path, in a folder that is there (file_exists when a name is there).
+    virtual std::error_code makeFolder(const std::filesystem::path &path) = 0;
+    // Returns true when a and b are the same file (device and file number), links followed.
+    virtual bool sameFile(const std::filesystem::path &a, const std::filesystem::path &b) = 0;
+
+    // Looks at name, at a link itself unless followLinks (Windows: always at the name itself).
+    virtual std::error_code look(const Folder *at, const NameChar *name, bool followLinks,
+                                 FileInfo &info) = 0;
+    // Opens the folder name for the names in it. flushable is set false when it could be opened
+    // only for lookups (a folder that may be written to but not listed): renames work there, but
+    // flushFolder does not.
+    virtual std::error_code openFolder(const Folder *at, const NameChar *name, FileHandle &folder,
+                                       bool &flushable) = 0;
+    // Returns true when folder is in the system's file system of processes (Linux's /proc), whose
+    // links (/proc/self/fd/1, which /dev/stdout points to) only the system can follow.
+    virtual bool isProcessFolder(const Folder &folder) = 0;
+    virtual std::error_code readLink(const Folder &at, const NameChar *name, NameText &to) = 0;
+    // Creates the file name for writing, with the permission bits mode less the umask (POSIX
+    // systems): never a name that is there (file_exists), never through a link.
+    virtual std::error_code createFile(const Folder &at, const NameChar *name, unsigned mode,
+                                       FileHandle &file) = 0;
+    // Opens name, which is there, for writing at its end (a FIFO, a device), without making it the
+    // program's terminal.
+    virtual std::error_code openToAppend(const Folder &at, const NameChar *name, FileHandle &file) = 0;
+    // Looks at name through a handle on it, neither through a link nor waiting on a FIFO, so that
+    // what is judged is what is there, and reads up to most of its first bytes into start when it
+    // is a regular file.
+    virtual std::error_code lookInto(const Folder &at, const NameChar *name, FileInfo &info,
+                                     std::string &start, std::size_t most) = 0;
+    // Renames from to to in one step; unless replace, only while to is absent (file_exists).
+    virtual std::error_code rename(const Folder &at, const NameChar *from, const NameChar *to,
+                                   bool replace) = 0;
+    virtual std::error_code remove(const Folder &at, const NameChar *name) = 0;
+    // Puts the names made, renamed and removed in folder on the disk (on Windows each rename already
+    // is, and this does nothing).
+    virtual std::error_code flushFolder(const Folder &folder) = 0;
+
+    // Writes all of bytes; raises CommandFailure with the reason.
+    virtual void write(FileHandle file, std::string_view bytes) = 0;
+    virtual std::error_code status(FileHandle file, FileInfo &info) = 0;
+    virtual std::error_code setOwner(FileHandle file, Owner owner) = 0;
+    virtual std::error_code setMode(FileHandle file, unsigned mode) = 0;
+    // Puts the file's data on the disk and returns once it is there.
+    virtual std::error_code flush(FileHandle file) = 0;
+    // Puts everything written to file's file system on the disk, and reports a write-back error of
+    // any file there since file was opened.
+    virtual std::error_code flushFileSystem(FileHandle file) = 0;
+    // Starts putting the file's data on the disk without waiting for it.
+    virtual std::error_code startWriteBack(FileHandle file) = 0;
+    // Closes the handle; a failure can mean that the data never reached the disk.
+    virtual std::error_code close(FileHandle file) = 0;
+    // Returns who runs the program, as the system sees it now.
+    virtual Owner user() = 0;
+};
+
+// Returns the system's own file system.
+FileSystem &systemFileSystem();
+
+// Returns the form of path that the system takes as it is: the long form on Windows (absolute, with
+// "." and ".." taken away as the system would: \\?\C:\...), so that names that end in a dot or a
+// space, names of devices (con, nul) and paths over 260 characters all reach what they name; path
+// itself elsewhere.
+std::filesystem::path systemPath(const std::filesystem::path &path);
+
+// A folder opened through a file system for the names in it, closed with its last holder.
+class Folder {
+public:
+    Folder(FileSystem &system, std::filesystem::path path, FileHandle handle, bool flushable)
+        : system_(system), path_(std::move(path)), handle_(handle), flushable_(flushable)
+    {
+    }
+    ~Folder();
+    Folder(const Folder &) = delete;
+    Folder &operator=(const Folder &) = delete;
+
+    FileHandle handle() const { return handle_; }
+    // The folder as the caller named it (empty: the current folder).
+    const std::filesystem::path &path() const { return path_; }
+    bool flushable() const { return flushable_; }
+    // Returns its status, looked up once; raises CommandFailure with the system's reason.
+    const FileInfo &info();
+
+private:
+    FileSystem &system_;
+    std::filesystem::path path_;
+    FileHandle handle_;
+    bool flushable_;
+    bool looked_ = false;
+    FileInfo info_;
+};
+
+using FolderPtr = std::shared_ptr<Folder>;
+
+// Opens the folder name (relative to at; a path from the current folder when at is null, empty
+// for the current folder itself) and names it path. Raises CommandFailure with the system's reason.
+FolderPtr openFolder(FileSystem &system, const Folder *at, const NameChar *name, std::filesystem::path path);
+
+// Returns the folder that path is in, opened.
+FolderPtr openFolderOf(FileSystem &system, const std::filesystem::path &path);
+
+// Makes folder and every missing folder above it. With flushParents the name of each folder made
+// is put on the disk before this returns, so that a file flushed in it later cannot vanish with it
+// (a caller that flushes the whole file system later needs no such flush). Returns the system's
+// error: not_a_directory when something else is there. On failure, failed (when given) is set to
+// the folder that could not be made: folder or one above it (never one below the first that failed).
+std::error_code makeFolders(FileSystem &system, const std::filesystem::path &folder, bool flushParents,
+                            std::filesystem::path *failed = nullptr);
+
+} // namespace quillarn

@@ -1,0 +1,48 @@
+// The file system of POSIX systems (filesystem.h), declared for the tests that put a failing call
+// under it: each member makes the system call that it is named after, or the few that it says.
+#pragma once
+
+#include "filesystem.h"
+
+#include <sys/types.h>
+
+namespace quillarn {
+
+class PosixFileSystem : public FileSystem {
+public:
+    bool flushesFileSystems() const override;
+    bool startsWriteBack() const override;
+    std::string_view readFile(const std::filesystem::path &path, ReadBuffer &buffer) override;
+    std::vector<Listed> listFolder(const std::filesystem::path &folder, std::error_code &error) override;
+    std::error_code makeFolder(const std::filesystem::path &path) override;
+    bool sameFile(const std::filesystem::path &a, const std::filesystem::path &b) override;
+    std::error_code look(const Folder *at, const char *name, bool followLinks, FileInfo &info) override;
+    std::error_code openFolder(const Folder *at, const char *name, FileHandle &folder,
+                               bool &flushable) override;
+    bool isProcessFolder(const Folder &folder) override;
+    std::error_code readLink(const Folder &at, const char *name, std::string &to) override;
+    std::error_code createFile(const Folder &at, const char *name, unsigned mode, FileHandle &file) override;
+    std::error_code openToAppend(const Folder &at, const char *name, FileHandle &file) override;
+    std::error_code lookInto(const Folder &at, const char *name, FileInfo &info, std::string &start,
+                             std::size_t most) override;
+    std::error_code rename(const Folder &at, const char *from, const char *to, bool replace) override;
+    std::error_code remove(const Folder &at, const char *name) override;
+    std::error_code flushFolder(const Folder &folder) override;
+    void write(FileHandle file, std::string_view bytes) override;
+    std::error_code status(FileHandle file, FileInfo &info) override;
+    std::error_code setOwner(FileHandle file, Owner owner) override;
+    std::error_code setMode(FileHandle file, unsigned mode) override;
+    std::error_code flush(FileHandle file) override;
+    std::error_code flushFileSystem(FileHandle file) override;
+    std::error_code startWriteBack(FileHandle file) override;
+    std::error_code close(FileHandle file) override;
+    Owner user() override;
+
+protected:
+    // One write(2) of write's loop, which writes the rest after what this took, waits when it took
+    // nothing for now (EAGAIN: a full pipe opened without blocking) and fails when it took nothing
+    // and said nothing.
+    virtual ssize_t writeSome(int descriptor, const char *bytes, std::size_t size);
+};
+
+} // namespace quillarn

@@ -1,0 +1,254 @@
+// The writer (recordfile.h): a record file written through a temporary file created beside its
+// target, flushed, renamed over the target and the rename flushed with its folder, or into a FIFO or
+// device as it stands. Every call that looks at, changes or flushes a file or a folder goes through
+// a FileSystem (filesystem.h): the system's own, or a test's.
+#include "writerparts.h"
+
+namespace quillarn {
+
+namespace writer {
+
+namespace {
+
+// Gives the temporary file the owner and permission bits of the file it replaces, existing.
+void keepOwnerAndMode(FileSystem &system, FileHandle file, const FileInfo &existing)
+{
+    if (existing.owner != system.user()) {
+        // Root may give a file away; for anyone else the call fails, and the new file belongs to
+        // whoever writes it, as any new file would.
+        system.setOwner(file, existing.owner);
+    }
+    // The file was created with the mode less what the umask takes; the set-ID and sticky bits
+    // are not always kept when a file is created, and a change of owner clears the set-ID bits. The
+    // mode it got is looked at, rather than the umask, which can only be read by changing it for
+    // every thread of the process at once.
+    FileInfo created;
+    if (const std::error_code error = system.status(file, created))
+        failWith(error);
+    if (created.mode != existing.mode) {
+        if (const std::error_code error = system.setMode(file, existing.mode))
+            failWith(error);
+    }
+}
+
+// The temporary file of a record, beside its target: created with the first bytes written to it,
+// with the target's permission bits (for a new file, those the umask leaves of 0666) and, where the
+// system allows, its owner, after the leftovers of the target's name in its folder have been
+// removed. Raises CommandFailure with the system's reason.
+class TemporaryFile : public RecordSink {
+public:
+    TemporaryFile(FileSystem &system, const Target &target, LeftoverTemporaries &leftovers)
+        : system_(system), target_(target), leftovers_(leftovers)
+    {
+    }
+    ~TemporaryFile() override { remove(); }
+    TemporaryFile(const TemporaryFile &) = delete;
+    TemporaryFile &operator=(const TemporaryFile &) = delete;
+
+    void write(std::string_view bytes) override
+    {
+        if (file_ == noFile)
+            create();
+        system_.write(file_, bytes);
+        size_ += bytes.size();
+    }
+
+    bool created() const { return file_ != noFile; }
+    std::size_t size() const { return size_; }
+
+    // Returns the file, which the caller now owns.
+    Staged release()
+    {
+        Staged staged{target_, std::move(temporary_), file_};
+        file_ = noFile;
+        return staged;
+    }
+
+private:
+    void create()
+    {
+        const Folder &folder = *target_.folder;
+        leftovers_.removeFor(system_, folder, target_.name);
+        // Never readable by more users than the file it replaces, not even for a moment.
+        const unsigned mode = target_.exists ? target_.info.mode : 0666;
+        for (int attempt = 1;; ++attempt) {
+            temporary_ = temporaryName(target_.name);
+            FileHandle file = noFile;
+            const std::error_code error = system_.createFile(folder, temporary_.c_str(), mode, file);
+            if (!error) {
+                file_ = file;
+                break;
+            }
+            if (error != std::errc::file_exists || attempt == temporaryNameAttempts)
+                failWith(error);
+        }
+        if (target_.exists)
+            keepOwnerAndMode(system_, file_, target_.info);
+    }
+
+    // Closes and removes a file that was not released.
+    void remove()
+    {
+        if (file_ == noFile)
+            return;
+        system_.close(file_);
+        system_.remove(*target_.folder, temporary_.c_str());
+        file_ = noFile;
+    }
+
+    FileSystem &system_;
+    const Target &target_;
+    LeftoverTemporaries &leftovers_;
+    NameText temporary_;
+    FileHandle file_ = noFile;
+    std::size_t size_ = 0;
+};
+
+// A target written into as it stands (Target::special): opened with the first bytes written to it,
+// so that nothing is opened for a record that fails (opening a FIFO waits for its reader), and
+// appended to, so that a file behind a descriptor (/dev/stdout > log) keeps what it held. Raises
+// CommandFailure with the system's reason.
+class SpecialFile : public RecordSink {
+public:
+    SpecialFile(FileSystem &system, const Target &target) : system_(system), target_(target) {}
+    ~SpecialFile() override
+    {
+        if (file_ != noFile)
+            system_.close(file_);
+    }
+    SpecialFile(const SpecialFile &) = delete;
+    SpecialFile &operator=(const SpecialFile &) = delete;
+
+    void write(std::string_view bytes) override
+    {
+        if (file_ == noFile) {
+            FileHandle file = noFile;
+            if (const std::error_code error =
+                    system_.openToAppend(*target_.folder, target_.name.c_str(), file))
+                failWith(error);
+            file_ = file;
+        }
+        system_.write(file_, bytes);
+    }
+
+    // Closes it; returns false when nothing was written.
+    bool finish()
+    {
+        if (file_ == noFile)
+            return false;
+        const FileHandle file = file_;
+        file_ = noFile;
+        if (const std::error_code error = system_.close(file))
+            failWith(error);
+        return true;
+    }
+
+private:
+    FileSystem &system_;
+    const Target &target_;
+    FileHandle file_ = noFile;
+};
+
+} // namespace
+
+[[noreturn]] void failWith(std::error_code error)
+{
+    throw CommandFailure(error.message());
+}
+
+std::string unflushedFolder(const std::string &reason)
+{
+    return "written, but its folder could not be flushed to disk: " + reason;
+}
+
+std::optional<Staged> writeTemporary(FileSystem &system, const Target &target, const RecordProducer &produce,
+                                     LeftoverTemporaries &leftovers, std::size_t *size)
+{
+    TemporaryFile file(system, target, leftovers);
+    produce(file);
+    if (size != nullptr)
+        *size = file.size();
+    if (!file.created())
+        return std::nullopt;
+    return file.release();
+}
+
+std::error_code putInPlace(FileSystem &system, const Staged &staged, ExistingTarget existing)
+{
+    return system.rename(*staged.target.folder, staged.temporary.c_str(), staged.target.name.c_str(),
+                         existing == ExistingTarget::Replace);
+}
+
+} // namespace writer
+
+using namespace writer;
+
+void writeFileAtomically(const std::filesystem::path &path, std::string_view bytes)
+{
+    LeftoverTemporaries leftovers;
+    writeFileAtomically(path, bytes, leftovers);
+}
+
+void writeFileAtomically(const std::filesystem::path &path, std::string_view bytes,
+                         LeftoverTemporaries &leftovers, const WriteOptions &options)
+{
+    writeFileAtomically(
+        path, [bytes](RecordSink &sink) { sink.write(bytes); }, leftovers, options);
+}
+
+bool writeFileAtomically(const std::filesystem::path &path, const RecordProducer &produce,
+                         LeftoverTemporaries &leftovers, const WriteOptions &options)
+{
+    FileSystem &system = options.system ? *options.system : systemFileSystem();
+    const Target target =
+        resolveTarget(system, openFolderOf(system, path), path.filename().native(), options.existing);
+    if (target.special) {
+        if (!options.writeIntoSpecialFiles)
+            throw CommandFailure(specialTargetInGroup);
+        SpecialFile file(system, target);
+        produce(file);
+        return file.finish();
+    }
+    const std::optional<Staged> staged = writeTemporary(system, target, produce, leftovers);
+    if (!staged)
+        return false;
+    const Folder &folder = *staged->target.folder;
+    // The data reaches the disk before the rename: the system may write a rename before the data of
+    // the file renamed, and a power cut between the two would leave the target's name on a file
+    // that lost its data.
+    std::error_code error = system.flush(staged->file);
+    // A failed close can mean the data never reached the disk.
+    const std::error_code closed = system.close(staged->file);
+    if (!error)
+        error = closed;
+    if (!error)
+        error = putInPlace(system, *staged, options.existing);
+    if (error) {
+        system.remove(folder, staged->temporary.c_str());
+        if (error == std::errc::file_exists && options.existing == ExistingTarget::Keep)
+            throw TargetExists();
+        failWith(error);
+    }
+    // Then the rename, which reaches the disk with its folder; until then a power cut can undo it,
+    // and the write is not done. A folder that cannot be read cannot be flushed by itself: there
+    // the system flushes it in its time.
+    if (folder.flushable()) {
+        if (const std::error_code flushed = system.flushFolder(folder))
+            throw CommandFailure(unflushedFolder(flushed.message()));
+    }
+    return true;
+}
+
+bool isWrittenInto(const std::filesystem::path &path)
+{
+    try {
+        FileSystem &system = systemFileSystem();
+        return resolveTarget(system, openFolderOf(system, path), path.filename().native(),
+                             ExistingTarget::Replace)
+            .special;
+    } catch (const CommandFailure &) {
+        return false;
+    }
+}
+
+} // namespace quillarn
