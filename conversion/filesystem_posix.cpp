@@ -130,11 +130,6 @@ std::string_view PosixFileSystem::readFile(const fs::path &path, ReadBuffer &buf
                                                    : "not a regular file");
     if (info.st_size > maxSourceBytes)
         throw CommandFailure(sourceTooLarge(info.st_size));
-    // Reads wait for their bytes, so that none can fail for now (EAGAIN) and be tried at once again.
-    const int flags = ::fcntl(file.fd, F_GETFL);
-    if (flags < 0 || ::fcntl(file.fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
-        failWithErrno(errno);
-
     const auto size = static_cast<std::size_t>(info.st_size);
     char *const bytes = buffer.room(size);
     std::size_t filled = 0;
@@ -143,7 +138,21 @@ std::string_view PosixFileSystem::readFile(const fs::path &path, ReadBuffer &buf
         if (got < 0) {
             if (errno == EINTR)
                 continue;
-            failWithErrno(errno);
+            // A regular file's reads wait for their bytes whatever the flag says, on every local
+            // file system; one that does not (a network or user-space one) is made to wait here,
+            // rather than for every source, which would cost two calls a record.
+            const int error = errno;
+            if (error == EAGAIN) {
+                const int flags = ::fcntl(file.fd, F_GETFL);
+                if (flags < 0)
+                    failWithErrno(errno);
+                if ((flags & O_NONBLOCK) != 0) {
+                    if (::fcntl(file.fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+                        failWithErrno(errno);
+                    continue;
+                }
+            }
+            failWithErrno(error);
         }
         if (got == 0)
             break; // the file shrank since its length was taken
