@@ -4,11 +4,44 @@
 #include "filesystem.h"
 #include "text.h"
 
+#include <cstdlib>
 #include <limits>
+#include <new>
+
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
 
 namespace quillarn {
 
 static_assert(maxSourceBytes == std::numeric_limits<Int32>::max());
+
+void ReadBuffer::Release::operator()(char *bytes) const
+{
+    std::free(bytes);
+}
+
+void ReadBuffer::grow(std::size_t size)
+{
+    data_.reset();
+    capacity_ = 0;
+    void *bytes = nullptr;
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    // Room for a large source is taken in the system's large pages where it has them: the kernel
+    // then hands out a few pages, not one for every 4 kB, which took as long as the conversion.
+    constexpr std::size_t largePage = std::size_t{2} << 20;
+    if (size >= 2 * largePage) {
+        const std::size_t rounded = (size + largePage - 1) / largePage * largePage;
+        if (posix_memalign(&bytes, largePage, rounded) != 0)
+            throw std::bad_alloc();
+        ::madvise(bytes, rounded, MADV_HUGEPAGE); // only advice: without large pages all is as before
+    }
+#endif
+    if (bytes == nullptr && (bytes = std::malloc(size)) == nullptr)
+        throw std::bad_alloc();
+    data_.reset(static_cast<char *>(bytes));
+    capacity_ = size;
+}
 
 std::string sourceTooLarge(long long size)
 {

@@ -23,15 +23,19 @@ public:
     // Returns room for size bytes.
     char *room(std::size_t size)
     {
-        if (size > capacity_) {
-            data_.reset(new char[size]);
-            capacity_ = size;
-        }
+        if (size > capacity_)
+            grow(size);
         return data_.get();
     }
 
 private:
-    std::unique_ptr<char[]> data_;
+    struct Release {
+        void operator()(char *bytes) const;
+    };
+
+    void grow(std::size_t size);
+
+    std::unique_ptr<char, Release> data_;
     std::size_t capacity_ = 0;
 };
 
