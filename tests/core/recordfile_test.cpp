@@ -59,6 +59,16 @@ TEST(ReadSource, ReadsBytesAndDecodes)
     const auto named = dir.path() / std::filesystem::u8path(u8"棋譜 한국 é.ugi");
     writeBytes(named, "Title=\x8d\x95\r\n");
     EXPECT_EQ(readSourceFile(named), u"Title=黒\r\n");
+
+    // One buffer for sources of every size, large ones in memory of their own kind, each read whole.
+    ReadBuffer buffer;
+    for (const std::size_t size :
+         {std::size_t{100}, std::size_t{9} << 20, std::size_t{5}, (std::size_t{13} << 20) + 3}) {
+        std::string bytes(size, 'x');
+        bytes.back() = static_cast<char>('a' + size % 26);
+        writeBytes(dir / "sized.ugi", bytes);
+        EXPECT_TRUE(readFileInto(dir / "sized.ugi", buffer) == bytes) << size;
+    }
 }
 
 TEST(ReadSource, FailuresCarryTheSystemsReason)
