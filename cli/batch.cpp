@@ -142,8 +142,10 @@ public:
         if (!item.failure.empty())
             return {ItemOutcome::Failed, item.failure};
         const BatchOptions &options = shared_.options;
-        std::error_code error;
-        if (item.targetState != TargetState::Absent && fs::is_directory(systemPath(item.target), error))
+        FileInfo target;
+        if (item.targetState != TargetState::Absent &&
+            !shared_.system.look(nullptr, systemPath(item.target).c_str(), true, target) &&
+            target.type == fs::file_type::directory)
             return {ItemOutcome::Failed, folderReason(shownPath(item.target))};
         // Without --force an existing target is kept: the listing of its folder tells, and the
         // writer's rename refuses one that appeared since; a target the listing did not show is
