@@ -9,8 +9,8 @@
 namespace quillarn {
 
 // Returns reason as ugi2sgf says it: 'character U+00E9 "é" cannot be written in code page 932
-// (--encoding utf-8 writes it)', 'read as code page 932; it is also valid UTF-8 (--source-encoding
-// utf-8 reads it so)'; any other reason as it is.
+// (--encoding utf-8 writes it)', 'read as code page 932 (GN 莉子); it is also valid UTF-8
+// (--source-encoding utf-8 reads it so)'; any other reason as it is.
 inline std::string commandLineReason(const std::string &reason, ReasonKind kind)
 {
     switch (kind) {
@@ -18,6 +18,8 @@ inline std::string commandLineReason(const std::string &reason, ReasonKind kind)
         return reason + " (--encoding utf-8 writes it)";
     case ReasonKind::AlsoValidUtf8:
         return reason + " (--source-encoding utf-8 reads it so)";
+    case ReasonKind::AlsoValidCp932:
+        return reason + " (--source-encoding cp932 reads it so)";
     case ReasonKind::Other:
         break;
     }

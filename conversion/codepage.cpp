@@ -204,61 +204,106 @@ bool usesCodePage932Extensions(std::string_view bytes)
         });
 }
 
-bool isPlainJapanese(std::string_view bytes)
+namespace {
+
+// The scores of readingScores: the logarithm, in tenths, of how often a character of a kind
+// stands in a Japanese game record.
+constexpr int asciiScore = -15;
+constexpr int neverScore = -100; // a byte that does not decode, a control character
+
+// Returns the score of what follows a character outside ASCII at next: an ASCII letter or symbol
+// right after one is rare in Japanese text ("戦A"), and so is the second byte of a code page 932
+// character in the UTF-8 reading (子 is 8E 71: a "q" after the character that 8E ends); a
+// lower-case letter is rarer still.
+int afterWideScore(const unsigned char *next, const unsigned char *end)
 {
-    const auto *in = reinterpret_cast<const unsigned char *>(bytes.data());
-    const auto *const end = in + bytes.size();
-    bool afterWide = false; // the character before is one of two bytes
-    bool afterKana = false; // the character before is a half-width katakana
-    while (in != end) {
-        const unsigned char *const run = firstNotAscii(in, end);
-        if (run != in) {
-            in = run;
-            afterWide = afterKana = false;
-            if (in == end)
-                break;
-        }
-        const unsigned byte = *in++;
-        if (in != end && joins(byte, *in)) {
-            if ((byte >= 0xF0 && byte <= 0xF9) || afterKana) // user-defined, or next to katakana
-                return false;
-            ++in;
-            afterWide = true;
-            afterKana = false;
-        } else if (byte >= 0xA1 && byte <= 0xDF) { // half-width katakana
-            if (afterWide)
-                return false;
-            afterKana = true;
-            afterWide = false;
-        } else {
-            return false; // 0x80, 0xA0, 0xFD-0xFF, or a lead byte that does not decode
-        }
-    }
-    return true;
+    if (next == end || *next < 0x40 || *next > 0x7E)
+        return 0;
+    return *next >= 'a' && *next <= 'z' ? -40 : -20;
 }
 
-bool isPlainJapaneseUtf8(std::string_view bytes)
+// Returns the score of the code page 932 character code (one byte, or two with the lead byte first).
+int codeScore(unsigned code)
 {
-    const auto *in = reinterpret_cast<const unsigned char *>(bytes.data());
-    const auto *const end = in + bytes.size();
-    bool afterWide = false; // the character before is outside ASCII
-    while (in != end) {
-        const unsigned lead = *in;
-        if (lead < 0x80) {
-            if (afterWide && lead >= 0x40 && lead <= 0x7E)
-                return false;
-            afterWide = false;
-            in = firstNotAscii(in + 1, end);
-            continue;
-        }
-        const int length = utf8Length(in, end);
-        // A character of four bytes is beyond U+FFFF, where code page 932 has no code.
-        if (length == 0 || length == 4 || codeOf(static_cast<char16_t>(utf8CodePoint(in, length))) == 0)
-            return false;
-        in += length;
-        afterWide = true;
+    if (code < 0x100) {
+        if (code >= 0xA1 && code <= 0xDF)
+            return -25; // half-width katakana
+        return neverScore; // 0x80, 0xA0, 0xFD-0xFF: a control or private use
     }
-    return true;
+    if (code <= 0x819E)
+        return -25; // Japanese punctuation and the full-width forms of ASCII's
+    if (code <= 0x81FC)
+        return -50; // symbols
+    if (code <= 0x8258)
+        return -25; // full-width digits
+    if (code <= 0x829A)
+        return -35; // full-width Latin letters
+    if (code <= 0x82F1)
+        return -15; // hiragana
+    if (code <= 0x8396)
+        return -17; // katakana
+    if (code <= 0x86FF)
+        return -55; // Greek, Cyrillic, box drawing
+    if (code <= 0x879C)
+        return -50; // NEC row 13: circled numbers, units
+    if (code <= 0x889E)
+        return -60;
+    if (code <= 0x9872)
+        return -30; // JIS level 1 kanji
+    if (code <= 0xEAA4)
+        return -50; // JIS level 2 kanji
+    if (code >= 0xF040 && code <= 0xF9FC)
+        return -90; // user-defined
+    return -70;     // the NEC and IBM extensions
+}
+
+// Returns the score of a character that UTF-8 reads and code page 932 has no code for.
+int uncodedScore(char32_t c)
+{
+    if (c < 0xA0 || (c >= 0xE000 && c <= 0xF8FF))
+        return neverScore; // C1 controls, private use
+    if (c < 0x250)
+        return -55; // Latin letters with accents
+    if (c < 0x800)
+        return -70; // other alphabets of two bytes in UTF-8: Greek, Cyrillic, Hebrew, Arabic...
+    if ((c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xAC00 && c <= 0xD7AF))
+        return -70; // kanji outside JIS, Hangul
+    if (c >= 0x10000)
+        return -90;
+    return -80;
+}
+
+} // namespace
+
+ReadingScores readingScores(std::string_view bytes)
+{
+    ReadingScores scores;
+    scanNotAscii(bytes, [&](const unsigned char *in, const unsigned char *end) {
+        const unsigned byte = *in++;
+        if (in != end && joins(byte, *in)) {
+            // An ASCII second byte is a character of its own in UTF-8, which costs it there.
+            scores.cp932 += codeScore(byte << 8 | *in) - (*in < 0x80 ? asciiScore : 0) +
+                            afterWideScore(in + 1, end);
+            return in + 1;
+        }
+        scores.cp932 += (cp932::leadRow[byte] != 0 ? neverScore : codeScore(byte)) + afterWideScore(in, end);
+        return in;
+    });
+    scanNotAscii(bytes, [&](const unsigned char *in, const unsigned char *end) {
+        const int length = utf8Length(in, end);
+        if (length == 0) {
+            scores.utf8 += neverScore;
+            return in + 1;
+        }
+        const char32_t c = utf8CodePoint(in, length);
+        const unsigned code = c < 0x10000 ? codeOf(static_cast<char16_t>(c)) : 0;
+        // A letter after an accented one is Latin text; after a character of three bytes or four,
+        // it is rare in Japanese text, and the second byte of a code page 932 character.
+        scores.utf8 += (c < 0xA0 ? neverScore : code != 0 ? codeScore(code) : uncodedScore(c)) +
+                       (length >= 3 ? afterWideScore(in + length, end) : 0);
+        return in + length;
+    });
+    return scores;
 }
 
 } // namespace quillarn

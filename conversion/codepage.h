@@ -31,17 +31,21 @@ void appendAnsi(std::string &out, std::u16string_view text);
 // reader refuses such a file.
 bool usesCodePage932Extensions(std::string_view bytes);
 
-// Returns true when bytes read as code page 932 are plain Japanese text: every byte decodes, no
-// character is a control character (0x80) or private use (0xA0, 0xFD-0xFF, the user-defined
-// characters), and no half-width katakana stands next to a character of two bytes. The UTF-8 of
-// Japanese text, read so, mostly breaks one of these.
-bool isPlainJapanese(std::string_view bytes);
+// How plausible the two readings of bytes are as the text of a Japanese game record: for each
+// reading, the sum over its characters of the logarithm (in tenths) of how often such a character
+// stands in one. Hiragana and katakana are common, the kanji of JIS level 1 far commoner than those
+// of level 2, half-width katakana and Japanese punctuation in between; letters of other scripts,
+// rare symbols, controls, code page 932's own extensions and bytes that do not decode are rare or
+// never seen. ASCII characters count alike in both readings and are left out, but for those that
+// code page 932 takes as the second byte of a character.
+struct ReadingScores {
+    long long cp932 = 0;
+    long long utf8 = 0;
+};
 
-// Returns true when valid UTF-8 bytes hold only characters that code page 932 has a code for, and no
-// ASCII character from "@" to "~" right after a character outside ASCII: the second byte of a code
-// page 932 character, 0x40-0x7E, reads so when its first byte ends a UTF-8 character (子 is 8E 71,
-// "q" after the character that 8E ends). Japanese text in UTF-8 keeps to these.
-bool isPlainJapaneseUtf8(std::string_view bytes);
+// Returns the scores of bytes read as code page 932 and as UTF-8 (a byte that is not valid UTF-8
+// counts as a character that never stands in a record). Never raises.
+ReadingScores readingScores(std::string_view bytes);
 
 // Returns true when the byte lead followed by the byte trail reads as one double-byte character of
 // code page 932; then decodeAnsi takes them together, otherwise lead stands alone.

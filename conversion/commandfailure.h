@@ -18,6 +18,8 @@ enum class ReasonKind : std::uint8_t {
     // A warning: the source was read as code page 932 although the parts the conversion reads are
     // valid UTF-8 too, and read so they would give other text.
     AlsoValidUtf8,
+    // A warning: the source was read as UTF-8 although code page 932 reads it too, nearly as well.
+    AlsoValidCp932,
 };
 
 // Raised by every step that fails. The reason is short and names what failed (which key, which

@@ -9,6 +9,7 @@
 
 #include "codepage.h"
 #include "datalines.h"
+#include "movelistcheck.h"
 #include "translation.h"
 #include "utf8codec.h"
 
@@ -42,6 +43,21 @@ public:
         lines_.push_back(source_.decode(source_.bytes().substr(at, ended ? end - at : none)));
         line = lines_.back();
         return true;
+    }
+
+    // Returns the value of the header's "Moves=" line when one stands between "[Header]" and
+    // "[Data]" (or the end), with its CR LF.
+    std::optional<std::u16string> declaredMoves() const
+    {
+        const std::string_view bytes = source_.bytes();
+        const SourceBytes header(bytes.substr(0, source_.find("[Data]", 0)), source_.isUtf8());
+        const std::size_t at = header.find("Moves=", marker_);
+        if (at == none)
+            return std::nullopt;
+        const std::size_t end = bytes.find("\r\n", at);
+        if (end == none)
+            return std::nullopt;
+        return source_.decode(bytes.substr(at + 6, end - at - 6));
     }
 
 private:
@@ -95,9 +111,11 @@ CheckedRecord checkRecord(std::string_view bytes, const ConversionOptions &optio
     std::optional<GameCheck> game;
     std::optional<CommandFailure> unwritable; // the first move node that cannot be encoded
     bool extensions = false;                  // whether a node holds code page 932's own characters
-    bool alsoUtf8 = false;
+    EncodingDoubt doubt = EncodingDoubt::None;
+    MoveListCheck moveList;
+    std::optional<std::u16string> declaredMoves;
     try {
-        record.source = readSource(bytes, options.source, alsoUtf8);
+        record.source = readSource(bytes, options.source, doubt);
     } catch (const CommandFailure &) {
         failJudgingTheFile(bytes, true);
     }
@@ -105,6 +123,7 @@ CheckedRecord checkRecord(std::string_view bytes, const ConversionOptions &optio
         const SourceBytes &source = record.source;
         ByteHeaderLines lines(source);
         root = translateRoot(lines);
+        declaredMoves = lines.declaredMoves();
         game.emplace(root.size, root.handicap, options.game);
         record.emptyPass = passIsEmptyOn(root.size);
         const std::size_t marker = source.find("[Data]", 0);
@@ -124,10 +143,13 @@ CheckedRecord checkRecord(std::string_view bytes, const ConversionOptions &optio
                     game->move(static_cast<char16_t>(move.colour), move.point(record.emptyPass, point));
                     ++moves;
                 }
-                if (kind != LineKind::Other)
+                if (kind != LineKind::Other) {
+                    moveList.line(line, number, kind == LineKind::Move);
                     return;
+                }
                 node.clear();
                 appendMoveNode(node, source.decode(line), {number, moves + 1}, record.emptyPass);
+                moveList.line(line, number, !node.empty());
                 if (node.empty())
                     return;
                 ++moves;
@@ -158,8 +180,10 @@ CheckedRecord checkRecord(std::string_view bytes, const ConversionOptions &optio
     record.head = recordStart(options.output, codePage932Only);
     record.head += properties;
     record.head += found.handicapStones;
-    if (alsoUtf8)
-        record.warnings.push_back(alsoUtf8Warning());
+    if (doubt != EncodingDoubt::None)
+        record.warnings.push_back(encodingDoubtWarning(doubt, root.node));
+    for (std::string &warning : moveList.finish(record.hasData, declaredMoves ? &*declaredMoves : nullptr))
+        record.warnings.push_back({std::move(warning), ReasonKind::Other});
     for (std::string &warning : found.warnings)
         record.warnings.push_back({std::move(warning), ReasonKind::Other});
     record.position = std::move(found.position);

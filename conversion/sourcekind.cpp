@@ -2,6 +2,7 @@
 #include "sourcekind.h"
 
 #include "codepage.h"
+#include "text.h"
 #include "translation.h"
 #include "utf8codec.h"
 
@@ -107,9 +108,54 @@ void failJudgingTheFile(std::string_view bytes, bool readingFailed)
     throw CommandFailure(reason);
 }
 
-Warning alsoUtf8Warning()
+namespace {
+
+// Returns what a warning about the source's encoding shows of what was read: the first property of
+// the root node (";GN[...]...", escaped) whose value is not ASCII, "GN 莉子", with " …" after it when
+// another is not ASCII either. A long value is cut, and a character that would break the line shows
+// as "?".
+std::string shownText(std::u16string_view node)
 {
-    return {"read as code page 932; it is also valid UTF-8", ReasonKind::AlsoValidUtf8};
+    std::string shown;
+    for (std::size_t at = 1; at + 3 <= node.size();) {
+        const std::u16string_view id = node.substr(at, 2);
+        at += 3; // the identifier and "["
+        std::u16string value;
+        for (; at < node.size() && node[at] != u']'; ++at) {
+            if (node[at] == u'\\' && at + 1 < node.size())
+                ++at;
+            value += node[at];
+        }
+        ++at; // "]"
+        if (std::all_of(value.begin(), value.end(), [](char16_t c) { return c < 0x80; }))
+            continue;
+        if (!shown.empty())
+            return shown + " \xE2\x80\xA6";
+        shown.assign(id.begin(), id.end());
+        shown += ' ';
+        constexpr std::size_t longest = 24;
+        for (std::size_t i = 0; i < value.size() && i < longest; ++i) {
+            const char16_t c = value[i];
+            if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0) || isHighSurrogate(c) || isLowSurrogate(c))
+                shown += '?';
+            else
+                appendUtf8(shown, c);
+        }
+        if (value.size() > longest)
+            shown += "...";
+    }
+    return shown;
+}
+
+} // namespace
+
+Warning encodingDoubtWarning(EncodingDoubt doubt, std::u16string_view rootNode)
+{
+    const std::string shown = shownText(rootNode);
+    const std::string read = shown.empty() ? std::string() : " (" + shown + ")";
+    if (doubt == EncodingDoubt::AlsoCp932)
+        return {"read as UTF-8" + read + "; it is also valid code page 932", ReasonKind::AlsoValidCp932};
+    return {"read as code page 932" + read + "; it is also valid UTF-8", ReasonKind::AlsoValidUtf8};
 }
 
 std::u16string SourceBytes::decode(std::string_view span) const
@@ -205,31 +251,41 @@ std::string_view utf8SourceBytes(std::string_view bytes, SourceEncoding encoding
     return text;
 }
 
-SourceBytes readSource(std::string_view bytes, SourceEncoding encoding, bool &alsoUtf8)
+SourceBytes readSource(std::string_view bytes, SourceEncoding encoding, EncodingDoubt &doubt)
 {
-    alsoUtf8 = false;
+    doubt = EncodingDoubt::None;
     if (encoding == SourceEncoding::Cp932)
         return {bytes, false};
     if (encoding == SourceEncoding::Utf8 || startsWith(bytes, byteOrderMark))
         return {utf8SourceBytes(bytes, encoding), true};
-    // The choice looks only at what the translation reads, in either reading.
     const SourceBytes utf8(bytes, true);
     const SourceBytes ansi(bytes, false);
+    // What the conversion reads must be UTF-8 for the UTF-8 reading to be one at all, and differ
+    // between the readings for the choice to matter.
     const std::vector<std::string_view> utf8Parts = translatedParts(utf8);
-    Utf8Shape shape;
+    bool ascii = true;
     for (const std::string_view part : utf8Parts) {
-        const Utf8Shape partShape = utf8Shape(part);
-        if (!partShape.valid)
+        const Utf8Shape shape = utf8Shape(part);
+        if (!shape.valid)
             return ansi;
-        shape.ascii = shape.ascii && partShape.ascii;
-        shape.longCharacters = shape.longCharacters || partShape.longCharacters;
+        ascii = ascii && shape.ascii;
     }
-    const std::vector<std::string_view> ansiParts = translatedParts(ansi);
-    if (shape.ascii && allOf(ansiParts, [](std::string_view part) { return utf8Shape(part).ascii; }))
+    if (ascii && allOf(translatedParts(ansi), [](std::string_view part) { return utf8Shape(part).ascii; }))
         return ansi;
-    alsoUtf8 =
-        allOf(ansiParts, isPlainJapanese) && !(shape.longCharacters && allOf(utf8Parts, isPlainJapaneseUtf8));
-    return alsoUtf8 ? ansi : utf8;
+    // The whole file is evidence, every line of it in proportion to the text it holds. When the
+    // parts the conversion reads would choose the other reading on their own, the file mixes the
+    // two, and either choice may be wrong.
+    const ReadingScores scores = readingScores(bytes);
+    const long long margin = scores.cp932 - scores.utf8;
+    const bool cp932 = margin >= 0;
+    long long partsMargin = 0;
+    for (const std::string_view part : utf8Parts) {
+        const ReadingScores partScores = readingScores(part);
+        partsMargin += partScores.cp932 - partScores.utf8;
+    }
+    if ((cp932 ? margin : -margin) < clearMargin || (cp932 ? partsMargin < 0 : partsMargin > 0))
+        doubt = cp932 ? EncodingDoubt::AlsoUtf8 : EncodingDoubt::AlsoCp932;
+    return cp932 ? ansi : utf8;
 }
 
 } // namespace quillarn

@@ -20,8 +20,20 @@ enum class SourceEncoding { Auto, Cp932, Utf8 };
 // source read as UTF-8.
 constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
 
-// Returns the warning of a source that Auto read as code page 932 although UTF-8 reads it too.
-Warning alsoUtf8Warning();
+// Whether Auto's choice of a source's encoding is in doubt: the other reading is nearly as
+// plausible as the one chosen.
+enum class EncodingDoubt { None, AlsoUtf8, AlsoCp932 };
+
+// How much more plausible (readingScores) one reading must be than the other for Auto to choose it
+// without a warning.
+constexpr long long clearMargin = 50;
+
+// Returns the warning of a source whose reading is in doubt, with what it read of the record's root
+// node (";GN[...]...", escaped as written): the first value that is not ASCII, in brackets after its
+// property, with " …" when another follows: "read as code page 932 (GN 莉子 …); it is also valid
+// UTF-8" (ReasonKind::AlsoValidUtf8), "read as UTF-8 (PC 小坂A); it is also valid code page 932"
+// (ReasonKind::AlsoValidCp932).
+Warning encodingDoubtWarning(EncodingDoubt doubt, std::u16string_view rootNode);
 
 // The bytes of a source, without a UTF-8 byte-order mark, and how they decode.
 class SourceBytes {
@@ -30,6 +42,7 @@ public:
     SourceBytes(std::string_view bytes, bool utf8) : bytes_(bytes), utf8_(utf8) {}
 
     std::string_view bytes() const { return bytes_; }
+    bool isUtf8() const { return utf8_; }
 
     // Returns the text of span, a part of bytes() that starts and ends at character boundaries.
     // Raises CommandFailure as decodeUtf8 does when the bytes are read as UTF-8 and span is not.
@@ -48,12 +61,13 @@ private:
 
 // Returns the bytes of a source as encoding reads them. Cp932 reads them all as code page 932, a
 // byte-order mark included. Utf8, and Auto for bytes that start with the mark, read them as
-// utf8SourceBytes does. Otherwise Auto looks at the parts of the source that the translation reads
-// (the lines of the header keys, the data section) in either reading: it reads code page 932 when
-// those are ASCII in both or are not valid UTF-8; and when their code page 932 reading is plain
-// Japanese text (isPlainJapanese) while their UTF-8 reading is not (isPlainJapaneseUtf8, with a
-// character of three or four bytes), and then sets alsoUtf8. It reads UTF-8 otherwise.
-SourceBytes readSource(std::string_view bytes, SourceEncoding encoding, bool &alsoUtf8);
+// utf8SourceBytes does. Otherwise Auto reads code page 932 when the parts of the source that the
+// translation reads (the lines of the header keys, the data section) are ASCII in both readings or
+// are not valid UTF-8. When they are valid UTF-8 it weighs the whole file in both readings
+// (readingScores) and reads the more plausible one, code page 932 on a tie. It sets doubt, to say
+// that the other reading was possible, when the other is within clearMargin of it, or when the parts
+// the translation reads would, weighed alone, choose the other.
+SourceBytes readSource(std::string_view bytes, SourceEncoding encoding, EncodingDoubt &doubt);
 
 // Returns the bytes of a source read as UTF-8 (Utf8, or Auto for bytes that start with the
 // byte-order mark), without the mark. Raises CommandFailure as decodeUtf8 does when they are not

@@ -193,19 +193,33 @@ RootNode translateRoot(HeaderLines &lines)
     appendPlayer(root.node, header, u"PlayerW=", u"PW", u"WR");
     appendProperty(root.node, u"PC", header.value(u"Place="));
     appendProperty(root.node, u"DT", dateValue(header));
-    root.size = header.value(u"Size=");
+    root.size = trimmedNumber(header.value(u"Size="));
     appendProperty(root.node, u"SZ", root.size);
     appendHandicap(root, header);
     return root;
 }
 
+std::u16string_view trimmedNumber(std::u16string_view value)
+{
+    const std::size_t first = value.find_first_not_of(u" \t");
+    if (first == std::u16string_view::npos)
+        return value;
+    const std::u16string_view number = value.substr(first, value.find_last_not_of(u" \t") + 1 - first);
+    for (const char16_t c : number) {
+        if (c < u'0' || c > u'9')
+            return value;
+    }
+    return number;
+}
+
 bool passIsEmptyOn(std::u16string_view size)
 {
+    // Where the size is unknown, so is whether "tt" is a point.
     if (size.empty())
-        return false;
+        return true;
     for (const char16_t c : size) {
         if (c < u'0' || c > u'9')
-            return false;
+            return true;
     }
     const std::u16string_view lines = size.substr(std::min(size.find_first_not_of(u'0'), size.size()));
     return lines.size() > 2 || (lines.size() == 2 && lines > u"19");

@@ -34,7 +34,7 @@ public:
 // The root node and the two values a board needs.
 struct RootNode {
     std::u16string node;     // ";GN[...]...KM[...]"
-    std::u16string size;     // the SZ value, unescaped
+    std::u16string size;     // the SZ value, unescaped: the Size= value, trimmedNumber
     std::u16string handicap; // the HA value, unescaped
 };
 
@@ -42,8 +42,13 @@ struct RootNode {
 // "[Header]", a header key, the CR LF after a key or a separator a key needs is missing.
 RootNode translateRoot(HeaderLines &header);
 
+// Returns value without the blanks (spaces, tabs) around it when what they surround is a number of
+// decimal digits, as a reader takes a number; otherwise value as it is.
+std::u16string_view trimmedNumber(std::u16string_view value);
+
 // Returns true when a pass on a board of size (the SZ value as written) is written as an empty
-// value: on a board of more than 19 lines, where "tt" is a point.
+// value: on a board of more than 19 lines, where "tt" is a point, and on a board whose size is not
+// a number, where it may be one.
 bool passIsEmptyOn(std::u16string_view size);
 
 // Where a data line stands, for a reason: the line's number in the source, and the number its move

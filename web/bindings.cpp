@@ -60,6 +60,8 @@ const char *kindName(quillarn::ReasonKind kind)
         return "not-in-code-page-932";
     case quillarn::ReasonKind::AlsoValidUtf8:
         return "also-valid-utf-8";
+    case quillarn::ReasonKind::AlsoValidCp932:
+        return "also-valid-cp932";
     case quillarn::ReasonKind::Other:
         break;
     }

@@ -161,11 +161,17 @@ TEST(MoveTranslation, CoordinatesAreLowerCasedAndYsIsAPass)
     EXPECT_EQ(translateMoves(u"[Data]\r\n12QD,Bxyz,,,\r\n"), u";B[qd]");
     // On a board of more than 19 lines "tt" is a point: a pass is the empty value there.
     EXPECT_EQ(translateMoves(u"[Data]\r\nYS,W\r\nTT,B\r\nys,W\r\n", true), u";W[];B[tt];W[]");
-    const std::pair<std::u16string, bool> sizes[] = {{u"21", true},  {u"20", true},   {u"0021", true},
-                                                     {u"100", true}, {u"19", false},  {u"019", false},
-                                                     {u"9", false},  {u" 21", false}, {u"", false}};
+    // Where the size is not a number, "tt" may be a point: a pass is the empty value there too.
+    const std::pair<std::u16string, bool> sizes[] = {{u"21", true},  {u"20", true},  {u"0021", true},
+                                                     {u"100", true}, {u"19", false}, {u"019", false},
+                                                     {u"9", false},  {u" 21", true}, {u"", true},
+                                                     {u"x", true}};
     for (const auto &[size, empty] : sizes)
         EXPECT_EQ(passIsEmptyOn(size), empty) << std::string(size.begin(), size.end());
+    // A size is a number with the blanks around it left out, as a reader takes it.
+    EXPECT_EQ(quillarn::trimmedNumber(u" 20\t "), u"20");
+    EXPECT_EQ(quillarn::trimmedNumber(u"2 0"), u"2 0");
+    EXPECT_EQ(quillarn::trimmedNumber(u" x "), u" x ");
 }
 
 TEST(MoveTranslation, ColourIsCopiedAsItStands)

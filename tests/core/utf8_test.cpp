@@ -14,6 +14,7 @@ using quillarn::CommandFailure;
 using quillarn::decodeAnsi;
 using quillarn::decodeSource;
 using quillarn::encodeUtf8;
+using quillarn::EncodingDoubt;
 using quillarn::SourceEncoding;
 
 namespace {
@@ -105,7 +106,7 @@ TEST(SourceEncoding, TheBytesTellIt)
         std::string source;
         SourceEncoding forced;
         SourceEncoding read;
-        bool alsoUtf8;
+        EncodingDoubt doubt;
         std::u16string text;
     };
     const std::string mark = "\xEF\xBB\xBF";
@@ -115,47 +116,59 @@ TEST(SourceEncoding, TheBytesTellIt)
         return u"[Header]\r\nTitle=" + title + u"\r\n";
     };
     const Case cases[] = {
-        {"[Header]", SourceEncoding::Auto, SourceEncoding::Cp932, false, u"[Header]"},
-        {mark + "[Header]", SourceEncoding::Auto, SourceEncoding::Utf8, false, u"[Header]"},
+        {"[Header]", SourceEncoding::Auto, SourceEncoding::Cp932, EncodingDoubt::None, u"[Header]"},
+        {mark + "[Header]", SourceEncoding::Auto, SourceEncoding::Utf8, EncodingDoubt::None, u"[Header]"},
         // 井山 in UTF-8 reads in code page 932 as 莠募ｱｱ, half-width katakana beside kanji.
-        {titled("\xE4\xBA\x95\xE5\xB1\xB1"), SourceEncoding::Auto, SourceEncoding::Utf8, false,
+        {titled("\xE4\xBA\x95\xE5\xB1\xB1"), SourceEncoding::Auto, SourceEncoding::Utf8, EncodingDoubt::None,
          titledText(u"井山")},
-        {titled("\xF0\x9F\x98\x80"), SourceEncoding::Auto, SourceEncoding::Utf8, false,
+        {titled("\xF0\x9F\x98\x80"), SourceEncoding::Auto, SourceEncoding::Utf8, EncodingDoubt::None,
          titledText(u"\U0001F600")},
         // 佐藤 in UTF-8 reads as 菴占陸 too, but its UTF-8 reading is Japanese text as well.
-        {titled("\xE4\xBD\x90\xE8\x97\xA4"), SourceEncoding::Auto, SourceEncoding::Utf8, false,
+        {titled("\xE4\xBD\x90\xE8\x97\xA4"), SourceEncoding::Auto, SourceEncoding::Utf8, EncodingDoubt::None,
          titledText(u"佐藤")},
-        // 莉子 and 遙子 in code page 932 read in UTF-8 as 从q and ꡎq: "q" is the second byte of 子.
-        {titled("\xE4\xBB\x8E\x71"), SourceEncoding::Auto, SourceEncoding::Cp932, true, titledText(u"莉子")},
-        {titled("\xEA\xA1\x8E\x71"), SourceEncoding::Auto, SourceEncoding::Cp932, true, titledText(u"遙子")},
-        // Half-width katakana in pairs are valid UTF-8 of two bytes: ﾃｽ and ﾐｴ stay, unless marked.
-        {titled("\xC3\xBD"), SourceEncoding::Auto, SourceEncoding::Cp932, true, titledText(u"ﾃｽ")},
-        {titled("\xD0\xB4"), SourceEncoding::Auto, SourceEncoding::Cp932, true, titledText(u"ﾐｴ")},
-        {mark + "\xC3\xBD", SourceEncoding::Auto, SourceEncoding::Utf8, false, u"ý"},
-        {"\xC3\xBD", SourceEncoding::Utf8, SourceEncoding::Utf8, false, u"ý"},
-        // Straße: ﾃ beside a kanji in code page 932.
+        // 莉子 and 遙子 in code page 932 read in UTF-8 as 从q and ꡎq: "q" is the second byte of 子,
+        // and a letter after a kanji is rare. 从 is a kanji too: 莉子 is read with the warning.
+        {titled("\xE4\xBB\x8E\x71"), SourceEncoding::Auto, SourceEncoding::Cp932, EncodingDoubt::AlsoUtf8,
+         titledText(u"莉子")},
+        {titled("\xEA\xA1\x8E\x71"), SourceEncoding::Auto, SourceEncoding::Cp932, EncodingDoubt::None,
+         titledText(u"遙子")},
+        // Half-width katakana in pairs are valid UTF-8 of two bytes: ﾃｽ and ﾐｴ stay, unless marked; ý
+        // is nearly as likely as ﾃｽ.
+        {titled("\xC3\xBD"), SourceEncoding::Auto, SourceEncoding::Cp932, EncodingDoubt::AlsoUtf8,
+         titledText(u"ﾃｽ")},
+        {titled("\xD0\xB4"), SourceEncoding::Auto, SourceEncoding::Cp932, EncodingDoubt::AlsoUtf8,
+         titledText(u"ﾐｴ")},
+        // ﾒｲﾝ組 reads in UTF-8 as Ҳݑg; a comment that is not UTF-8 makes it plainer still.
+        {titled("\xD2\xB2\xDD\x91\x67") + "Comment=\x8D\x95\r\n", SourceEncoding::Auto, SourceEncoding::Cp932,
+         EncodingDoubt::None, titledText(u"ﾒｲﾝ組") + u"Comment=黒\r\n"},
+        // 小坂A in UTF-8 reads in code page 932 as 蟆丞揩A.
+        {titled("\xE5\xB0\x8F\xE5\x9D\x82" "A"), SourceEncoding::Auto, SourceEncoding::Utf8, EncodingDoubt::None,
+         titledText(u"小坂A")},
+        {mark + "\xC3\xBD", SourceEncoding::Auto, SourceEncoding::Utf8, EncodingDoubt::None, u"ý"},
+        {"\xC3\xBD", SourceEncoding::Utf8, SourceEncoding::Utf8, EncodingDoubt::None, u"ý"},
+        // Straße: ﾃ and a kanji of level 2 in code page 932, nearly as likely.
         {titled("Stra\xC3\x9F"
                 "e"),
-         SourceEncoding::Auto, SourceEncoding::Utf8, false, titledText(u"Straße")},
+         SourceEncoding::Auto, SourceEncoding::Utf8, EncodingDoubt::AlsoCp932, titledText(u"Straße")},
         // One byte that is not UTF-8 makes it all code page 932: 井山 in UTF-8, then 井 in code page 932.
-        {titled("\xE4\xBA\x95\xE5\xB1\xB1\x88\xE4"), SourceEncoding::Auto, SourceEncoding::Cp932, false,
+        {titled("\xE4\xBA\x95\xE5\xB1\xB1\x88\xE4"), SourceEncoding::Auto, SourceEncoding::Cp932, EncodingDoubt::None,
          titledText(u"莠募ｱｱ井")},
-        // Only the parts the translation reads count: not a later section's bytes that are not UTF-8
-        // (黒 in code page 932), nor UTF-8 (日本) outside the parts, where they are ASCII.
+        // The whole file is weighed: a later section that is not UTF-8 (黒 in code page 932) outweighs
+        // UTF-8 (日本) in the parts the translation reads, which would choose UTF-8 alone: a warning.
         {titled("\xE6\x97\xA5\xE6\x9C\xAC") + "[Remote]\r\nNote=\x8D\x95", SourceEncoding::Auto,
-         SourceEncoding::Utf8, false, titledText(u"日本") + u"[Remote]\r\nNote=\xDC8D\xDC95"},
-        {"[Data]\r\nQD,B \xE6\x97\xA5\r\n[Remote]\r\n\x8D\x95", SourceEncoding::Auto, SourceEncoding::Utf8,
-         false, u"[Data]\r\nQD,B 日\r\n[Remote]\r\n\xDC8D\xDC95"},
-        {titled("a") + "Note=\xE6\x97\xA5", SourceEncoding::Auto, SourceEncoding::Cp932, false,
+         SourceEncoding::Cp932, EncodingDoubt::AlsoUtf8, titledText(u"譌･譛ｬ") + u"[Remote]\r\nNote=黒"},
+        {"[Data]\r\nQD,B \xE6\x97\xA5\r\n[Remote]\r\n\x8D\x95", SourceEncoding::Auto, SourceEncoding::Cp932,
+         EncodingDoubt::AlsoUtf8, u"[Data]\r\nQD,B 譌･\r\n[Remote]\r\n黒"},
+        {titled("a") + "Note=\xE6\x97\xA5", SourceEncoding::Auto, SourceEncoding::Cp932, EncodingDoubt::None,
          titledText(u"a") + u"Note=譌･"},
-        {"\xE4\xBA\x95", SourceEncoding::Cp932, SourceEncoding::Cp932, false, u"莠\xDC95"},
-        {mark, SourceEncoding::Cp932, SourceEncoding::Cp932, false, u"\xDCEFｻｿ"},
+        {"\xE4\xBA\x95", SourceEncoding::Cp932, SourceEncoding::Cp932, EncodingDoubt::None, u"莠\xDC95"},
+        {mark, SourceEncoding::Cp932, SourceEncoding::Cp932, EncodingDoubt::None, u"\xDCEFｻｿ"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.source));
         const quillarn::SourceText read = decodeSource(c.source, c.forced);
         EXPECT_EQ(read.encoding, c.read);
-        EXPECT_EQ(read.alsoUtf8, c.alsoUtf8);
+        EXPECT_EQ(read.doubt, c.doubt);
         EXPECT_EQ(read.text, c.text);
     }
 }

@@ -146,8 +146,8 @@ says 1 "quillarn: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set);
     nodisplay game.ugi
 says 1 "quillarn: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set); ugi2sgf converts without a display" \
     nodisplay -platform # a -platform without a name, which Qt ignores
-cp "$source_dir/tests/data/code-page-932-names-also-valid-utf-8.ugi" "$session/a.ugi"
-says 0 "a.ugi: read as code page 932; it is also valid UTF-8 (--source-encoding utf-8 reads it so)" \
+cp "$source_dir/tests/data/code-page-932-name-nearly-as-plain-in-utf-8.ugi" "$session/a.ugi"
+says 0 "a.ugi: read as code page 932 (PB 莉子); it is also valid UTF-8 (--source-encoding utf-8 reads it so)" \
     "$bin/ugi2sgf" -o a.sgf a.ugi
 chmod 755 "$scratch" "$session" && chmod 555 "$session/locked"
 as_user=()

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "codepage.h"
+#include "translation.h"
 
 #include <string>
 #include <string_view>
@@ -105,7 +106,7 @@ inline std::vector<Property> rootFromHeader(std::u16string_view source)
         {u"WR", white.at(1)},
         {u"PC", valueOf(u"Place=")},
         {u"DT", date},
-        {u"SZ", valueOf(u"Size=")},
+        {u"SZ", std::u16string(quillarn::trimmedNumber(valueOf(u"Size=")))},
         {u"HA", handicap.substr(0, comma)},
         {u"KM", handicap.substr(comma + 1)},
     };

@@ -60,8 +60,11 @@ inline quillarn::Conversion referenceConversion(std::string_view source,
     record.insert(rootEnd, std::u16string(found.handicapStones.begin(), found.handicapStones.end()));
     quillarn::Conversion conversion;
     conversion.bytes = quillarn::recordFileBytes(record, options.output);
-    if (translated.alsoUtf8)
-        conversion.warnings.push_back(quillarn::alsoUtf8Warning());
+    if (translated.doubt != quillarn::EncodingDoubt::None)
+        conversion.warnings.push_back(
+            quillarn::encodingDoubtWarning(translated.doubt, std::u16string_view(record).substr(1, rootEnd - 1)));
+    for (const std::string &warning : translated.moveListWarnings)
+        conversion.warnings.push_back({warning, quillarn::ReasonKind::Other});
     for (const std::string &warning : found.warnings)
         conversion.warnings.push_back({warning, quillarn::ReasonKind::Other});
     if (options.strict && !conversion.warnings.empty())

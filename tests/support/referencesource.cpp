@@ -1,5 +1,5 @@
-// The reading and writing of whole records for referencetranslator.h: a source decoded whole and its
-// encoding judged on the decoded text of both readings, and the record text encoded whole.
+// The reading and writing of whole records for referencetranslator.h: a source decoded whole, the
+// choice of its encoding gated on the decoded text of both readings, and the record text encoded whole.
 #include "referencetranslator.h"
 
 #include "codepage.h"
@@ -12,44 +12,6 @@
 namespace quillarn {
 
 namespace {
-
-// Returns true when text, read as code page 932, is plain Japanese text: isPlainJapanese of its
-// bytes, told from the characters (a half-width katakana is U+FF61-U+FF9F, a byte that did not decode
-// U+DC80-U+DCFF, the private-use characters U+E000-U+F8FF, and every other character outside ASCII
-// but U+0080 is one of two bytes).
-bool isPlainJapaneseText(std::u16string_view text)
-{
-    bool afterWide = false;
-    bool afterKana = false;
-    for (const char16_t c : text) {
-        const bool kana = c >= 0xFF61 && c <= 0xFF9F;
-        const bool wide = c >= 0x80 && !kana;
-        if (c == 0x80 || isUndecodedByte(c) || (c >= 0xE000 && c <= 0xF8FF) || (kana && afterWide) ||
-            (wide && afterKana))
-            return false;
-        afterWide = wide;
-        afterKana = kana;
-    }
-    return true;
-}
-
-// Returns true when text, read as UTF-8, is isPlainJapaneseUtf8 of its bytes, told from the
-// characters; sets longSeen when one of them took three bytes or four.
-bool isPlainJapaneseUtf8Text(std::u16string_view text, bool &longSeen)
-{
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i];
-        longSeen = longSeen || c >= 0x800;
-        if (c >= 0x40 && c <= 0x7E && i > 0 && text[i - 1] >= 0x80)
-            return false;
-        try {
-            encodeAnsi(text.substr(i, 1)); // a surrogate, half a character of four bytes, raises
-        } catch (const CommandFailure &) {
-            return false;
-        }
-    }
-    return true;
-}
 
 bool isAscii(std::u16string_view text)
 {
@@ -106,13 +68,11 @@ SourceText decodeSource(std::string_view bytes, SourceEncoding encoding)
         (std::all_of(utf8Parts.begin(), utf8Parts.end(), isAscii) &&
          std::all_of(ansiParts.begin(), ansiParts.end(), isAscii)))
         return {std::move(ansi), SourceEncoding::Cp932};
-    bool longSeen = false;
-    const bool plainUtf8 = std::all_of(utf8Parts.begin(), utf8Parts.end(), [&](std::u16string_view part) {
-        return isPlainJapaneseUtf8Text(part, longSeen);
-    });
-    if (std::all_of(ansiParts.begin(), ansiParts.end(), isPlainJapaneseText) && !(plainUtf8 && longSeen))
-        return {std::move(ansi), SourceEncoding::Cp932, true};
-    return {std::move(utf8), SourceEncoding::Utf8};
+    // Which reading is the more plausible is weighed on the bytes, as the converter weighs it.
+    EncodingDoubt doubt = EncodingDoubt::None;
+    if (readSource(bytes, SourceEncoding::Auto, doubt).isUtf8())
+        return {std::move(utf8), SourceEncoding::Utf8, doubt};
+    return {std::move(ansi), SourceEncoding::Cp932, doubt};
 }
 
 TranslatedSource translateSourceBytes(std::string_view bytes, SourceEncoding encoding)
@@ -124,7 +84,10 @@ TranslatedSource translateSourceBytes(std::string_view bytes, SourceEncoding enc
         failJudgingTheFile(bytes, true);
     }
     try {
-        return {translateRecord(read.text), read.alsoUtf8};
+        TranslatedSource translated;
+        translated.record = translateRecord(read.text, &translated.moveListWarnings);
+        translated.doubt = read.doubt;
+        return translated;
     } catch (const CommandFailure &) {
         failJudgingTheFile(bytes, false);
     }

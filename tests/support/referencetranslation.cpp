@@ -2,7 +2,10 @@
 // data section split into lines there, each line translated as the converter translates it.
 #include "referencetranslator.h"
 
+#include "movelistcheck.h"
 #include "text.h"
+
+#include <optional>
 
 namespace quillarn {
 
@@ -62,7 +65,7 @@ Int32 lineNumberAt(std::u16string_view text, std::size_t offset)
 }
 
 // Appends the move nodes of source to nodes.
-void appendMoves(std::u16string &nodes, std::u16string_view source, bool emptyPass)
+void appendMoves(std::u16string &nodes, std::u16string_view source, bool emptyPass, MoveListCheck &check)
 {
     const Int32 marker = InStr(source, u"[Data]");
     if (marker == 0)
@@ -90,6 +93,7 @@ void appendMoves(std::u16string &nodes, std::u16string_view source, bool emptyPa
         if (end != std::u16string_view::npos && !endsInCrLf)
             failLoneLineEnd(place, data[end]);
         appendMoveNode(nodes, line, place, emptyPass);
+        check.line(line, lineNumber, place.move != 0);
         moves = place.move != 0 ? place.move : moves;
         if (end == std::u16string_view::npos)
             break;
@@ -103,17 +107,31 @@ void appendMoves(std::u16string &nodes, std::u16string_view source, bool emptyPa
 std::u16string translateMoves(std::u16string_view source, bool emptyPass)
 {
     std::u16string nodes;
-    appendMoves(nodes, source, emptyPass);
+    MoveListCheck check;
+    appendMoves(nodes, source, emptyPass, check);
     return nodes;
 }
 
-std::u16string translateRecord(std::u16string_view source)
+std::u16string translateRecord(std::u16string_view source, std::vector<std::string> *moveListWarnings)
 {
     TextHeaderLines lines(source);
     const RootNode root = translateRoot(lines);
     std::u16string record = u"(" + root.node;
-    appendMoves(record, source, passIsEmptyOn(root.size));
+    MoveListCheck check;
+    appendMoves(record, source, passIsEmptyOn(root.size), check);
     record += u')';
+    if (moveListWarnings != nullptr) {
+        // "Moves=" counts when it stands in the header before "[Data]", with its CR LF.
+        const Int32 data = InStr(source, u"[Data]");
+        const std::u16string_view header =
+            Mid(Left(source, data != 0 ? sub32(data, 1) : Len(source)), InStr(source, u"[Header]"));
+        const Int32 key = InStr(header, u"Moves=");
+        const Int32 end = key != 0 ? InStr(Mid(header, key), u"\r\n") : 0;
+        std::optional<std::u16string> declared;
+        if (end != 0)
+            declared = std::u16string(Mid(Left(Mid(header, key), sub32(end, 1)), 7));
+        *moveListWarnings = check.finish(data != 0, declared ? &*declared : nullptr);
+    }
     return record;
 }
 

@@ -21,7 +21,8 @@ namespace quillarn {
 // Returns the record text "(" + root node + move nodes + ")".
 // Raises CommandFailure (with a reason naming the key or line) when "[Header]", a header key, the
 // CR LF after a key or a separator a key needs is missing, or when translateMoves raises.
-std::u16string translateRecord(std::u16string_view source);
+// With moveListWarnings, sets them to what MoveListCheck finds in the data section.
+std::u16string translateRecord(std::u16string_view source, std::vector<std::string> *moveListWarnings = nullptr);
 
 // Returns the move nodes (";B[qd];W[dp]..."), empty when the source has no "[Data]" marker or no
 // move lines; a pass is written as emptyPass says (appendMoveNode). Raises CommandFailure as
@@ -37,7 +38,7 @@ std::vector<std::u16string_view> translatedParts(std::u16string_view source);
 struct SourceText {
     std::u16string text;                             // without a UTF-8 byte-order mark
     SourceEncoding encoding = SourceEncoding::Cp932; // how the bytes were read: Cp932 or Utf8, never Auto
-    bool alsoUtf8 = false; // read as code page 932, though the parts it reads are valid UTF-8 too
+    EncodingDoubt doubt = EncodingDoubt::None; // the other reading was nearly as plausible
 };
 
 // Returns the text of a source's bytes read in encoding, judged on the text of both readings. Cp932
@@ -55,7 +56,8 @@ std::u16string decodeUtf8KeepingBytes(std::string_view bytes);
 
 struct TranslatedSource {
     std::u16string record; // the record text, as translateRecord returns it
-    bool alsoUtf8 = false; // as decodeSource's
+    EncodingDoubt doubt = EncodingDoubt::None; // as decodeSource's
+    std::vector<std::string> moveListWarnings; // as translateRecord's
 };
 
 // Returns translateRecord(decodeSource(bytes, encoding).text). Raises CommandFailure as the converter

@@ -198,7 +198,7 @@ def check_hints(checks, driver, args, work):
     with open(utf8, 'wb') as f:
         f.write('[Header]\r\nTitle=井山 café\r\nCopyright=x\r\nWinner=B,C\r\nPlayerB=Kuro,3d,\r\nPlayerW=Shiro,2d,\r\n'
                 'Place=Hall\r\nDate=2000/10/24,\r\nSize=19\r\nHdcp=0,6.5\r\n[Data]\r\nCD,B1,0,0\r\n'.encode())
-    paths = [utf8, os.path.join(source_folder, 'tests', 'data', 'code-page-932-names-also-valid-utf-8.ugi')]
+    paths = [utf8, os.path.join(source_folder, 'tests', 'data', 'code-page-932-name-nearly-as-plain-in-utf-8.ugi')]
     open_files(driver, paths)
     set_options(driver, 'cp932')
     rows = pagetools.rows(driver)

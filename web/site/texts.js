@@ -19,6 +19,7 @@ const ja = {
     hints: {
         'not-in-code-page-932': '（文字コードを UTF-8 にすると書けます）',
         'also-valid-utf-8': '（元の文字コードを UTF-8 にすると、そう読みます）',
+        'also-valid-cp932': '（元の文字コードを Shift_JIS にすると、そう読みます）',
     },
     save: '保存',
     saveAll: 'すべて保存',
@@ -88,6 +89,7 @@ const en = {
     hints: {
         'not-in-code-page-932': ' (Encoding UTF-8 writes it)',
         'also-valid-utf-8': ' (Source encoding UTF-8 reads it so)',
+        'also-valid-cp932': ' (Source encoding Shift_JIS reads it so)',
     },
     save: 'Save',
     saveAll: 'Save all',
