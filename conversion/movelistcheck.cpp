@@ -9,8 +9,10 @@ std::vector<std::string> MoveListCheck::finish(bool hasData, const std::u16strin
     if (!hasData)
         warnings.push_back("no [Data] section: the record has no moves");
     if (notMoves_ > 0) {
-        std::string warning = "line " + std::to_string(firstNotMove_) + " of the data is not a move (no comma)";
-        if (notMoves_ > 1)
+        std::string warning = "line " + std::to_string(firstNotMove_) + " is not a move (no comma)";
+        if (notMoves_ == 2)
+            warning += ", nor is 1 more line";
+        else if (notMoves_ > 2)
             warning += ", nor are " + std::to_string(notMoves_ - 1) + " more lines";
         warnings.push_back(warning);
     }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 using namespace quillarn;
 
@@ -272,5 +273,27 @@ TEST(MoveTranslation, ColourThatIsNoLetterRaisesWithTheLine)
         } catch (const CommandFailure &failure) {
             EXPECT_EQ(failure.reason(), "line 2 (move 1): " + reason);
         }
+    }
+}
+
+// The moves written are those of the lines with a comma; what a damaged list shows is warned.
+TEST(MoveList, DamageIsWarnedWithItsLine)
+{
+    const std::pair<std::u16string, std::vector<std::string>> table[] = {
+        {u"[Data]\r\nQD,B1\r\n\r\n \r\nDP,W2\r\n", {}},
+        {u"[Data]\r\nQD,B\r\nDP,W\r\n", {}}, // lines without move numbers
+        {u"[Data]\r\nQD,B1\r\nDP W2\r\nx\r\nPD,B3\r\n",
+         {"line 13 is not a move (no comma), nor is 1 more line", "line 15 is move 3: move 2 is missing"}},
+        {u"[Data]\r\nQD,B1\r\nDP,W2\r\nDP,W2\r\nPD,B3\r\n", {"line 14 is move 2: a repeat, move 3 was next"}},
+        {u"[Data]\r\nQD,B2\r\nDP,W6\r\n", {"line 12 is move 2: move 1 is missing"}},
+        {u"[Data]\r\nQD,B1\r\nDP,W6\r\n", {"line 13 is move 6: moves 2 to 5 are missing"}},
+        {u"Moves=3\r\n[Data]\r\nQD,B1\r\nDP,W2\r\n", {"the header gives 3 moves (Moves=) but 2 were read"}},
+        {u"Moves= 2\r\n[Data]\r\nQD,B1\r\nDP,W2\r\n[Remote]\r\nMoves=5\r\n", {}},
+        {u"[Dat", {"no [Data] section: the record has no moves"}},
+    };
+    for (const auto &[tail, warnings] : table) {
+        std::vector<std::string> found;
+        translateRecord(header() + tail, &found);
+        EXPECT_EQ(found, warnings) << std::string(tail.begin(), tail.end());
     }
 }
