@@ -1,7 +1,7 @@
 // The case folding of casefold.h.
 #include "casefold.h"
 
-#include "utf8.h"
+#include "utf8character.h"
 
 #include <algorithm>
 

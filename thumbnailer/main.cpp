@@ -6,6 +6,7 @@
 #include "convert.h"
 #include "picturefile.h"
 #include "recordname.h"
+#include "shown.h"
 #include "sgfreader.h"
 #include "version.h"
 
@@ -119,7 +120,7 @@ int main(int argc, char *argv[])
             if (pixels < 1 || pixels > maxPixels)
                 return usageError("size \"" + value + "\" is not 1 to 4096");
         } else {
-            return usageError("unknown option " + arg);
+            return usageError("unknown option " + quillarn::shownText(arg));
         }
     }
     if (pixels == 0 || files.size() != 2)
@@ -139,20 +140,21 @@ int main(int argc, char *argv[])
         if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG"))
             throw std::bad_alloc();
     } catch (const quillarn::CommandFailure &failure) {
-        std::cerr << input << ": " << failure.reason() << "\n";
+        std::cerr << quillarn::shownText(input) << ": " << quillarn::shownText(failure.reason()) << "\n";
         return 1;
     } catch (const std::bad_alloc &) {
-        std::cerr << input << ": not enough memory for its picture\n";
+        std::cerr << quillarn::shownText(input) << ": not enough memory for its picture\n";
         return 1;
     }
     try {
         writePicture(output, std::string_view(png.constData(), static_cast<std::size_t>(png.size())), input,
                      record);
     } catch (const OutputIsInput &) {
-        std::cerr << input << ": the output " << output << " would replace the source\n";
+        std::cerr << quillarn::shownText(input) << ": the output " << quillarn::shownText(output)
+                  << " would replace the source\n";
         return 1;
     } catch (const quillarn::CommandFailure &failure) {
-        std::cerr << output << ": " << failure.reason() << "\n";
+        std::cerr << quillarn::shownText(output) << ": " << quillarn::shownText(failure.reason()) << "\n";
         return 1;
     }
     return 0;

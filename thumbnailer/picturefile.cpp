@@ -71,13 +71,25 @@ int writeAll(int fd, std::string_view bytes)
 }
 
 // Opens the output for writing and sets made when this made it, which O_EXCL tells. Opening a file
-// that is there changes nothing in it yet; a FIFO waits for its reader, as cp's output does.
+// that is there changes nothing in it yet; a FIFO waits for its reader, as cp's output does. A
+// symbolic link is not followed here (ELOOP): links are the writer's, under its rule.
 int openOutput(const char *path, bool &made)
 {
-    const int flags = O_WRONLY | O_CLOEXEC | O_NOCTTY;
+    const int flags = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW;
     const int fd = ::open(path, flags | O_CREAT | O_EXCL, 0666);
     made = fd >= 0;
     return fd < 0 && errno == EEXIST ? ::open(path, flags) : fd;
+}
+
+// Returns true when the file open as info is written where it stands: a FIFO or a device, or a
+// regular file that is empty, ours and of one name (one a file manager made for the picture and may
+// hold open). Any other is replaced whole by the writer, as ugi2sgf replaces it: a file with
+// something in it, another user's, one with another name that would change too.
+bool isWrittenInPlace(const struct stat &info)
+{
+    if (!S_ISREG(info.st_mode))
+        return true;
+    return info.st_size == 0 && info.st_uid == ::geteuid() && info.st_nlink == 1;
 }
 
 bool isSameFile(const struct stat &info, const FileIdentity &identity)
@@ -109,10 +121,14 @@ std::string readRecord(const std::string &path, FileIdentity &identity)
         const ssize_t got = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
         if (got == 0)
             break; // the file shrank since its size was taken
-        if (got > 0)
+        if (got > 0) {
             filled += static_cast<std::size_t>(got);
-        else if (errno != EINTR && errno != EAGAIN)
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            pollfd ready{fd.get(), POLLIN, 0}; // a file system that asks to wait: waited for, not spun on
+            ::poll(&ready, 1, -1);
+        } else if (errno != EINTR) {
             failWithErrno(errno);
+        }
     }
     bytes.resize(filled);
     return bytes;
@@ -129,21 +145,24 @@ void writePicture(const std::string &path, std::string_view png, const std::stri
         throw OutputIsInput();
     bool made = false;
     Descriptor fd(openOutput(path.c_str(), made));
-    if (fd.get() < 0)
+    if (fd.get() < 0 && errno != ELOOP)
         failWithErrno(errno);
     struct stat info {};
-    if (::fstat(fd.get(), &info) != 0)
+    if (fd.get() >= 0 ? ::fstat(fd.get(), &info) != 0 : ::stat(path.c_str(), &info) != 0 && errno != ENOENT)
         failWithErrno(errno);
     if (isSameFile(info, inputIdentity))
         throw OutputIsInput();
-    const bool regular = S_ISREG(info.st_mode);
-    if (regular && info.st_size > 0) {
-        // An old picture is kept until a whole new one is on the disk: a full disk, a file size
-        // limit or a kill part way leaves it as it was.
-        fd.close();
+    if (fd.get() < 0 || !isWrittenInPlace(info)) {
+        // A link, and a file that holds something, is another's or has other names: the writer
+        // follows a link only under the rule of shared folders, and an old picture is kept until a
+        // whole new one is on the disk (a full disk, a file size limit or a kill part way leaves it
+        // as it was).
+        if (fd.get() >= 0)
+            fd.close();
         quillarn::writeFileAtomically(fs::path(path), png);
         return;
     }
+    const bool regular = S_ISREG(info.st_mode);
     int error = writeAll(fd.get(), png);
     // Flushed, so that a write the disk refuses late (NFS, a full thin volume) is not taken for done.
     if (error == 0 && regular && ::fsync(fd.get()) != 0)

@@ -34,8 +34,10 @@ std::string readRecord(const std::string &path, FileIdentity &identity);
 // their names made absolute and normal, or by the file they lead to, through any link), and
 // CommandFailure with the system's reason when the picture could not be written in full: then a
 // file this made is removed, a file that was empty is empty again, and a file that held something
-// holds it still. How: a new or empty file, and a file that is not regular (a FIFO, a device), is
-// written where it is, so that a reader holding it open reads the picture; a regular file that
-// holds something is replaced by a complete new one (quillarn::writeFileAtomically).
+// holds it still. How: a new file, an empty one of the user's own with no other name, and a file
+// that is not regular (a FIFO, a device), is written where it is, so that a reader holding it open
+// reads the picture; any other regular file, and a symbolic link, goes to quillarn::writeFileAtomically,
+// which follows a link only under the rule of shared folders and replaces the file with a complete
+// new one (so another user's empty file, or a hard link, is not written through).
 void writePicture(const std::string &path, std::string_view png, const std::string &input,
                   const FileIdentity &inputIdentity);

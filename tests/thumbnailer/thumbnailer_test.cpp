@@ -122,6 +122,36 @@ TEST(Thumbnailer, PictureIsWrittenIntoTheOutputItself)
     ::close(fifo);
 }
 
+// An output that is not a new or empty file of the user's own goes through the writer ugi2sgf
+// writes with: another name of the same file keeps what it held, and in a shared folder another
+// user's link is not followed, even to an empty file.
+TEST(Thumbnailer, OutputIsWrittenUnderTheRulesOfEveryWriter)
+{
+    const ScratchDir dir;
+    const std::string expected = thumbnail(dir, "game.ugi", record);
+    writeBytes(dir / "hard.png", "");
+    std::filesystem::create_hard_link(dir / "hard.png", dir / "other name");
+    EXPECT_EQ(picture(dir / "game.ugi", dir / "hard.png").status, 0);
+    EXPECT_TRUE(readBytes(dir / "hard.png") == expected);
+    EXPECT_EQ(readBytes(dir / "other name"), "");
+
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "another user's link needs root to make";
+    const std::filesystem::path shared = dir / "shared";
+    std::filesystem::create_directory(shared);
+    ASSERT_EQ(::chown(shared.c_str(), 1234, 1234), 0);
+    ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+    writeBytes(dir / "empty.conf", "");
+    std::filesystem::create_symlink(dir / "empty.conf", shared / "t.png");
+    ASSERT_EQ(::lchown((shared / "t.png").c_str(), 4321, 4321), 0);
+    const Outcome outcome = picture(dir / "game.ugi", shared / "t.png");
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.err, (shared / "t.png").string() +
+                               ": the output is another user's symbolic link in a shared folder (sticky, "
+                               "writable by all); not followed\n");
+    EXPECT_EQ(readBytes(dir / "empty.conf"), "");
+}
+
 // A full disk, or here a file size limit: the picture is written whole or not at all, and an old
 // picture stays.
 TEST(Thumbnailer, PictureThatCannotBeWrittenLeavesTheOutputAsItWas)

@@ -1,4 +1,4 @@
-// UTF-8 read a character at a time, for the two places in ugi2sgf that look at each character of
+// UTF-8 read a character at a time, for the two places that look at each character of
 // a name: shownText (shown.h), which escapes the ones that would talk to a terminal, and
 // foldedCase (casefold.h), which compares names as Windows does.
 #pragma once

@@ -1,7 +1,7 @@
 // The escaping of shown.h.
 #include "shown.h"
 
-#include "utf8.h"
+#include "utf8character.h"
 
 namespace quillarn {
 
