@@ -150,8 +150,11 @@ public:
         // Without --force an existing target is kept: the listing of its folder tells, and the
         // writer's rename refuses one that appeared since; a target the listing did not show is
         // not looked at again. With --force the writer looks, to keep a replaced file's mode.
-        if (!options.force && item.targetState == TargetState::Present)
+        if (!options.force && item.targetState == TargetState::Present) {
+            // What a killed run left beside it goes all the same, or it would stay for good.
+            shared_.leftovers.removeFor(shared_.system, systemPath(item.target));
             return skipped(item.target);
+        }
         if (shared_.mediumFull)
             return {ItemOutcome::NotWritten, {}};
         const ExistingTarget existing = options.force ? ExistingTarget::Replace : ExistingTarget::Keep;

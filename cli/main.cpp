@@ -150,6 +150,21 @@ void interruptOn(int signal)
         std::signal(signal, SIG_IGN);
 }
 
+// Ends the program as signal would have ended it, so that a calling script sees it; returns the
+// status a shell shows for it, where the signal does not end it.
+int endAsSignalled(int signal)
+{
+    std::cerr.flush();
+#ifdef _WIN32
+    (void)signal;
+    ExitProcess(static_cast<UINT>(STATUS_CONTROL_C_EXIT)); // as Ctrl+C ends any program there
+#else
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+    return 128 + signal;
+#endif
+}
+
 int convertBatch(const Options &options)
 {
     std::optional<fs::path> outputFolder;
@@ -210,17 +225,8 @@ int convertBatch(const Options &options)
     if (signal == 0 && lost == EPIPE)
         signal = SIGPIPE;
 #endif
-    if (signal != 0) {
-        // End as the signal would have ended the program, so that a calling script sees it.
-        std::cerr.flush();
-#ifdef _WIN32
-        ExitProcess(static_cast<UINT>(STATUS_CONTROL_C_EXIT)); // as Ctrl+C ends any program there
-#else
-        std::signal(signal, SIG_DFL);
-        std::raise(signal);
-        return 128 + signal;
-#endif
-    }
+    if (signal != 0)
+        return endAsSignalled(signal);
     // Records left alone (after the reader went away, on Windows, or once the disk was full) are not
     // a run that did everything.
     return summary.failed == 0 && summary.notStarted == 0 && summary.notWritten == 0 ? exitOk : exitFailed;
@@ -331,7 +337,22 @@ int run(int argc, char **argv)
     record.force = options.force;
     record.quiet = options.quiet;
     record.conversion = options.conversion;
-    return quillarn::convertOneRecord(record) ? exitOk : exitFailed;
+    if (!record.output)
+        return quillarn::convertOneRecord(record) ? exitOk : exitFailed;
+    // A record on its way to a file is finished, put in place or removed, before a signal ends the
+    // program, as in a batch: no temporary file stays. A second signal ends it at once.
+    interruptOn(SIGINT);
+    interruptOn(SIGTERM);
+#ifdef SIGHUP
+    interruptOn(SIGHUP);
+#endif
+#ifdef SIGPIPE
+    interruptOn(SIGPIPE);
+#endif
+    const bool converted = quillarn::convertOneRecord(record);
+    if (const int signal = interruptedBy.load(); signal != 0)
+        endAsSignalled(signal);
+    return converted ? exitOk : exitFailed;
 }
 
 #ifdef _WIN32

@@ -112,6 +112,15 @@ public:
     virtual std::error_code rename(const Folder &at, const NameChar *from, const NameChar *to,
                                    bool replace) = 0;
     virtual std::error_code remove(const Folder &at, const NameChar *name) = 0;
+    // Creates the file name (never a name that is there: file_exists, nor through a link) and holds
+    // it for this process until lock is closed, or the process ends however it ends (flock; on
+    // Windows, opened shared with nobody): isHeld then says so to every other holder of the file.
+    // Where the file system cannot lock, the file is made and counts as held while it is there.
+    virtual std::error_code createLock(const Folder &at, const NameChar *name, FileHandle &lock) = 0;
+    // Returns true when a holder of name holds it (createLock), or when it is there but cannot be
+    // told (counted as held, so that nothing in use is ever taken for a leftover). A lock that is
+    // there and held by nobody is a leftover itself: it is removed.
+    virtual bool isHeld(const Folder &at, const NameChar *name) = 0;
     // Puts the names made, renamed and removed in folder on the disk (on Windows each rename already
     // is, and this does nothing).
     virtual std::error_code flushFolder(const Folder &folder) = 0;

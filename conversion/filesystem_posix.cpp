@@ -10,6 +10,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -325,6 +326,48 @@ std::error_code PosixFileSystem::rename(const Folder &at, const char *from, cons
 std::error_code PosixFileSystem::remove(const Folder &at, const char *name)
 {
     return checked(::unlinkat(descriptorOf(&at), name, 0));
+}
+
+std::error_code PosixFileSystem::createLock(const Folder &at, const char *name, FileHandle &lock)
+{
+    const int folder = descriptorOf(&at);
+    const int fd = ::openat(folder, name, O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return lastError();
+    // Another process that looks at the lock takes it for a moment, and waits for nothing while it
+    // has it. A file system without locks keeps the file, which counts as held while it is there.
+    int locked;
+    while ((locked = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    // One that found it held by nobody in that moment removed it: the name must still be this file.
+    struct stat held {};
+    struct stat named {};
+    if (::fstat(fd, &held) != 0 || ::fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+        held.st_dev != named.st_dev || held.st_ino != named.st_ino) {
+        ::close(fd);
+        return std::make_error_code(std::errc::file_exists);
+    }
+    (void)locked;
+    lock = fd;
+    return {};
+}
+
+bool PosixFileSystem::isHeld(const Folder &at, const char *name)
+{
+    const int folder = descriptorOf(&at);
+    const Descriptor file{::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
+    if (file.fd < 0)
+        return errno != ENOENT;
+    if (::flock(file.fd, LOCK_EX | LOCK_NB) != 0)
+        return true;
+    // Held by nobody: a leftover itself, removed while this holds it, so that no new holder can
+    // have it (its maker finds the name gone, and makes another).
+    struct stat held {};
+    struct stat named {};
+    if (::fstat(file.fd, &held) == 0 && ::fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        held.st_dev == named.st_dev && held.st_ino == named.st_ino)
+        ::unlinkat(folder, name, 0);
+    return false;
 }
 
 std::error_code PosixFileSystem::flushFolder(const Folder &folder)

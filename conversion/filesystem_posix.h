@@ -27,6 +27,8 @@ public:
                              std::size_t most) override;
     std::error_code rename(const Folder &at, const char *from, const char *to, bool replace) override;
     std::error_code remove(const Folder &at, const char *name) override;
+    std::error_code createLock(const Folder &at, const char *name, FileHandle &lock) override;
+    bool isHeld(const Folder &at, const char *name) override;
     std::error_code flushFolder(const Folder &folder) override;
     void write(FileHandle file, std::string_view bytes) override;
     std::error_code status(FileHandle file, FileInfo &info) override;

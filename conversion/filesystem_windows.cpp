@@ -225,6 +225,33 @@ public:
         return DeleteFileW(pathOf(&at, name).c_str()) ? std::error_code() : lastError();
     }
 
+    std::error_code createLock(const Folder &at, const wchar_t *name, FileHandle &lock) override
+    {
+        // Shared with nobody: no other program opens or removes it while it is held, and the
+        // system lets go of it when this process ends, however it ends.
+        const HANDLE handle = CreateFileW(pathOf(&at, name).c_str(), GENERIC_READ, 0, nullptr, CREATE_NEW,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE)
+            return lastError();
+        lock = fileOf(handle);
+        return {};
+    }
+
+    bool isHeld(const Folder &at, const wchar_t *name) override
+    {
+        const Handle file(CreateFileW(pathOf(&at, name).c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file.get() != INVALID_HANDLE_VALUE) {
+            // Held by nobody: a leftover itself. Removed once closed, unless a new holder has it.
+            CloseHandle(file.release());
+            DeleteFileW(pathOf(&at, name).c_str());
+            return false;
+        }
+        const DWORD error = GetLastError();
+        return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+    }
+
     std::error_code flushFolder(const Folder &) override
     {
         return {}; // its renames were written through

@@ -26,7 +26,7 @@ GroupLimits defaultGroupLimits()
 }
 
 struct GroupWriter::Group {
-    explicit Group(FileSystem &system) : system(system) {}
+    explicit Group(FileSystem &system) : system(system), hold(system) {}
 
     struct Member {
         std::size_t id;
@@ -94,6 +94,7 @@ struct GroupWriter::Group {
     std::unordered_map<fs::path::string_type, FolderPtr> folders;
     std::size_t otherFolders = 0; // opened after symbolic links
     std::size_t bytes = 0;
+    TemporaryHold hold; // the group's temporary files in use, until each is renamed or removed
 };
 
 GroupWriter::GroupWriter(LeftoverTemporaries &leftovers, const GroupLimits &limits)
@@ -142,7 +143,7 @@ bool GroupWriter::add(std::size_t id, const fs::path &path, const RecordProducer
     std::size_t size = 0;
     std::optional<Staged> staged;
     if (target) {
-        staged = writeTemporary(group.system, *target, produce, leftovers_, &size);
+        staged = writeTemporary(group.system, *target, produce, leftovers_, group.hold, &size);
     } else {
         // The record is made first here: its folder may be made with it.
         StringSink bytes;
@@ -154,7 +155,7 @@ bool GroupWriter::add(std::size_t id, const fs::path &path, const RecordProducer
         if (resolved.special)
             throw CommandFailure(specialTargetInGroup);
         const auto given = [&bytes](RecordSink &sink) { sink.write(bytes.bytes); };
-        staged = writeTemporary(group.system, resolved, given, leftovers_, &size);
+        staged = writeTemporary(group.system, resolved, given, leftovers_, group.hold, &size);
     }
     if (!staged)
         return false;
@@ -288,6 +289,7 @@ void GroupWriter::discard()
     group.folders.clear();
     group.otherFolders = 0;
     group.bytes = 0;
+    group.hold.release();
 }
 
 } // namespace quillarn

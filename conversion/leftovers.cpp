@@ -15,20 +15,46 @@ using namespace writer;
 
 namespace {
 
-// A temporary file modified after this is not a leftover: a writer running now may be filling it.
-// Two seconds before this process started, because a file's time is coarser than the clock's (a
-// kernel tick; two seconds on FAT), so a file written just after the start can show an earlier time.
-const auto leftoverBefore = std::chrono::system_clock::now() - std::chrono::seconds(2);
-
 // A temporary file's name: a fixed part, the hash of its target's name, characters at random, a
 // fixed end; the same length whatever the target's name.
 constexpr std::string_view temporaryStart = ".quillarn-";
 constexpr std::string_view temporaryEnd = ".tmp";
 constexpr std::size_t hashLength = 8;
-constexpr std::size_t randomLength = 6;
+constexpr std::size_t tagLength = 4;    // of the six after the hash: the hold's tag ...
+constexpr std::size_t randomLength = 6; // ... and two at random
 constexpr std::size_t hashStart = temporaryStart.size();
 constexpr std::size_t randomStart = hashStart + hashLength;
 constexpr std::size_t temporaryLength = randomStart + randomLength + temporaryEnd.size();
+constexpr std::string_view lockEnd = ".lock";
+
+constexpr char randomCharacters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+
+// Returns count ASCII letters and digits at random, from a generator of each thread's own.
+NameText randomText(std::size_t count)
+{
+    thread_local std::mt19937_64 generator([] {
+        std::random_device device;
+        std::seed_seq seed{
+            static_cast<unsigned>(device()), static_cast<unsigned>(device()),
+            static_cast<unsigned>(std::hash<std::thread::id>()(std::this_thread::get_id())),
+            static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count())};
+        return std::mt19937_64(seed);
+    }());
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof randomCharacters - 2);
+    NameText text;
+    for (std::size_t i = 0; i < count; ++i)
+        text += static_cast<NameChar>(randomCharacters[pick(generator)]);
+    return text;
+}
+
+// Returns the name of the lock of the temporary files whose names carry tag.
+NameText lockName(const NameText &tag)
+{
+    NameText name(temporaryStart.begin(), temporaryStart.end());
+    name += tag;
+    name.append(lockEnd.begin(), lockEnd.end());
+    return name;
+}
 
 constexpr char hashDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
 
@@ -72,34 +98,61 @@ void removeIfLeftover(FileSystem &system, const Folder &folder, const NameText &
     std::string start;
     if (system.lookInto(folder, name.c_str(), info, start, recordFileStart.size()) ||
         info.type != std::filesystem::file_type::regular || info.links != 1 ||
-        info.owner.user != system.user().user || info.modified >= leftoverBefore ||
-        recordFileStart.substr(0, start.size()) != start)
+        info.owner.user != system.user().user || recordFileStart.substr(0, start.size()) != start)
         return;
     system.remove(folder, name.c_str());
+}
+
+// Returns true when name is that of a lock of temporary files (lockName).
+bool isLockName(const NameText &name)
+{
+    return name.size() == temporaryStart.size() + tagLength + lockEnd.size() && holdsAt(name, 0, temporaryStart) &&
+           holdsAt(name, name.size() - lockEnd.size(), lockEnd) &&
+           std::all_of(name.begin() + hashStart, name.begin() + hashStart + tagLength,
+                       [](NameChar c) { return isAsciiLetterOrDigit(c); });
 }
 
 } // namespace
 
 namespace writer {
 
-NameText temporaryName(const NameText &name)
+NameText temporaryName(const NameText &name, const NameText &tag)
 {
-    static const char characters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    thread_local std::mt19937_64 generator([] {
-        std::random_device device;
-        std::seed_seq seed{
-            static_cast<unsigned>(device()), static_cast<unsigned>(device()),
-            static_cast<unsigned>(std::hash<std::thread::id>()(std::this_thread::get_id())),
-            static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count())};
-        return std::mt19937_64(seed);
-    }());
-    std::uniform_int_distribution<std::size_t> pick(0, sizeof characters - 2);
-    std::string text(temporaryStart);
-    text += nameHash(name);
-    for (std::size_t i = 0; i < randomLength; ++i)
-        text += characters[pick(generator)];
-    text += temporaryEnd;
-    return NameText(text.begin(), text.end());
+    std::string start(temporaryStart);
+    start += nameHash(name);
+    NameText text(start.begin(), start.end());
+    text += tag;
+    text += randomText(randomLength - tagLength);
+    text.append(temporaryEnd.begin(), temporaryEnd.end());
+    return text;
+}
+
+NameText TemporaryHold::holdIn(const FolderPtr &folder)
+{
+    for (const Held &held : held_) {
+        if (held.folder == folder)
+            return held.tag;
+    }
+    for (int attempt = 1;; ++attempt) {
+        NameText tag = randomText(tagLength);
+        FileHandle lock = noFile;
+        const std::error_code error = system_.createLock(*folder, lockName(tag).c_str(), lock);
+        if (!error) {
+            held_.push_back({folder, tag, lock});
+            return tag;
+        }
+        if (error != std::errc::file_exists || attempt == temporaryNameAttempts)
+            failWith(error);
+    }
+}
+
+void TemporaryHold::release()
+{
+    for (const Held &held : held_) {
+        system_.close(held.lock);
+        system_.remove(*held.folder, lockName(held.tag).c_str());
+    }
+    held_.clear();
 }
 
 } // namespace writer
@@ -142,6 +195,10 @@ void LeftoverTemporaries::removeFor(FileSystem &system, const Folder &folder, co
             std::error_code error; // a folder that cannot be listed has no leftovers to remove
             for (const Listed &entry : system.listFolder(folder.path(), error)) {
                 const Name &entryName = entry.name.native();
+                if (isLockName(entryName)) {
+                    system.isHeld(folder, entryName.c_str()); // which removes one held by nobody
+                    continue;
+                }
                 if (!isTemporaryFileName(entryName))
                     continue;
                 std::string entryHash;
@@ -156,8 +213,26 @@ void LeftoverTemporaries::removeFor(FileSystem &system, const Folder &folder, co
         leftovers = std::move(ofName->second);
         found->byHash.erase(ofName);
     }
-    for (const Name &leftover : leftovers)
-        removeIfLeftover(system, folder, leftover);
+    // A temporary file whose lock somebody holds is in use, however old it is.
+    std::vector<std::pair<NameText, bool>> held; // by tag, looked at once each
+    for (const Name &leftover : leftovers) {
+        const NameText tag = leftover.substr(randomStart, tagLength);
+        auto known = std::find_if(held.begin(), held.end(), [&](const auto &h) { return h.first == tag; });
+        if (known == held.end())
+            known = held.insert(held.end(), {tag, system.isHeld(folder, lockName(tag).c_str())});
+        if (!known->second)
+            removeIfLeftover(system, folder, leftover);
+    }
+}
+
+void LeftoverTemporaries::removeFor(FileSystem &system, const std::filesystem::path &target)
+{
+    try {
+        const FolderPtr folder = openFolderOf(system, target);
+        removeFor(system, *folder, target.filename().native());
+    } catch (const CommandFailure &) {
+        // A folder that cannot be opened has no leftovers to remove.
+    }
 }
 
 } // namespace quillarn

@@ -89,15 +89,18 @@ bool isTemporaryFileName(const std::filesystem::path &name);
 // every file that is surely a leftover of a write of that same target: named as
 // isTemporaryFileName says with the hash of the target's name, a regular file (not a link) with
 // one name, the user's own (on POSIX systems), empty or starting as a record file does ("(;CA["),
-// and last modified at least two seconds before this process started, so that the temporary file
-// of a writer running at the same time is never touched, nor that of another target (a long batch
-// may hold its files for a while before it flushes them). Anything else stays. Safe to share
+// and held by nobody: the lock of the tag its name carries (TemporaryHold, writerparts.h) is not
+// held, so that the temporary file of a writer alive at the same time is never touched, however
+// long it has been stopped. Nor is that of another target. Anything else stays. Safe to share
 // between threads.
 class LeftoverTemporaries {
 public:
     // Removes the leftovers of the target name in folder, listing folder the first time it is asked
     // about it. Raises nothing: a leftover that cannot be removed stays.
     void removeFor(FileSystem &system, const Folder &folder, const std::filesystem::path::string_type &name);
+    // The same for the target at path, which is not written: a batch that keeps an output that is
+    // there still clears the leftovers of earlier runs beside it.
+    void removeFor(FileSystem &system, const std::filesystem::path &target);
 
 private:
     using Name = std::filesystem::path::string_type;

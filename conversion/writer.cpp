@@ -37,8 +37,8 @@ void keepOwnerAndMode(FileSystem &system, FileHandle file, const FileInfo &exist
 // removed. Raises CommandFailure with the system's reason.
 class TemporaryFile : public RecordSink {
 public:
-    TemporaryFile(FileSystem &system, const Target &target, LeftoverTemporaries &leftovers)
-        : system_(system), target_(target), leftovers_(leftovers)
+    TemporaryFile(FileSystem &system, const Target &target, LeftoverTemporaries &leftovers, TemporaryHold &hold)
+        : system_(system), target_(target), leftovers_(leftovers), hold_(hold)
     {
     }
     ~TemporaryFile() override { remove(); }
@@ -69,10 +69,11 @@ private:
     {
         const Folder &folder = *target_.folder;
         leftovers_.removeFor(system_, folder, target_.name);
+        const NameText tag = hold_.holdIn(target_.folder);
         // Never readable by more users than the file it replaces, not even for a moment.
         const unsigned mode = target_.exists ? target_.info.mode : 0666;
         for (int attempt = 1;; ++attempt) {
-            temporary_ = temporaryName(target_.name);
+            temporary_ = temporaryName(target_.name, tag);
             FileHandle file = noFile;
             const std::error_code error = system_.createFile(folder, temporary_.c_str(), mode, file);
             if (!error) {
@@ -99,6 +100,7 @@ private:
     FileSystem &system_;
     const Target &target_;
     LeftoverTemporaries &leftovers_;
+    TemporaryHold &hold_;
     NameText temporary_;
     FileHandle file_ = noFile;
     std::size_t size_ = 0;
@@ -162,9 +164,9 @@ std::string unflushedFolder(const std::string &reason)
 }
 
 std::optional<Staged> writeTemporary(FileSystem &system, const Target &target, const RecordProducer &produce,
-                                     LeftoverTemporaries &leftovers, std::size_t *size)
+                                     LeftoverTemporaries &leftovers, TemporaryHold &hold, std::size_t *size)
 {
-    TemporaryFile file(system, target, leftovers);
+    TemporaryFile file(system, target, leftovers, hold);
     produce(file);
     if (size != nullptr)
         *size = file.size();
@@ -209,7 +211,8 @@ bool writeFileAtomically(const std::filesystem::path &path, const RecordProducer
         produce(file);
         return file.finish();
     }
-    const std::optional<Staged> staged = writeTemporary(system, target, produce, leftovers);
+    TemporaryHold hold(system); // let go of once the temporary file is renamed or removed
+    const std::optional<Staged> staged = writeTemporary(system, target, produce, leftovers, hold);
     if (!staged)
         return false;
     const Folder &folder = *staged->target.folder;

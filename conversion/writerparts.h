@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quillarn::writer {
 
@@ -46,20 +47,51 @@ struct Staged {
     FileHandle file;    // open for writing
 };
 
+// What marks a writer's temporary files as in use, in each folder it writes them into, from before
+// the first is made until the last is renamed or removed: a lock file beside them,
+// ".quillarn-TAG.lock", held for this process (FileSystem::createLock), whose TAG their names
+// carry. A cleanup takes a temporary file for a leftover only when nobody holds the lock of its tag,
+// so the files of a writer that is alive, however long it is stopped, are never taken, and those of
+// one that died are, at once.
+class TemporaryHold {
+public:
+    explicit TemporaryHold(FileSystem &system) : system_(system) {}
+    ~TemporaryHold() { release(); }
+    TemporaryHold(const TemporaryHold &) = delete;
+    TemporaryHold &operator=(const TemporaryHold &) = delete;
+
+    // Returns the tag of the temporary files in folder, its lock held first. Raises CommandFailure
+    // with the system's reason.
+    NameText holdIn(const FolderPtr &folder);
+    // Lets go of every lock and removes it: for when none of the temporary files is left.
+    void release();
+
+private:
+    struct Held {
+        FolderPtr folder;
+        NameText tag;
+        FileHandle lock;
+    };
+    FileSystem &system_;
+    std::vector<Held> held_;
+};
+
 // Returns what produce writes, in a temporary file beside target, created with the first bytes
-// written to it after the leftovers of target's name there are removed; nothing when it writes
-// nothing. Raises what produce raises; then no temporary file stays.
+// written to it after the leftovers of target's name there are removed, under hold; nothing when it
+// writes nothing. Raises what produce raises; then no temporary file stays.
 std::optional<Staged> writeTemporary(FileSystem &system, const Target &target, const RecordProducer &produce,
-                                     LeftoverTemporaries &leftovers, std::size_t *size = nullptr);
+                                     LeftoverTemporaries &leftovers, TemporaryHold &hold,
+                                     std::size_t *size = nullptr);
 
 // Renames a flushed and closed staged file over its target; with Keep, only while the target is
 // absent. Returns the system's error (file_exists: with Keep, the target is there).
 std::error_code putInPlace(FileSystem &system, const Staged &staged, ExistingTarget existing);
 
 // Returns a name for a temporary file of the target name (isTemporaryFileName): its name's hash,
-// then six ASCII letters or digits at random. Several threads and programs may write into one
-// folder at once: the name only needs to differ, since creating it never opens a file that exists.
-NameText temporaryName(const NameText &name);
+// the tag of its hold (four ASCII letters or digits), then two at random. Several threads and
+// programs may write into one folder at once: the name only needs to differ, since creating it
+// never opens a file that exists.
+NameText temporaryName(const NameText &name, const NameText &tag);
 
 // How many names a writer tries for a temporary file before it gives up.
 constexpr int temporaryNameAttempts = 100;

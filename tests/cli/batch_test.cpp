@@ -18,6 +18,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <random>
+#include <set>
 #include <sstream>
 #include <thread>
 #ifdef _WIN32
@@ -707,11 +708,7 @@ TEST(Batch, AKilledBatchLeavesEveryOutputAbsentAsBeforeOrComplete)
     }
     EXPECT_GT(leftTemporaries, 0);
 
-    // A later run, as it finds them once the temporary files are some seconds old.
-    for (const auto &entry : fs::recursive_directory_iterator(dir / "out")) {
-        if (entry.path().filename().string()[0] == '.')
-            fs::last_write_time(entry.path(), fs::file_time_type::clock::now() - std::chrono::minutes(1));
-    }
+    // A later run finds them at once: nobody holds their locks.
     const Outcome rerun = ugi2sgf(dir.path(), {"--encoding", "cp932", "--force", "-d", "out", "in"});
     EXPECT_EQ(rerun.status, 0);
     EXPECT_EQ(rerun.err, "120 converted, 0 failed, 0 skipped\n");
@@ -729,6 +726,50 @@ TEST(Batch, AKilledBatchLeavesEveryOutputAbsentAsBeforeOrComplete)
 #endif
 
 #ifndef _WIN32
+// A run that is stopped (Ctrl+Z) holds its temporary files however long it stays stopped: a second
+// run on the same outputs leaves them alone, and the first, once it goes on, puts each in place.
+TEST(Batch, TemporariesOfAStoppedRunAreKeptByASecondRun)
+{
+    ScratchDir dir;
+    constexpr int records = 400;
+    for (int n = 0; n < records; ++n)
+        copyData("basic-game.ugi", dir / "in" / ("g" + std::to_string(n) + ".ugi"));
+    const auto temporaries = [&] {
+        std::set<fs::path> found;
+        std::error_code error;
+        for (fs::directory_iterator entry(dir / "out", error), end; !error && entry != end; entry.increment(error)) {
+            if (quillarn::isTemporaryFileName(entry->path().filename()))
+                found.insert(entry->path());
+        }
+        return found;
+    };
+    const pid_t first = startBatch(quillarn::planBatch({dir / "in"}, dir / "out"));
+    ASSERT_GT(first, 0);
+    std::set<fs::path> held;
+    for (int tries = 0; tries < 100000 && held.empty(); ++tries) {
+        if (!temporaries().empty()) {
+            ::kill(first, SIGSTOP);
+            held = temporaries(); // those there while it stands still
+            if (held.empty())
+                ::kill(first, SIGCONT);
+        }
+    }
+    ASSERT_FALSE(held.empty()) << "the first run was never caught with a temporary file";
+
+    const Outcome second = ugi2sgf(dir.path(), {"-q", "--encoding", "cp932", "--force", "-d", "out", "in"});
+    EXPECT_EQ(second.status, 0) << second.err;
+    for (const fs::path &temporary : held)
+        EXPECT_TRUE(fs::exists(temporary)) << temporary;
+
+    ::kill(first, SIGCONT);
+    int status = 0;
+    ASSERT_EQ(::waitpid(first, &status, 0), first);
+    for (const auto &entry : fs::directory_iterator(dir / "out"))
+        EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path(); // nothing of either left
+    for (int n = 0; n < records; ++n)
+        EXPECT_EQ(readBytes(dir / "out" / ("g" + std::to_string(n) + ".sgf")), dataFile("basic-game.sgf"));
+}
+
 // A batch ended by a signal or by a reader of its messages that goes away: the records begun are
 // committed and whole, no temporary file stays, the summary says what was done (where it can still
 // be written), and the program ends as the signal ends it (SIGPIPE for the closed pipe). A hang-up

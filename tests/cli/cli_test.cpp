@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
+#include <cstring>
 #include <cstdio>
 #include <map>
 #include <set>
@@ -314,6 +316,42 @@ TEST(Ugi2sgf, DashReadsStandardInputAndWritesStandardOutput)
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, "-: missing header key \"Date=\"\n");
+}
+
+// A signal while a record is on its way to its -o file: the record is finished and put in place,
+// no temporary file stays, and the program then ends as the signal ends it, as a batch does.
+TEST(Ugi2sgf, ASignalLetsTheRecordOnItsWayToAFileFinish)
+{
+    const std::string source = readBytes(std::string(QUILLARN_TEST_DATA) + "/basic-game.ugi");
+    for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
+        SCOPED_TRACE(strsignal(signal));
+        ScratchDir dir;
+        int input[2];
+        ASSERT_EQ(::pipe(input), 0);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (::dup2(input[0], 0) < 0 || ::chdir(dir.path().c_str()) != 0)
+                ::_exit(127);
+            ::close(input[1]);
+            ::execl(UGI2SGF, UGI2SGF, "-q", "--encoding", "cp932", "-o", "out.sgf", "-", static_cast<char *>(nullptr));
+            ::_exit(127);
+        }
+        ::close(input[0]);
+        // Half the record, the signal while the rest is awaited, then the rest.
+        const std::size_t half = source.size() / 2;
+        ASSERT_EQ(::write(input[1], source.data(), half), static_cast<ssize_t>(half));
+        ::usleep(100000);
+        ::kill(child, signal);
+        ::usleep(100000);
+        ASSERT_EQ(::write(input[1], source.data() + half, source.size() - half),
+                  static_cast<ssize_t>(source.size() - half));
+        ::close(input[1]);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+        EXPECT_EQ(listing(dir.path()), "out.sgf ");
+        EXPECT_EQ(readBytes(dir / "out.sgf"), readBytes(std::string(QUILLARN_TEST_DATA) + "/basic-game.sgf"));
+    }
 }
 
 TEST(Ugi2sgf, StandardOutputThatCannotBeWrittenFails)

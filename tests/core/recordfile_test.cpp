@@ -1,6 +1,7 @@
 // Reading sources and writing records: system reasons, and a write that fails leaves the old file
 // and no temporary file behind.
 #include "../support/referencetranslator.h"
+#include "filesystem.h"
 #include "recordfile.h"
 #include "text.h"
 
@@ -174,8 +175,9 @@ TEST(WriteRecord, ThroughALinkTheLinkedFileIsReplaced)
 // A write that was killed leaves its temporary file; the next write of the same target removes it,
 // and nothing else: not other names, not the leftover of another target (its hash part, after
 // ".quillarn-", is not a.sgf's "oppbf70a"), not a file of that name that is not surely the writer's
-// (a user's bytes, another name for it, a link, a folder, another user's), not one modified lately
-// (a writer running now may be filling it).
+// (a user's bytes, another name for it, a link, a folder, another user's), not one whose lock a
+// writer holds (one alive now may be filling it, however long it has been stopped). A lock nobody
+// holds is a leftover too.
 TEST(WriteRecord, OnlyTheWritersOwnLeftoverTemporaryFilesAreRemoved)
 {
     ScratchDir dir;
@@ -203,7 +205,13 @@ TEST(WriteRecord, OnlyTheWritersOwnLeftoverTemporaryFilesAreRemoved)
     std::filesystem::create_directory(dir / ".quillarn-oppbf70aDDDDDD.tmp");
     kept.insert(".quillarn-oppbf70aDDDDDD.tmp");
     writeBytes(dir / ".quillarn-oppbf70aEEEEEE.tmp", "(;CA[UTF-8]"); // being written now
-    kept.insert(".quillarn-oppbf70aEEEEEE.tmp");
+    FileSystem &system = systemFileSystem();
+    const FolderPtr folder = openFolderOf(system, dir / "a.sgf");
+    FileHandle lock = noFile;
+    const std::filesystem::path lockName = ".quillarn-EEEE.lock";
+    ASSERT_FALSE(system.createLock(*folder, lockName.c_str(), lock));
+    kept.insert({".quillarn-oppbf70aEEEEEE.tmp", ".quillarn-EEEE.lock"});
+    writeBytes(dir / ".quillarn-Xy12.lock", ""); // of a writer killed
 #ifndef _WIN32
     plant("c.sgf", "(;CA[UTF-8]", false);
     std::filesystem::create_symlink("c.sgf", dir / ".quillarn-oppbf70aCCCCCC.tmp");
@@ -216,6 +224,7 @@ TEST(WriteRecord, OnlyTheWritersOwnLeftoverTemporaryFilesAreRemoved)
 #endif
 
     writeRecordFile(dir / "a.sgf", u"(;)");
+    system.close(lock);
     std::string expected;
     for (const std::string &name : kept)
         expected += name + " ";

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -186,6 +187,8 @@ public:
 
     std::error_code remove(const quillarn::Folder &at, const quillarn::NameChar *name) override
     {
+        if (isLockName(name))
+            return {}; // a lock's name, which is in memory only
         if (!powered())
             return failure(std::errc::io_error);
         return opened(at.handle())->names.erase(name) == 1 ? std::error_code()
@@ -193,6 +196,24 @@ public:
     }
 
     std::error_code flushFolder(const quillarn::Folder &folder) override { return flush(folder.handle()); }
+
+    // Locks belong to the process and end with it: held in memory, never on the disk, and not
+    // counted as calls that the power cut can meet.
+    std::error_code createLock(const quillarn::Folder &at, const quillarn::NameChar *name,
+                               quillarn::FileHandle &lock) override
+    {
+        const Lock key{opened(at.handle()).get(), name};
+        if (!locks_.insert(key).second)
+            return failure(std::errc::file_exists);
+        lock = open(made(false, 0600));
+        lockOf_[lock] = key;
+        return {};
+    }
+
+    bool isHeld(const quillarn::Folder &at, const quillarn::NameChar *name) override
+    {
+        return locks_.count({opened(at.handle()).get(), name}) != 0;
+    }
 
     void write(quillarn::FileHandle file, std::string_view bytes) override
     {
@@ -251,6 +272,12 @@ public:
 
     std::error_code close(quillarn::FileHandle file) override
     {
+        if (const auto lock = lockOf_.find(file); lock != lockOf_.end()) {
+            locks_.erase(lock->second);
+            lockOf_.erase(lock);
+            open_.erase(file);
+            return {};
+        }
         if (!powered())
             return failure(std::errc::io_error);
         open_.erase(file);
@@ -333,6 +360,16 @@ private:
                 files[(path / name).generic_string()] = node->onDisk;
         }
     }
+
+    using Lock = std::pair<const Node *, quillarn::NameText>;
+    // Returns true when name is the name of a lock (".lock"), which is never on the disk.
+    static bool isLockName(const quillarn::NameChar *name)
+    {
+        const quillarn::NameText text(name);
+        return text.size() > 5 && text.compare(text.size() - 5, 5, quillarn::NameText{'.', 'l', 'o', 'c', 'k'}) == 0;
+    }
+    std::set<Lock> locks_;
+    std::map<quillarn::FileHandle, Lock> lockOf_;
 
     std::vector<std::shared_ptr<Node>> everyNode_; // before root_, which it holds
     std::shared_ptr<Node> root_ = made(true, 0755);
