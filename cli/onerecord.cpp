@@ -173,8 +173,12 @@ bool convertOneRecord(const OneRecord &record)
             std::error_code error;
             if (fs::is_directory(*output, error))
                 return fail(folderReason(*record.output));
-            if (!record.force && fs::exists(fs::symlink_status(*output, error)) && !isWrittenInto(*output))
-                return fail(existsReason(*record.output));
+            if (!record.force && fs::exists(fs::symlink_status(*output, error)) && !isWrittenInto(*output)) {
+                // What no --force would write (a socket, another user's link) is said as such.
+                const std::string refused = refusedTargetReason(*output);
+                return fail(refused.empty() ? existsReason(*record.output)
+                                            : cannotWriteReason(*record.output, refused));
+            }
         } else if (const OutputOnSource how = standardOutputOnSource(input); how != OutputOnSource::No) {
             return fail(outputOnSourceReason(input, how));
         }

@@ -239,7 +239,7 @@ public:
 
     bool isHeld(const Folder &at, const wchar_t *name) override
     {
-        const Handle file(CreateFileW(pathOf(&at, name).c_str(), GENERIC_READ,
+        Handle file(CreateFileW(pathOf(&at, name).c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (file.get() != INVALID_HANDLE_VALUE) {

@@ -69,6 +69,11 @@ constexpr char specialTargetInGroup[] = "the output is a FIFO or device, which a
 // device that is written into.
 void writeFileAtomically(const std::filesystem::path &path, std::string_view bytes);
 
+// Returns the reason a write of path fails whatever it is told of a file that is there (a socket,
+// a block device, a folder, another user's link in a shared folder, a folder that cannot be
+// opened), as writeFileAtomically gives it; empty when nothing refuses it. Raises nothing.
+std::string refusedTargetReason(const std::filesystem::path &path);
+
 // Returns true when a write of path writes into what is there rather than replacing it: a FIFO, a
 // character device or a descriptor of a process (on Windows, a device), directly or through links.
 // Raises nothing: a path that cannot be looked at is not written into.

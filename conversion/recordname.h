@@ -47,4 +47,17 @@ template <typename Char> std::size_t extensionStart(std::basic_string_view<Char>
 // without its extension.
 std::string targetFileName(std::string_view sourceName);
 
+// The longest name, in bytes, that a file system of Linux, macOS or Windows, and unzip, takes for
+// one file or folder.
+constexpr std::size_t longestNameBytes = 255;
+
+// Returns the path (UTF-8, "/" between folders) under which an archive holds the SGF record of the
+// source at sourcePath (UTF-8, "/" between folders, as a page is given the files of a folder), so
+// that it unpacks where it belongs and nowhere else on every system: the folders of sourcePath, then
+// targetFileName of its name, each part made safe. An empty part is left out (no path starts at the
+// root); "." and ".." are written "_" and "__"; a backslash (a folder's separator on Windows, where
+// no name holds one) and a control character become "_"; a part longer than longestNameBytes is cut
+// at a character, a file's name before its extension, which it keeps.
+std::string archivePath(std::string_view sourcePath);
+
 } // namespace quillarn

@@ -242,6 +242,17 @@ bool writeFileAtomically(const std::filesystem::path &path, const RecordProducer
     return true;
 }
 
+std::string refusedTargetReason(const std::filesystem::path &path)
+{
+    try {
+        FileSystem &system = systemFileSystem();
+        resolveTarget(system, openFolderOf(system, path), path.filename().native(), ExistingTarget::Replace);
+        return {};
+    } catch (const CommandFailure &failure) {
+        return failure.reason();
+    }
+}
+
 bool isWrittenInto(const std::filesystem::path &path)
 {
     try {

@@ -20,7 +20,7 @@ fi
 # page's icons, Chromium with its driver, and Selenium; npm for the packages of web/package-lock.json,
 # where there is none (a Node.js from elsewhere brings its own).
 if [ "${CI:-}" = true ] || [ "${QUILLARN_SETUP_ALL:-}" = 1 ] || [ "${QUILLARN_SETUP_WEB:-}" = 1 ]; then
-    packages+=(emscripten librsvg2-bin chromium chromium-driver python3-selenium)
+    packages+=(emscripten librsvg2-bin chromium chromium-driver python3-selenium unzip)
     command -v npm >/dev/null || packages+=(npm)
 fi
 

@@ -5,7 +5,9 @@
 // page 932. Nothing here converts: every step is the core's, as ugi2sgf calls it.
 #include "convert.h"
 #include "recordfile.h"
+#include "casefold.h"
 #include "recordname.h"
+#include "shown.h"
 #include "sourcefile.h"
 
 #include <emscripten/bind.h>
@@ -232,23 +234,25 @@ val plan(const val &opened)
                 if (item.path.back() == '/')
                     item.path.pop_back();
                 out.set("source", item.path);
+                out.set("shown", quillarn::shownText(item.path));
                 out.set("target", std::string());
                 out.set("reason", item.reason);
                 items.call<void>("push", out);
                 continue;
             }
-            const std::size_t slash = item.path.rfind('/');
-            const std::string folder = slash == std::string::npos ? "" : item.path.substr(0, slash + 1);
-            const std::string target = folder + quillarn::targetFileName(item.path.substr(folder.size()));
-            const auto owner = ownerOfTarget.emplace(target, item.path);
+            // Where the record unpacks must be safe on every system, and two records share it when
+            // their paths differ only in letter case, as the file systems of Windows and macOS judge.
+            const std::string target = quillarn::archivePath(item.path);
+            const auto owner = ownerOfTarget.emplace(quillarn::foldedCase(target), item.path);
             out.set("source", item.path);
+            out.set("shown", quillarn::shownText(item.path));
             if (owner.second) {
                 out.set("target", target);
                 out.set("reason", std::string());
             } else {
                 out.set("target", std::string());
-                out.set("reason", "its output " + target + " is also the output of " + owner.first->second +
-                                      "; not converted");
+                out.set("reason", "its output " + quillarn::shownText(target) + " is also the output of " +
+                                      quillarn::shownText(owner.first->second) + "; not converted");
             }
             items.call<void>("push", out);
         }

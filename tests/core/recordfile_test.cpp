@@ -3,6 +3,7 @@
 #include "../support/referencetranslator.h"
 #include "filesystem.h"
 #include "recordfile.h"
+#include "recordname.h"
 #include "text.h"
 
 #include "../support/testfiles.h"
@@ -232,6 +233,33 @@ TEST(WriteRecord, OnlyTheWritersOwnLeftoverTemporaryFilesAreRemoved)
     EXPECT_EQ(readBytes(dir / ".quillarn-oppbf70aAAAAAA.tmp"), "precious");
     EXPECT_TRUE(isTemporaryFileName(".quillarn-oppbf70aAbCd01.tmp"));
     EXPECT_FALSE(isTemporaryFileName(".quillarn-oppbf70aGGGGG.tmp"));
+}
+
+// An archive's entry unpacks where it belongs on every system: never above its folder, never split
+// at a backslash, never refused for its length, its extension kept.
+TEST(RecordNames, ArchivePathsAreSafeOnEverySystem)
+{
+    const std::string kanji = "\xE6\xA3\x8B"; // 棋, three bytes
+    std::string long253;
+    for (int i = 0; i < 83; ++i)
+        long253 += kanji;
+    long253 += "ab"; // 251 bytes, then ".ugi"
+    const std::pair<std::string, std::string> table[] = {
+        {"t/../../../../escape.ugi", "t/__/__/__/__/escape.sgf"},
+        {"..\\..\\x.ugi", ".._.._x.sgf"},
+        {"/abs//a/./b.UGI", "abs/a/_/b.sgf"},
+        {"a\x1b[2Jb\x7f.ugi", "a_[2Jb_.sgf"},
+        {"d/" + long253 + ".ugi", "d/" + long253 + ".sgf"},
+        {"d/" + long253 + "cd.ugi", "d/" + long253 + ".sgf"},
+        {long253 + "cdefg/" + kanji + "/x.ugi", long253 + "cdef/" + kanji + "/x.sgf"},
+    };
+    for (const auto &[source, entry] : table)
+        EXPECT_EQ(archivePath(source), entry) << source;
+    // A cut never splits a character: 255 bytes of kanji and ".sgf" leave 251 for the name, 83 kanji.
+    std::string kanjiOnly;
+    for (int i = 0; i < 90; ++i)
+        kanjiOnly += kanji;
+    EXPECT_EQ(archivePath(kanjiOnly + ".ugi"), kanjiOnly.substr(0, 249) + ".sgf");
 }
 
 #ifndef _WIN32

@@ -210,6 +210,8 @@ TEST(WriteFaults, SpecialFilesAreWrittenIntoAndNeverReplaced)
          "write into\n0 converted, 1 failed, 0 skipped\n"},
         {{"--force", "-o", "socket"},
          "source.ugi: cannot write socket: the output is a socket; not written\n"},
+        // Without --force too: no --force would write it.
+        {{"-o", "socket"}, "source.ugi: cannot write socket: the output is a socket; not written\n"},
     };
     // Only root makes device nodes: one like /dev/null, and a block device.
     if (::mknod((dir / "null").c_str(), S_IFCHR | 0666, ::makedev(1, 3)) == 0 &&

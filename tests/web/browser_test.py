@@ -9,6 +9,8 @@ web/build.sh built, against ugi2sgf built in the same run.
   and the source read as code page 932 the outcomes are ugi2sgf's too, and so they are for the
   folder and a file dropped on the page.
 - A source over 2 GiB and a folder without records fail with ugi2sgf's reasons.
+- Names that no system should unpack as they stand give zip entries that unzip writes below its
+  folder, each record whole, and names are shown escaped as ugi2sgf shows them.
 - One record saved alone downloads NAME.sgf with ugi2sgf's bytes; saving into a folder asks before
   it replaces a file.
 - The preview's stones are the core's replay (quillarn_webcheck board) for handicap, capture and
@@ -33,7 +35,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import pagetools  # noqa: E402
-from recordchecks import check_folder, check_hints, check_limits, open_files, source_folder  # noqa: E402
+from recordchecks import check_folder, check_hints, check_limits, check_zip_names, open_files, source_folder  # noqa: E402
 from selenium.webdriver.common.action_chains import ActionChains  # noqa: E402
 from selenium.webdriver.common.by import By  # noqa: E402
 from selenium.webdriver.common.keys import Keys  # noqa: E402
@@ -281,6 +283,7 @@ def main():
         check_folder(checks, driver, args, archive, work, downloads)
         check_limits(checks, driver, args, work)
         check_hints(checks, driver, args, work)
+        check_zip_names(checks, driver, args, work, downloads)
         if args.screenshots:
             select(driver, 'archive/data/capture.ugi')
             pagetools.wait(lambda: shown_move(driver) == 9, 20, 'the preview')

@@ -91,12 +91,17 @@ def foreign_hints(driver, rows):
     return wrong
 
 
-def save_all(driver, downloads):
-    """Clicks Save all and returns the zip's entries: name -> bytes."""
+def save_all_zip(driver, downloads):
+    """Clicks Save all and returns the path of the zip."""
     folder = tempfile.mkdtemp(dir=downloads)
     driver.execute_cdp_cmd('Browser.setDownloadBehavior', {'behavior': 'allow', 'downloadPath': folder})
     driver.find_element(By.ID, 'save-all').click()
-    with zipfile.ZipFile(pagetools.downloaded(folder, 'quillarn-sgf.zip')) as archive:
+    return pagetools.downloaded(folder, 'quillarn-sgf.zip')
+
+
+def save_all(driver, downloads):
+    """Clicks Save all and returns the zip's entries: name -> bytes."""
+    with zipfile.ZipFile(save_all_zip(driver, downloads)) as archive:
         return {info.filename: archive.read(info) for info in archive.infolist()}
 
 
@@ -219,3 +224,49 @@ def check_hints(checks, driver, args, work):
 def open_files(driver, paths):
     driver.find_element(By.ID, 'files').send_keys('\n'.join(paths))
     pagetools.converted(driver)
+
+
+def check_zip_names(checks, driver, args, work, downloads):
+    """Names no system should unpack as they stand, opened as files and as a folder: the zip's entries
+    stay below where it is unpacked (no "..", no root, no backslash, no control character), fit what
+    unzip writes, and two records that share an entry on Windows or macOS fail the later one with both
+    names; the list shows names escaped as ugi2sgf shows them."""
+    folder = os.path.join(work, 'names')
+    inner = os.path.join(folder, 't')
+    os.makedirs(inner)
+    with open(os.path.join(source_folder, 'tests', 'data', 'basic-game.ugi'), 'rb') as f:
+        record = f.read()
+    names = ['..\\..\\..\\..\\escape.ugi', 'x.ugi', '..\\x.ugi', 'Case.ugi', 'case.UGI', 'a\u202eb.ugi',
+             'tab\there.ugi', '\u68cb' * 83 + 'ab.ugi']
+    for name in names:
+        with open(os.path.join(inner, name), 'wb') as f:
+            f.write(record)
+    for way in ['files', 'folder']:
+        if way == 'files':
+            open_files(driver, [os.path.join(inner, n) for n in names])
+        else:
+            driver.find_element(By.ID, 'folder').send_keys(inner)
+            pagetools.converted(driver)
+        rows = pagetools.rows(driver)
+        shown = sorted(row['source'] for row in rows)
+        escaped = [row for row in shown if 'a\\u202eb.ugi' in row or 'tab\\there.ugi' in row]
+        failed = [(row['source'], row['messages'][0]['text']) for row in rows if row['state'] == 'failed']
+        zipped = save_all_zip(driver, downloads)
+        with zipfile.ZipFile(zipped) as archive:
+            entries = [info.filename for info in archive.infolist()]
+        unsafe = [n for n in entries if n.startswith('/') or '\\' in n or '..' in n.split('/')
+                  or any(ord(c) < 0x20 or ord(c) == 0x7f for c in n)
+                  or any(len(part.encode()) > 255 for part in n.split('/'))]
+        folded = [n.casefold() for n in entries]
+        # Unpacked by Info-ZIP's unzip, as the user would, nothing may land beside "here".
+        unpacked = tempfile.mkdtemp(dir=work)
+        target = os.path.join(unpacked, 'here')
+        run = subprocess.run(['unzip', '-o', '-q', zipped, '-d', target], capture_output=True)
+        written = [os.path.relpath(os.path.join(b, n), target) for b, _, ns in os.walk(target) for n in ns]
+        escaped_any = [p for p in os.listdir(unpacked) if p != 'here']
+        checks.check(f'zip entries are safe and complete ({way}: {len(entries)} entries, {len(failed)} failed)',
+                     not unsafe and len(set(folded)) == len(folded) and run.returncode == 0
+                     and len(written) == len(entries) == len(names) - 1 and not escaped_any and len(escaped) == 2
+                     and len(failed) == 1 and 'case.UGI' in failed[0][1] and 'Case.ugi' in failed[0][1],
+                     f'unsafe {unsafe}; unzip {run.returncode} {run.stderr[:200]!r}; written {len(written)}; '
+                     f'outside {escaped_any}; shown {shown}; failed {failed}')

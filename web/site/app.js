@@ -28,9 +28,10 @@ const converter = new Converter(Math.max(1, Math.min(4, navigator.hardwareConcur
     (error) => notice(`${text.unavailable} ${error.message}`));
 const preview = new Preview(new PreviewWorker((error) => notice(`${text.unavailable} ${error.message}`)));
 
-// The records of the last batch opened, in the batch's order: {source, target, file, state
-// ('waiting', 'converted', 'failed'), warnings, reason, bytes, element}, warnings and reason lists of
-// messages ({text, kind}, the converter's reasons and their kinds, one a line).
+// The records of the last batch opened, in the batch's order: {source, shown (source as ugi2sgf
+// shows it), target, file, state ('waiting', 'converted', 'failed'), warnings, reason, bytes,
+// element}, warnings and reason lists of messages ({text, kind}, the converter's reasons and their
+// kinds, one a line).
 let records = [];
 let selected = -1;
 let finished = 0;
@@ -68,7 +69,7 @@ async function open(openedPromise) {
     records = items.map((item) => {
         const given = opened[item.opened];
         const entry = item.entry >= 0 ? given.entries[item.entry] : null;
-        const record = { source: item.source, target: item.target, file: entry ? entry.file : given.file };
+        const record = { source: item.source, shown: item.shown, target: item.target, file: entry ? entry.file : given.file };
         if (item.reason)
             Object.assign(record, { state: 'failed', reason: [{ text: item.reason, kind: '' }], planned: true });
         else if (entry && entry.unreadable)
@@ -130,7 +131,7 @@ function drawList() {
         row.dataset.index = index;
         const name = document.createElement('span');
         name.className = 'name';
-        name.textContent = record.source;
+        name.textContent = record.shown; // its path as ugi2sgf shows it: escaped where it would mislead
         const outcome = document.createElement('span');
         outcome.className = 'outcome';
         const messages = document.createElement('span');
@@ -334,7 +335,7 @@ $('save-all').addEventListener('click', async () => {
         });
         download(zip, 'quillarn-sgf.zip', 'application/zip');
         $('status').textContent = text.zipSaved(converted.length);
-        notice(failed.length ? `${text.zipLeftOut(failed.length)}\n${failed.map((r) => r.source).join('\n')}` : '');
+        notice(failed.length ? `${text.zipLeftOut(failed.length)}\n${failed.map((r) => r.shown).join('\n')}` : '');
     } catch (error) {
         notice(error.message || String(error));
     } finally {
