@@ -29,13 +29,13 @@ using quillarn::SourceEncoding;
 
 struct Tally {
     long long sources = 0;
-    long long cp932AlsoUtf8 = 0; // code page 932 sources that are valid UTF-8 too
-    long long cp932Silent = 0;   // code page 932 sources read as UTF-8 (or failed) without a warning
-    long long cp932Warned = 0;   // ... with the warning
-    long long cp932Doubted = 0;  // code page 932 sources read right, with the warning
-    long long utf8Silent = 0;    // UTF-8 twins read as code page 932 (or failed) without a warning
-    long long utf8Warned = 0;    // ... with the warning
-    long long utf8Doubted = 0;   // UTF-8 twins read right, with the warning
+    long long cp932AlsoUtf8 = 0;       // code page 932 sources that are valid UTF-8 too
+    long long cp932Silent = 0;         // code page 932 sources read as UTF-8 (or failed) without a warning
+    long long cp932Warned = 0;         // ... with the warning
+    long long cp932Doubted = 0;        // code page 932 sources read right, with the warning
+    long long utf8Silent = 0;          // UTF-8 twins read as code page 932 (or failed) without a warning
+    long long utf8Warned = 0;          // ... with the warning
+    long long utf8Doubted = 0;         // UTF-8 twins read right, with the warning
     std::vector<std::string> examples; // the first few silent misreads
 };
 
@@ -225,7 +225,8 @@ int main(int argc, char **argv)
                                           : ascii);
             }
             const Fields fields = fieldsWith("Title", title);
-            count(tally, record(fields), expectedRecord(fields), quillarn::encodeUtf8(quillarn::decodeAnsi(title)));
+            count(tally, record(fields), expectedRecord(fields),
+                  quillarn::encodeUtf8(quillarn::decodeAnsi(title)));
         }
         print("titles (1,000,000 generated)", tally);
     }

@@ -227,7 +227,7 @@ int codeScore(unsigned code)
 {
     if (code < 0x100) {
         if (code >= 0xA1 && code <= 0xDF)
-            return -25; // half-width katakana
+            return -25;    // half-width katakana
         return neverScore; // 0x80, 0xA0, 0xFD-0xFF: a control or private use
     }
     if (code <= 0x819E)
@@ -282,8 +282,8 @@ ReadingScores readingScores(std::string_view bytes)
         const unsigned byte = *in++;
         if (in != end && joins(byte, *in)) {
             // An ASCII second byte is a character of its own in UTF-8, which costs it there.
-            scores.cp932 += codeScore(byte << 8 | *in) - (*in < 0x80 ? asciiScore : 0) +
-                            afterWideScore(in + 1, end);
+            scores.cp932 +=
+                codeScore(byte << 8 | *in) - (*in < 0x80 ? asciiScore : 0) + afterWideScore(in + 1, end);
             return in + 1;
         }
         scores.cp932 += (cp932::leadRow[byte] != 0 ? neverScore : codeScore(byte)) + afterWideScore(in, end);
@@ -299,7 +299,9 @@ ReadingScores readingScores(std::string_view bytes)
         const unsigned code = c < 0x10000 ? codeOf(static_cast<char16_t>(c)) : 0;
         // A letter after an accented one is Latin text; after a character of three bytes or four,
         // it is rare in Japanese text, and the second byte of a code page 932 character.
-        scores.utf8 += (c < 0xA0 ? neverScore : code != 0 ? codeScore(code) : uncodedScore(c)) +
+        scores.utf8 += (c < 0xA0    ? neverScore
+                        : code != 0 ? codeScore(code)
+                                    : uncodedScore(c)) +
                        (length >= 3 ? afterWideScore(in + length, end) : 0);
         return in + length;
     });

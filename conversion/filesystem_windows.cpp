@@ -240,8 +240,8 @@ public:
     bool isHeld(const Folder &at, const wchar_t *name) override
     {
         Handle file(CreateFileW(pathOf(&at, name).c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (file.get() != INVALID_HANDLE_VALUE) {
             // Held by nobody: a leftover itself. Removed once closed, unless a new holder has it.
             CloseHandle(file.release());

@@ -106,8 +106,8 @@ void removeIfLeftover(FileSystem &system, const Folder &folder, const NameText &
 // Returns true when name is that of a lock of temporary files (lockName).
 bool isLockName(const NameText &name)
 {
-    return name.size() == temporaryStart.size() + tagLength + lockEnd.size() && holdsAt(name, 0, temporaryStart) &&
-           holdsAt(name, name.size() - lockEnd.size(), lockEnd) &&
+    return name.size() == temporaryStart.size() + tagLength + lockEnd.size() &&
+           holdsAt(name, 0, temporaryStart) && holdsAt(name, name.size() - lockEnd.size(), lockEnd) &&
            std::all_of(name.begin() + hashStart, name.begin() + hashStart + tagLength,
                        [](NameChar c) { return isAsciiLetterOrDigit(c); });
 }

@@ -17,7 +17,8 @@ std::vector<std::string> MoveListCheck::finish(bool hasData, const std::u16strin
         warnings.push_back(warning);
     }
     if (gapLine_ != 0) {
-        const std::string line = "line " + std::to_string(gapLine_) + " is move " + std::to_string(gapCarried_);
+        const std::string line =
+            "line " + std::to_string(gapLine_) + " is move " + std::to_string(gapCarried_);
         if (gapCarried_ < gapExpected_)
             warnings.push_back(line + ": a repeat, move " + std::to_string(gapExpected_) + " was next");
         else if (gapCarried_ == gapExpected_ + 1)
@@ -35,8 +36,8 @@ std::vector<std::string> MoveListCheck::finish(bool hasData, const std::u16strin
         const bool number = !digits.empty() && digits.size() <= 9 &&
                             digits.find_first_not_of("0123456789") == std::string::npos;
         if (number && std::stoll(digits) != moves_)
-            warnings.push_back("the header gives " + digits + " moves (Moves=) but " + std::to_string(moves_) +
-                               (moves_ == 1 ? " was read" : " were read"));
+            warnings.push_back("the header gives " + digits + " moves (Moves=) but " +
+                               std::to_string(moves_) + (moves_ == 1 ? " was read" : " were read"));
     }
     return warnings;
 }

@@ -35,7 +35,8 @@ public:
         std::size_t at = text.find(Char(',')) + 2;
         long long carried = 0;
         std::size_t digits = 0;
-        for (; at < text.size() && text[at] >= Char('0') && text[at] <= Char('9') && digits < 9; ++at, ++digits)
+        for (; at < text.size() && text[at] >= Char('0') && text[at] <= Char('9') && digits < 9;
+             ++at, ++digits)
             carried = carried * 10 + (text[at] - Char('0'));
         if (digits == 0)
             return;

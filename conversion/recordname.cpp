@@ -47,14 +47,16 @@ std::string archivePath(std::string_view sourcePath)
 {
     std::string path;
     const std::size_t slash = sourcePath.rfind('/');
-    const std::string_view folders = slash == std::string_view::npos ? std::string_view() : sourcePath.substr(0, slash);
+    const std::string_view folders =
+        slash == std::string_view::npos ? std::string_view() : sourcePath.substr(0, slash);
     for (std::size_t start = 0; start < folders.size();) {
         const std::size_t end = std::min(folders.find('/', start), folders.size());
         if (end > start)
             (path += safePart(folders.substr(start, end - start), 0)) += '/';
         start = end + 1;
     }
-    const std::string name = targetFileName(sourcePath.substr(slash == std::string_view::npos ? 0 : slash + 1));
+    const std::string name =
+        targetFileName(sourcePath.substr(slash == std::string_view::npos ? 0 : slash + 1));
     return path + safePart(name, name.size() - extensionStart(std::string_view(name)));
 }
 

@@ -37,7 +37,8 @@ void keepOwnerAndMode(FileSystem &system, FileHandle file, const FileInfo &exist
 // removed. Raises CommandFailure with the system's reason.
 class TemporaryFile : public RecordSink {
 public:
-    TemporaryFile(FileSystem &system, const Target &target, LeftoverTemporaries &leftovers, TemporaryHold &hold)
+    TemporaryFile(FileSystem &system, const Target &target, LeftoverTemporaries &leftovers,
+                  TemporaryHold &hold)
         : system_(system), target_(target), leftovers_(leftovers), hold_(hold)
     {
     }

@@ -6,8 +6,8 @@
 #include "convert.h"
 #include "picturefile.h"
 #include "recordname.h"
-#include "shown.h"
 #include "sgfreader.h"
+#include "shown.h"
 #include "version.h"
 
 #include <QBuffer>

@@ -3,9 +3,9 @@
 // Sources come in as bytes written into the module's memory, and records go back as a view of it:
 // a JavaScript string through embind's std::string is re-encoded as UTF-8 and would corrupt code
 // page 932. Nothing here converts: every step is the core's, as ugi2sgf calls it.
+#include "casefold.h"
 #include "convert.h"
 #include "recordfile.h"
-#include "casefold.h"
 #include "recordname.h"
 #include "shown.h"
 #include "sourcefile.h"

@@ -737,7 +737,8 @@ TEST(Batch, TemporariesOfAStoppedRunAreKeptByASecondRun)
     const auto temporaries = [&] {
         std::set<fs::path> found;
         std::error_code error;
-        for (fs::directory_iterator entry(dir / "out", error), end; !error && entry != end; entry.increment(error)) {
+        for (fs::directory_iterator entry(dir / "out", error), end; !error && entry != end;
+             entry.increment(error)) {
             if (quillarn::isTemporaryFileName(entry->path().filename()))
                 found.insert(entry->path());
         }

@@ -7,8 +7,8 @@
 
 #include <chrono>
 #include <csignal>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <set>
 
@@ -333,7 +333,8 @@ TEST(Ugi2sgf, ASignalLetsTheRecordOnItsWayToAFileFinish)
             if (::dup2(input[0], 0) < 0 || ::chdir(dir.path().c_str()) != 0)
                 ::_exit(127);
             ::close(input[1]);
-            ::execl(UGI2SGF, UGI2SGF, "-q", "--encoding", "cp932", "-o", "out.sgf", "-", static_cast<char *>(nullptr));
+            ::execl(UGI2SGF, UGI2SGF, "-q", "--encoding", "cp932", "-o", "out.sgf", "-",
+                    static_cast<char *>(nullptr));
             ::_exit(127);
         }
         ::close(input[0]);

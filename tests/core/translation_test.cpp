@@ -163,10 +163,9 @@ TEST(MoveTranslation, CoordinatesAreLowerCasedAndYsIsAPass)
     // On a board of more than 19 lines "tt" is a point: a pass is the empty value there.
     EXPECT_EQ(translateMoves(u"[Data]\r\nYS,W\r\nTT,B\r\nys,W\r\n", true), u";W[];B[tt];W[]");
     // Where the size is not a number, "tt" may be a point: a pass is the empty value there too.
-    const std::pair<std::u16string, bool> sizes[] = {{u"21", true},  {u"20", true},  {u"0021", true},
-                                                     {u"100", true}, {u"19", false}, {u"019", false},
-                                                     {u"9", false},  {u" 21", true}, {u"", true},
-                                                     {u"x", true}};
+    const std::pair<std::u16string, bool> sizes[] = {
+        {u"21", true},   {u"20", true}, {u"0021", true}, {u"100", true}, {u"19", false},
+        {u"019", false}, {u"9", false}, {u" 21", true},  {u"", true},    {u"x", true}};
     for (const auto &[size, empty] : sizes)
         EXPECT_EQ(passIsEmptyOn(size), empty) << std::string(size.begin(), size.end());
     // A size is a number with the blanks around it left out, as a reader takes it.

@@ -142,8 +142,9 @@ TEST(SourceEncoding, TheBytesTellIt)
         {titled("\xD2\xB2\xDD\x91\x67") + "Comment=\x8D\x95\r\n", SourceEncoding::Auto, SourceEncoding::Cp932,
          EncodingDoubt::None, titledText(u"ﾒｲﾝ組") + u"Comment=黒\r\n"},
         // 小坂A in UTF-8 reads in code page 932 as 蟆丞揩A.
-        {titled("\xE5\xB0\x8F\xE5\x9D\x82" "A"), SourceEncoding::Auto, SourceEncoding::Utf8, EncodingDoubt::None,
-         titledText(u"小坂A")},
+        {titled("\xE5\xB0\x8F\xE5\x9D\x82"
+                "A"),
+         SourceEncoding::Auto, SourceEncoding::Utf8, EncodingDoubt::None, titledText(u"小坂A")},
         {mark + "\xC3\xBD", SourceEncoding::Auto, SourceEncoding::Utf8, EncodingDoubt::None, u"ý"},
         {"\xC3\xBD", SourceEncoding::Utf8, SourceEncoding::Utf8, EncodingDoubt::None, u"ý"},
         // Straße: ﾃ and a kanji of level 2 in code page 932, nearly as likely.
@@ -151,8 +152,8 @@ TEST(SourceEncoding, TheBytesTellIt)
                 "e"),
          SourceEncoding::Auto, SourceEncoding::Utf8, EncodingDoubt::AlsoCp932, titledText(u"Straße")},
         // One byte that is not UTF-8 makes it all code page 932: 井山 in UTF-8, then 井 in code page 932.
-        {titled("\xE4\xBA\x95\xE5\xB1\xB1\x88\xE4"), SourceEncoding::Auto, SourceEncoding::Cp932, EncodingDoubt::None,
-         titledText(u"莠募ｱｱ井")},
+        {titled("\xE4\xBA\x95\xE5\xB1\xB1\x88\xE4"), SourceEncoding::Auto, SourceEncoding::Cp932,
+         EncodingDoubt::None, titledText(u"莠募ｱｱ井")},
         // The whole file is weighed: a later section that is not UTF-8 (黒 in code page 932) outweighs
         // UTF-8 (日本) in the parts the translation reads, which would choose UTF-8 alone: a warning.
         {titled("\xE6\x97\xA5\xE6\x9C\xAC") + "[Remote]\r\nNote=\x8D\x95", SourceEncoding::Auto,

@@ -366,7 +366,8 @@ private:
     static bool isLockName(const quillarn::NameChar *name)
     {
         const quillarn::NameText text(name);
-        return text.size() > 5 && text.compare(text.size() - 5, 5, quillarn::NameText{'.', 'l', 'o', 'c', 'k'}) == 0;
+        return text.size() > 5 &&
+               text.compare(text.size() - 5, 5, quillarn::NameText{'.', 'l', 'o', 'c', 'k'}) == 0;
     }
     std::set<Lock> locks_;
     std::map<quillarn::FileHandle, Lock> lockOf_;

@@ -61,8 +61,8 @@ inline quillarn::Conversion referenceConversion(std::string_view source,
     quillarn::Conversion conversion;
     conversion.bytes = quillarn::recordFileBytes(record, options.output);
     if (translated.doubt != quillarn::EncodingDoubt::None)
-        conversion.warnings.push_back(
-            quillarn::encodingDoubtWarning(translated.doubt, std::u16string_view(record).substr(1, rootEnd - 1)));
+        conversion.warnings.push_back(quillarn::encodingDoubtWarning(
+            translated.doubt, std::u16string_view(record).substr(1, rootEnd - 1)));
     for (const std::string &warning : translated.moveListWarnings)
         conversion.warnings.push_back({warning, quillarn::ReasonKind::Other});
     for (const std::string &warning : found.warnings)

@@ -22,7 +22,8 @@ namespace quillarn {
 // Raises CommandFailure (with a reason naming the key or line) when "[Header]", a header key, the
 // CR LF after a key or a separator a key needs is missing, or when translateMoves raises.
 // With moveListWarnings, sets them to what MoveListCheck finds in the data section.
-std::u16string translateRecord(std::u16string_view source, std::vector<std::string> *moveListWarnings = nullptr);
+std::u16string translateRecord(std::u16string_view source,
+                               std::vector<std::string> *moveListWarnings = nullptr);
 
 // Returns the move nodes (";B[qd];W[dp]..."), empty when the source has no "[Data]" marker or no
 // move lines; a pass is written as emptyPass says (appendMoveNode). Raises CommandFailure as
@@ -38,7 +39,7 @@ std::vector<std::u16string_view> translatedParts(std::u16string_view source);
 struct SourceText {
     std::u16string text;                             // without a UTF-8 byte-order mark
     SourceEncoding encoding = SourceEncoding::Cp932; // how the bytes were read: Cp932 or Utf8, never Auto
-    EncodingDoubt doubt = EncodingDoubt::None; // the other reading was nearly as plausible
+    EncodingDoubt doubt = EncodingDoubt::None;       // the other reading was nearly as plausible
 };
 
 // Returns the text of a source's bytes read in encoding, judged on the text of both readings. Cp932
@@ -55,7 +56,7 @@ SourceText decodeSource(std::string_view bytes, SourceEncoding encoding = Source
 std::u16string decodeUtf8KeepingBytes(std::string_view bytes);
 
 struct TranslatedSource {
-    std::u16string record; // the record text, as translateRecord returns it
+    std::u16string record;                     // the record text, as translateRecord returns it
     EncodingDoubt doubt = EncodingDoubt::None; // as decodeSource's
     std::vector<std::string> moveListWarnings; // as translateRecord's
 };
