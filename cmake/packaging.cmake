@@ -43,8 +43,11 @@ if(QUILLARN_GZIP)
   set(gz .gz)
 endif()
 set(man_pages ${PROJECT_SOURCE_DIR}/docs/ugi2sgf.1)
-if(QUILLARN_WINDOW)
-  list(APPEND man_pages ${PROJECT_SOURCE_DIR}/docs/quillarn.1 ${PROJECT_SOURCE_DIR}/docs/quillarn-thumbnailer.1)
+if(QUILLARN_WINDOW AND NOT WIN32)
+  list(APPEND man_pages ${PROJECT_SOURCE_DIR}/docs/quillarn.1)
+endif()
+if(QUILLARN_THUMBNAILER AND NOT WIN32)
+  list(APPEND man_pages ${PROJECT_SOURCE_DIR}/docs/quillarn-thumbnailer.1)
 endif()
 set(compressed)
 foreach(source IN LISTS man_pages ITEMS ${PROJECT_SOURCE_DIR}/packaging/changelog)
@@ -67,18 +70,20 @@ if(NOT WIN32)
   endforeach()
 endif()
 
-if(QUILLARN_WINDOW)
+if(QUILLARN_WINDOW AND NOT WIN32)
   install(FILES ${generated}/quillarn.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/quillarn-mime.xml
           DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages RENAME quillarn.xml)
-  # File managers find the thumbnailer of a file type here (application/x-go-sgf is shared-mime-info's).
-  install(FILES ${PROJECT_SOURCE_DIR}/packaging/quillarn.thumbnailer DESTINATION ${CMAKE_INSTALL_DATADIR}/thumbnailers)
   install(FILES ${generated}/${QUILLARN_APPSTREAM_ID}.metainfo.xml
           DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/quillarn-32.png
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/32x32/apps RENAME quillarn.png)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/quillarn.svg
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+endif()
+if(QUILLARN_THUMBNAILER AND NOT WIN32)
+  # File managers find the thumbnailer of a file type here (application/x-go-sgf is shared-mime-info's).
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/quillarn.thumbnailer DESTINATION ${CMAKE_INSTALL_DATADIR}/thumbnailers)
 endif()
 # What the READMEs link to goes beside them, so that every link of an installed README works.
 set(linked_docs ${PROJECT_SOURCE_DIR}/docs/ugi-format.md ${PROJECT_SOURCE_DIR}/docs/screenshot.png

@@ -55,26 +55,6 @@ QStringList nameFilters(const QString &filter)
     return filters;
 }
 
-qsizetype fileNameStart(const QString &path)
-{
-    return std::max(path.lastIndexOf(u'/'), path.lastIndexOf(u'\\')) + 1;
-}
-
-QString withFilterExtension(const QString &path, const QString &nameFilter)
-{
-    const qsizetype nameStart = fileNameStart(path);
-    if (path.size() == nameStart || path.indexOf(u'.', nameStart) >= 0)
-        return path;
-    const qsizetype open = nameFilter.lastIndexOf(u'(');
-    if (open < 0 || !nameFilter.endsWith(u')'))
-        return path;
-    const QString pattern = nameFilter.mid(open + 1).chopped(1).split(u' ').value(0);
-    if (!pattern.startsWith(u"*.") || pattern.size() == 2 || pattern.indexOf(u'*', 1) >= 0 ||
-        pattern.indexOf(u'?') >= 0)
-        return path;
-    return path + pattern.mid(1);
-}
-
 void CommonDialog::ShowOpen()
 {
     show(QFileDialog::AcceptOpen);
@@ -112,9 +92,6 @@ void CommonDialog::show(QFileDialog::AcceptMode mode)
     for (qsizetype i = 0; i < filters.size(); ++i) {
         if (filters.at(i) == selected || filters.at(i).startsWith(selected + u" ("_s)) {
             FilterIndex = int(i) + 1;
-            // Programs that open SGF records list *.sgf: a record saved as "kisei" would look lost.
-            if (mode == QFileDialog::AcceptSave)
-                FileName = withFilterExtension(FileName, filters.at(i));
             break;
         }
     }

@@ -3,7 +3,7 @@
 // dialog raises DialogCancelled, so the running command ends without writing or changing anything.
 #pragma once
 
-#include "text.h"
+#include "commands.h"
 
 #include <QFileDialog>
 #include <QString>
@@ -13,17 +13,6 @@ class QApplication;
 class QWidget;
 
 namespace quillarn {
-
-// Button sets of msgBox, valued as their numeric styles.
-enum class MsgBoxStyle {
-    OkOnly = 0,
-    YesNoQuestion = 4 + 32 + 256, // Yes and No, question icon, No (the second button) the default
-};
-
-// Button codes msgBox returns.
-constexpr int msgBoxOk = 1;
-constexpr int msgBoxYes = 6;
-constexpr int msgBoxNo = 7;
 
 // Shows prompt in a modal message box over parent and returns the code of the button pressed:
 // msgBoxOk for OkOnly; msgBoxYes or msgBoxNo for YesNoQuestion, where closing the box counts as No.
@@ -42,14 +31,6 @@ public:
 // patterns separated by ";" as on Windows; "*.*" becomes "*" (every file, with or without a dot).
 QStringList nameFilters(const QString &filter);
 
-// Returns where the file name of path starts: just after its last "/" or "\\" (0 without either).
-qsizetype fileNameStart(const QString &path);
-
-// Returns path with the extension of nameFilter ("SGF (*.sgf)" gives ".sgf") added when its file
-// name has none; a name with a "." in it, or a filter without one plain extension ("*"), leaves
-// path as it is.
-QString withFilterExtension(const QString &path, const QString &nameFilter);
-
 // The file dialog: set Filter and FilterIndex, show it, read FileName. FileName keeps its value
 // between uses, so each dialog starts from the path of the last one.
 class CommonDialog {
@@ -60,10 +41,9 @@ public:
     int FilterIndex = 1; // 1-based: the filter selected when the dialog opens
     QString FileName;    // the path shown on opening and chosen on closing
 
-    // Show the modal open / save dialog and set FileName to the chosen path; the name need not exist.
-    // A name chosen in the save dialog without an extension gets the extension of the filter in
-    // use (withFilterExtension). The save dialog asks nothing about overwriting. Raise
-    // DialogCancelled when cancelled, with FileName unchanged.
+    // Show the modal open / save dialog and set FileName to the chosen path and FilterIndex to the
+    // filter in use; the name need not exist. The save dialog asks nothing about overwriting.
+    // Raise DialogCancelled when cancelled, with FileName unchanged.
     void ShowOpen();
     void ShowSave();
 

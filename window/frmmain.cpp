@@ -1,9 +1,7 @@
+// The Qt face of frmMain (frmmain.h): its widgets, menus and dialogs, the commands behind them.
 #include "frmmain.h"
 
-#include "commandfailure.h"
 #include "pathlabel.h"
-#include "recordfile.h"
-#include "recordname.h"
 #include "textconv.h"
 #include "version.h"
 
@@ -12,7 +10,6 @@
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLayout>
 #include <QMenu>
@@ -21,10 +18,7 @@
 #include <QPixmap>
 #include <QUrl>
 
-#include <algorithm>
 #include <clocale>
-#include <exception>
-#include <new>
 
 #include "quillarn.xpm"
 
@@ -43,35 +37,9 @@ QString draggedFile(const QMimeData *data)
     return urls.first().toLocalFile();
 }
 
-// Returns the reason of the failure being handled, for the detail of 異常終了しました: the core's
-// reason for a CommandFailure, a short plain text for anything else. Call it only in a handler. No
-// hint follows a reason of a kind that another encoding would write (ReasonKind): the window writes
-// code page 932 only, as the programs its users read the record with expect.
-QString failureReason()
-{
-    try {
-        throw;
-    } catch (const CommandFailure &failure) {
-        return QString::fromUtf8(failure.reason());
-    } catch (const std::bad_alloc &) {
-        return u"out of memory"_s;
-    } catch (const std::exception &error) {
-        return QString::fromUtf8(error.what());
-    } catch (...) {
-        return u"unknown failure"_s;
-    }
-}
-
 } // namespace
 
-QString withoutExtension(const QString &path)
-{
-    const qsizetype nameStart = fileNameStart(path);
-    const std::u16string name = toText(path.mid(nameStart));
-    return path.left(nameStart + qsizetype(extensionStart(std::u16string_view(name))));
-}
-
-frmMain::frmMain(QWidget *parent) : QMainWindow(parent), dlg1(this)
+frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
 {
     setWindowTitle(QString::fromLatin1(QUILLARN_NAME));
     setWindowIcon(QPixmap(quillarn_xpm));
@@ -125,133 +93,57 @@ void frmMain::createMenus()
 
     // One handler per menu, told the item's index.
     for (int i = 0; i < int(mnuFileItem.size()); ++i)
-        connect(mnuFileItem[i], &QAction::triggered, this, [this, i] { mnuFileItem_Click(i); });
-    connect(mnuConvItem[0], &QAction::triggered, this, [this] { mnuConvItem_Click(0); });
-    connect(mnuHelpItem[0], &QAction::triggered, this, [this] { mnuHelpItem_Click(0); });
+        connect(mnuFileItem[i], &QAction::triggered, this, [this, i] { commands_.mnuFileItem_Click(i); });
+    connect(mnuConvItem[0], &QAction::triggered, this, [this] { commands_.mnuConvItem_Click(0); });
+    connect(mnuHelpItem[0], &QAction::triggered, this, [this] { commands_.mnuHelpItem_Click(0); });
 }
 
-void frmMain::mnuFileItem_Click(int index)
+int frmMain::msgBox(const std::u16string &prompt, MsgBoxStyle style, const std::u16string &title,
+                    const std::u16string &detail)
 {
-    // Index 1, the save step, is never chosen from the menu (its item is never available): the
-    // conversion command runs it as saveStep(), which tells it what the step did.
-    switch (index) {
-    case 0:
-        try {
-            dlg1.Filter = u"UGIﾌｧｲﾙ(*.ugi)|*.ugi|すべてのﾌｧｲﾙ(*.*)|*.*"_s;
-            dlg1.FilterIndex = 1;
-            dlg1.ShowOpen();
-            setHenkanmoto(dlg1.FileName);
-        } catch (...) {
-            // A cancelled dialog, or anything else that goes wrong, ends the command silently.
-        }
-        break;
-    case 3:
-        QCoreApplication::exit(0);
-        break;
-    default:
-        break;
-    }
+    return quillarn::msgBox(this, toQString(prompt), style, title.empty() ? QString() : toQString(title),
+                            toQString(detail));
 }
 
-frmMain::SaveOutcome frmMain::saveStep()
+bool frmMain::showFileDialog(FileDialog &dialog, QFileDialog::AcceptMode mode)
 {
+    CommonDialog dlg1(this);
+    dlg1.Filter = toQString(dialog.Filter);
+    dlg1.FilterIndex = dialog.FilterIndex;
+    dlg1.FileName = toQString(dialog.FileName);
     try {
-        dlg1.Filter = u"SGFﾌｧｲﾙ(*.sgf)|*.sgf|MGTﾌｧｲﾙ(*.MGT)|*.mgt|すべてのﾌｧｲﾙ(*.*)|*.*"_s;
-        dlg1.FilterIndex = 1;
-        dlg1.FileName = withoutExtension(dlg1.FileName);
-        dlg1.ShowSave();
-        return saveHenkango(dlg1.FileName);
+        mode == QFileDialog::AcceptOpen ? dlg1.ShowOpen() : dlg1.ShowSave();
     } catch (const DialogCancelled &) {
-        return SaveOutcome::Cancelled;
-    } catch (...) {
-        // A failed write, or memory running out while the record is encoded: the file that was
-        // there is untouched, and the conversion says so.
-        saveFailure = failureReason();
-        return SaveOutcome::Failed;
+        return false;
     }
+    dialog.FilterIndex = dlg1.FilterIndex;
+    dialog.FileName = toText(dlg1.FileName);
+    return true;
 }
 
-void frmMain::setHenkanmoto(const QString &path)
+bool frmMain::showOpen(FileDialog &dialog)
 {
-    // Judged on the name alone, on its last four characters: a missing file shows only when it is
-    // converted.
-    if (hasExtension(std::u16string_view(toText(path)), ugiExtension)) {
-        lblPath[0]->setText(path);
-        lblPath[1]->clear();
-    } else {
-        msgBox(this, u"このﾌｧｲﾙは変換できません"_s);
-    }
+    return showFileDialog(dialog, QFileDialog::AcceptOpen);
 }
 
-frmMain::SaveOutcome frmMain::saveHenkango(const QString &path)
+bool frmMain::showSave(FileDialog &dialog)
 {
-    if (QFileInfo(path).isFile() &&
-        msgBox(this, u"既存のﾌｧｲﾙを上書きしてよろしいですか ?"_s, MsgBoxStyle::YesNoQuestion) == msgBoxNo) {
-        return saveStep(); // a fresh save step, starting from the refused name; its outcome is ours
-    }
-    try {
-        writeFileAtomically(toPath(path), fileHenkango); // a failure leaves the old file as it was
-    } catch (const CommandFailure &failure) {
-        throw CommandFailure(cannotWriteReason(path.toStdString(), failure.reason()));
-    }
-    lblPath[1]->setText(path);
-    return SaveOutcome::Written;
+    return showFileDialog(dialog, QFileDialog::AcceptSave);
 }
 
-void frmMain::mnuConvItem_Click(int /*index*/)
+void frmMain::showPath(int index, const std::u16string &text)
 {
-    // The detail of a failure is the line ugi2sgf prints: the source, then the reason.
-    const auto failed = [this](const QString &reason) {
-        msgBox(this, u"異常終了しました"_s, MsgBoxStyle::OkOnly, QString(),
-               lblPath[0]->text() + u": "_s + reason);
-    };
-    try {
-        if (lblPath[0]->text().isEmpty()) {
-            msgBox(this, u"変換もとのﾌｧｲﾙを指定してください"_s);
-            return;
-        }
-        fileHenkanmoto = readFileBytes(toPath(lblPath[0]->text()));
-        fileHenkango = convert(fileHenkanmoto).bytes;
-    } catch (...) {
-        // Not only a CommandFailure: a source too large for the memory there is must end the
-        // command with its message too, never the program.
-        failed(failureReason());
-        return;
-    }
-    switch (saveStep()) {
-    case SaveOutcome::Written:
-        msgBox(this, u"正常に変換が終了しました"_s);
-        break;
-    case SaveOutcome::Failed:
-        failed(saveFailure);
-        break;
-    case SaveOutcome::Cancelled: // the user chose not to save: nothing happened to report
-        break;
-    }
+    lblPath[index]->setText(toQString(text));
 }
 
-Conversion frmMain::convert(const std::string &source)
+void frmMain::exitProgram()
 {
-    return convertSource(source, {SourceEncoding::Auto, RecordEncoding::Ansi});
-}
-
-void frmMain::mnuHelpItem_Click(int /*index*/)
-{
-    const QString name = QString::fromLatin1(QUILLARN_NAME);
-    const QStringList lines = {
-        name,
-        u"      Version "_s + QString::fromLatin1(QUILLARN_VERSION),
-        QString(),
-        u"UGI形式の囲碁の棋譜をSGF形式に変換します"_s,
-        u"      2000-10-24"_s,
-    };
-    msgBox(this, lines.join(u"\r\n"_s), MsgBoxStyle::OkOnly, name);
+    QCoreApplication::exit(0);
 }
 
 void frmMain::chooseSource(const QString &path)
 {
-    dlg1.FileName = path; // as the open dialog would leave it, so the save dialog proposes its name
-    setHenkanmoto(path);
+    commands_.chooseSource(toText(path));
 }
 
 void frmMain::dragEnterEvent(QDragEnterEvent *event)

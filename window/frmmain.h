@@ -1,9 +1,8 @@
-// frmMain, the program's one window: the source and destination path fields, the menus and the
-// commands behind them (open, the save step, exit, the conversion, the version box). It owns all
-// of the program's state.
+// frmMain, the program's one window on Qt: the source and destination path fields and the menus,
+// a face over the commands of commands.h, which hold all of the window's state.
 #pragma once
 
-#include "convert.h"
+#include "commands.h"
 #include "dialogs.h"
 
 #include <QMainWindow>
@@ -18,43 +17,30 @@ class QMenu;
 
 namespace quillarn {
 
-// Returns path with the extension of its file name (after the last "/" or "\") cut off, as
-// extensionStart finds it: the name the save dialog proposes, which its filter makes NAME.sgf, as
-// ugi2sgf's batch names the record (targetFileName).
-QString withoutExtension(const QString &path);
-
-class frmMain : public QMainWindow {
+class frmMain : public QMainWindow, public WindowFace {
     Q_OBJECT
 
 public:
     explicit frmMain(QWidget *parent = nullptr);
 
-    // Does what ﾌｧｲﾙ ▸ 開く does once path is chosen: takes it as the source when it ends in .UGI,
-    // otherwise says it cannot be converted. For a dropped file or one named on the command line.
+    // For a dropped file or one named on the command line (WindowCommands::chooseSource).
     void chooseSource(const QString &path);
 
-protected:
-    // Returns the record file the window writes for the source bytes: code page 932, as Japanese
-    // Windows programs read it (convertSource). A step of its own so that tests can make the
-    // conversion fail as only a machine short of memory would.
-    virtual Conversion convert(const std::string &source);
+    int msgBox(const std::u16string &prompt, MsgBoxStyle style, const std::u16string &title,
+               const std::u16string &detail) override;
+    bool showOpen(FileDialog &dialog) override;
+    bool showSave(FileDialog &dialog) override;
+    void showPath(int index, const std::u16string &text) override;
+    void exitProgram() override;
 
+protected:
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dropEvent(QDropEvent *event) override;
 
 private:
-    // What the save step did, for the conversion command to report.
-    enum class SaveOutcome { Written, Failed, Cancelled };
-
     void createLabels();
     void createMenus();
-
-    void mnuFileItem_Click(int index);
-    void mnuConvItem_Click(int index);
-    void mnuHelpItem_Click(int index);
-    SaveOutcome saveStep();
-    void setHenkanmoto(const QString &path);
-    SaveOutcome saveHenkango(const QString &path);
+    bool showFileDialog(FileDialog &dialog, QFileDialog::AcceptMode mode);
 
     QLabel *lblHenkanmoto = nullptr;
     QLabel *lblHenkansaki = nullptr;
@@ -67,10 +53,7 @@ private:
     std::array<QAction *, 1> mnuConvItem{};
     std::array<QAction *, 1> mnuHelpItem{};
 
-    CommonDialog dlg1;
-    std::string fileHenkanmoto; // the last source read, as its bytes
-    std::string fileHenkango;   // the last record made, as the bytes the save step writes
-    QString saveFailure;        // why the last save step failed: the detail of its message
+    WindowCommands commands_{*this};
 };
 
 } // namespace quillarn

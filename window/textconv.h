@@ -10,10 +10,15 @@
 
 namespace quillarn {
 
-// Returns the code units of s unchanged.
+// Returns the code units of s unchanged, and the QString of text's.
 inline std::u16string toText(const QString &s)
 {
     return s.toStdU16String();
+}
+
+inline QString toQString(const std::u16string &text)
+{
+    return QString::fromStdU16String(text);
 }
 
 // Returns the file-system path that s names: UTF-16 as it stands on Windows, and elsewhere the

@@ -30,7 +30,11 @@ namespace {
 
 const QString written = u"message 正常に変換が終了しました"_s;
 const QString failed = u"message 異常終了しました"_s;
-const QString refused = u"message このﾌｧｲﾙは変換できません"_s;
+// The refusal of a name, with why as its detail.
+QString refused(const QString &path)
+{
+    return u"message このﾌｧｲﾙは変換できません | "_s + path + u": only a file whose name ends in .ugi is a UGI record"_s;
+}
 const QString overwrite = u"question 既存のﾌｧｲﾙを上書きしてよろしいですか ?"_s;
 
 // The failure message with what ugi2sgf prints, the source and the reason, as the box's detailed
@@ -45,12 +49,12 @@ class TestWindow : public quillarn::frmMain {
 public:
     bool outOfMemory = false;
 
-protected:
-    quillarn::Conversion convert(const std::string &source) override
+public:
+    quillarn::Conversion convert(std::string_view source, quillarn::RecordEncoding encoding) override
     {
         if (outOfMemory)
             throw std::bad_alloc();
-        return frmMain::convert(source);
+        return frmMain::convert(source, encoding);
     }
 };
 
@@ -88,28 +92,6 @@ protected:
     TestWindow window;
 };
 
-TEST(SaveProposal, CutsTheExtensionOfTheFileNameOnly)
-{
-    const QStringList cases[] = {
-        {u"/home/j.smith/games/a.ugi"_s, u"/home/j.smith/games/a"_s},
-        {u"C:\\games.2000\\a.ugi"_s, u"C:\\games.2000\\a"_s},
-        {u"C:\\k\\a.sgf"_s, u"C:\\k\\a"_s},
-        {u"/k/a.b.ugi"_s, u"/k/a.b"_s},
-        {u"/k/.a.ugi"_s, u"/k/.a"_s},
-        {u"/k/.profile"_s, u"/k/.profile"_s},
-        {u"/k.d/abc"_s, u"/k.d/abc"_s},
-        {u".ugi"_s, u".ugi"_s},
-        {QString(), QString()},
-    };
-    for (const QStringList &c : cases) {
-        EXPECT_EQ(quillarn::withoutExtension(c[0]), c[1]) << c[0].toStdString();
-        // The save filter's ".sgf" after it gives the name ugi2sgf's batch gives the record.
-        const qsizetype nameStart = quillarn::fileNameStart(c[0]);
-        EXPECT_EQ(QString::fromStdString(quillarn::targetFileName(c[0].mid(nameStart).toStdString())),
-                  c[1].mid(nameStart) + u".sgf"_s);
-    }
-}
-
 TEST_F(Commands, ConvertsTheChosenSourceIntoWhatTheRecordWriterWrites)
 {
     const QString source = chooseSample(u"j.smith/kisei.ugi"_s);
@@ -133,7 +115,7 @@ TEST_F(Commands, TakesOnlySourcesEndingInUgiInAnyCase)
     QString previous = chosen;
     for (const QString &name : {u"a.ugi.txt"_s, u"a.sgf"_s, u"abc"_s}) {
         EXPECT_EQ(ModalDriver().type(path(name)).press().run([&] { open(); }),
-                  (QStringList{u"open "_s + previous, refused}));
+                  (QStringList{u"open "_s + previous, refused(path(name))}));
         previous = path(name);
     }
     EXPECT_EQ(caption(0), chosen);
@@ -321,7 +303,8 @@ TEST_F(Commands, DroppedFileIsTakenAsIfOpened)
     EXPECT_EQ(caption(0), source);
     EXPECT_EQ(ModalDriver().cancel().run([&] { convert(); }), QStringList{u"save "_s + path(u"dropped"_s)});
 
-    EXPECT_EQ(drop({QUrl::fromLocalFile(path(u"notes.txt"_s))}, ModalDriver().press()), QStringList{refused});
+    EXPECT_EQ(drop({QUrl::fromLocalFile(path(u"notes.txt"_s))}, ModalDriver().press()),
+              QStringList{refused(path(u"notes.txt"_s))});
     const QUrl url = QUrl::fromLocalFile(source);
     EXPECT_EQ(drop({url, url}, ModalDriver()), QStringList{u"drag refused"_s}); // one file at a time
     EXPECT_EQ(caption(0), source);
