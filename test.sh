@@ -3,8 +3,8 @@
 # builds the web page and runs its browser test in headless Chromium.
 # In CI (CI=true) it also checks the layout of the C++ sources against .clang-format and that CMake
 # configures without a warning, builds and tests once without the window, which proves that the core
-# and ugi2sgf need no Qt, runs each fuzz target for a minute when clang is there, and builds ugi2sgf
-# for Windows and tests it under wine.
+# and ugi2sgf need no Qt, runs each fuzz target for a minute when clang is there, and builds ugi2sgf,
+# the window and its installer for Windows and tests them under wine.
 # The exit status is non-zero when any part fails; logs (in build/) are printed only for a part that fails.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -118,7 +118,7 @@ if [ "${CI:-}" = true ]; then
     export WINEPREFIX="$PWD/$win/wineprefix" WINEDEBUG=-all
     step "Windows: configure and build ($win, mingw-w64)"
     if cmake -S . -B "$win" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake -DCMAKE_BUILD_TYPE=Release \
-            -DQUILLARN_WINDOW=OFF -DQUILLARN_WERROR=ON >"$win-configure.log" 2>&1 &&
+            -DQUILLARN_WINDOW=ON -DQUILLARN_WERROR=ON >"$win-configure.log" 2>&1 &&
         progress "$win.log" cmake --build "$win" -j"$(nproc)"; then
         if [ ! -d "$WINEPREFIX" ]; then
             step "Windows: a new wine prefix ($WINEPREFIX; a minute or two, once)"
@@ -177,11 +177,30 @@ if [ "${CI:-}" = true ]; then
             failed+=("Windows console")
         fi
         step "Windows: zip"
-        (cd "$win" && cpack -G ZIP >>"../win64.log" 2>&1) && ls "$win"/ugi2sgf-*-win64.zip ||
+        (cd "$win" && cpack -G ZIP >>"../win64.log" 2>&1) && ls "$win"/quillarn-*-win64.zip ||
             failed+=("Windows zip")
-        if x86_64-w64-mingw32-objdump -p "$win/cli/ugi2sgf.exe" | grep -qi "DLL Name: lib"; then
-            echo "ugi2sgf.exe needs a mingw DLL"
-            failed+=("Windows static link")
+        for program in "$win/cli/ugi2sgf.exe" "$win/window/windows/quillarn.exe"; do
+            if x86_64-w64-mingw32-objdump -p "$program" | grep -qi "DLL Name: lib"; then
+                echo "$(basename "$program") needs a mingw DLL"
+                failed+=("Windows static link")
+            fi
+        done
+        # The window, driven by keys on a virtual display, in Japanese (code page 932).
+        step "Windows: the window under wine (Xvfb)"
+        if xvfb-run -a -s "-screen 0 1024x768x24" tests/windows/window_walk.sh "$win" >"$win-window.log" 2>&1; then
+            tail -1 "$win-window.log"
+        else
+            cat "$win-window.log"
+            failed+=("Windows window")
+        fi
+        step "Windows: installer"
+        if cmake --build "$win" --target installer >>"$win.log" 2>&1 &&
+            xvfb-run -a -s "-screen 0 1024x768x24" tests/windows/installer_test.sh \
+                "$win"/quillarn-setup-*.exe >"$win-installer.log" 2>&1; then
+            tail -1 "$win-installer.log"
+        else
+            cat "$win-installer.log" 2>/dev/null || tail -20 "$win.log"
+            failed+=("Windows installer")
         fi
     else
         cat "$win-configure.log" "$win.log" 2>/dev/null || true

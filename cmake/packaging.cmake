@@ -87,7 +87,8 @@ if(QUILLARN_THUMBNAILER AND NOT WIN32)
 endif()
 # What the READMEs link to goes beside them, so that every link of an installed README works.
 set(linked_docs ${PROJECT_SOURCE_DIR}/docs/ugi-format.md ${PROJECT_SOURCE_DIR}/docs/screenshot.png
-                ${PROJECT_SOURCE_DIR}/docs/screenshot-menu.png ${PROJECT_SOURCE_DIR}/docs/screenshot-web.png)
+                ${PROJECT_SOURCE_DIR}/docs/screenshot-menu.png ${PROJECT_SOURCE_DIR}/docs/screenshot-web.png
+                ${PROJECT_SOURCE_DIR}/docs/screenshot-windows.png ${PROJECT_SOURCE_DIR}/docs/screenshot-windows-menu.png)
 if(WIN32)
   # The zip: the program with its READMEs and licence beside it.
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/README.ja.md ${PROJECT_SOURCE_DIR}/LICENSE
@@ -122,11 +123,32 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The window's Japanese texts need a Japanese font; Qt's own Japanese buttons come with its translations.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-ipafont-gothic | fonts-noto-cjk | fonts-vlgothic")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
-# The Windows build (cmake/toolchain-mingw64.cmake) is a zip of ugi2sgf.exe, the README and the
-# licence: cpack -G ZIP makes ugi2sgf-VERSION-win64.zip.
+# The Windows build (cmake/toolchain-mingw64.cmake) is a zip of quillarn.exe and ugi2sgf.exe, the
+# READMEs and the licence: cpack -G ZIP makes quillarn-VERSION-win64.zip. Its target "installer"
+# makes quillarn-setup-VERSION.exe with NSIS (packaging/windows/quillarn.nsi), of the same files.
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_PACKAGE_FILE_NAME ugi2sgf-${PROJECT_VERSION}-win64)
+  set(CPACK_PACKAGE_FILE_NAME quillarn-${PROJECT_VERSION}-win64)
   set(CPACK_STRIP_FILES TRUE)
+  find_program(QUILLARN_MAKENSIS makensis)
+  if(QUILLARN_WINDOW AND QUILLARN_MAKENSIS)
+    set(stage ${PROJECT_BINARY_DIR}/installer)
+    set(setup ${PROJECT_BINARY_DIR}/quillarn-setup-${PROJECT_VERSION}.exe)
+    add_custom_command(
+      OUTPUT ${setup}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${stage}
+      COMMAND ${CMAKE_STRIP} -o ${stage}/quillarn.exe $<TARGET_FILE:quillarn>
+      COMMAND ${CMAKE_STRIP} -o ${stage}/ugi2sgf.exe $<TARGET_FILE:ugi2sgf>
+      COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/README.ja.md
+              ${PROJECT_SOURCE_DIR}/LICENSE ${stage}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${stage}/docs
+      COMMAND ${CMAKE_COMMAND} -E copy ${linked_docs} ${stage}/docs
+      COMMAND ${QUILLARN_MAKENSIS} -V2 -DVERSION=${PROJECT_VERSION} -DBIN=${stage} -DSOURCE=${PROJECT_SOURCE_DIR}
+              -DOUT=${setup} ${PROJECT_SOURCE_DIR}/packaging/windows/quillarn.nsi
+      DEPENDS quillarn ugi2sgf ${PROJECT_SOURCE_DIR}/packaging/windows/quillarn.nsi
+              ${PROJECT_SOURCE_DIR}/window/windows/quillarn.ico
+      COMMENT "Making the installer (quillarn-setup-${PROJECT_VERSION}.exe)")
+    add_custom_target(installer DEPENDS ${setup})
+  endif()
 endif()
 include(CPack)

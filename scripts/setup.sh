@@ -26,10 +26,11 @@ fi
 
 # The Windows build CI makes and tests: the mingw-w64 cross compiler (with std::thread), wine to run
 # its tests, GoogleTest's sources to build for it, and the Japanese and English locales that the
-# tests run under (wine takes its code page from the locale: 932 for Japanese).
+# tests run under (wine takes its code page from the locale: 932 for Japanese); NSIS for the
+# installer, and a virtual display with xdotool to drive the window and the installer there.
 windows_locales=(ja_JP.UTF-8 en_US.UTF-8)
 if [ "${CI:-}" = true ] || [ "${QUILLARN_SETUP_ALL:-}" = 1 ]; then
-    packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 googletest locales)
+    packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 googletest locales nsis xvfb xauth xdotool)
 fi
 make_locales() {
     [ "${CI:-}" = true ] || [ "${QUILLARN_SETUP_ALL:-}" = 1 ] || return 0

@@ -117,8 +117,8 @@ private:
     WindowFace &face_;
     std::array<std::u16string, 2> lblPath_;
     FileDialog dlg1;
-    std::string fileHenkanmoto; // the last source read, as its bytes
-    std::string fileHenkango;   // the last record made, as the bytes the save step writes
+    std::string fileHenkanmoto;     // the last source read, as its bytes
+    std::string fileHenkango;       // the last record made, as the bytes the save step writes
     std::vector<Warning> warnings_; // the last record's, the detail of its success
     std::u16string saveFailure_;    // why the last save step failed: the detail of its message
 };

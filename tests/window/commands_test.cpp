@@ -33,7 +33,8 @@ const QString failed = u"message 異常終了しました"_s;
 // The refusal of a name, with why as its detail.
 QString refused(const QString &path)
 {
-    return u"message このﾌｧｲﾙは変換できません | "_s + path + u": only a file whose name ends in .ugi is a UGI record"_s;
+    return u"message このﾌｧｲﾙは変換できません | "_s + path +
+           u": only a file whose name ends in .ugi is a UGI record"_s;
 }
 const QString overwrite = u"question 既存のﾌｧｲﾙを上書きしてよろしいですか ?"_s;
 

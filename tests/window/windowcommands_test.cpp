@@ -92,7 +92,7 @@ struct Scripted {
 
 std::u16string pathOf(const ScratchDir &dir, const std::string &name)
 {
-    return utf16((dir / std::filesystem::u8path(name)).u8string());
+    return utf16((dir.path() / std::filesystem::u8path(name)).u8string());
 }
 
 } // namespace
@@ -152,8 +152,8 @@ TEST(WindowCommands, EveryMessageCarriesItsDetail)
                       ": only a file whose name ends in .ugi is a UGI record",
                   "save " + utf8(pathOf(dir, "illegal")),
                   "message 正常に変換が終了しました | " + illegal +
-                      ": handicap 2 but White does not move first: no handicap stones (AB) written\n" + illegal +
-                      ": move 4 (W pd) is on an occupied point",
+                      ": handicap 2 but White does not move first: no handicap stones (AB) written\n" +
+                      illegal + ": move 4 (W pd) is on an occupied point",
                   "message 異常終了しました | " + utf8(pathOf(dir, "missing.ugi")) +
                       ": missing header key \"Date=\""}));
     EXPECT_EQ(written, pathOf(dir, "illegal.sgf"));
@@ -166,7 +166,7 @@ TEST(WindowCommands, EachSaveFilterWritesItsEncoding)
     ScratchDir dir;
     const std::string data = QUILLARN_TEST_DATA;
     const std::string source = readBytes(data + "/japanese-names.ugi");
-    writeBytes(dir / std::filesystem::u8path("한국 é.ugi"), source);
+    writeBytes(dir.path() / std::filesystem::u8path("한국 é.ugi"), source);
     Scripted run;
     run.commands.chooseSource(pathOf(dir, "한국 é.ugi"));
     for (const int filter : {1, utf8SaveFilter}) {
