@@ -178,6 +178,11 @@ void WindowCommands::setHenkanmoto(const std::u16string &path)
 
 WindowCommands::SaveOutcome WindowCommands::saveHenkango(const std::u16string &path)
 {
+    // The source itself, under any spelling (another letter case on Windows, a link), is never
+    // replaced: the record would be lost, whatever the question is answered.
+    if (isFile(path) &&
+        systemFileSystem().sameFile(systemPath(systemPathOf(path)), systemPath(systemPathOf(lblPath_[0]))))
+        throw CommandFailure("the output " + utf8(path) + " would replace the source");
     if (isFile(path) &&
         face_.msgBox(u"既存のﾌｧｲﾙを上書きしてよろしいですか ?", MsgBoxStyle::YesNoQuestion) == msgBoxNo)
         return saveStep(); // a fresh save step, starting from the refused name; its outcome is ours

@@ -129,7 +129,8 @@ TEST(SaveProposal, CutsTheExtensionOfTheFileNameOnly)
 }
 
 // The messages of the window say what its detail says: why a name is refused, the warnings of a
-// record that was written, a failure's reason; each in ugi2sgf's words, the source first.
+// record that was written, a failure's reason (a save over the record's own source among them);
+// each in ugi2sgf's words, the source first.
 TEST(WindowCommands, EveryMessageCarriesItsDetail)
 {
     ScratchDir dir;
@@ -138,39 +139,51 @@ TEST(WindowCommands, EveryMessageCarriesItsDetail)
     writeBytes(dir / "missing.ugi", readBytes(data + "/missing-date.ugi"));
     Scripted run;
     const std::u16string sgf = pathOf(dir, "a.sgf");
-    run.face.script = {{msgBoxOk}, {msgBoxOk, pathOf(dir, "illegal")}, {msgBoxOk}, {msgBoxOk}};
+    run.face.script = {{msgBoxOk}, {msgBoxOk, pathOf(dir, "illegal")},
+                       {msgBoxOk}, {msgBoxOk, pathOf(dir, "illegal.ugi"), 3},
+                       {msgBoxOk}, {msgBoxOk}};
     run.commands.chooseSource(sgf);
     run.commands.chooseSource(pathOf(dir, "illegal.ugi"));
     run.commands.mnuConvItem_Click(0);
     const std::u16string written = run.face.shown[1];
+    run.commands.mnuConvItem_Click(0); // saved over its own source: refused, whatever the question
     run.commands.chooseSource(pathOf(dir, "missing.ugi"));
     run.commands.mnuConvItem_Click(0);
     const std::string illegal = utf8(pathOf(dir, "illegal.ugi"));
-    EXPECT_EQ(run.face.log,
-              (std::vector<std::string>{
-                  "message このﾌｧｲﾙは変換できません | " + utf8(sgf) +
-                      ": only a file whose name ends in .ugi is a UGI record",
-                  "save " + utf8(pathOf(dir, "illegal")),
-                  "message 正常に変換が終了しました | " + illegal +
-                      ": handicap 2 but White does not move first: no handicap stones (AB) written\n" +
-                      illegal + ": move 4 (W pd) is on an occupied point",
-                  "message 異常終了しました | " + utf8(pathOf(dir, "missing.ugi")) +
-                      ": missing header key \"Date=\""}));
+    EXPECT_EQ(
+        run.face.log,
+        (std::vector<std::string>{
+            "message このﾌｧｲﾙは変換できません | " + utf8(sgf) +
+                ": only a file whose name ends in .ugi is a UGI record",
+            "save " + utf8(pathOf(dir, "illegal")),
+            "message 正常に変換が終了しました | " + illegal +
+                ": handicap 2 but White does not move first: no handicap stones (AB) written\n" + illegal +
+                ": move 4 (W pd) is on an occupied point",
+            "save " + utf8(pathOf(dir, "illegal")),
+            "message 異常終了しました | " + illegal + ": the output " + illegal + " would replace the source",
+            "message 異常終了しました | " + utf8(pathOf(dir, "missing.ugi")) +
+                ": missing header key \"Date=\""}));
     EXPECT_EQ(written, pathOf(dir, "illegal.sgf"));
+    EXPECT_EQ(readBytes(dir / "illegal.ugi"), readBytes(data + "/illegal-moves.ugi"));
 }
 
 // The first filters write code page 932, the last UTF-8, each the bytes ugi2sgf writes; a path in
-// any script opens and saves.
+// any script, and one longer than Windows' 260 characters, opens and saves.
 TEST(WindowCommands, EachSaveFilterWritesItsEncoding)
 {
-    ScratchDir dir;
+    ScratchDir scratch;
     const std::string data = QUILLARN_TEST_DATA;
     const std::string source = readBytes(data + "/japanese-names.ugi");
-    writeBytes(dir.path() / std::filesystem::u8path("한국 é.ugi"), source);
+    const std::filesystem::path dir = scratch.path() / std::string(150, 'd') / std::string(150, 'e');
+    std::filesystem::create_directories(dir);
+    const auto pathIn = [&](const std::string &name) {
+        return decodeUtf8((dir / std::filesystem::u8path(name)).u8string());
+    };
+    writeBytes(dir / std::filesystem::u8path("한국 é.ugi"), source);
     Scripted run;
-    run.commands.chooseSource(pathOf(dir, "한국 é.ugi"));
+    run.commands.chooseSource(pathIn("한국 é.ugi"));
     for (const int filter : {1, utf8SaveFilter}) {
-        run.face.script = {{msgBoxOk, pathOf(dir, "out" + std::to_string(filter)), filter}, {msgBoxOk}};
+        run.face.script = {{msgBoxOk, pathIn("out" + std::to_string(filter)), filter}, {msgBoxOk}};
         run.commands.mnuConvItem_Click(0);
         const RecordEncoding encoding = filter == 1 ? RecordEncoding::Ansi : RecordEncoding::Utf8;
         EXPECT_EQ(readBytes(dir / ("out" + std::to_string(filter) + ".sgf")),
