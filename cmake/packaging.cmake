@@ -86,7 +86,8 @@ if(QUILLARN_THUMBNAILER AND NOT WIN32)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/quillarn.thumbnailer DESTINATION ${CMAKE_INSTALL_DATADIR}/thumbnailers)
 endif()
 # What the READMEs link to goes beside them, so that every link of an installed README works.
-set(linked_docs ${PROJECT_SOURCE_DIR}/docs/ugi-format.md ${PROJECT_SOURCE_DIR}/docs/screenshot.png
+set(linked_docs ${PROJECT_SOURCE_DIR}/docs/ugi-format.md ${PROJECT_SOURCE_DIR}/docs/windows.md
+                ${PROJECT_SOURCE_DIR}/docs/screenshot.png
                 ${PROJECT_SOURCE_DIR}/docs/screenshot-menu.png ${PROJECT_SOURCE_DIR}/docs/screenshot-web.png
                 ${PROJECT_SOURCE_DIR}/docs/screenshot-windows.png ${PROJECT_SOURCE_DIR}/docs/screenshot-windows-menu.png)
 if(WIN32)
