@@ -302,6 +302,7 @@ public:
     }
 
     bool closed() const override { return status_.closed(); }
+    void restNotLookedAt() override { summary.restNotLookedAt = true; }
 
     // Tells status what is said of the run as a whole: how many records were skipped, and the full
     // medium once, with the first record it failed and how many it left unwritten.
@@ -343,6 +344,7 @@ public:
         item = items_[next_++];
         return true;
     }
+    std::optional<std::size_t> left() const override { return items_.size() - next_; }
 
 private:
     const std::vector<BatchItem> &items_;
@@ -382,8 +384,9 @@ std::string summaryLine(const BatchSummary &summary)
         ", " + std::to_string(summary.failed) + " failed, " + std::to_string(summary.skipped) + " skipped";
     if (summary.notWritten != 0)
         line += ", " + std::to_string(summary.notWritten) + " not written (disk full)";
-    if (summary.notStarted != 0)
-        line += ", " + std::to_string(summary.notStarted) + " not converted (interrupted)";
+    if (summary.notStarted != 0 || summary.restNotLookedAt)
+        line += ", " + std::to_string(summary.notStarted) + " not converted (interrupted)" +
+                (summary.restNotLookedAt ? ", the rest not looked at" : "");
     return line;
 }
 

@@ -46,6 +46,7 @@ struct BatchSummary {
     std::size_t skipped = 0;
     std::size_t withWarnings = 0; // of the converted ones
     std::size_t notStarted = 0;   // left alone after an interruption
+    bool restNotLookedAt = false; // and the walk of the folders stopped there too
     // Failed because the medium was full, or left unwritten once it was (but those skipped).
     std::size_t notWritten = 0;
 };

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace quillarn {
@@ -24,6 +25,9 @@ public:
     virtual ~BatchItems() = default;
     // Sets item to the next item and returns true; false when there are no more.
     virtual bool next(BatchItem &item) = 0;
+    // Returns how many items are left, when that is known without looking for them; nothing for a
+    // walk of folders, which would have to go on to count them.
+    virtual std::optional<std::size_t> left() const { return std::nullopt; }
 };
 
 } // namespace quillarn

@@ -171,6 +171,13 @@ public:
         return unplanned_;
     }
 
+    // Returns true when an interruption left items that were not looked for.
+    bool restUnlooked()
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return restUnlooked_;
+    }
+
 private:
     // Processes items until none is left (alone: none taken) or the run is interrupted, and always
     // finishes what the worker holds, so that an interruption finishes the items in flight.
@@ -241,14 +248,14 @@ private:
     }
 
     // Counts the items not taken, after an interruption: held, those the caller holds, and those
-    // left in the items.
+    // left in the items when they know it. A walk of folders is not gone on with: the user who
+    // stops a run wants it to end now.
     void countTheRest(std::size_t held)
     {
-        std::size_t left = held;
-        for (BatchItem item; items_.next(item);)
-            ++left;
+        const std::optional<std::size_t> left = items_.left();
         const std::lock_guard<std::mutex> lock(mutex_);
-        unplanned_ += left;
+        unplanned_ += held + left.value_or(0);
+        restUnlooked_ = restUnlooked_ || !left;
     }
 
     // Files results in their slots and wakes the report when it waits for one of them.
@@ -281,6 +288,7 @@ private:
     std::size_t claimed_ = 0;
     std::size_t reported_ = 0;
     std::size_t unplanned_ = 0;
+    bool restUnlooked_ = false;
     bool planEnded_ = false;
     std::size_t idleWorkers_ = 0;
     std::size_t awaited_ = 0;
@@ -371,12 +379,18 @@ std::size_t runInOrder(BatchItems &items, const RunOptions &options, const ItemW
             } else
                 run.halt(); // fewer threads than a worker and the one that takes the items: no threads
         }
-        if (notStarted)
+        if (notStarted) {
+            if (run.restUnlooked())
+                report.restNotLookedAt();
             return *notStarted + run.unplanned();
+        }
     }
     Run run(items, options);
     run.setWorkerCount(1);
-    return reportInOrder(run, true, options, newWorker, report) + run.unplanned();
+    const std::size_t notStarted = reportInOrder(run, true, options, newWorker, report) + run.unplanned();
+    if (run.restUnlooked())
+        report.restNotLookedAt();
+    return notStarted;
 }
 
 } // namespace quillarn

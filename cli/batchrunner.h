@@ -64,6 +64,9 @@ public:
     virtual void progress(std::size_t done, const BatchItem *current) = 0;
     // Returns true once no further item should be started (nobody reads the results any more).
     virtual bool closed() const { return false; }
+    // Says that an interruption left items that were never looked for (a walk of folders cut short),
+    // which the count of those not started leaves out.
+    virtual void restNotLookedAt() {}
 };
 
 struct RunOptions {
@@ -80,8 +83,8 @@ struct RunOptions {
 // processes them, reports them, and goes on. After an interruption, once report is closed or when
 // it raises, no further item is started, and every worker finishes what it holds: its results are
 // reported (unless report raised). Returns how many items were not started then: those taken and
-// left, and those still in items, which are counted to the end (not processed). Raises what
-// report raises.
+// left, and those still in items when they know how many (BatchItems::left); otherwise the walk
+// stops there and report hears restNotLookedAt. Raises what report raises.
 std::size_t runInOrder(BatchItems &items, const RunOptions &options, const ItemWorkerFactory &newWorker,
                        RunReport &report);
 

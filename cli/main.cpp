@@ -266,7 +266,7 @@ int run(int argc, char **argv)
             return exitOk;
         } else if (arg == "-o") {
             const auto file = value(arg);
-            if (!file)
+            if (!file || file->empty())
                 return usageError("option -o needs a file name");
             options.output = *file;
         } else if (arg == "-d") {

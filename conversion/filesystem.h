@@ -72,7 +72,8 @@ public:
     virtual bool startsWriteBack() const = 0;
 
     // Reads the whole regular file at path into buffer and returns the bytes read, which stay valid
-    // until the next read into buffer (readFileInto, sourcefile.h). Raises CommandFailure.
+    // until the next read into buffer (readFileInto, sourcefile.h). Raises CommandFailure, with
+    // sourceChanged for a file that grows or shrinks while it is read.
     virtual std::string_view readFile(const std::filesystem::path &path, ReadBuffer &buffer) = 0;
     // Returns the entries of folder (not "." and ".."; empty: the current folder), each with its
     // type from the listing itself, so that no entry is looked at by itself (but on a file system

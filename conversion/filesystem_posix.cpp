@@ -156,9 +156,16 @@ std::string_view PosixFileSystem::readFile(const fs::path &path, ReadBuffer &buf
             failWithErrno(error);
         }
         if (got == 0)
-            break; // the file shrank since its length was taken
+            throw CommandFailure(sourceChanged); // it shrank since its length was taken
         filled += static_cast<std::size_t>(got);
     }
+    // What was read is the whole file only if nothing follows: one more byte says it grew.
+    char more = 0;
+    ssize_t got;
+    while ((got = ::read(file.fd, &more, 1)) < 0 && errno == EINTR) {
+    }
+    if (got > 0)
+        throw CommandFailure(sourceChanged);
     return std::string_view(bytes, filled);
 }
 

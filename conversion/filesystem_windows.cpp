@@ -340,9 +340,13 @@ std::string_view WindowsFileSystem::readFile(const fs::path &path, ReadBuffer &b
         if (!ReadFile(file.get(), bytes + filled, static_cast<DWORD>(total - filled), &got, nullptr))
             failWithLastError();
         if (got == 0)
-            break; // the file shrank since its length was taken
+            throw CommandFailure(sourceChanged); // it shrank since its length was taken
         filled += got;
     }
+    char more = 0;
+    DWORD got = 0;
+    if (ReadFile(file.get(), &more, 1, &got, nullptr) && got != 0)
+        throw CommandFailure(sourceChanged); // it grew
     return std::string_view(bytes, filled);
 }
 

@@ -15,6 +15,9 @@ constexpr long long maxSourceBytes = 2147483647;
 // Returns the reason for a source of size bytes, more than maxSourceBytes.
 std::string sourceTooLarge(long long size);
 
+// The reason for a source that grew or shrank while it was read: what was read is no record.
+constexpr char sourceChanged[] = "the file changed while it was read";
+
 // Memory that sources are read into, kept from one source to the next, so that a batch reads every
 // record through the same pages. It grows to the largest source read, and is never cleared: a read
 // writes each byte before it is looked at.

@@ -14,6 +14,7 @@
 #include <emscripten/val.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <new>
 #include <string>
 #include <unordered_map>
@@ -26,17 +27,33 @@ using emscripten::val;
 // The source being converted, written by the page into the module's memory, and the last record,
 // which the page copies out before it converts again.
 quillarn::ReadBuffer source;
+std::size_t sourceSize = 0; // what the room was last made for
 std::string record;
 
+// Returns the whole number value, which JavaScript gives as a double: never negative, never more
+// than most, never a fraction or not a number at all. Raises CommandFailure naming what it is
+// otherwise, so that no cast ever meets a value it cannot hold.
+std::size_t countOf(double value, double most, const char *what)
+{
+    if (!(value >= 0 && value <= most) || value != static_cast<double>(static_cast<std::uint64_t>(value)))
+        throw quillarn::CommandFailure(std::string("the page gave ") + what +
+                                       " that is not a count from 0 to " +
+                                       std::to_string(static_cast<std::uint64_t>(most)));
+    return static_cast<std::size_t>(value);
+}
+
 // Returns a view of room for a source of size bytes, which the page fills and then converts;
-// null when the memory cannot be had.
+// null when the memory cannot be had, or size is no size of a source.
 val sourceRoom(double size)
 {
     try {
-        const auto bytes = static_cast<std::size_t>(size);
-        return val(
-            emscripten::typed_memory_view(bytes, reinterpret_cast<unsigned char *>(source.room(bytes))));
+        const std::size_t bytes = countOf(size, static_cast<double>(quillarn::maxSourceBytes), "a size");
+        char *const room = source.room(bytes);
+        sourceSize = bytes;
+        return val(emscripten::typed_memory_view(bytes, reinterpret_cast<unsigned char *>(room)));
     } catch (const std::bad_alloc &) {
+        return val::null();
+    } catch (const quillarn::CommandFailure &) {
         return val::null();
     }
 }
@@ -97,7 +114,10 @@ val convertWith(double size, const quillarn::ConversionOptions &options, quillar
     try {
         quillarn::StringSink sink;
         sink.bytes.swap(record); // keeps the memory of the last record
-        const std::string_view bytes(source.room(0), static_cast<std::size_t>(size));
+        // Only what the room holds: a size beyond it would read memory the source never filled.
+        const std::size_t count = countOf(size, static_cast<double>(sourceSize), "a size");
+        const std::string_view bytes =
+            count == 0 ? std::string_view() : std::string_view(source.room(0), count);
         quillarn::ConversionReport report = quillarn::convertRecord(bytes, options, sink);
         record.swap(sink.bytes);
         for (const quillarn::Warning &warning : report.warnings)
@@ -147,7 +167,8 @@ val preview(double size, const std::string &output, const std::string &sourceEnc
 // position with a board (size not 0).
 val boardAfter(double moves)
 {
-    const std::size_t count = std::min(position.moves.size(), static_cast<std::size_t>(moves));
+    const std::size_t count = countOf(std::min(moves, static_cast<double>(position.moves.size())),
+                                      static_cast<double>(position.moves.size()), "a number of moves");
     const quillarn::Board board = quillarn::boardAfter(position, count);
     const int size = position.size;
     stones.assign(static_cast<std::size_t>(size * size), 0);

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <future>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -24,8 +25,9 @@ namespace {
 // Items named 1, 2, ...; the one numbered interruptAt is handed out after a call of interrupt.
 class NumberedItems : public quillarn::BatchItems {
 public:
-    NumberedItems(std::size_t count, std::size_t interruptAt, void (*interrupt)())
-        : count_(count), interruptAt_(interruptAt), interrupt_(interrupt)
+    // A walk does not know how many items are left; a list does.
+    NumberedItems(std::size_t count, std::size_t interruptAt, void (*interrupt)(), bool walk = false)
+        : count_(count), interruptAt_(interruptAt), interrupt_(interrupt), walk_(walk)
     {
     }
     bool next(quillarn::BatchItem &item) override
@@ -37,10 +39,16 @@ public:
         item = {fs::path(std::to_string(given_)), {}, {}};
         return true;
     }
+    std::optional<std::size_t> left() const override
+    {
+        return walk_ ? std::nullopt : std::optional<std::size_t>(count_ - given_);
+    }
+    std::size_t given() const { return given_; }
 
 private:
     std::size_t count_, interruptAt_, given_ = 0;
     void (*interrupt_)();
+    bool walk_;
 };
 
 // What the workers of a run did, counted across their threads.
@@ -102,6 +110,8 @@ public:
     }
     void progress(std::size_t, const quillarn::BatchItem *) override {}
     bool closed() const override { return taken >= closeAfter; }
+    void restNotLookedAt() override { restUnlooked = true; }
+    bool restUnlooked = false;
 
 private:
     unsigned long last_ = 0;
@@ -150,6 +160,7 @@ TEST(BatchRunner, ARunEndsAfterAnInterruptionInAnyRingASignalAClosedReportOrARai
         void (*interrupt)();
         std::size_t closeAfter;
         bool raises;
+        bool walk = false; // the items do not know how many are left: the run does not look for them
     };
     const auto setFlag = [] { interruptedBy = SIGINT; };
     const auto raiseSignal = [] { std::raise(SIGINT); };
@@ -158,7 +169,8 @@ TEST(BatchRunner, ARunEndsAfterAnInterruptionInAnyRingASignalAClosedReportOrARai
     for (const Row row :
          {Row{"calling thread, interrupted at 5000", 0, 5000, setFlag, SIZE_MAX, false},
           Row{"SIGINT at 3000", 4, 3000, raiseSignal, SIZE_MAX, false},
-          Row{"closed after 1", 4, 0, nothing, 1, false}, Row{"raising", 4, 0, nothing, SIZE_MAX, true}}) {
+          Row{"closed after 1", 4, 0, nothing, 1, false}, Row{"raising", 4, 0, nothing, SIZE_MAX, true},
+          Row{"a walk, SIGINT at 3000", 4, 3000, raiseSignal, SIZE_MAX, false, true}}) {
         SCOPED_TRACE(row.name);
         interruptedBy = 0;
         const auto previous = std::signal(SIGINT, noteSignal);
@@ -169,8 +181,8 @@ TEST(BatchRunner, ARunEndsAfterAnInterruptionInAnyRingASignalAClosedReportOrARai
         CountingReport report;
         report.closeAfter = row.closeAfter;
         report.raises = row.raises;
-        const auto run = [&options, &counts, &report, row] {
-            NumberedItems numbered(items, row.interruptAt, row.interrupt);
+        NumberedItems numbered(items, row.interruptAt, row.interrupt, row.walk);
+        const auto run = [&options, &counts, &report, &numbered] {
             return quillarn::runInOrder(
                 numbered, options, [&counts] { return std::make_unique<GroupingWorker>(counts); }, report);
         };
@@ -178,7 +190,12 @@ TEST(BatchRunner, ARunEndsAfterAnInterruptionInAnyRingASignalAClosedReportOrARai
             EXPECT_THROW(endsWithinAMinute(run), std::runtime_error);
         } else {
             const std::size_t notStarted = endsWithinAMinute(run);
-            EXPECT_EQ(report.taken + notStarted, items);
+            // A walk is not gone on with to count what is left: the run ends at once.
+            EXPECT_EQ(report.restUnlooked, row.walk);
+            if (row.walk)
+                EXPECT_LT(numbered.given(), items);
+            else
+                EXPECT_EQ(report.taken + notStarted, items);
             if (row.workers == 0) {
                 // The first ring reported, the part of the second taken and the rest of the items
                 // not started.

@@ -275,6 +275,9 @@ TEST(Ugi2sgf, UsageErrorsExitTwo)
     EXPECT_EQ(ugi2sgf({}).status, 2);
     EXPECT_EQ(ugi2sgf({"--bogus", "a.ugi"}).status, 2);
     EXPECT_EQ(ugi2sgf({"a.ugi", "-o"}).status, 2);
+    const Outcome empty = ugi2sgf({"-o", "", "a.ugi"}); // an empty name names no file
+    EXPECT_EQ(empty.status, 2);
+    EXPECT_EQ(empty.err.substr(0, empty.err.find('\n')), "ugi2sgf: option -o needs a file name");
     const Outcome help = ugi2sgf({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("usage: ugi2sgf"), std::string::npos);
