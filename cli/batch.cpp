@@ -52,27 +52,6 @@ ItemResult skipped(const fs::path &target)
     return {ItemOutcome::Skipped, "skipped, " + existsReason(shownPath(target))};
 }
 
-// Returns true when reason says that the medium written to is full: it is, or ends in, the
-// system's reason for ENOSPC or EDQUOT ("cannot write OUT: No space left on device"). The writers
-// and the folders give the system's reasons as text alone, and on Windows give ERROR_DISK_FULL and
-// ERROR_HANDLE_DISK_FULL the words of ENOSPC; a record's own reasons never end in one.
-bool saysMediumFull(const std::string &reason)
-{
-    static const std::string full[] = {
-        std::generic_category().message(ENOSPC),
-#ifdef EDQUOT
-        std::generic_category().message(EDQUOT),
-#endif
-    };
-    for (const std::string &words : full) {
-        if (reason == words ||
-            (reason.size() > words.size() + 2 &&
-             reason.compare(reason.size() - words.size() - 2, std::string::npos, ": " + words) == 0))
-            return true;
-    }
-    return false;
-}
-
 // What the workers of a batch share: the file system, the leftovers of killed writes, which each
 // folder is searched for once, and the folders made.
 class Conversions {
@@ -103,15 +82,15 @@ public:
             return;
         fs::path failed = folder;
         if (const std::error_code error = group.makeFolders(folder, &failed))
-            throw RecordFailure("cannot create folder " + shownPath(failed) + ": " + error.message());
+            throw RecordFailure("cannot create folder " + shownPath(failed) + ": " + error.message(), error);
         madeFolders_.insert(folder);
     }
 
     // Returns the result of a record that failed with reason. Once one has failed because the
     // medium is full, no record is written any more: trying each would only fail the same way.
-    ItemResult failed(std::string reason)
+    ItemResult failed(std::string reason, std::error_code error)
     {
-        if (!saysMediumFull(reason))
+        if (!isMediumFull(error))
             return {ItemOutcome::Failed, std::move(reason)};
         mediumFull = true;
         return {ItemOutcome::NotWritten, std::move(reason)};
@@ -194,7 +173,7 @@ public:
         case RecordOutcome::End::Failed:
             break;
         }
-        return shared_.failed(std::move(outcome.reason));
+        return shared_.failed(std::move(outcome.reason), outcome.error);
     }
 
     bool full() const override { return group_.full(); }
@@ -219,9 +198,10 @@ public:
                         ItemResult{ItemOutcome::Converted,
                                    next < held_.size() ? std::move(held_[next].second) : std::string()});
                 else
-                    results.emplace_back(written.id,
-                                         shared_.failed(cannotWriteReason(shownPath(taken(written.id).target),
-                                                                          written.reason)));
+                    results.emplace_back(
+                        written.id,
+                        shared_.failed(cannotWriteReason(shownPath(taken(written.id).target), written.reason),
+                                       written.error));
             }
         } catch (const std::bad_alloc &error) {
             group_.discard();

@@ -63,8 +63,10 @@ RecordOutcome writeRecord(const std::filesystem::path &output, const ConversionO
     } catch (const RecordFailure &failure) {
         outcome.end = RecordOutcome::End::Failed;
         outcome.reason = failure.reason();
+        outcome.error = failure.error();
     } catch (const CommandFailure &failure) {
         outcome.end = RecordOutcome::End::Failed;
+        outcome.error = failure.error();
         outcome.reason = making && !writing ? commandLineReason(failure)
                                             : cannotWriteReason(shownPath(output), failure.reason());
     } catch (const std::exception &error) {

@@ -48,7 +48,8 @@ struct RecordOutcome {
         Failed,
     };
     End end = End::Written;
-    std::string reason; // TargetExists and Failed: what the message says
+    std::string reason;    // TargetExists and Failed: what the message says
+    std::error_code error; // Failed: the system's error behind it, when there is one
     // Written and HeldBack, each as the message says it; for HeldBack with "; not written (--strict)"
     std::vector<std::string> warnings;
 };

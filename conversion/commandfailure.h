@@ -2,9 +2,11 @@
 // reason that a front end can recognise.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 namespace quillarn {
 
@@ -31,12 +33,33 @@ public:
         : std::runtime_error(reason), kind_(kind)
     {
     }
+    // A failure of the system, error, whose message is the reason unless one is given: a front end
+    // tells a full disk by its code, whatever the words.
+    explicit CommandFailure(std::error_code error) : CommandFailure(error.message(), error) {}
+    CommandFailure(const std::string &reason, std::error_code error)
+        : std::runtime_error(reason), kind_(ReasonKind::Other), error_(error)
+    {
+    }
     const char *reason() const noexcept { return what(); }
     ReasonKind kind() const noexcept { return kind_; }
+    // The system's error behind the failure; empty for a failure of the record itself.
+    std::error_code error() const noexcept { return error_; }
 
 private:
     ReasonKind kind_;
+    std::error_code error_;
 };
+
+// Returns true when error says that the medium written to is full: out of space or out of quota, on
+// every system (Windows' ERROR_DISK_FULL and ERROR_HANDLE_DISK_FULL compare equal to the first).
+inline bool isMediumFull(std::error_code error)
+{
+    return error == std::errc::no_space_on_device
+#ifdef EDQUOT
+           || error == std::error_code(EDQUOT, std::generic_category())
+#endif
+        ;
+}
 
 // What a reader of a record that converted would see differently from its source: one line, and its
 // kind.

@@ -38,7 +38,7 @@ std::error_code checked(long result)
 
 [[noreturn]] void failWithErrno(int error)
 {
-    throw CommandFailure(std::generic_category().message(error));
+    throw CommandFailure(std::error_code(error, std::generic_category()));
 }
 
 int descriptorOf(const Folder *folder)

@@ -24,7 +24,7 @@ std::error_code lastError()
 
 [[noreturn]] void failWithLastError()
 {
-    throw CommandFailure(lastError().message());
+    throw CommandFailure(lastError());
 }
 
 HANDLE handleOf(FileHandle file)

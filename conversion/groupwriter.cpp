@@ -78,11 +78,11 @@ struct GroupWriter::Group {
     }
 
     // Returns the first flush failure of the group's file systems, or an empty string.
-    std::string flushDevices() const
+    std::error_code flushDevices() const
     {
         for (const Device &device : devices) {
             if (const std::error_code error = system.flushFileSystem(device.file))
-                return error.message();
+                return error;
         }
         return {};
     }
@@ -213,17 +213,21 @@ std::vector<GroupWriter::Result> GroupWriter::commit()
     // The data of every file reaches the disk before any of them is renamed into place: the system
     // may write a rename before the data of the file renamed, and a power cut between the two would
     // leave a target's name on a file that lost its data.
-    std::string failure;
+    const auto failWith = [](Result &result, std::error_code error) {
+        result.reason = error.message();
+        result.error = error;
+    };
+    std::error_code failure;
     if (limits_.method == FlushMethod::FileSystem) {
         failure = group.flushDevices();
     } else {
         for (std::size_t i = 0; i < group.members.size(); ++i) {
             Staged &staged = group.members[i].staged;
             if (const std::error_code error = system.flush(staged.file))
-                results[i].reason = error.message();
+                failWith(results[i], error);
             // A failed close can mean the data never reached the disk.
             if (const std::error_code error = system.close(staged.file); error && results[i].reason.empty())
-                results[i].reason = error.message();
+                failWith(results[i], error);
             staged.file = noFile;
         }
     }
@@ -232,15 +236,15 @@ std::vector<GroupWriter::Result> GroupWriter::commit()
         const Group::Member &member = group.members[i];
         const Folder &folder = *member.staged.target.folder;
         Result &result = results[i];
-        if (!failure.empty()) {
-            result.reason = failure;
+        if (failure) {
+            failWith(result, failure);
         } else if (result.reason.empty()) {
             const std::error_code error = putInPlace(system, member.staged, member.existing);
             result.targetExists = error == std::errc::file_exists && member.existing == ExistingTarget::Keep;
             if (result.targetExists)
                 result.reason = TargetExists().reason();
             else if (error)
-                result.reason = error.message();
+                failWith(result, error);
         }
         if (!result.reason.empty())
             system.remove(folder, member.staged.temporary.c_str());
@@ -250,7 +254,7 @@ std::vector<GroupWriter::Result> GroupWriter::commit()
 
     // Then the renames themselves, which reach the disk with their folders: only then are the
     // files reported in place, since until then a power cut can undo a rename.
-    std::string unflushed;
+    std::error_code unflushed;
     if (renamedIn.empty()) {
         // nothing was put in place
     } else if (limits_.method == FlushMethod::FileSystem) {
@@ -258,15 +262,17 @@ std::vector<GroupWriter::Result> GroupWriter::commit()
     } else {
         for (const Folder *folder : renamedIn) {
             if (!folder->flushable())
-                unflushed = std::make_error_code(std::errc::permission_denied).message();
+                unflushed = std::make_error_code(std::errc::permission_denied);
             else if (const std::error_code error = system.flushFolder(*folder))
-                unflushed = error.message();
+                unflushed = error;
         }
     }
-    if (!unflushed.empty()) {
+    if (unflushed) {
         for (Result &result : results) {
-            if (result.reason.empty())
-                result.reason = unflushedFolder(unflushed);
+            if (result.reason.empty()) {
+                result.reason = unflushedFolder(unflushed.message());
+                result.error = unflushed;
+            }
         }
     }
     group.members.clear();

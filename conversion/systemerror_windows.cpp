@@ -77,6 +77,9 @@ public:
             return std::errc::file_exists;
         case ERROR_DIRECTORY:
             return std::errc::not_a_directory;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            return std::errc::no_space_on_device;
         default:
             return {code, *this};
         }

@@ -156,7 +156,7 @@ private:
 
 [[noreturn]] void failWith(std::error_code error)
 {
-    throw CommandFailure(error.message());
+    throw CommandFailure(error);
 }
 
 std::string unflushedFolder(const std::string &reason)
