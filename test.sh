@@ -76,6 +76,9 @@ if [ "${CI:-}" = true ]; then
         failed+=("layout")
     fi
 
+    step "layers of the library (scripts/check_layers.sh)"
+    scripts/check_layers.sh && echo "encodings < files < translation" || failed+=("layers")
+
     # Qt may not even be looked for: configuring fails if anything asks for it. Those two variables
     # stay unused when nothing does, which is the point, so CMake is told not to warn about them.
     nowindow=build/nowindow

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes conversion/casefold_table.cpp, the table behind foldedCase (conversion/casefold.h).
+"""Writes conversion/encodings/casefold_table.cpp, the table behind foldedCase (conversion/encodings/casefold.h).
 
 Run by hand after changing this script or when Unicode's data changes (the build does not run it):
 
@@ -19,7 +19,7 @@ the Latin and Cyrillic blocks).
 import os
 import sys
 
-OUTPUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "conversion", "casefold_table.cpp")
+OUTPUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "conversion", "encodings", "casefold_table.cpp")
 
 
 def read_fields(path):

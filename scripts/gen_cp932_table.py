@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes conversion/cp932_table.cpp, the code page 932 tables behind decodeAnsi and encodeAnsi.
+"""Writes conversion/encodings/cp932_table.cpp, the code page 932 tables behind decodeAnsi and encodeAnsi.
 
 Run by hand after changing this script (the build does not run it):
 
@@ -27,7 +27,7 @@ ROW_LENGTH = 0x100 - ROW_FIRST_TRAIL
 BLOCK_BITS = 7
 BLOCK_SIZE = 1 << BLOCK_BITS
 
-OUTPUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "conversion", "cp932_table.cpp")
+OUTPUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "conversion", "encodings", "cp932_table.cpp")
 
 
 def decode(raw):
