@@ -47,17 +47,21 @@ public:
 
     // Returns the value of the header's "Moves=" line when one stands between "[Header]" and
     // "[Data]" (or the end), with its CR LF.
+    // Only its digits count: the value's other bytes are widened as they are, never decoded, so
+    // that a line no encoding reads makes no more than a count that is not a number.
     std::optional<std::u16string> declaredMoves() const
     {
-        const std::string_view bytes = source_.bytes();
-        const SourceBytes header(bytes.substr(0, source_.find("[Data]", 0)), source_.isUtf8());
+        const SourceBytes header(source_.bytes().substr(0, source_.find("[Data]", 0)), source_.isUtf8());
         const std::size_t at = header.find("Moves=", marker_);
         if (at == none)
             return std::nullopt;
-        const std::size_t end = bytes.find("\r\n", at);
+        const std::size_t end = header.bytes().find("\r\n", at);
         if (end == none)
             return std::nullopt;
-        return source_.decode(bytes.substr(at + 6, end - at - 6));
+        std::u16string value;
+        for (const char c : header.bytes().substr(at + 6, end - at - 6))
+            value += static_cast<char16_t>(static_cast<unsigned char>(c));
+        return value;
     }
 
 private:

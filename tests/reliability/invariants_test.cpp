@@ -101,8 +101,8 @@ TEST(NothingLost, NoGeneratedCodePage932RecordIsReadAsUtf8)
 // The converter reads a source's bytes; the translation of its decoded text defines every result.
 // Both give the same record, warnings and reason for generated near misses with bytes put where
 // the byte reading must tell a character from the second byte of another (a lead byte before a
-// marker, a key, a comma or a colour), for their UTF-8 twins, and for lines whose comma stands at
-// the edge of the 16-bit positions.
+// marker, a key, a comma or a colour), with a move count no encoding reads, for their UTF-8 twins,
+// and for lines whose comma stands at the edge of the 16-bit positions.
 TEST(NothingLost, TheConversionOfBytesAgreesWithTheTranslationOfText)
 {
     std::vector<std::string> sources;
@@ -113,13 +113,60 @@ TEST(NothingLost, TheConversionOfBytesAgreesWithTheTranslationOfText)
             sources.push_back(ugiSource(f));
         }
     }
+    // Found by the fuzzer: a move count that no encoding reads, in a source read as UTF-8.
+    using namespace std::string_literals;
+    sources.push_back("[Header]\x0d"
+                      "\x0a"
+                      "Title=Match\x0d"
+                      "\x0a"
+                      "Copyright=x\x0d"
+                      "\x0a"
+                      "Winner=B,C\x0d"
+                      "\x0a"
+                      ""
+                      "PlayerB=Kuro,3d,\x0d"
+                      "\x0a"
+                      "PlayerW=Shiro,2d,\x0d"
+                      "\x0a"
+                      "Place=Hall\x0d"
+                      "\x0a"
+                      ""
+                      "Date=[Figure]24,\x0d"
+                      "\x0a"
+                      "Size=\xef"
+                      "\xbb"
+                      "\xbf"
+                      "19\x0d"
+                      "\x0a"
+                      "0,6[Shead.5\x0d"
+                      "\x0a"
+                      ""
+                      "M]24,\x0d"
+                      "\x0a"
+                      "Size=\xef"
+                      "\xbb"
+                      "\xbf"
+                      "19\x0d"
+                      "\x0a"
+                      "Hdcp=0,6[Shead.5\x0d"
+                      "\x0a"
+                      ""
+                      "Moves=~\x00"
+                      "\x00"
+                      " 2 0\xc9"
+                      "\x0a"
+                      "DC,W4,3,0\x0d"
+                      "\x0a"
+                      "\x0d"
+                      "\x0a"
+                      ""s);
     SourceGenerator generator(1612);
     std::mt19937 random(1612);
-    const std::vector<std::string> pieces = {"\x81",    "\x83",   "\xe0",     "\xfc",     "\x80",
-                                             "\xa0",    "[Data]", "[Header]", "Title=",   "Size=9\r\n",
-                                             "Hdcp=3,", "\r\n",   "\n",       "\r",       ",",
-                                             ",W",      "QD,B",   "\xb1",     "\x82\xa0", "\xe4\xba\x95",
-                                             "YS,W",    "]",      "\\",       "\x83\x5c", "\xef\xbb\xbf"};
+    const std::vector<std::string> pieces = {
+        "\x81",     "\x83",   "\xe0",       "\xfc",         "\x80",     "\xa0",         "[Data]",
+        "[Header]", "Title=", "Size=9\r\n", "Hdcp=3,",      "\r\n",     "\n",           "\r",
+        ",",        ",W",     "QD,B",       "\xb1",         "\x82\xa0", "\xe4\xba\x95", "YS,W",
+        "]",        "\\",     "\x83\x5c",   "\xef\xbb\xbf", "Moves=",   "Moves=2\r\n",  "\xc9"};
     while (sources.size() < 4000) {
         std::string bytes = sources.size() % 3 == 0 ? generator.japaneseRecord() : generator.next();
         for (int k = static_cast<int>(random() % 4); k > 0; --k)
