@@ -10,6 +10,8 @@ build=${1:-build/win64}
 export WINEPREFIX=${WINEPREFIX:-$PWD/$build/wineprefix} WINEDEBUG=-all LANG=ja_JP.UTF-8
 
 if [ "${2:-}" = --inside ]; then
+    wineserver -k 2>/dev/null || true # a server without this display would keep the window off it
+    wineserver -w 2>/dev/null || true
     folder="$WINEPREFIX/drive_c/users/kaori/棋譜"
     mkdir -p "$folder" && rm -f "$folder/kisei.sgf"
     cp examples/kisei.ugi "$folder/kisei.ugi"

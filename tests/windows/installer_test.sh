@@ -12,7 +12,10 @@ trap 'wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
 fail() { echo "installer test: $*" >&2; exit 1; }
 key() { wine reg query "$1" ${2:+/v "$2"} 2>/dev/null | tr -d '\r'; }
 
-"$source_dir/scripts/wine-run.sh" wineboot -i >/dev/null 2>&1 || true
+# A wine server still running from programs started without a display would keep their desktop,
+# where no window shows: this session starts its own, on this display.
+wineserver -k 2>/dev/null || true
+wineserver -w 2>/dev/null || true
 wine "$installer" /S /CurrentUser /PATH >/dev/null 2>&1 || fail "the silent install failed"
 local_app_data=$(wine cmd /c 'echo %LOCALAPPDATA%' 2>/dev/null | tr -d '\r')
 instdir_win="$local_app_data\\Programs\\Quillarn"

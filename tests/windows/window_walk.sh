@@ -17,11 +17,16 @@ cp "$source_dir/tests/data/japanese-names.ugi" "$work/棋譜 한국.ugi"
 cp "$source_dir/tests/data/missing-date.ugi" "$work/missing.ugi"
 cp "$source_dir/tests/data/illegal-moves.ugi" "$work/illegal.ugi"
 
-fail() { echo "window walk: $*" >&2; exit 1; }
-# Waits for a window whose name is $1 to show; returns its id.
+fail() {
+    echo "window walk: $*" >&2
+    [ ! -s "$work/wine.log" ] || tail -20 "$work/wine.log" >&2
+    exit 1
+}
+# Waits for a window whose name is $1 to show (the first start of a program under wine can take a
+# while on a busy machine); returns its id.
 window() {
     local id
-    for _ in $(seq 1 200); do
+    for _ in $(seq 1 600); do
         id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | tail -1) && [ -n "$id" ] && { echo "$id"; return 0; }
         sleep 0.1
     done
@@ -56,7 +61,10 @@ gone_box() {
 keys() { xdotool windowfocus --sync "$1"; sleep 0.3; shift; xdotool key --delay 150 "$@"; }
 typed() { xdotool windowfocus --sync "$1"; sleep 0.3; xdotool type --delay 20 "$2"; }
 
-"$runner" wineboot -i >/dev/null 2>&1 || true
+# A wine server still running from programs started without a display (the console tests) would
+# keep their desktop, where no window shows: this session starts its own, on this display.
+wineserver -k 2>/dev/null || true
+wineserver -w 2>/dev/null || true
 LANG=ja_JP.UTF-8 wine "$build/window/windows/quillarn.exe" "$(winepath -w "$work/棋譜 한국.ugi")" >"$work/wine.log" 2>&1 &
 main=$(window Quillarn)
 sleep 1
