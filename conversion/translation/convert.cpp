@@ -147,15 +147,21 @@ CheckedRecord checkRecord(std::string_view bytes, const ConversionOptions &optio
                     game->move(static_cast<char16_t>(move.colour), move.point(record.emptyPass, point));
                     ++moves;
                 }
-                if (kind != LineKind::Other) {
-                    moveList.line(line, number, kind == LineKind::Move);
+                if (kind == LineKind::Move) {
+                    moveList.move(line, move.comma, number);
+                    return;
+                }
+                if (kind == LineKind::NoMove) {
+                    moveList.notMove(line, number);
                     return;
                 }
                 node.clear();
                 appendMoveNode(node, source.decode(line), {number, moves + 1}, record.emptyPass);
-                moveList.line(line, number, !node.empty());
-                if (node.empty())
+                if (node.empty()) {
+                    moveList.notMove(line, number);
                     return;
+                }
+                moveList.move(line, line.find(','), number);
                 ++moves;
                 replayNode(*game, node);
                 // An encoding failure waits for the end of the data: a later line may fail the

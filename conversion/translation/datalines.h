@@ -87,6 +87,7 @@ struct AsciiMove {
     char colour;
     char x;
     char y;
+    std::size_t comma; // where the first comma stands in the line
 
     // Returns the point of the move as its node holds it (movePoint), as code units for the replay.
     std::u16string_view point(bool emptyPass, char16_t (&units)[2]) const
@@ -122,6 +123,7 @@ inline LineKind readAsciiMove(std::string_view line, AsciiMove &move)
         line[comma + 1] > 'Z')
         return LineKind::Other;
     move.colour = line[comma + 1];
+    move.comma = comma;
     move.x = lowerAscii(line[comma - 2]);
     move.y = lowerAscii(line[comma - 1]);
     return LineKind::Move;

@@ -16,27 +16,29 @@ namespace quillarn {
 
 class MoveListCheck {
 public:
-    // The next line of the data section, without its line end, numbered in the source; isMove tells
-    // whether it gave a move node. For the code units of a decoded line and the bytes of one alike.
-    template <typename Char> void line(std::basic_string_view<Char> text, Int32 number, bool isMove)
+    // The next line of the data section, without its line end, numbered in the source: one that gave
+    // no move node. For the code units of a decoded line and the bytes of one alike.
+    template <typename Char> void notMove(std::basic_string_view<Char> text, Int32 number)
     {
-        if (!isMove) {
-            for (const Char c : text) {
-                if (c != Char(' ') && c != Char('\t')) {
-                    if (notMoves_++ == 0)
-                        firstNotMove_ = number;
-                    return;
-                }
+        for (const Char c : text) {
+            if (c != Char(' ') && c != Char('\t')) {
+                if (notMoves_++ == 0)
+                    firstNotMove_ = number;
+                return;
             }
-            return; // a blank line
         }
+        // a blank line
+    }
+
+    // The next line, one that gave a move node, its first comma at comma.
+    template <typename Char> void move(std::basic_string_view<Char> text, std::size_t comma, Int32 number)
+    {
         ++moves_;
-        // The move's number: the digits after the colour, which follows the first comma.
-        std::size_t at = text.find(Char(',')) + 2;
+        // The move's number: the digits after the colour, which follows the comma.
         long long carried = 0;
         std::size_t digits = 0;
-        for (; at < text.size() && text[at] >= Char('0') && text[at] <= Char('9') && digits < 9;
-             ++at, ++digits)
+        for (std::size_t at = comma + 2;
+             at < text.size() && text[at] >= Char('0') && text[at] <= Char('9') && digits < 9; ++at, ++digits)
             carried = carried * 10 + (text[at] - Char('0'));
         if (digits == 0)
             return;

@@ -275,14 +275,28 @@ SourceBytes readSource(std::string_view bytes, SourceEncoding encoding, Encoding
     // The whole file is evidence, every line of it in proportion to the text it holds. When the
     // parts the conversion reads would choose the other reading on their own, the file mixes the
     // two, and either choice may be wrong.
-    const ReadingScores scores = readingScores(bytes);
-    const long long margin = scores.cp932 - scores.utf8;
-    const bool cp932 = margin >= 0;
+    // The data section, nearly all of a large record, is weighed once for both.
+    const auto marginOf = [](std::string_view part) {
+        const ReadingScores scores = readingScores(part);
+        return scores.cp932 - scores.utf8;
+    };
+    const bool hasData = utf8.find("[Data]", 0) != none;
+    const std::size_t keyParts = utf8Parts.size() - (hasData ? 1 : 0);
     long long partsMargin = 0;
-    for (const std::string_view part : utf8Parts) {
-        const ReadingScores partScores = readingScores(part);
-        partsMargin += partScores.cp932 - partScores.utf8;
+    for (std::size_t i = 0; i < keyParts; ++i)
+        partsMargin += marginOf(utf8Parts[i]);
+    long long margin = 0;
+    if (hasData) {
+        const std::string_view data = utf8Parts.back();
+        const auto dataStart = static_cast<std::size_t>(data.data() - bytes.data());
+        const long long dataMargin = marginOf(data);
+        partsMargin += dataMargin;
+        margin = marginOf(bytes.substr(0, dataStart)) + dataMargin +
+                 marginOf(bytes.substr(dataStart + data.size()));
+    } else {
+        margin = marginOf(bytes);
     }
+    const bool cp932 = margin >= 0;
     if ((cp932 ? margin : -margin) < clearMargin || (cp932 ? partsMargin < 0 : partsMargin > 0))
         doubt = cp932 ? EncodingDoubt::AlsoUtf8 : EncodingDoubt::AlsoCp932;
     return cp932 ? ansi : utf8;

@@ -93,7 +93,10 @@ void appendMoves(std::u16string &nodes, std::u16string_view source, bool emptyPa
         if (end != std::u16string_view::npos && !endsInCrLf)
             failLoneLineEnd(place, data[end]);
         appendMoveNode(nodes, line, place, emptyPass);
-        check.line(line, lineNumber, place.move != 0);
+        if (place.move != 0)
+            check.move(line, line.find(u','), lineNumber);
+        else
+            check.notMove(line, lineNumber);
         moves = place.move != 0 ? place.move : moves;
         if (end == std::u16string_view::npos)
             break;
