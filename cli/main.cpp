@@ -150,6 +150,16 @@ void interruptOn(int signal)
         std::signal(signal, SIG_IGN);
 }
 
+// Lets Ctrl+C, kill and a terminal that was closed (SIGINT, SIGTERM, SIGHUP) interrupt what runs.
+void interruptOnEndingSignals()
+{
+    interruptOn(SIGINT);
+    interruptOn(SIGTERM);
+#ifdef SIGHUP
+    interruptOn(SIGHUP);
+#endif
+}
+
 // Ends the program as signal would have ended it, so that a calling script sees it; returns the
 // status a shell shows for it, where the signal does not end it.
 int endAsSignalled(int signal)
@@ -195,11 +205,7 @@ int convertBatch(const Options &options)
     // as a temporary file, and still reports what was done: Ctrl+C, kill, and a terminal that was
     // closed (SIGHUP) alike.
     batch.interrupted = &interruptedBy;
-    interruptOn(SIGINT);
-    interruptOn(SIGTERM);
-#ifdef SIGHUP
-    interruptOn(SIGHUP);
-#endif
+    interruptOnEndingSignals();
 #ifdef SIGPIPE
     // A reader of the messages that goes away (ugi2sgf ... 2>&1 | head) makes the next message
     // fail with EPIPE, which ends the run as an interruption does, rather than killing it with
@@ -341,11 +347,7 @@ int run(int argc, char **argv)
         return quillarn::convertOneRecord(record) ? exitOk : exitFailed;
     // A record on its way to a file is finished, put in place or removed, before a signal ends the
     // program, as in a batch: no temporary file stays. A second signal ends it at once.
-    interruptOn(SIGINT);
-    interruptOn(SIGTERM);
-#ifdef SIGHUP
-    interruptOn(SIGHUP);
-#endif
+    interruptOnEndingSignals();
 #ifdef SIGPIPE
     interruptOn(SIGPIPE);
 #endif
