@@ -7,6 +7,9 @@
 # of its ﾌｧｲﾙ menu are put there.
 #   tests/windows/window_walk.sh BUILD-DIR [SHOTS]
 set -euo pipefail
+# Japanese, whatever the caller's locale: wine's code page 932, and names in UTF-8 that winepath
+# turns into Windows paths as they are (in the C locale it would garble them).
+export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
 build=$(cd "$1" && pwd)
 shots=${2:-}
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
