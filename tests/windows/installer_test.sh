@@ -5,9 +5,6 @@
 # it added and leaves what the user put in its folder.
 #   tests/windows/installer_test.sh INSTALLER
 set -euo pipefail
-# Japanese, whatever the caller's locale: wine's code page 932, and names in UTF-8 that winepath
-# turns into Windows paths as they are (in the C locale it would garble them).
-export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
 installer=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d)
