@@ -87,7 +87,7 @@ std::u16string withFilterExtension(const std::u16string &path, const std::u16str
 // its UTF-8 elsewhere.
 std::filesystem::path systemPathOf(const std::u16string &path);
 
-// The commands of frmMain and its state, as the specification of the window has them: the texts
+// The commands of frmMain and its state: the texts
 // fileHenkanmoto and fileHenkango, the captions of lblPath, the file dialog dlg1.
 class WindowCommands {
 public:
