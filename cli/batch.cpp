@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <deque>
 #include <mutex>
 #include <new>
 #include <set>
@@ -81,30 +82,63 @@ public:
         if (madeFolders_.count(folder) != 0)
             return;
         fs::path failed = folder;
-        if (const std::error_code error = group.makeFolders(folder, &failed))
-            throw RecordFailure("cannot create folder " + shownPath(failed) + ": " + error.message(), error);
+        if (const std::error_code error = group.makeFolders(folder, &failed)) {
+            std::string reason = "cannot create folder " + shownPath(failed) + ": " + error.message();
+            // Without the output folder itself no record can be written: said once, not once a record.
+            const fs::path &output = options.outputFolder ? *options.outputFolder : fs::path();
+            if (!output.empty() &&
+                std::mismatch(failed.begin(), failed.end(), output.begin(), output.end()).first ==
+                    failed.end()) {
+                unmadeOutputFolder_ = reason;
+            }
+            throw RecordFailure(reason, error);
+        }
+        // The last folders only: the walk leaves a folder for good, and one made again is found.
         madeFolders_.insert(folder);
+        madeOrder_.push_back(folder);
+        if (madeOrder_.size() > 256) {
+            madeFolders_.erase(madeOrder_.front());
+            madeOrder_.pop_front();
+        }
     }
 
     // Returns the result of a record that failed with reason. Once one has failed because the
-    // medium is full, no record is written any more: trying each would only fail the same way.
+    // medium is full, or the output folder could not be made, no record is written any more:
+    // trying each would only fail the same way.
     ItemResult failed(std::string reason, std::error_code error)
     {
-        if (!isMediumFull(error))
+        const std::lock_guard<std::mutex> lock(folderMutex_);
+        const char *cause = isMediumFull(error)                                ? "disk full"
+                            : !reason.empty() && reason == unmadeOutputFolder_ ? "no output folder"
+                                                                               : nullptr;
+        if (!cause)
             return {ItemOutcome::Failed, std::move(reason)};
-        mediumFull = true;
+        if (!stopped)
+            stopCause_ = cause;
+        stopped = true;
         return {ItemOutcome::NotWritten, std::move(reason)};
+    }
+
+    // Why no record is written any more, once stopped.
+    std::string stopCause()
+    {
+        const std::lock_guard<std::mutex> lock(folderMutex_);
+        return stopCause_;
     }
 
     const BatchOptions &options;
     FileSystem &system;
     GroupLimits groupLimits;
     LeftoverTemporaries leftovers;
-    std::atomic<bool> mediumFull{false};
+    std::atomic<bool> stopped{false}; // no record is written any more
 
 private:
+    std::string unmadeOutputFolder_; // the reason the output folder could not be made
+    std::string stopCause_;
+
     std::mutex folderMutex_;
     std::set<fs::path> madeFolders_;
+    std::deque<fs::path> madeOrder_; // the folders of madeFolders_, the oldest first
 };
 
 // A worker of a batch: reads each record through a buffer of its own and writes it into its
@@ -134,7 +168,7 @@ public:
             shared_.leftovers.removeFor(shared_.system, systemPath(item.target));
             return skipped(item.target);
         }
-        if (shared_.mediumFull)
+        if (shared_.stopped)
             return {ItemOutcome::NotWritten, {}};
         const ExistingTarget existing = options.force ? ExistingTarget::Replace : ExistingTarget::Keep;
         const TargetLook look = !options.force && item.targetState == TargetState::Absent
@@ -142,7 +176,7 @@ public:
                                     : TargetLook::Look;
         RecordOutcome outcome = writeRecord(
             item.target, options.conversion,
-            [&] { return shared_.system.readFile(systemPath(item.source), buffer_); },
+            [&] { return readFileInto(shared_.system, systemPath(item.source), buffer_); },
             [&](const RecordProducer &produce) {
                 // The folders of the output are made once the record has converted into something
                 // to write, which is kept until then, so that a record that fails, or is held back,
@@ -286,8 +320,9 @@ public:
 
     // Tells status what is said of the run as a whole: how many records were skipped, and the full
     // medium once, with the first record it failed and how many it left unwritten.
-    void end()
+    void end(const std::string &stopCause)
     {
+        summary.notWrittenCause = stopCause;
         if (summary.skipped != 0 && !quiet_) {
             status_.message(std::to_string(summary.skipped) +
                             (summary.skipped == 1
@@ -343,7 +378,7 @@ BatchSummary runBatch(BatchItems &items, std::size_t total, const BatchOptions &
     run.interrupted = options.interrupted;
     report.summary.notStarted = runInOrder(
         items, run, [&shared] { return std::make_unique<ConvertingWorker>(shared); }, report);
-    report.end();
+    report.end(shared.stopCause());
     return report.summary;
 }
 
@@ -363,7 +398,7 @@ std::string summaryLine(const BatchSummary &summary)
     line +=
         ", " + std::to_string(summary.failed) + " failed, " + std::to_string(summary.skipped) + " skipped";
     if (summary.notWritten != 0)
-        line += ", " + std::to_string(summary.notWritten) + " not written (disk full)";
+        line += ", " + std::to_string(summary.notWritten) + " not written (" + summary.notWrittenCause + ")";
     if (summary.notStarted != 0 || summary.restNotLookedAt)
         line += ", " + std::to_string(summary.notStarted) + " not converted (interrupted)" +
                 (summary.restNotLookedAt ? ", the rest not looked at" : "");

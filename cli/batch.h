@@ -12,6 +12,8 @@
 
 #include <atomic>
 #include <cstddef>
+#include <filesystem>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -28,6 +30,8 @@ struct BatchOptions {
     int workers = 0; // 0: up to maxBatchWorkers (none for a few items); 1: no threads
     // How many records each worker writes before it flushes them to disk together, and how.
     GroupLimits groupLimits = defaultGroupLimits();
+    // The folder given for the outputs (-d), which, when it cannot be made, stops the batch.
+    std::optional<std::filesystem::path> outputFolder;
     // The file system the sources are read from and the records written to, their folders made in;
     // the system's own when null (it stands for groupLimits.system too). A test's file system here
     // goes with a BatchPlan that walks it.
@@ -47,8 +51,10 @@ struct BatchSummary {
     std::size_t withWarnings = 0; // of the converted ones
     std::size_t notStarted = 0;   // left alone after an interruption
     bool restNotLookedAt = false; // and the walk of the folders stopped there too
-    // Failed because the medium was full, or left unwritten once it was (but those skipped).
+    // Failed because the medium was full or the output folder could not be made, or left unwritten
+    // once that happened (but those skipped); the cause as the summary says it.
     std::size_t notWritten = 0;
+    std::string notWrittenCause = "disk full";
 };
 
 // Converts every item and returns the counts; total is the number of items when it is known
@@ -58,13 +64,14 @@ struct BatchSummary {
 // interruption, once status is closed, or when status raises, the groups begun are still
 // committed, and the rest of the plan is counted as not started (or what status raised is raised
 // again, once every thread has ended). Once a record fails because the medium is full (ENOSPC,
-// EDQUOT, or Windows' disk full), no record is written any more: those that fail the same way and
-// the rest (but those skipped) are counted as not written. Tells status, in item order,
+// EDQUOT, or Windows' disk full), or because options.outputFolder could not be made, no record is
+// written any more: those that fail the same way and the rest (but those skipped) are counted as
+// not written. Tells status, in item order,
 // "source: reason" for each other failure, "source: warning" for each warning of a record, with
 // options.verbose a note for each skip, and how far it is when options.progress; at the end one
 // line that counts the skips (unless quiet), and "source: reason; stopped with N records not
-// written" for the first record that the full medium failed (quiet or not). The summary line is the
-// caller's to write. Never raises for a record's failure.
+// written" for the first record that the full medium or the missing folder failed (quiet or not). The summary
+// line is the caller's to write. Never raises for a record's failure.
 BatchSummary runBatch(BatchItems &items, std::size_t total, const BatchOptions &options, BatchStatus &status);
 
 // runBatch of items made before, with the messages and (when asked for) a progress line on
@@ -73,8 +80,8 @@ BatchSummary runBatch(const std::vector<BatchItem> &items, const BatchOptions &o
                       std::ostream &messages);
 
 // Returns "N converted, M failed, K skipped", "N converted (W with warnings), ..." when records had
-// warnings, ", F not written (disk full)" once the medium was full, and ", L not converted
-// (interrupted)" after an interruption.
+// warnings, ", F not written (disk full)" once the medium was full (or "(no output folder)"), and ", L not
+// converted (interrupted)" after an interruption.
 std::string summaryLine(const BatchSummary &summary);
 
 } // namespace quillarn

@@ -175,13 +175,29 @@ int endAsSignalled(int signal)
 #endif
 }
 
+// Whether path is a folder, links followed; false for what cannot be looked at.
+bool isFolder(const fs::path &path)
+{
+    quillarn::FileInfo info;
+    return !quillarn::systemFileSystem().look(nullptr, quillarn::systemPath(path).c_str(), true, info) &&
+           info.type == fs::file_type::directory;
+}
+
+// Whether something is at path that is not a folder (a link to one is one).
+bool isThereButNoFolder(const fs::path &path)
+{
+    quillarn::FileInfo info;
+    return !quillarn::systemFileSystem().look(nullptr, quillarn::systemPath(path).c_str(), true, info) &&
+           info.type != fs::file_type::directory;
+}
+
 int convertBatch(const Options &options)
 {
     std::optional<fs::path> outputFolder;
     if (options.outputFolder) {
-        std::error_code error;
+        // A folder that cannot be made is said once, by the batch, when its first record is written.
         outputFolder = pathOf(*options.outputFolder);
-        if (fs::exists(*outputFolder, error) && !fs::is_directory(*outputFolder, error))
+        if (isThereButNoFolder(*outputFolder))
             return usageError("-d " + *options.outputFolder + ": not a folder");
     }
     std::vector<fs::path> paths;
@@ -191,6 +207,7 @@ int convertBatch(const Options &options)
 
     quillarn::BatchOptions batch;
     batch.conversion = options.conversion;
+    batch.outputFolder = outputFolder;
     batch.force = options.force;
     batch.quiet = options.quiet;
     batch.verbose = options.verbose;
@@ -333,9 +350,7 @@ int run(int argc, char **argv)
                                          : "several inputs need -d DIR or --in-place");
     if (options.output == quillarn::standardStream)
         options.output.reset();
-    std::error_code error;
-    if (options.inputs.front() != quillarn::standardStream &&
-        fs::is_directory(pathOf(options.inputs.front()), error))
+    if (options.inputs.front() != quillarn::standardStream && isFolder(pathOf(options.inputs.front())))
         return usageError(options.inputs.front() + " is a folder: give -d DIR or --in-place");
     quillarn::OneRecord record;
     record.input = options.inputs.front();

@@ -15,11 +15,6 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #endif
 
 namespace quillarn {
@@ -93,45 +88,18 @@ enum class OutputOnSource {
 // standardStream), the same file under any name. Raises nothing: what cannot be looked at is No.
 OutputOnSource standardOutputOnSource(const std::string &input)
 {
-#ifdef _WIN32
-    BY_HANDLE_FILE_INFORMATION out{};
-    BY_HANDLE_FILE_INFORMATION in{};
-    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-    if (output == nullptr || output == INVALID_HANDLE_VALUE || GetFileType(output) != FILE_TYPE_DISK ||
-        !GetFileInformationByHandle(output, &out))
+    FileInfo out;
+    FileInfo in;
+    bool appending = false;
+    bool ignored = false;
+    if (lookAtStream(StandardStream::Output, out, appending) || out.type != fs::file_type::regular)
         return OutputOnSource::No;
-    if (input == standardStream) {
-        if (!GetFileInformationByHandle(GetStdHandle(STD_INPUT_HANDLE), &in))
-            return OutputOnSource::No;
-    } else {
-        const HANDLE file =
-            CreateFileW(fs::u8path(input).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
-            return OutputOnSource::No;
-        const bool told = GetFileInformationByHandle(file, &in) != 0;
-        CloseHandle(file);
-        if (!told)
-            return OutputOnSource::No;
-    }
-    if (in.dwVolumeSerialNumber != out.dwVolumeSerialNumber || in.nFileIndexHigh != out.nFileIndexHigh ||
-        in.nFileIndexLow != out.nFileIndexLow)
-        return OutputOnSource::No;
-    return out.nFileSizeHigh == 0 && out.nFileSizeLow == 0 ? OutputOnSource::Emptied
-                                                           : OutputOnSource::WrittenInto;
-#else
-    struct stat out {};
-    struct stat in {};
-    if (::fstat(STDOUT_FILENO, &out) != 0 || !S_ISREG(out.st_mode))
-        return OutputOnSource::No;
-    const int looked = input == standardStream ? ::fstat(STDIN_FILENO, &in) : ::stat(input.c_str(), &in);
-    if (looked != 0 || in.st_dev != out.st_dev || in.st_ino != out.st_ino)
+    if (input == standardStream ? lookAtStream(StandardStream::Input, in, ignored) ||
+                                      in.device != out.device || in.file != out.file
+                                : !streamIsFile(StandardStream::Output, fs::u8path(input)))
         return OutputOnSource::No;
     // ">>" opens for appending and empties nothing.
-    const int flags = ::fcntl(STDOUT_FILENO, F_GETFL);
-    return out.st_size == 0 && flags != -1 && (flags & O_APPEND) == 0 ? OutputOnSource::Emptied
-                                                                      : OutputOnSource::WrittenInto;
-#endif
+    return out.size == 0 && !appending ? OutputOnSource::Emptied : OutputOnSource::WrittenInto;
 }
 
 // The reason of a record whose standard output is its source: the shell's redirection has emptied
@@ -167,13 +135,16 @@ bool convertOneRecord(const OneRecord &record)
             // The one output the user named: never the source itself, standard input included, and
             // never a file that is there already unless they said so (a FIFO or a device is written
             // into, not replaced).
-            if (input == standardStream ? standardInputIsFile(*output)
+            if (input == standardStream ? streamIsFile(StandardStream::Input, *output)
                                         : isSourceItself(fs::u8path(input), *output))
                 return fail(outputIsSourceReason(*record.output));
-            std::error_code error;
-            if (fs::is_directory(*output, error))
+            FileSystem &system = systemFileSystem();
+            FileInfo info;
+            if (!system.look(nullptr, systemPath(*output).c_str(), true, info) &&
+                info.type == fs::file_type::directory)
                 return fail(folderReason(*record.output));
-            if (!record.force && fs::exists(fs::symlink_status(*output, error)) && !isWrittenInto(*output)) {
+            if (!record.force && !system.look(nullptr, systemPath(*output).c_str(), false, info) &&
+                !isWrittenInto(*output)) {
                 // What no --force would write (a socket, another user's link) is said as such.
                 const std::string refused = refusedTargetReason(*output);
                 return fail(refused.empty() ? existsReason(*record.output)

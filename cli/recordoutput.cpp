@@ -24,11 +24,6 @@ std::string folderReason(const std::string &output)
     return cannotWriteReason(output, "it is a folder");
 }
 
-std::string outputIsSourceReason(const std::string &output)
-{
-    return "the output " + output + " would replace the source";
-}
-
 std::string failureReason(const std::exception &error)
 {
     if (dynamic_cast<const std::bad_alloc *>(&error) != nullptr)

@@ -23,10 +23,6 @@ std::string existsReason(const std::string &output);
 // "cannot write OUTPUT: it is a folder".
 std::string folderReason(const std::string &output);
 
-// The reason of a record whose output (as messages show it) would be its own source, which is
-// never written over, --force or not.
-std::string outputIsSourceReason(const std::string &output);
-
 // The reason a message gives for error: "out of memory" for std::bad_alloc, what() for any other
 // (a CommandFailure's reason).
 std::string failureReason(const std::exception &error);

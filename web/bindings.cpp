@@ -3,7 +3,7 @@
 // Sources come in as bytes written into the module's memory, and records go back as a view of it:
 // a JavaScript string through embind's std::string is re-encoded as UTF-8 and would corrupt code
 // page 932. Nothing here converts: every step is the core's, as ugi2sgf calls it.
-#include "casefold.h"
+#include "batchplan.h"
 #include "convert.h"
 #include "recordfile.h"
 #include "recordname.h"
@@ -17,7 +17,6 @@
 #include <cstdint>
 #include <new>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -219,7 +218,8 @@ val plan(const val &opened)
         int entry;
     };
     val items = val::array();
-    std::unordered_map<std::string, std::string> ownerOfTarget;
+    // A zip may be unpacked where names that differ only in letter case name one file.
+    quillarn::TargetClaims claims(true);
     const auto length = opened["length"].as<unsigned>();
     for (unsigned i = 0; i < length; ++i) {
         const val given = opened[i];
@@ -241,7 +241,7 @@ val plan(const val &opened)
             // The walk's order: a folder's entries by name, a folder's name taken with "/" after
             // it, which the whole paths compared byte for byte give as well.
             std::sort(found.begin(), found.end(),
-                      [](const Item &a, const Item &b) { return a.path < b.path; });
+                      [](const Item &a, const Item &b) { return quillarn::inWalkOrder(a.path, b.path); });
             if (found.empty())
                 found.push_back({root, "no .ugi records", -1});
         } else {
@@ -261,20 +261,17 @@ val plan(const val &opened)
                 items.call<void>("push", out);
                 continue;
             }
-            // Where the record unpacks must be safe on every system, and two records share it when
-            // their paths differ only in letter case, as the file systems of Windows and macOS judge.
+            // Where the record unpacks must be safe on every system. Two records given twice are
+            // two records all the same: the page has no way to tell that they are one file.
             const std::string target = quillarn::archivePath(item.path);
-            const auto owner = ownerOfTarget.emplace(quillarn::foldedCase(target), item.path);
+            std::string first;
+            const bool kept = claims.claim(target, std::to_string(i) + "/" + item.path, item.path, first) ==
+                              quillarn::TargetClaims::Claim::Kept;
             out.set("source", item.path);
             out.set("shown", quillarn::shownText(item.path));
-            if (owner.second) {
-                out.set("target", target);
-                out.set("reason", std::string());
-            } else {
-                out.set("target", std::string());
-                out.set("reason", "its output " + quillarn::shownText(target) + " is also the output of " +
-                                      quillarn::shownText(owner.first->second) + "; not converted");
-            }
+            out.set("target", kept ? target : std::string());
+            out.set("reason",
+                    kept ? std::string() : quillarn::alsoTheOutputOf(quillarn::shownText(target), first));
             items.call<void>("push", out);
         }
     }

@@ -27,6 +27,74 @@ std::error_code flushFolderOf(FileSystem &system, const fs::path &path)
 
 } // namespace
 
+const std::error_category &fileErrorCategory()
+{
+    static const class : public std::error_category {
+    public:
+        const char *name() const noexcept override { return "quillarn files"; }
+        std::string message(int error) const override
+        {
+            switch (static_cast<FileError>(error)) {
+            case FileError::NotRegular:
+                return "not a regular file";
+            case FileError::TooLarge:
+                return "too large";
+            case FileError::Changed:
+                return "the file changed while it was read";
+            case FileError::NothingWritten:
+                return "the system took none of the bytes written";
+            }
+            return "file error " + std::to_string(error);
+        }
+    } category;
+    return category;
+}
+
+File::File(File &&other) noexcept : system_(other.system_), handle_(other.handle_)
+{
+    other.handle_ = noFile;
+}
+
+File &File::operator=(File &&other) noexcept
+{
+    if (this != &other) {
+        close();
+        system_ = other.system_;
+        handle_ = other.handle_;
+        other.handle_ = noFile;
+    }
+    return *this;
+}
+
+std::error_code File::write(std::string_view bytes)
+{
+    return system_->write(handle_, bytes);
+}
+
+std::error_code File::status(FileInfo &info)
+{
+    return system_->status(handle_, info);
+}
+
+std::error_code File::flush()
+{
+    return system_->flush(handle_);
+}
+
+std::error_code File::truncate()
+{
+    return system_->truncate(handle_);
+}
+
+std::error_code File::close()
+{
+    if (handle_ == noFile)
+        return {};
+    const FileHandle handle = handle_;
+    handle_ = noFile;
+    return system_->close(handle);
+}
+
 Folder::~Folder()
 {
     if (handle_ != noFile)

@@ -17,6 +17,8 @@ namespace quillarn {
 
 class ReadBuffer;
 class Folder;
+class File;
+class FileSystem;
 
 // A file or folder opened through a FileSystem: a descriptor on POSIX systems, a HANDLE on
 // Windows, whatever a test's file system gives.
@@ -40,6 +42,7 @@ struct Owner {
 struct FileInfo {
     std::filesystem::file_type type = std::filesystem::file_type::none;
     std::uint64_t device = 0; // the file system it is on
+    std::uint64_t file = 0;   // its number there (inode; Windows' file index)
     Owner owner;
     unsigned mode = 0;       // the permission, set-ID and sticky bits (POSIX systems)
     std::uint64_t links = 1; // its names (hard links)
@@ -56,38 +59,58 @@ struct Listed {
     std::string failure; // set when the entry's type could not be told
 };
 
-// Every call that can fail, but readFile, listFolder and write, returns the system's error (empty on
-// success): std::errc::file_exists, no_such_file_or_directory and the others compare equal to it on
-// every system, and its message is the reason a message shows. A name is relative to the folder
-// at, or, where at may be null, a path from the current folder. On Windows listFolder, makeFolder,
-// sameFile and look without a folder take every path in the form of systemPath; the others take a
-// name as it is given, so that a device's name (NUL) names the device.
-class FileSystem {
+// What a walk of folders looks at: the entries of a folder and what a path is. The system's file
+// system is one; a web page's list of the files it was given is another. A name is relative to the
+// folder at, or, where at may be null, a path from the current folder; on Windows every path comes
+// in the form of systemPath.
+class Folders {
 public:
-    virtual ~FileSystem() = default;
+    virtual ~Folders() = default;
 
-    // Whether flushFileSystem and startWriteBack do what they say here (Linux's syncfs and
-    // sync_file_range); elsewhere they fail, and a group writer refuses to be asked for them.
-    virtual bool flushesFileSystems() const = 0;
-    virtual bool startsWriteBack() const = 0;
-
-    // Reads the whole regular file at path into buffer and returns the bytes read, which stay valid
-    // until the next read into buffer (readFileInto, sourcefile.h). Raises CommandFailure, with
-    // sourceChanged for a file that grows or shrinks while it is read.
-    virtual std::string_view readFile(const std::filesystem::path &path, ReadBuffer &buffer) = 0;
     // Returns the entries of folder (not "." and ".."; empty: the current folder), each with its
     // type from the listing itself, so that no entry is looked at by itself (but on a file system
     // that does not say). Sets error when the folder cannot be read, with what could be read of it
     // returned.
     virtual std::vector<Listed> listFolder(const std::filesystem::path &folder, std::error_code &error) = 0;
-    // Makes the folder at path, in a folder that is there (file_exists when a name is there).
-    virtual std::error_code makeFolder(const std::filesystem::path &path) = 0;
-    // Returns true when a and b are the same file (device and file number), links followed.
-    virtual bool sameFile(const std::filesystem::path &a, const std::filesystem::path &b) = 0;
-
     // Looks at name, at a link itself unless followLinks (Windows: always at the name itself).
     virtual std::error_code look(const Folder *at, const NameChar *name, bool followLinks,
                                  FileInfo &info) = 0;
+    // Returns true when a and b are the same file (device and file number), links followed.
+    virtual bool sameFile(const std::filesystem::path &a, const std::filesystem::path &b) = 0;
+    // Returns the folder that relative paths start from, absolute; empty where there is none.
+    virtual std::filesystem::path currentFolder() { return {}; }
+};
+
+// The errors of the file system's calls beside the system's own: a source that is read
+// (FileSystem::readFile), a write that nothing takes.
+enum class FileError { NotRegular = 1, TooLarge, Changed, NothingWritten };
+const std::error_category &fileErrorCategory();
+inline std::error_code make_error_code(FileError error)
+{
+    return {static_cast<int>(error), fileErrorCategory()};
+}
+
+// Every call that can fail returns the system's error (empty on success): std::errc::file_exists,
+// no_such_file_or_directory and the others compare equal to it on every system, and its message is the reason
+// a message shows. On Windows listFolder, makeFolder, sameFile and look without a folder take every path in
+// the form of systemPath; the others take a name as it is given, so that a device's name (NUL) names the
+// device.
+class FileSystem : public Folders {
+public:
+    // Whether flushFileSystem and startWriteBack do what they say here (Linux's syncfs and
+    // sync_file_range); elsewhere they fail, and a group writer refuses to be asked for them.
+    virtual bool flushesFileSystems() const = 0;
+    virtual bool startsWriteBack() const = 0;
+
+    // Reads the whole regular file at path into buffer and sets bytes to what was read, which stays
+    // valid until the next read into buffer (readFileInto, sourcefile.h). FileError::NotRegular
+    // for what is not a regular file (is_a_directory for a folder), TooLarge for one over
+    // maxSourceBytes (judged before it is read), Changed for one that grows or shrinks meanwhile.
+    virtual std::error_code readFile(const std::filesystem::path &path, ReadBuffer &buffer,
+                                     std::string_view &bytes) = 0;
+    // Makes the folder at path, in a folder that is there (file_exists when a name is there).
+    virtual std::error_code makeFolder(const std::filesystem::path &path) = 0;
+
     // Opens the folder name for the names in it. flushable is set false when it could be opened
     // only for lookups (a folder that may be written to but not listed): renames work there, but
     // flushFolder does not.
@@ -99,11 +122,10 @@ public:
     virtual std::error_code readLink(const Folder &at, const NameChar *name, NameText &to) = 0;
     // Creates the file name for writing, with the permission bits mode less the umask (POSIX
     // systems): never a name that is there (file_exists), never through a link.
-    virtual std::error_code createFile(const Folder &at, const NameChar *name, unsigned mode,
-                                       FileHandle &file) = 0;
+    virtual std::error_code createFile(const Folder &at, const NameChar *name, unsigned mode, File &file) = 0;
     // Opens name, which is there, for writing at its end (a FIFO, a device), without making it the
     // program's terminal.
-    virtual std::error_code openToAppend(const Folder &at, const NameChar *name, FileHandle &file) = 0;
+    virtual std::error_code openToAppend(const Folder &at, const NameChar *name, File &file) = 0;
     // Looks at name through a handle on it, neither through a link nor waiting on a FIFO, so that
     // what is judged is what is there, and reads up to most of its first bytes into start when it
     // is a regular file.
@@ -117,7 +139,7 @@ public:
     // it for this process until lock is closed, or the process ends however it ends (flock; on
     // Windows, opened shared with nobody): isHeld then says so to every other holder of the file.
     // Where the file system cannot lock, the file is made and counts as held while it is there.
-    virtual std::error_code createLock(const Folder &at, const NameChar *name, FileHandle &lock) = 0;
+    virtual std::error_code createLock(const Folder &at, const NameChar *name, File &lock) = 0;
     // Returns true when a holder of name holds it (createLock), or when it is there but cannot be
     // told (counted as held, so that nothing in use is ever taken for a leftover). A lock that is
     // there and held by nobody is a leftover itself: it is removed.
@@ -126,8 +148,9 @@ public:
     // is, and this does nothing).
     virtual std::error_code flushFolder(const Folder &folder) = 0;
 
-    // Writes all of bytes; raises CommandFailure with the reason.
-    virtual void write(FileHandle file, std::string_view bytes) = 0;
+    // What a File does with its handle (below): a caller holds the File.
+    // Writes all of bytes.
+    virtual std::error_code write(FileHandle file, std::string_view bytes) = 0;
     virtual std::error_code status(FileHandle file, FileInfo &info) = 0;
     virtual std::error_code setOwner(FileHandle file, Owner owner) = 0;
     virtual std::error_code setMode(FileHandle file, unsigned mode) = 0;
@@ -138,14 +161,51 @@ public:
     virtual std::error_code flushFileSystem(FileHandle file) = 0;
     // Starts putting the file's data on the disk without waiting for it.
     virtual std::error_code startWriteBack(FileHandle file) = 0;
+    // Takes away all the file holds; the next write starts at its beginning.
+    virtual std::error_code truncate(FileHandle file) = 0;
     // Closes the handle; a failure can mean that the data never reached the disk.
     virtual std::error_code close(FileHandle file) = 0;
     // Returns who runs the program, as the system sees it now.
     virtual Owner user() = 0;
 };
 
+// A file opened through a file system (createFile, openToAppend, createLock), closed with its last
+// holder; close() where a failure to close matters (the data may never have reached the disk).
+class File {
+public:
+    File() = default;
+    File(FileSystem &system, FileHandle handle) : system_(&system), handle_(handle) {}
+    File(File &&other) noexcept;
+    File &operator=(File &&other) noexcept;
+    ~File() { close(); }
+
+    bool isOpen() const { return handle_ != noFile; }
+    FileHandle handle() const { return handle_; }
+    std::error_code write(std::string_view bytes);
+    std::error_code status(FileInfo &info);
+    std::error_code flush(); // returns once the data is on the disk
+    std::error_code truncate();
+    std::error_code close();
+
+private:
+    FileSystem *system_ = nullptr;
+    FileHandle handle_ = noFile;
+};
+
 // Returns the system's own file system.
 FileSystem &systemFileSystem();
+
+// The program's standard streams, open when it starts.
+enum class StandardStream { Input, Output };
+
+// Looks at what stream is open on: a regular file (with its device, number and size) or something
+// else (a pipe, a terminal; on Windows all that is not a file on a disk). appending is set for a
+// file opened to be added to (">>"; never on Windows, which does not tell).
+std::error_code lookAtStream(StandardStream stream, FileInfo &info, bool &appending);
+
+// Returns true when stream is open on the regular file at path (the same file, through links and
+// hard links too): a write of path would replace it.
+bool streamIsFile(StandardStream stream, const std::filesystem::path &path);
 
 // Returns the form of path that the system takes as it is: the long form on Windows (absolute, with
 // "." and ".." taken away as the system would: \\?\C:\...), so that names that end in a dot or a
@@ -198,3 +258,6 @@ std::error_code makeFolders(FileSystem &system, const std::filesystem::path &fol
                             std::filesystem::path *failed = nullptr);
 
 } // namespace quillarn
+
+template <> struct std::is_error_code_enum<quillarn::FileError> : std::true_type {
+};

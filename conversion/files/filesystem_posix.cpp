@@ -1,5 +1,5 @@
 // The file system of POSIX systems (filesystem_posix.h): the system's calls, relative to a handle
-// on the folder wherever one is given, and the reading of a source. Also standardInputIsFile
+// on the folder wherever one is given, and the reading of a source. Also the standard streams
 // (recordfile.h).
 #include "filesystem_posix.h"
 
@@ -36,11 +36,6 @@ std::error_code checked(long result)
     return result < 0 ? lastError() : std::error_code();
 }
 
-[[noreturn]] void failWithErrno(int error)
-{
-    throw CommandFailure(std::error_code(error, std::generic_category()));
-}
-
 int descriptorOf(const Folder *folder)
 {
     return folder ? static_cast<int>(folder->handle()) : AT_FDCWD;
@@ -70,6 +65,7 @@ FileInfo describe(const struct stat &status)
     FileInfo info;
     info.type = typeOf(status.st_mode);
     info.device = static_cast<std::uint64_t>(status.st_dev);
+    info.file = static_cast<std::uint64_t>(status.st_ino);
     info.owner = {static_cast<std::uint32_t>(status.st_uid), static_cast<std::uint32_t>(status.st_gid)};
     info.mode = status.st_mode & 07777;
     info.links = static_cast<std::uint64_t>(status.st_nlink);
@@ -92,13 +88,14 @@ struct Descriptor {
 
 // Waits until fd, which refused bytes for now, takes some again, or fails; the next write tells
 // which.
-void waitUntilWritable(int fd)
+std::error_code waitUntilWritable(int fd)
 {
     pollfd wanted{fd, POLLOUT, 0};
     while (::poll(&wanted, 1, -1) < 0) {
         if (errno != EINTR)
-            failWithErrno(errno);
+            return lastError();
     }
+    return {};
 }
 
 } // namespace
@@ -117,20 +114,20 @@ bool PosixFileSystem::startsWriteBack() const
     return flushesFileSystems(); // both are Linux's own
 }
 
-std::string_view PosixFileSystem::readFile(const fs::path &path, ReadBuffer &buffer)
+std::error_code PosixFileSystem::readFile(const fs::path &path, ReadBuffer &buffer, std::string_view &read)
 {
     // O_NONBLOCK so that a FIFO given as source cannot block the open; only regular files are read.
     const Descriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
     if (file.fd < 0)
-        failWithErrno(errno);
+        return lastError();
     struct stat info {};
     if (::fstat(file.fd, &info) != 0)
-        failWithErrno(errno);
+        return lastError();
     if (!S_ISREG(info.st_mode))
-        throw CommandFailure(S_ISDIR(info.st_mode) ? std::generic_category().message(EISDIR)
-                                                   : "not a regular file");
+        return S_ISDIR(info.st_mode) ? std::make_error_code(std::errc::is_a_directory)
+                                     : make_error_code(FileError::NotRegular);
     if (info.st_size > maxSourceBytes)
-        throw CommandFailure(sourceTooLarge(info.st_size));
+        return FileError::TooLarge;
     const auto size = static_cast<std::size_t>(info.st_size);
     char *const bytes = buffer.room(size);
     std::size_t filled = 0;
@@ -146,17 +143,17 @@ std::string_view PosixFileSystem::readFile(const fs::path &path, ReadBuffer &buf
             if (error == EAGAIN) {
                 const int flags = ::fcntl(file.fd, F_GETFL);
                 if (flags < 0)
-                    failWithErrno(errno);
+                    return lastError();
                 if ((flags & O_NONBLOCK) != 0) {
                     if (::fcntl(file.fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
-                        failWithErrno(errno);
+                        return lastError();
                     continue;
                 }
             }
-            failWithErrno(error);
+            return {error, std::generic_category()};
         }
         if (got == 0)
-            throw CommandFailure(sourceChanged); // it shrank since its length was taken
+            return FileError::Changed; // it shrank since its length was taken
         filled += static_cast<std::size_t>(got);
     }
     // What was read is the whole file only if nothing follows: one more byte says it grew.
@@ -165,8 +162,9 @@ std::string_view PosixFileSystem::readFile(const fs::path &path, ReadBuffer &buf
     while ((got = ::read(file.fd, &more, 1)) < 0 && errno == EINTR) {
     }
     if (got > 0)
-        throw CommandFailure(sourceChanged);
-    return std::string_view(bytes, filled);
+        return FileError::Changed;
+    read = std::string_view(bytes, filled);
+    return {};
 }
 
 std::vector<Listed> PosixFileSystem::listFolder(const fs::path &folder, std::error_code &error)
@@ -223,6 +221,24 @@ bool PosixFileSystem::sameFile(const fs::path &a, const fs::path &b)
            first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
+std::error_code lookAtStream(StandardStream stream, FileInfo &info, bool &appending)
+{
+    const int fd = stream == StandardStream::Input ? STDIN_FILENO : STDOUT_FILENO;
+    struct stat status {};
+    if (::fstat(fd, &status) != 0)
+        return lastError();
+    info = describe(status);
+    const int flags = ::fcntl(fd, F_GETFL);
+    appending = flags != -1 && (flags & O_APPEND) != 0;
+    return {};
+}
+
+fs::path PosixFileSystem::currentFolder()
+{
+    std::error_code error;
+    return fs::current_path(error);
+}
+
 std::error_code PosixFileSystem::look(const Folder *at, const char *name, bool followLinks, FileInfo &info)
 {
     struct stat status {};
@@ -273,23 +289,22 @@ std::error_code PosixFileSystem::readLink(const Folder &at, const char *name, st
     return {};
 }
 
-std::error_code PosixFileSystem::createFile(const Folder &at, const char *name, unsigned mode,
-                                            FileHandle &file)
+std::error_code PosixFileSystem::createFile(const Folder &at, const char *name, unsigned mode, File &file)
 {
     const int descriptor =
         ::openat(descriptorOf(&at), name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(mode));
     if (descriptor < 0)
         return lastError();
-    file = descriptor;
+    file = File(*this, descriptor);
     return {};
 }
 
-std::error_code PosixFileSystem::openToAppend(const Folder &at, const char *name, FileHandle &file)
+std::error_code PosixFileSystem::openToAppend(const Folder &at, const char *name, File &file)
 {
     const int descriptor = ::openat(descriptorOf(&at), name, O_WRONLY | O_APPEND | O_NOCTTY | O_CLOEXEC);
     if (descriptor < 0)
         return lastError();
-    file = descriptor;
+    file = File(*this, descriptor);
     return {};
 }
 
@@ -335,7 +350,7 @@ std::error_code PosixFileSystem::remove(const Folder &at, const char *name)
     return checked(::unlinkat(descriptorOf(&at), name, 0));
 }
 
-std::error_code PosixFileSystem::createLock(const Folder &at, const char *name, FileHandle &lock)
+std::error_code PosixFileSystem::createLock(const Folder &at, const char *name, File &lock)
 {
     const int folder = descriptorOf(&at);
     const int fd = ::openat(folder, name, O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -355,7 +370,7 @@ std::error_code PosixFileSystem::createLock(const Folder &at, const char *name, 
         return std::make_error_code(std::errc::file_exists);
     }
     (void)locked;
-    lock = fd;
+    lock = File(*this, fd);
     return {};
 }
 
@@ -382,7 +397,7 @@ std::error_code PosixFileSystem::flushFolder(const Folder &folder)
     return flush(folder.handle());
 }
 
-void PosixFileSystem::write(FileHandle file, std::string_view bytes)
+std::error_code PosixFileSystem::write(FileHandle file, std::string_view bytes)
 {
     const int fd = descriptorOf(file);
     while (!bytes.empty()) {
@@ -391,13 +406,15 @@ void PosixFileSystem::write(FileHandle file, std::string_view bytes)
             bytes.remove_prefix(static_cast<std::size_t>(written));
         } else if (written == 0) {
             // Nothing was taken and nothing said why: trying again could only do the same.
-            throw CommandFailure("the system took none of the bytes written");
+            return FileError::NothingWritten;
         } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            waitUntilWritable(fd);
+            if (const std::error_code error = waitUntilWritable(fd))
+                return error;
         } else if (errno != EINTR) {
-            failWithErrno(errno);
+            return lastError();
         }
     }
+    return {};
 }
 
 ssize_t PosixFileSystem::writeSome(int descriptor, const char *bytes, std::size_t size)
@@ -450,6 +467,15 @@ std::error_code PosixFileSystem::startWriteBack(FileHandle file)
 #endif
 }
 
+std::error_code PosixFileSystem::truncate(FileHandle file)
+{
+    // From the start again: the next write must not leave a hole of what was taken away.
+    const int fd = descriptorOf(file);
+    if (::ftruncate(fd, 0) != 0)
+        return lastError();
+    return ::lseek(fd, 0, SEEK_SET) < 0 ? lastError() : std::error_code();
+}
+
 std::error_code PosixFileSystem::close(FileHandle file)
 {
     return checked(::close(descriptorOf(file)));
@@ -471,12 +497,13 @@ fs::path systemPath(const fs::path &path)
     return path;
 }
 
-bool standardInputIsFile(const fs::path &path)
+bool streamIsFile(StandardStream stream, const fs::path &path)
 {
-    struct stat input {};
+    struct stat open {};
     struct stat file {};
-    return ::fstat(STDIN_FILENO, &input) == 0 && S_ISREG(input.st_mode) && ::stat(path.c_str(), &file) == 0 &&
-           file.st_dev == input.st_dev && file.st_ino == input.st_ino;
+    return ::fstat(stream == StandardStream::Input ? STDIN_FILENO : STDOUT_FILENO, &open) == 0 &&
+           S_ISREG(open.st_mode) && ::stat(path.c_str(), &file) == 0 && file.st_dev == open.st_dev &&
+           file.st_ino == open.st_ino;
 }
 
 } // namespace quillarn

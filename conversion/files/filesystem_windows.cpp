@@ -1,6 +1,6 @@
 // The file system of Windows (filesystem.h): the system's calls on paths (a folder is held by its
 // path, and a name in it is reached through that), the reading of a source, and
-// standardInputIsFile (recordfile.h). A rename is written through to the disk and needs no flush
+// the standard streams. A rename is written through to the disk and needs no flush
 // of its folder; a whole file system cannot be flushed by a user, nor can write-back be started.
 #include "filesystem.h"
 
@@ -20,11 +20,6 @@ namespace {
 std::error_code lastError()
 {
     return windowsError(GetLastError());
-}
-
-[[noreturn]] void failWithLastError()
-{
-    throw CommandFailure(lastError());
 }
 
 HANDLE handleOf(FileHandle file)
@@ -74,6 +69,7 @@ FileInfo describe(const BY_HANDLE_FILE_INFORMATION &status)
                 : isFolder(status.dwFileAttributes)                           ? fs::file_type::directory
                                                                               : fs::file_type::regular;
     info.device = status.dwVolumeSerialNumber;
+    info.file = (static_cast<std::uint64_t>(status.nFileIndexHigh) << 32) | status.nFileIndexLow;
     info.links = status.nNumberOfLinks;
     info.size = (static_cast<std::uint64_t>(status.nFileSizeHigh) << 32) | status.nFileSizeLow;
     info.readOnly = (status.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
@@ -104,12 +100,18 @@ class WindowsFileSystem : public FileSystem {
 public:
     bool flushesFileSystems() const override { return false; }
     bool startsWriteBack() const override { return false; }
-    std::string_view readFile(const fs::path &path, ReadBuffer &buffer) override;
+    std::error_code readFile(const fs::path &path, ReadBuffer &buffer, std::string_view &read) override;
     std::vector<Listed> listFolder(const fs::path &folder, std::error_code &error) override;
 
     std::error_code makeFolder(const fs::path &path) override
     {
         return CreateDirectoryW(systemPath(path).c_str(), nullptr) ? std::error_code() : lastError();
+    }
+
+    fs::path currentFolder() override
+    {
+        std::error_code error;
+        return fs::current_path(error);
     }
 
     bool sameFile(const fs::path &a, const fs::path &b) override
@@ -157,24 +159,24 @@ public:
         return std::make_error_code(std::errc::operation_not_supported); // links are not followed here
     }
 
-    std::error_code createFile(const Folder &at, const wchar_t *name, unsigned, FileHandle &file) override
+    std::error_code createFile(const Folder &at, const wchar_t *name, unsigned, File &file) override
     {
         const HANDLE handle = CreateFileW(pathOf(&at, name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                           FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE)
             return lastError();
-        file = fileOf(handle);
+        file = File(*this, fileOf(handle));
         return {};
     }
 
-    std::error_code openToAppend(const Folder &at, const wchar_t *name, FileHandle &file) override
+    std::error_code openToAppend(const Folder &at, const wchar_t *name, File &file) override
     {
         const HANDLE handle =
             CreateFileW(pathOf(&at, name).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE)
             return lastError();
-        file = fileOf(handle);
+        file = File(*this, fileOf(handle));
         return {};
     }
 
@@ -225,7 +227,7 @@ public:
         return DeleteFileW(pathOf(&at, name).c_str()) ? std::error_code() : lastError();
     }
 
-    std::error_code createLock(const Folder &at, const wchar_t *name, FileHandle &lock) override
+    std::error_code createLock(const Folder &at, const wchar_t *name, File &lock) override
     {
         // Shared with nobody: no other program opens or removes it while it is held, and the
         // system lets go of it when this process ends, however it ends.
@@ -233,7 +235,7 @@ public:
                                           FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE)
             return lastError();
-        lock = fileOf(handle);
+        lock = File(*this, fileOf(handle));
         return {};
     }
 
@@ -257,18 +259,19 @@ public:
         return {}; // its renames were written through
     }
 
-    void write(FileHandle file, std::string_view bytes) override
+    std::error_code write(FileHandle file, std::string_view bytes) override
     {
         constexpr std::size_t chunk = 1u << 30;
         while (!bytes.empty()) {
             const DWORD length = static_cast<DWORD>(bytes.size() < chunk ? bytes.size() : chunk);
             DWORD written = 0;
             if (!WriteFile(handleOf(file), bytes.data(), length, &written, nullptr))
-                failWithLastError();
+                return lastError();
             if (written == 0)
-                throw CommandFailure("the system took none of the bytes written");
+                return FileError::NothingWritten;
             bytes.remove_prefix(written);
         }
+        return {};
     }
 
     std::error_code status(FileHandle file, FileInfo &info) override
@@ -305,6 +308,14 @@ public:
         return std::make_error_code(std::errc::function_not_supported);
     }
 
+    std::error_code truncate(FileHandle file) override
+    {
+        LARGE_INTEGER start{};
+        return SetFilePointerEx(handleOf(file), start, nullptr, FILE_BEGIN) && SetEndOfFile(handleOf(file))
+                   ? std::error_code()
+                   : lastError();
+    }
+
     std::error_code close(FileHandle file) override
     {
         return CloseHandle(handleOf(file)) ? std::error_code() : lastError();
@@ -313,24 +324,24 @@ public:
     Owner user() override { return {}; }
 };
 
-std::string_view WindowsFileSystem::readFile(const fs::path &path, ReadBuffer &buffer)
+std::error_code WindowsFileSystem::readFile(const fs::path &path, ReadBuffer &buffer, std::string_view &read)
 {
     if (isFolder(GetFileAttributesW(path.c_str())))
-        throw CommandFailure("Is a directory");
+        return std::make_error_code(std::errc::is_a_directory);
     // Others may read and write the file meanwhile, as they may on other systems; the length is
     // taken once, and a file that shrinks is read to its end.
     const Handle file(CreateFileW(path.c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.get() == INVALID_HANDLE_VALUE)
-        failWithLastError();
+        return lastError();
     if (GetFileType(file.get()) != FILE_TYPE_DISK)
-        throw CommandFailure("not a regular file");
+        return FileError::NotRegular;
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file.get(), &size))
-        failWithLastError();
+        return lastError();
     if (size.QuadPart > maxSourceBytes)
-        throw CommandFailure(sourceTooLarge(size.QuadPart));
+        return FileError::TooLarge;
 
     const auto total = static_cast<std::size_t>(size.QuadPart);
     char *const bytes = buffer.room(total);
@@ -338,16 +349,17 @@ std::string_view WindowsFileSystem::readFile(const fs::path &path, ReadBuffer &b
     while (filled < total) {
         DWORD got = 0;
         if (!ReadFile(file.get(), bytes + filled, static_cast<DWORD>(total - filled), &got, nullptr))
-            failWithLastError();
+            return lastError();
         if (got == 0)
-            throw CommandFailure(sourceChanged); // it shrank since its length was taken
+            return FileError::Changed; // it shrank since its length was taken
         filled += got;
     }
     char more = 0;
     DWORD got = 0;
     if (ReadFile(file.get(), &more, 1, &got, nullptr) && got != 0)
-        throw CommandFailure(sourceChanged); // it grew
-    return std::string_view(bytes, filled);
+        return FileError::Changed; // it grew
+    read = std::string_view(bytes, filled);
+    return {};
 }
 
 std::vector<Listed> WindowsFileSystem::listFolder(const fs::path &folder, std::error_code &error)
@@ -420,9 +432,27 @@ fs::path systemPath(const fs::path &path)
     return L"\\\\?\\" + normal;
 }
 
-bool standardInputIsFile(const fs::path &path)
+std::error_code lookAtStream(StandardStream stream, FileInfo &info, bool &appending)
 {
-    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    appending = false;
+    const HANDLE handle =
+        GetStdHandle(stream == StandardStream::Input ? STD_INPUT_HANDLE : STD_OUTPUT_HANDLE);
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE)
+        return windowsError(ERROR_INVALID_HANDLE);
+    info = FileInfo();
+    info.type = fs::file_type::unknown;
+    if (GetFileType(handle) != FILE_TYPE_DISK)
+        return {};
+    BY_HANDLE_FILE_INFORMATION status{};
+    if (!GetFileInformationByHandle(handle, &status))
+        return lastError();
+    info = describe(status);
+    return {};
+}
+
+bool streamIsFile(StandardStream stream, const fs::path &path)
+{
+    const HANDLE input = GetStdHandle(stream == StandardStream::Input ? STD_INPUT_HANDLE : STD_OUTPUT_HANDLE);
     BY_HANDLE_FILE_INFORMATION inputInfo{};
     if (input == nullptr || input == INVALID_HANDLE_VALUE || GetFileType(input) != FILE_TYPE_DISK ||
         !GetFileInformationByHandle(input, &inputInfo))

@@ -30,14 +30,14 @@ struct GroupWriter::Group {
 
     struct Member {
         std::size_t id;
-        Staged staged; // its file: EachFile, open until flushed; FileSystem, noFile
+        Staged staged; // its file: EachFile, open until flushed; FileSystem, closed
         ExistingTarget existing;
     };
     // A file system the group writes to, and a file on it opened before the group wrote anything
     // there: a flush of the file system through it reports every write-back error since.
     struct Device {
         std::uint64_t id;
-        FileHandle file;
+        File file;
     };
 
     // Returns the folder of path, opened once per group; raises with the system's reason.
@@ -81,7 +81,7 @@ struct GroupWriter::Group {
     std::error_code flushDevices() const
     {
         for (const Device &device : devices) {
-            if (const std::error_code error = system.flushFileSystem(device.file))
+            if (const std::error_code error = system.flushFileSystem(device.file.handle()))
                 return error;
         }
         return {};
@@ -161,28 +161,23 @@ bool GroupWriter::add(std::size_t id, const fs::path &path, const RecordProducer
         return false;
     try {
         if (limits_.startWriteBack)
-            group.system.startWriteBack(staged->file);
+            group.system.startWriteBack(staged->file.handle());
         if (limits_.method == FlushMethod::FileSystem) {
             const std::uint64_t device = staged->target.folder->info().device;
             if (std::none_of(group.devices.begin(), group.devices.end(),
                              [&](const Group::Device &d) { return d.id == device; })) {
                 // The first file of the group on this file system was opened before anything else
                 // of the group was written there: it serves for the flush.
-                group.devices.push_back({device, staged->file});
-                staged->file = noFile;
-            } else {
-                const std::error_code closed = group.system.close(staged->file);
-                staged->file = noFile;
-                if (closed)
-                    failWith(closed);
+                group.devices.push_back({device, std::move(staged->file)});
+            } else if (const std::error_code closed = staged->file.close()) {
+                failWith(closed);
             }
         }
         if (staged->target.folder != group.folderOf(path))
             ++group.otherFolders;
-        group.members.push_back({id, *staged, existing});
+        group.members.push_back({id, std::move(*staged), existing});
     } catch (...) {
-        if (staged->file != noFile)
-            group.system.close(staged->file);
+        staged->file.close();
         group.system.remove(*staged->target.folder, staged->temporary.c_str());
         throw;
     }
@@ -223,12 +218,11 @@ std::vector<GroupWriter::Result> GroupWriter::commit()
     } else {
         for (std::size_t i = 0; i < group.members.size(); ++i) {
             Staged &staged = group.members[i].staged;
-            if (const std::error_code error = system.flush(staged.file))
+            if (const std::error_code error = staged.file.flush())
                 failWith(results[i], error);
             // A failed close can mean the data never reached the disk.
-            if (const std::error_code error = system.close(staged.file); error && results[i].reason.empty())
+            if (const std::error_code error = staged.file.close(); error && results[i].reason.empty())
                 failWith(results[i], error);
-            staged.file = noFile;
         }
     }
     std::vector<const Folder *> renamedIn;
@@ -283,13 +277,10 @@ std::vector<GroupWriter::Result> GroupWriter::commit()
 void GroupWriter::discard()
 {
     Group &group = *group_;
-    for (const Group::Member &member : group.members) {
-        if (member.staged.file != noFile)
-            group.system.close(member.staged.file);
+    for (Group::Member &member : group.members) {
+        member.staged.file.close();
         group.system.remove(*member.staged.target.folder, member.staged.temporary.c_str());
     }
-    for (const Group::Device &device : group.devices)
-        group.system.close(device.file);
     group.members.clear();
     group.devices.clear();
     group.folders.clear();

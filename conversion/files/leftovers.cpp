@@ -135,10 +135,10 @@ NameText TemporaryHold::holdIn(const FolderPtr &folder)
     }
     for (int attempt = 1;; ++attempt) {
         NameText tag = randomText(tagLength);
-        FileHandle lock = noFile;
+        File lock;
         const std::error_code error = system_.createLock(*folder, lockName(tag).c_str(), lock);
         if (!error) {
-            held_.push_back({folder, tag, lock});
+            held_.push_back({folder, tag, std::move(lock)});
             return tag;
         }
         if (error != std::errc::file_exists || attempt == temporaryNameAttempts)
@@ -148,8 +148,8 @@ NameText TemporaryHold::holdIn(const FolderPtr &folder)
 
 void TemporaryHold::release()
 {
-    for (const Held &held : held_) {
-        system_.close(held.lock);
+    for (Held &held : held_) {
+        held.lock.close();
         system_.remove(*held.folder, lockName(held.tag).c_str());
     }
     held_.clear();
@@ -182,9 +182,19 @@ void LeftoverTemporaries::removeFor(FileSystem &system, const Folder &folder, co
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         std::shared_ptr<Found> &slot = folders_[folder.path().native()];
-        if (!slot)
+        if (!slot) {
             slot = std::make_shared<Found>();
-        found = slot;
+            found = slot;
+            order_.push_back(folder.path().native());
+            // Enough for the folders that the workers of a batch write into at one time.
+            constexpr std::size_t remembered = 256;
+            if (order_.size() > remembered) {
+                folders_.erase(order_.front());
+                order_.pop_front();
+            }
+        } else {
+            found = slot;
+        }
     }
     const std::string hash = nameHash(name);
     std::vector<Name> leftovers;

@@ -9,6 +9,7 @@
 #include "recordsink.h"
 #include "sourcefile.h"
 
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -79,10 +80,6 @@ std::string refusedTargetReason(const std::filesystem::path &path);
 // Raises nothing: a path that cannot be looked at is not written into.
 bool isWrittenInto(const std::filesystem::path &path);
 
-// Returns true when standard input is the regular file at path (the same file, through links and
-// hard links too), which a write of path would replace.
-bool standardInputIsFile(const std::filesystem::path &path);
-
 // Returns true when name has the form of the writer's temporary files: ".quillarn-", eight ASCII
 // digits or lower-case letters that a hash of the target's name gives, six ASCII letters or digits,
 // ".tmp". The name is the same length for every target, so that it fits wherever the target's
@@ -97,7 +94,8 @@ bool isTemporaryFileName(const std::filesystem::path &name);
 // and held by nobody: the lock of the tag its name carries (TemporaryHold, writerparts.h) is not
 // held, so that the temporary file of a writer alive at the same time is never touched, however
 // long it has been stopped. Nor is that of another target. Anything else stays. Safe to share
-// between threads.
+// between threads. It remembers the last folders only (a batch walks one folder after another): a
+// folder asked about again after many others is listed again.
 class LeftoverTemporaries {
 public:
     // Removes the leftovers of the target name in folder, listing folder the first time it is asked
@@ -112,6 +110,7 @@ private:
     struct Found; // the leftovers of one folder
     std::mutex mutex_;
     std::unordered_map<Name, std::shared_ptr<Found>> folders_;
+    std::deque<Name> order_; // the folders of folders_, the oldest first
 };
 
 // writeFileAtomically with the leftovers of a batch, which lists each folder only once.

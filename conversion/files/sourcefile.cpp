@@ -49,9 +49,22 @@ std::string sourceTooLarge(long long size)
            std::to_string(maxSourceBytes) + " bytes)";
 }
 
+std::string_view readFileInto(FileSystem &system, const std::filesystem::path &path, ReadBuffer &buffer)
+{
+    std::string_view bytes;
+    const std::error_code error = system.readFile(path, buffer, bytes);
+    if (!error)
+        return bytes;
+    // A reason that says how large: the size as a look finds it.
+    FileInfo info;
+    if (error == FileError::TooLarge && !system.look(nullptr, path.c_str(), true, info))
+        throw CommandFailure(sourceTooLarge(static_cast<long long>(info.size)), error);
+    throw CommandFailure(error);
+}
+
 std::string_view readFileInto(const std::filesystem::path &path, ReadBuffer &buffer)
 {
-    return systemFileSystem().readFile(path, buffer);
+    return readFileInto(systemFileSystem(), path, buffer);
 }
 
 std::string readFileBytes(const std::filesystem::path &path)

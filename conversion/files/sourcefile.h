@@ -9,14 +9,13 @@
 
 namespace quillarn {
 
+class FileSystem;
+
 // The largest source read, in bytes: the translation counts in 32-bit positions.
 constexpr long long maxSourceBytes = 2147483647;
 
 // Returns the reason for a source of size bytes, more than maxSourceBytes.
 std::string sourceTooLarge(long long size);
-
-// The reason for a source that grew or shrank while it was read: what was read is no record.
-constexpr char sourceChanged[] = "the file changed while it was read";
 
 // Memory that sources are read into, kept from one source to the next, so that a batch reads every
 // record through the same pages. It grows to the largest source read, and is never cleared: a read
@@ -47,6 +46,9 @@ private:
 // or read, when it is not a regular file (a folder, a FIFO), or when it is too large for a 32-bit
 // position (checked before reading).
 std::string_view readFileInto(const std::filesystem::path &path, ReadBuffer &buffer);
+// The same through system (FileSystem::readFile), with a file that changed while it was read failing
+// too.
+std::string_view readFileInto(FileSystem &system, const std::filesystem::path &path, ReadBuffer &buffer);
 
 // Returns the whole content of the regular file at path; raises as readFileInto does.
 std::string readFileBytes(const std::filesystem::path &path);

@@ -11,22 +11,22 @@ namespace writer {
 namespace {
 
 // Gives the temporary file the owner and permission bits of the file it replaces, existing.
-void keepOwnerAndMode(FileSystem &system, FileHandle file, const FileInfo &existing)
+void keepOwnerAndMode(FileSystem &system, File &file, const FileInfo &existing)
 {
     if (existing.owner != system.user()) {
         // Root may give a file away; for anyone else the call fails, and the new file belongs to
         // whoever writes it, as any new file would.
-        system.setOwner(file, existing.owner);
+        system.setOwner(file.handle(), existing.owner);
     }
     // The file was created with the mode less what the umask takes; the set-ID and sticky bits
     // are not always kept when a file is created, and a change of owner clears the set-ID bits. The
     // mode it got is looked at, rather than the umask, which can only be read by changing it for
     // every thread of the process at once.
     FileInfo created;
-    if (const std::error_code error = system.status(file, created))
+    if (const std::error_code error = file.status(created))
         failWith(error);
     if (created.mode != existing.mode) {
-        if (const std::error_code error = system.setMode(file, existing.mode))
+        if (const std::error_code error = system.setMode(file.handle(), existing.mode))
             failWith(error);
     }
 }
@@ -48,22 +48,18 @@ public:
 
     void write(std::string_view bytes) override
     {
-        if (file_ == noFile)
+        if (!file_.isOpen())
             create();
-        system_.write(file_, bytes);
+        if (const std::error_code error = file_.write(bytes))
+            failWith(error);
         size_ += bytes.size();
     }
 
-    bool created() const { return file_ != noFile; }
+    bool created() const { return file_.isOpen(); }
     std::size_t size() const { return size_; }
 
     // Returns the file, which the caller now owns.
-    Staged release()
-    {
-        Staged staged{target_, std::move(temporary_), file_};
-        file_ = noFile;
-        return staged;
-    }
+    Staged release() { return Staged{target_, std::move(temporary_), std::move(file_)}; }
 
 private:
     void create()
@@ -75,12 +71,9 @@ private:
         const unsigned mode = target_.exists ? target_.info.mode : 0666;
         for (int attempt = 1;; ++attempt) {
             temporary_ = temporaryName(target_.name, tag);
-            FileHandle file = noFile;
-            const std::error_code error = system_.createFile(folder, temporary_.c_str(), mode, file);
-            if (!error) {
-                file_ = file;
+            const std::error_code error = system_.createFile(folder, temporary_.c_str(), mode, file_);
+            if (!error)
                 break;
-            }
             if (error != std::errc::file_exists || attempt == temporaryNameAttempts)
                 failWith(error);
         }
@@ -91,11 +84,10 @@ private:
     // Closes and removes a file that was not released.
     void remove()
     {
-        if (file_ == noFile)
+        if (!file_.isOpen())
             return;
-        system_.close(file_);
+        file_.close();
         system_.remove(*target_.folder, temporary_.c_str());
-        file_ = noFile;
     }
 
     FileSystem &system_;
@@ -103,7 +95,7 @@ private:
     LeftoverTemporaries &leftovers_;
     TemporaryHold &hold_;
     NameText temporary_;
-    FileHandle file_ = noFile;
+    File file_;
     std::size_t size_ = 0;
 };
 
@@ -114,34 +106,24 @@ private:
 class SpecialFile : public RecordSink {
 public:
     SpecialFile(FileSystem &system, const Target &target) : system_(system), target_(target) {}
-    ~SpecialFile() override
-    {
-        if (file_ != noFile)
-            system_.close(file_);
-    }
-    SpecialFile(const SpecialFile &) = delete;
-    SpecialFile &operator=(const SpecialFile &) = delete;
 
     void write(std::string_view bytes) override
     {
-        if (file_ == noFile) {
-            FileHandle file = noFile;
+        if (!file_.isOpen()) {
             if (const std::error_code error =
-                    system_.openToAppend(*target_.folder, target_.name.c_str(), file))
+                    system_.openToAppend(*target_.folder, target_.name.c_str(), file_))
                 failWith(error);
-            file_ = file;
         }
-        system_.write(file_, bytes);
+        if (const std::error_code error = file_.write(bytes))
+            failWith(error);
     }
 
     // Closes it; returns false when nothing was written.
     bool finish()
     {
-        if (file_ == noFile)
+        if (!file_.isOpen())
             return false;
-        const FileHandle file = file_;
-        file_ = noFile;
-        if (const std::error_code error = system_.close(file))
+        if (const std::error_code error = file_.close())
             failWith(error);
         return true;
     }
@@ -149,7 +131,7 @@ public:
 private:
     FileSystem &system_;
     const Target &target_;
-    FileHandle file_ = noFile;
+    File file_;
 };
 
 } // namespace
@@ -213,16 +195,16 @@ bool writeFileAtomically(const std::filesystem::path &path, const RecordProducer
         return file.finish();
     }
     TemporaryHold hold(system); // let go of once the temporary file is renamed or removed
-    const std::optional<Staged> staged = writeTemporary(system, target, produce, leftovers, hold);
+    std::optional<Staged> staged = writeTemporary(system, target, produce, leftovers, hold);
     if (!staged)
         return false;
     const Folder &folder = *staged->target.folder;
     // The data reaches the disk before the rename: the system may write a rename before the data of
     // the file renamed, and a power cut between the two would leave the target's name on a file
     // that lost its data.
-    std::error_code error = system.flush(staged->file);
+    std::error_code error = staged->file.flush();
     // A failed close can mean the data never reached the disk.
-    const std::error_code closed = system.close(staged->file);
+    const std::error_code closed = staged->file.close();
     if (!error)
         error = closed;
     if (!error)

@@ -44,7 +44,7 @@ Target resolveTarget(FileSystem &system, FolderPtr folder, NameText name, Existi
 struct Staged {
     Target target;
     NameText temporary; // its name in target.folder
-    FileHandle file;    // open for writing
+    File file;          // open for writing, until flushed and closed
 };
 
 // What marks a writer's temporary files as in use, in each folder it writes them into, from before
@@ -70,7 +70,7 @@ private:
     struct Held {
         FolderPtr folder;
         NameText tag;
-        FileHandle lock;
+        File lock;
     };
     FileSystem &system_;
     std::vector<Held> held_;

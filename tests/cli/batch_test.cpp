@@ -516,6 +516,13 @@ TEST(Batch, UsageErrorsWriteNothing)
     const Outcome blocked = ugi2sgf(dir.path(), {"-d", "taken", "club"});
     EXPECT_EQ(blocked.err, slashes("club/2023/spring/a.ugi: cannot create folder taken/2023") +
                                ": Not a directory\n0 converted, 1 failed, 0 skipped\n");
+    // Without the output folder itself no record is written: said once, for the first.
+    copyData("basic-game.ugi", dir / "club" / "2023" / "spring" / "b.ugi");
+    const Outcome under = ugi2sgf(dir.path(), {"-d", "file/sub", "club"});
+    EXPECT_EQ(under.status, 1);
+    EXPECT_EQ(under.err, slashes("club/2023/spring/a.ugi") + ": cannot create folder file" +
+                             ": Not a directory; stopped with 2 records not written\n"
+                             "0 converted, 0 failed, 0 skipped, 2 not written (no output folder)\n");
 #ifndef _WIN32
     if (testing_support::canRunUnprivileged()) {
         fs::create_directories(dir / "locked");
@@ -524,8 +531,9 @@ TEST(Batch, UsageErrorsWriteNothing)
         nobody.workingDirectory = dir.path().string();
         nobody.unprivileged = true;
         const Outcome locked = run(UGI2SGF, {"-d", "locked/sub", "club"}, nobody);
-        EXPECT_EQ(locked.err, "club/2023/spring/a.ugi: cannot create folder locked/sub: Permission denied\n"
-                              "0 converted, 1 failed, 0 skipped\n");
+        EXPECT_EQ(locked.err, "club/2023/spring/a.ugi: cannot create folder locked/sub: Permission denied; "
+                              "stopped with 2 records not written\n"
+                              "0 converted, 0 failed, 0 skipped, 2 not written (no output folder)\n");
     }
 #endif
 }

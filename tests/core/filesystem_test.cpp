@@ -31,12 +31,14 @@ std::string callsIn(FileSystem &system, const fs::path &base)
 
     const FolderPtr folder = openFolder(system, nullptr, (base / "made").c_str(), base / "made");
     const auto create = [&](const char *name, const std::string &bytes) {
-        FileHandle file = noFile;
+        File file;
         note(std::string("create ") + name, system.createFile(*folder, fs::path(name).c_str(), 0644, file));
-        if (file != noFile) {
-            system.write(file, bytes);
-            note("flush", system.flush(file));
-            note("close", system.close(file));
+        if (file.isOpen()) {
+            note("write", file.write("old " + bytes));
+            note("truncate", file.truncate());
+            note("write", file.write(bytes));
+            note("flush", file.flush());
+            note("close", file.close());
         }
     };
     create("f", "abc");
@@ -55,7 +57,7 @@ std::string callsIn(FileSystem &system, const fs::path &base)
     note("rename", system.rename(*folder, fs::path("g").c_str(), fs::path("f").c_str(), true));
     note("flush folder", system.flushFolder(*folder));
     ReadBuffer buffer;
-    log += "f holds " + std::string(system.readFile(base / "made" / "f", buffer)) + "\n";
+    log += "f holds " + std::string(readFileInto(system, base / "made" / "f", buffer)) + "\n";
     note("remove", system.remove(*folder, fs::path("f").c_str()));
     note("remove again", system.remove(*folder, fs::path("f").c_str()));
     note("look", system.look(folder.get(), fs::path("f").c_str(), false, info));
@@ -75,9 +77,11 @@ TEST(FileSystemLayer, TheSystemsAndTheForgetfulDiskAnswerEveryCallAlike)
                                  "make in a missing folder: No such file or directory\n"
                                  "make with parents: done\n"
                                  "listed b folder\n"
-                                 "create f: done\nflush: done\nclose: done\n"
+                                 "create f: done\nwrite: done\ntruncate: done\nwrite: done\nflush: done\n"
+                                 "close: done\n"
                                  "create f: File exists\n"
-                                 "create g: done\nflush: done\nclose: done\n"
+                                 "create g: done\nwrite: done\ntruncate: done\nwrite: done\nflush: done\n"
+                                 "close: done\n"
                                  "make with parents below a file: Not a directory\n"
                                  "not made: made/f\n"
                                  "look into f: done\n"

@@ -212,7 +212,7 @@ TEST(WriteRecord, OnlyTheWritersOwnLeftoverTemporaryFilesAreRemoved)
     writeBytes(dir / ".quillarn-oppbf70aEEEEEE.tmp", "(;CA[UTF-8]"); // being written now
     FileSystem &system = systemFileSystem();
     const FolderPtr folder = openFolderOf(system, dir / "a.sgf");
-    FileHandle lock = noFile;
+    File lock;
     const std::filesystem::path lockName = ".quillarn-EEEE.lock";
     ASSERT_FALSE(system.createLock(*folder, lockName.c_str(), lock));
     kept.insert({".quillarn-oppbf70aEEEEEE.tmp", ".quillarn-EEEE.lock"});
@@ -229,7 +229,7 @@ TEST(WriteRecord, OnlyTheWritersOwnLeftoverTemporaryFilesAreRemoved)
 #endif
 
     writeRecordFile(dir / "a.sgf", u"(;)");
-    system.close(lock);
+    lock.close();
     std::string expected;
     for (const std::string &name : kept)
         expected += name + " ";

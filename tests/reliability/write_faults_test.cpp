@@ -293,12 +293,12 @@ TEST(WriteFaults, AWriteThatTakesNothingFailsAndAFullPipeIsWaitedFor)
     struct NonBlocking : quillarn::PosixFileSystem {
         long writes = 0;
         std::error_code openToAppend(const quillarn::Folder &at, const char *name,
-                                     quillarn::FileHandle &file) override
+                                     quillarn::File &file) override
         {
             const std::error_code error = quillarn::PosixFileSystem::openToAppend(at, name, file);
             if (!error)
-                ::fcntl(static_cast<int>(file), F_SETFL,
-                        ::fcntl(static_cast<int>(file), F_GETFL) | O_NONBLOCK);
+                ::fcntl(static_cast<int>(file.handle()), F_SETFL,
+                        ::fcntl(static_cast<int>(file.handle()), F_GETFL) | O_NONBLOCK);
             return error;
         }
         ssize_t writeSome(int descriptor, const char *bytes, std::size_t size) override

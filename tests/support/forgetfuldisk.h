@@ -61,15 +61,16 @@ public:
         return files;
     }
 
-    std::string_view readFile(const Path &path, quillarn::ReadBuffer &buffer) override
+    std::error_code readFile(const Path &path, quillarn::ReadBuffer &buffer, std::string_view &bytes) override
     {
         std::shared_ptr<Node> file = find(nullptr, path);
         if (!powered() || !file)
-            throw quillarn::CommandFailure(lost_ ? ioError().message() : "No such file or directory");
+            return failure(std::errc::no_such_file_or_directory);
         if (file->folder)
-            throw quillarn::CommandFailure("Is a directory");
+            return failure(std::errc::is_a_directory);
         std::memcpy(buffer.room(file->data.size()), file->data.data(), file->data.size());
-        return {buffer.room(file->data.size()), file->data.size()};
+        bytes = {buffer.room(file->data.size()), file->data.size()};
+        return {};
     }
 
     std::vector<quillarn::Listed> listFolder(const Path &path, std::error_code &error) override
@@ -137,7 +138,7 @@ public:
     }
 
     std::error_code createFile(const quillarn::Folder &at, const quillarn::NameChar *name, unsigned mode,
-                               quillarn::FileHandle &file) override
+                               quillarn::File &file) override
     {
         if (!powered())
             return failure(std::errc::io_error);
@@ -145,17 +146,17 @@ public:
         if (entry)
             return failure(std::errc::file_exists);
         entry = made(false, mode);
-        file = open(entry);
+        file = quillarn::File(*this, open(entry));
         return {};
     }
 
     std::error_code openToAppend(const quillarn::Folder &at, const quillarn::NameChar *name,
-                                 quillarn::FileHandle &file) override
+                                 quillarn::File &file) override
     {
         const std::shared_ptr<Node> node = find(&at, name);
         if (!powered() || !node)
             return failure(std::errc::no_such_file_or_directory);
-        file = open(node);
+        file = quillarn::File(*this, open(node));
         return {};
     }
 
@@ -200,13 +201,14 @@ public:
     // Locks belong to the process and end with it: held in memory, never on the disk, and not
     // counted as calls that the power cut can meet.
     std::error_code createLock(const quillarn::Folder &at, const quillarn::NameChar *name,
-                               quillarn::FileHandle &lock) override
+                               quillarn::File &lock) override
     {
         const Lock key{opened(at.handle()).get(), name};
         if (!locks_.insert(key).second)
             return failure(std::errc::file_exists);
-        lock = open(made(false, 0600));
-        lockOf_[lock] = key;
+        const quillarn::FileHandle handle = open(made(false, 0600));
+        lockOf_[handle] = key;
+        lock = quillarn::File(*this, handle);
         return {};
     }
 
@@ -215,12 +217,21 @@ public:
         return locks_.count({opened(at.handle()).get(), name}) != 0;
     }
 
-    void write(quillarn::FileHandle file, std::string_view bytes) override
+    std::error_code write(quillarn::FileHandle file, std::string_view bytes) override
     {
         if (!powered())
-            throw quillarn::CommandFailure(ioError().message());
+            return ioError();
         opened(file)->data.append(bytes);
         opened(file)->modified = std::chrono::system_clock::now();
+        return {};
+    }
+
+    std::error_code truncate(quillarn::FileHandle file) override
+    {
+        if (!powered())
+            return ioError();
+        opened(file)->data.clear();
+        return {};
     }
 
     std::error_code status(quillarn::FileHandle file, quillarn::FileInfo &info) override
