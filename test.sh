@@ -65,6 +65,9 @@ else
     failed+=("web build")
 fi
 
+step "layers of the library and files through its layer (scripts/check_layers.sh)"
+scripts/check_layers.sh && echo "encodings < files < translation; files only through the layer" || failed+=("layers")
+
 if [ "${CI:-}" = true ]; then
     step "layout (.clang-format)"
     if ! command -v clang-format >/dev/null; then
@@ -75,9 +78,6 @@ if [ "${CI:-}" = true ]; then
         echo "(clang-format -i FILE lays a file out as .clang-format asks)"
         failed+=("layout")
     fi
-
-    step "layers of the library (scripts/check_layers.sh)"
-    scripts/check_layers.sh && echo "encodings < files < translation" || failed+=("layers")
 
     # Qt may not even be looked for: configuring fails if anything asks for it. Those two variables
     # stay unused when nothing does, which is the point, so CMake is told not to warn about them.

@@ -5,9 +5,9 @@
 
 #include "commandfailure.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 
 // The largest record read: a game is a few kilobytes, and a file manager runs the thumbnailer on
 // whatever a folder holds.
@@ -15,8 +15,8 @@ constexpr long long maxRecordBytes = 16 << 20;
 
 // Which file a path names, links followed.
 struct FileIdentity {
-    dev_t device = 0;
-    ino_t inode = 0;
+    std::uint64_t device = 0;
+    std::uint64_t file = 0;
 };
 
 // Raised by writePicture when OUTPUT is the record: nothing was written.
@@ -34,10 +34,10 @@ std::string readRecord(const std::string &path, FileIdentity &identity);
 // their names made absolute and normal, or by the file they lead to, through any link), and
 // CommandFailure with the system's reason when the picture could not be written in full: then a
 // file this made is removed, a file that was empty is empty again, and a file that held something
-// holds it still. How: a new file, an empty one of the user's own with no other name, and a file
-// that is not regular (a FIFO, a device), is written where it is, so that a reader holding it open
-// reads the picture; any other regular file, and a symbolic link, goes to quillarn::writeFileAtomically,
-// which follows a link only under the rule of shared folders and replaces the file with a complete
-// new one (so another user's empty file, or a hard link, is not written through).
+// holds it still. How: quillarn::writeFileAtomically, which writes a new file, an empty one of the
+// user's own with no other name, and a file that is not regular (a FIFO, a device) where it is, so
+// that a reader holding it open reads the picture; it replaces any other regular file with a
+// complete new one (so another user's empty file, or a hard link, is not written through), and
+// follows a symbolic link only under the rule of shared folders.
 void writePicture(const std::string &path, std::string_view png, const std::string &input,
                   const FileIdentity &inputIdentity);

@@ -9,7 +9,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFileInfo>
+#include <QDir>
 
 #include <algorithm>
 #include <csignal>
@@ -218,6 +218,6 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(window.windowIcon());
     window.show();
     if (const QStringList files = parser.positionalArguments(); !files.isEmpty())
-        window.chooseSource(QFileInfo(files.first()).absoluteFilePath());
+        window.chooseSource(QDir().absoluteFilePath(files.first())); // as given, made absolute
     return QApplication::exec();
 }

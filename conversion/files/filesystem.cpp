@@ -68,22 +68,22 @@ File &File::operator=(File &&other) noexcept
 
 std::error_code File::write(std::string_view bytes)
 {
-    return system_->write(handle_, bytes);
+    return isOpen() ? system_->write(handle_, bytes) : std::make_error_code(std::errc::bad_file_descriptor);
 }
 
 std::error_code File::status(FileInfo &info)
 {
-    return system_->status(handle_, info);
+    return isOpen() ? system_->status(handle_, info) : std::make_error_code(std::errc::bad_file_descriptor);
 }
 
 std::error_code File::flush()
 {
-    return system_->flush(handle_);
+    return isOpen() ? system_->flush(handle_) : std::make_error_code(std::errc::bad_file_descriptor);
 }
 
 std::error_code File::truncate()
 {
-    return system_->truncate(handle_);
+    return isOpen() ? system_->truncate(handle_) : std::make_error_code(std::errc::bad_file_descriptor);
 }
 
 std::error_code File::close()

@@ -44,6 +44,11 @@ struct WriteOptions {
     bool writeIntoSpecialFiles = true;
     // The file system written to; the system's own when null.
     FileSystem *system = nullptr;
+    // A new file, and an empty regular file of the user's own with no other name (named itself, not
+    // through a link), written where it stands instead of replaced: for a reader that holds it open,
+    // such as a file manager that made it for a picture. On failure one made is removed and one that
+    // was empty is emptied again. Any other target is written as ever.
+    bool newOrEmptyInPlace = false;
 };
 
 // The reason a batch gives for a target that is a FIFO or a device.

@@ -134,6 +134,78 @@ private:
     File file_;
 };
 
+// A file written where it stands (WriteOptions::newOrEmptyInPlace). Raises CommandFailure with the
+// system's reason.
+class InPlaceFile : public RecordSink {
+public:
+    explicit InPlaceFile(File &file) : file_(file) {}
+    void write(std::string_view bytes) override
+    {
+        if (const std::error_code error = file_.write(bytes))
+            failWith(error);
+        written_ = written_ || !bytes.empty();
+    }
+    bool written() const { return written_; }
+
+private:
+    File &file_;
+    bool written_ = false;
+};
+
+// Writes what produce writes into path where it stands when it is new, or an empty regular file of
+// the user's own with one name; returns nothing, having opened nothing, for any other target.
+std::optional<bool> writeInPlace(FileSystem &system, const std::filesystem::path &path,
+                                 const RecordProducer &produce)
+{
+    const FolderPtr folder = openFolderOf(system, path);
+    const NameText name = path.filename().native();
+    FileInfo looked;
+    File file;
+    bool made = false;
+    if (const std::error_code error = system.look(folder.get(), name.c_str(), false, looked)) {
+        if (error != std::errc::no_such_file_or_directory)
+            failWith(error);
+        const std::error_code created = system.createFile(*folder, name.c_str(), 0666, file);
+        if (created == std::errc::file_exists)
+            return std::nullopt; // one that appeared meanwhile is judged as any other
+        if (created)
+            failWith(created);
+        made = true;
+    } else if (looked.type != std::filesystem::file_type::regular || looked.size != 0 || looked.links != 1 ||
+               looked.owner.user != system.user().user) {
+        return std::nullopt;
+    } else if (const std::error_code error = system.openToAppend(*folder, name.c_str(), file)) {
+        failWith(error);
+    }
+    // What is written into is what was judged: a name put on another file meanwhile (a link, one
+    // with something in it) is left to the writer's rules.
+    FileInfo opened;
+    if (const std::error_code error = file.status(opened))
+        failWith(error);
+    if (!made && (opened.type != std::filesystem::file_type::regular || opened.device != looked.device ||
+                  opened.file != looked.file || opened.size != 0))
+        return std::nullopt;
+    InPlaceFile sink(file);
+    try {
+        produce(sink);
+        if (const std::error_code error = file.flush())
+            failWith(error);
+        if (const std::error_code error = file.close())
+            failWith(error);
+    } catch (...) {
+        // No part of it stays: the file made goes while its name still leads to it; the one that
+        // was empty is empty again.
+        FileInfo now;
+        if (!made)
+            file.truncate();
+        else if (!system.look(folder.get(), name.c_str(), false, now) && now.device == opened.device &&
+                 now.file == opened.file)
+            system.remove(*folder, name.c_str());
+        throw;
+    }
+    return sink.written();
+}
+
 } // namespace
 
 [[noreturn]] void failWith(std::error_code error)
@@ -185,6 +257,10 @@ bool writeFileAtomically(const std::filesystem::path &path, const RecordProducer
                          LeftoverTemporaries &leftovers, const WriteOptions &options)
 {
     FileSystem &system = options.system ? *options.system : systemFileSystem();
+    if (options.newOrEmptyInPlace) {
+        if (const std::optional<bool> written = writeInPlace(system, path, produce))
+            return *written;
+    }
     const Target target =
         resolveTarget(system, openFolderOf(system, path), path.filename().native(), options.existing);
     if (target.special) {
