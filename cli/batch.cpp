@@ -96,7 +96,7 @@ public:
         // The last folders only: the walk leaves a folder for good, and one made again is found.
         madeFolders_.insert(folder);
         madeOrder_.push_back(folder);
-        if (madeOrder_.size() > 256) {
+        if (madeOrder_.size() > 64) {
             madeFolders_.erase(madeOrder_.front());
             madeOrder_.pop_front();
         }

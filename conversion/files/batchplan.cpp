@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <deque>
 #include <system_error>
-#include <unordered_set>
 
 namespace quillarn {
 
@@ -104,18 +103,20 @@ struct BatchPlan::Walk {
         fs::path relative;
         std::vector<Entry> entries; // in order
         std::size_t next = 0;
-        std::unordered_set<std::string> targets; // names of the target folder (nameKey)
-        TargetClaims own{false};                 // the target names of its records (nameKey)
+        // The names in the target folder (nameKey), sorted: one block of memory however many.
+        std::vector<std::string> targets;
+        TargetClaims own{false}; // the target names of its records (nameKey)
     };
     // A path given that the walk has reached, as later paths' records are compared with its own.
     struct Given {
         bool folder = false;
-        fs::path base; // a folder's: where its targets go, absolute
-        // The folder below it looked at last (relative, as a target's folder names it), and the
+        std::string base; // a folder's: where its targets go (pathKey), with a separator after it
+        // The folder below it looked at last (as the key of a target names it below base), and the
         // record of it that keeps each target name (nameKey), the first in the walk's order.
-        std::optional<fs::path> looked;
-        std::unordered_map<std::string, fs::path> records;
+        std::optional<std::string> looked;
+        std::unordered_map<std::string, std::string> records;
     };
+    static constexpr char separator = static_cast<char>(fs::path::preferred_separator);
     // The first record that has a target: its path given, source key and source as messages show it.
     struct Owner {
         std::size_t given = 0;
@@ -142,7 +143,7 @@ struct BatchPlan::Walk {
 
     // The entries of a folder, the subfolders and the record files, in the walk's order; one that
     // could not be looked at may be a folder, and fails. Adds the other names to targets (nameKey).
-    static std::vector<Entry> entriesOf(std::vector<Listed> listed, std::unordered_set<std::string> *targets)
+    static std::vector<Entry> entriesOf(std::vector<Listed> listed, std::vector<std::string> *targets)
     {
         std::vector<Entry> entries;
         for (Listed &entry : listed) {
@@ -151,12 +152,12 @@ struct BatchPlan::Walk {
             if (entry.type == fs::file_type::directory || !entry.failure.empty()) {
                 // A folder that has a record's target name is there too, and fails that record.
                 if (targets)
-                    targets->insert(nameKey(name));
+                    targets->push_back(nameKey(name));
                 entries.push_back({name + "/", std::move(entry.name), true, std::move(entry.failure)});
             } else if (isRecordFileName(name))
                 entries.push_back({name, std::move(entry.name), false, {}});
             else if (targets)
-                targets->insert(nameKey(name));
+                targets->push_back(nameKey(name));
         }
         std::sort(entries.begin(), entries.end(),
                   [](const Entry &a, const Entry &b) { return inWalkOrder(a.key, b.key); });
@@ -180,40 +181,39 @@ struct BatchPlan::Walk {
             // The target folder, listed once for all the targets in it; one not made yet holds none.
             std::error_code absent;
             for (const Listed &entry : folders.listFolder(*outputFolder / relative, absent))
-                frame.targets.insert(nameKey(utf8(entry.name)));
+                frame.targets.push_back(nameKey(utf8(entry.name)));
         }
+        std::sort(frame.targets.begin(), frame.targets.end());
+        frame.targets.shrink_to_fit();
         stack.push_back(std::move(frame));
     }
 
-    // Returns the record of the folder path i that has the target at the absolute path target, if
-    // any: its walk would find it in the folder below path i that the target's folder mirrors.
-    std::optional<Owner> ownerBelow(std::size_t i, const fs::path &target)
+    // Returns the record of the folder path i that has the target whose key (pathKey) is target,
+    // if any: its walk would find it in the folder below path i that the target's folder mirrors.
+    std::optional<Owner> ownerBelow(std::size_t i, const std::string &target)
     {
         Given &path = given[i];
-        auto part = target.begin();
-        for (const fs::path &baseName : path.base) {
-            if (part == target.end() || nameKey(utf8(*part)) != nameKey(utf8(baseName)))
-                return std::nullopt;
-            ++part;
-        }
-        fs::path relative;
-        fs::path name;
-        for (; part != target.end(); ++part) {
-            relative /= name;
-            name = *part;
-        }
-        if (name.empty())
+        if (target.compare(0, path.base.size(), path.base) != 0)
             return std::nullopt;
-        if (path.looked != relative) {
-            path.looked = relative;
+        const std::size_t last = target.rfind(separator);
+        if (last == std::string::npos || last + 1 < path.base.size() || last + 1 == target.size())
+            return std::nullopt;
+        // The folders below the base, each with a separator after it, then the name.
+        const std::string_view relative =
+            std::string_view(target).substr(path.base.size(), last + 1 - path.base.size());
+        if (!path.looked || *path.looked != relative) {
+            path.looked = std::string(relative);
             path.records.clear();
             // The walk goes down through folders only, never through a link.
+            const fs::path folder = paths[i] / fs::u8path(*path.looked);
             bool walked = true;
-            fs::path below;
-            for (const fs::path &folder : relative) {
-                below /= folder;
+            fs::path below = paths[i];
+            for (const fs::path &part : fs::u8path(*path.looked)) {
+                if (part.empty())
+                    continue;
+                below /= part;
                 FileInfo info;
-                if (folders.look(nullptr, (paths[i] / below).c_str(), false, info) ||
+                if (folders.look(nullptr, below.c_str(), false, info) ||
                     info.type != fs::file_type::directory) {
                     walked = false;
                     break;
@@ -221,16 +221,22 @@ struct BatchPlan::Walk {
             }
             std::error_code error;
             if (walked) {
-                for (Entry &entry : entriesOf(folders.listFolder(paths[i] / relative, error), nullptr)) {
-                    if (!entry.folder)
-                        path.records.emplace(nameKey(targetFileName(entry.key)), std::move(entry.name));
+                for (const Listed &entry : folders.listFolder(folder, error)) {
+                    std::string name = utf8(entry.name);
+                    if (entry.type == fs::file_type::directory || !entry.failure.empty() ||
+                        !isRecordFileName(name))
+                        continue;
+                    // The first in the walk's order keeps the target.
+                    std::string &first = path.records[nameKey(targetFileName(name))];
+                    if (first.empty() || inWalkOrder(name, first))
+                        first = std::move(name);
                 }
             }
         }
-        const auto record = path.records.find(nameKey(utf8(name)));
+        const auto record = path.records.find(target.substr(last + 1));
         if (record == path.records.end())
             return std::nullopt;
-        const fs::path source = paths[i] / relative / record->second;
+        const fs::path source = paths[i] / fs::u8path(*path.looked) / fs::u8path(record->second);
         return Owner{i, pathKey(source, currentFolder), utf8(source)};
     }
 
@@ -238,8 +244,7 @@ struct BatchPlan::Walk {
     // target, if any; with the target of a file given remembered for the paths after it.
     std::optional<Owner> earlierOwner(const fs::path &target, const BatchItem &item, bool fileGiven)
     {
-        const fs::path absolute = absolutePath(target, currentFolder);
-        const std::string key = nameKey(utf8(absolute));
+        const std::string key = pathKey(target, currentFolder);
         const std::size_t current = given.size() - 1;
         const auto file = fileTargets.find(key);
         std::optional<Owner> owner;
@@ -247,7 +252,7 @@ struct BatchPlan::Walk {
             if (file != fileTargets.end() && file->second.given < i)
                 break;
             if (given[i].folder)
-                owner = ownerBelow(i, absolute);
+                owner = ownerBelow(i, key);
         }
         if (!owner && file != fileTargets.end())
             owner = file->second;
@@ -265,8 +270,9 @@ struct BatchPlan::Walk {
             return item;
         const std::string targetName = nameKey(utf8(item.target.filename()));
         if (frame) {
-            item.targetState =
-                frame->targets.count(targetName) != 0 ? TargetState::Present : TargetState::Absent;
+            item.targetState = std::binary_search(frame->targets.begin(), frame->targets.end(), targetName)
+                                   ? TargetState::Present
+                                   : TargetState::Absent;
         }
         // Each target is written by one record only: the first in order; a later one fails rather
         // than replace it. The same record reached twice (a file and its folder both given) is one.
@@ -340,8 +346,11 @@ struct BatchPlan::Walk {
             if (paths.size() > 1 && !counting) {
                 Given reached;
                 reached.folder = !error && info.type == fs::file_type::directory;
-                if (reached.folder)
-                    reached.base = absolutePath(outputFolder ? *outputFolder : path, currentFolder);
+                if (reached.folder) {
+                    reached.base = pathKey(outputFolder ? *outputFolder : path, currentFolder);
+                    if (reached.base.empty() || reached.base.back() != separator)
+                        reached.base += separator;
+                }
                 given.push_back(std::move(reached));
             }
             if (error) {

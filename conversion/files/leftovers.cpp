@@ -187,7 +187,7 @@ void LeftoverTemporaries::removeFor(FileSystem &system, const Folder &folder, co
             found = slot;
             order_.push_back(folder.path().native());
             // Enough for the folders that the workers of a batch write into at one time.
-            constexpr std::size_t remembered = 256;
+            constexpr std::size_t remembered = 64;
             if (order_.size() > remembered) {
                 folders_.erase(order_.front());
                 order_.pop_front();
