@@ -76,6 +76,23 @@ std::error_code File::status(FileInfo &info)
     return isOpen() ? system_->status(handle_, info) : std::make_error_code(std::errc::bad_file_descriptor);
 }
 
+std::error_code File::keepOwnerAndMode(const FileInfo &existing)
+{
+    return isOpen() ? system_->keepOwnerAndMode(handle_, existing)
+                    : std::make_error_code(std::errc::bad_file_descriptor);
+}
+
+std::error_code File::flushFileSystem()
+{
+    return isOpen() ? system_->flushFileSystem(handle_)
+                    : std::make_error_code(std::errc::bad_file_descriptor);
+}
+
+std::error_code File::startWriteBack()
+{
+    return isOpen() ? system_->startWriteBack(handle_) : std::make_error_code(std::errc::bad_file_descriptor);
+}
+
 std::error_code File::flush()
 {
     return isOpen() ? system_->flush(handle_) : std::make_error_code(std::errc::bad_file_descriptor);

@@ -30,7 +30,7 @@ constexpr FileHandle noFile = -1;
 using NameChar = std::filesystem::path::value_type;
 using NameText = std::filesystem::path::string_type;
 
-// The user a file belongs to, or who runs the program (POSIX systems; nobody in particular on Windows).
+// The user and group a file belongs to (POSIX systems; nobody in particular on Windows).
 struct Owner {
     std::uint32_t user = 0;
     std::uint32_t group = 0;
@@ -44,7 +44,11 @@ struct FileInfo {
     std::uint64_t device = 0; // the file system it is on
     std::uint64_t file = 0;   // its number there (inode; Windows' file index)
     Owner owner;
-    unsigned mode = 0;       // the permission, set-ID and sticky bits (POSIX systems)
+    bool own = true;   // it belongs to the user who runs the program (always on Windows)
+    unsigned mode = 0; // the permission, set-ID and sticky bits (POSIX systems)
+    // A folder in the system's file system of processes (Linux's /proc), whose links
+    // (/proc/self/fd/1, which /dev/stdout points to) only the system can follow.
+    bool processes = false;
     std::uint64_t links = 1; // its names (hard links)
     std::uint64_t size = 0;
     bool readOnly = false; // Windows's read-only attribute
@@ -116,9 +120,6 @@ public:
     // flushFolder does not.
     virtual std::error_code openFolder(const Folder *at, const NameChar *name, FileHandle &folder,
                                        bool &flushable) = 0;
-    // Returns true when folder is in the system's file system of processes (Linux's /proc), whose
-    // links (/proc/self/fd/1, which /dev/stdout points to) only the system can follow.
-    virtual bool isProcessFolder(const Folder &folder) = 0;
     virtual std::error_code readLink(const Folder &at, const NameChar *name, NameText &to) = 0;
     // Creates the file name for writing, with the permission bits mode less the umask (POSIX
     // systems): never a name that is there (file_exists), never through a link.
@@ -148,12 +149,16 @@ public:
     // is, and this does nothing).
     virtual std::error_code flushFolder(const Folder &folder) = 0;
 
-    // What a File does with its handle (below): a caller holds the File.
+protected:
+    // What a File or a Folder does with its handle: a caller holds the File or the Folder.
+    friend class File;
+    friend class Folder;
     // Writes all of bytes.
     virtual std::error_code write(FileHandle file, std::string_view bytes) = 0;
     virtual std::error_code status(FileHandle file, FileInfo &info) = 0;
-    virtual std::error_code setOwner(FileHandle file, Owner owner) = 0;
-    virtual std::error_code setMode(FileHandle file, unsigned mode) = 0;
+    // Gives the file the permission bits of existing and, where the system lets (root), its owner,
+    // as a file that replaces it must have (nothing on Windows, where a new file takes its folder's).
+    virtual std::error_code keepOwnerAndMode(FileHandle file, const FileInfo &existing) = 0;
     // Puts the file's data on the disk and returns once it is there.
     virtual std::error_code flush(FileHandle file) = 0;
     // Puts everything written to file's file system on the disk, and reports a write-back error of
@@ -165,8 +170,6 @@ public:
     virtual std::error_code truncate(FileHandle file) = 0;
     // Closes the handle; a failure can mean that the data never reached the disk.
     virtual std::error_code close(FileHandle file) = 0;
-    // Returns who runs the program, as the system sees it now.
-    virtual Owner user() = 0;
 };
 
 // A file opened through a file system (createFile, openToAppend, createLock), closed with its last
@@ -183,7 +186,10 @@ public:
     FileHandle handle() const { return handle_; }
     std::error_code write(std::string_view bytes);
     std::error_code status(FileInfo &info);
+    std::error_code keepOwnerAndMode(const FileInfo &existing);
     std::error_code flush(); // returns once the data is on the disk
+    std::error_code flushFileSystem();
+    std::error_code startWriteBack();
     std::error_code truncate();
     std::error_code close();
 

@@ -67,6 +67,7 @@ FileInfo describe(const struct stat &status)
     info.device = static_cast<std::uint64_t>(status.st_dev);
     info.file = static_cast<std::uint64_t>(status.st_ino);
     info.owner = {static_cast<std::uint32_t>(status.st_uid), static_cast<std::uint32_t>(status.st_gid)};
+    info.own = status.st_uid == ::geteuid();
     info.mode = status.st_mode & 07777;
     info.links = static_cast<std::uint64_t>(status.st_nlink);
     info.size = static_cast<std::uint64_t>(status.st_size);
@@ -266,17 +267,6 @@ std::error_code PosixFileSystem::openFolder(const Folder *at, const char *name, 
     return {};
 }
 
-bool PosixFileSystem::isProcessFolder(const Folder &folder)
-{
-#ifdef __linux__
-    struct statfs info {};
-    return ::fstatfs(descriptorOf(&folder), &info) == 0 && info.f_type == PROC_SUPER_MAGIC;
-#else
-    (void)folder;
-    return false;
-#endif
-}
-
 std::error_code PosixFileSystem::readLink(const Folder &at, const char *name, std::string &to)
 {
     to.assign(4096, '\0');
@@ -428,18 +418,32 @@ std::error_code PosixFileSystem::status(FileHandle file, FileInfo &info)
     if (::fstat(descriptorOf(file), &status) != 0)
         return lastError();
     info = describe(status);
+#ifdef __linux__
+    struct statfs system {};
+    info.processes = S_ISDIR(status.st_mode) && ::fstatfs(descriptorOf(file), &system) == 0 &&
+                     system.f_type == PROC_SUPER_MAGIC;
+#endif
     return {};
 }
 
-std::error_code PosixFileSystem::setOwner(FileHandle file, Owner owner)
+std::error_code PosixFileSystem::keepOwnerAndMode(FileHandle file, const FileInfo &existing)
 {
-    return checked(
-        ::fchown(descriptorOf(file), static_cast<uid_t>(owner.user), static_cast<gid_t>(owner.group)));
-}
-
-std::error_code PosixFileSystem::setMode(FileHandle file, unsigned mode)
-{
-    return checked(::fchmod(descriptorOf(file), static_cast<mode_t>(mode)));
+    const int fd = descriptorOf(file);
+    if (existing.owner.user != ::geteuid() || existing.owner.group != ::getegid()) {
+        // Root may give a file away; for anyone else the call fails, and the new file belongs to
+        // whoever writes it, as any new file would.
+        ::fchown(fd, static_cast<uid_t>(existing.owner.user), static_cast<gid_t>(existing.owner.group));
+    }
+    // The file was created with the mode less what the umask takes; the set-ID and sticky bits are
+    // not always kept when a file is created, and a change of owner clears the set-ID bits. The
+    // mode it got is looked at, rather than the umask, which can only be read by changing it for
+    // every thread of the process at once.
+    struct stat created {};
+    if (::fstat(fd, &created) != 0)
+        return lastError();
+    if ((created.st_mode & 07777) != existing.mode)
+        return checked(::fchmod(fd, static_cast<mode_t>(existing.mode)));
+    return {};
 }
 
 std::error_code PosixFileSystem::flush(FileHandle file)
@@ -479,11 +483,6 @@ std::error_code PosixFileSystem::truncate(FileHandle file)
 std::error_code PosixFileSystem::close(FileHandle file)
 {
     return checked(::close(descriptorOf(file)));
-}
-
-Owner PosixFileSystem::user()
-{
-    return {static_cast<std::uint32_t>(::geteuid()), static_cast<std::uint32_t>(::getegid())};
 }
 
 FileSystem &systemFileSystem()

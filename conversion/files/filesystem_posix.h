@@ -21,7 +21,6 @@ public:
     std::error_code look(const Folder *at, const char *name, bool followLinks, FileInfo &info) override;
     std::error_code openFolder(const Folder *at, const char *name, FileHandle &folder,
                                bool &flushable) override;
-    bool isProcessFolder(const Folder &folder) override;
     std::error_code readLink(const Folder &at, const char *name, std::string &to) override;
     std::error_code createFile(const Folder &at, const char *name, unsigned mode, File &file) override;
     std::error_code openToAppend(const Folder &at, const char *name, File &file) override;
@@ -32,18 +31,17 @@ public:
     std::error_code createLock(const Folder &at, const char *name, File &lock) override;
     bool isHeld(const Folder &at, const char *name) override;
     std::error_code flushFolder(const Folder &folder) override;
+
+protected:
     std::error_code write(FileHandle file, std::string_view bytes) override;
     std::error_code status(FileHandle file, FileInfo &info) override;
-    std::error_code setOwner(FileHandle file, Owner owner) override;
-    std::error_code setMode(FileHandle file, unsigned mode) override;
+    std::error_code keepOwnerAndMode(FileHandle file, const FileInfo &existing) override;
     std::error_code flush(FileHandle file) override;
     std::error_code flushFileSystem(FileHandle file) override;
     std::error_code startWriteBack(FileHandle file) override;
     std::error_code truncate(FileHandle file) override;
     std::error_code close(FileHandle file) override;
-    Owner user() override;
 
-protected:
     // One write(2) of write's loop, which writes the rest after what this took, waits when it took
     // nothing for now (EAGAIN: a full pipe opened without blocking) and fails when it took nothing
     // and said nothing.

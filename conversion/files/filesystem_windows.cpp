@@ -152,8 +152,6 @@ public:
         return {};
     }
 
-    bool isProcessFolder(const Folder &) override { return false; }
-
     std::error_code readLink(const Folder &, const wchar_t *, NameText &) override
     {
         return std::make_error_code(std::errc::operation_not_supported); // links are not followed here
@@ -259,6 +257,7 @@ public:
         return {}; // its renames were written through
     }
 
+protected:
     std::error_code write(FileHandle file, std::string_view bytes) override
     {
         constexpr std::size_t chunk = 1u << 30;
@@ -283,14 +282,9 @@ public:
         return {};
     }
 
-    std::error_code setOwner(FileHandle, Owner) override
+    std::error_code keepOwnerAndMode(FileHandle, const FileInfo &) override
     {
-        return std::make_error_code(std::errc::operation_not_supported); // a new file is the user's
-    }
-
-    std::error_code setMode(FileHandle, unsigned) override
-    {
-        return std::make_error_code(std::errc::operation_not_supported); // a new file takes its folder's
+        return {}; // a new file is the user's, with what its folder gives
     }
 
     std::error_code flush(FileHandle file) override
@@ -320,8 +314,6 @@ public:
     {
         return CloseHandle(handleOf(file)) ? std::error_code() : lastError();
     }
-
-    Owner user() override { return {}; }
 };
 
 std::error_code WindowsFileSystem::readFile(const fs::path &path, ReadBuffer &buffer, std::string_view &read)

@@ -78,10 +78,10 @@ struct GroupWriter::Group {
     }
 
     // Returns the first flush failure of the group's file systems, or an empty string.
-    std::error_code flushDevices() const
+    std::error_code flushDevices()
     {
-        for (const Device &device : devices) {
-            if (const std::error_code error = system.flushFileSystem(device.file.handle()))
+        for (Device &device : devices) {
+            if (const std::error_code error = device.file.flushFileSystem())
                 return error;
         }
         return {};
@@ -161,7 +161,7 @@ bool GroupWriter::add(std::size_t id, const fs::path &path, const RecordProducer
         return false;
     try {
         if (limits_.startWriteBack)
-            group.system.startWriteBack(staged->file.handle());
+            staged->file.startWriteBack();
         if (limits_.method == FlushMethod::FileSystem) {
             const std::uint64_t device = staged->target.folder->info().device;
             if (std::none_of(group.devices.begin(), group.devices.end(),

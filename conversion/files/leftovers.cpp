@@ -97,8 +97,8 @@ void removeIfLeftover(FileSystem &system, const Folder &folder, const NameText &
     FileInfo info;
     std::string start;
     if (system.lookInto(folder, name.c_str(), info, start, recordFileStart.size()) ||
-        info.type != std::filesystem::file_type::regular || info.links != 1 ||
-        info.owner.user != system.user().user || recordFileStart.substr(0, start.size()) != start)
+        info.type != std::filesystem::file_type::regular || info.links != 1 || !info.own ||
+        recordFileStart.substr(0, start.size()) != start)
         return;
     system.remove(folder, name.c_str());
 }

@@ -10,27 +10,6 @@ namespace writer {
 
 namespace {
 
-// Gives the temporary file the owner and permission bits of the file it replaces, existing.
-void keepOwnerAndMode(FileSystem &system, File &file, const FileInfo &existing)
-{
-    if (existing.owner != system.user()) {
-        // Root may give a file away; for anyone else the call fails, and the new file belongs to
-        // whoever writes it, as any new file would.
-        system.setOwner(file.handle(), existing.owner);
-    }
-    // The file was created with the mode less what the umask takes; the set-ID and sticky bits
-    // are not always kept when a file is created, and a change of owner clears the set-ID bits. The
-    // mode it got is looked at, rather than the umask, which can only be read by changing it for
-    // every thread of the process at once.
-    FileInfo created;
-    if (const std::error_code error = file.status(created))
-        failWith(error);
-    if (created.mode != existing.mode) {
-        if (const std::error_code error = system.setMode(file.handle(), existing.mode))
-            failWith(error);
-    }
-}
-
 // The temporary file of a record, beside its target: created with the first bytes written to it,
 // with the target's permission bits (for a new file, those the umask leaves of 0666) and, where the
 // system allows, its owner, after the leftovers of the target's name in its folder have been
@@ -77,8 +56,10 @@ private:
             if (error != std::errc::file_exists || attempt == temporaryNameAttempts)
                 failWith(error);
         }
-        if (target_.exists)
-            keepOwnerAndMode(system_, file_, target_.info);
+        if (target_.exists) {
+            if (const std::error_code error = file_.keepOwnerAndMode(target_.info))
+                failWith(error);
+        }
     }
 
     // Closes and removes a file that was not released.
@@ -172,7 +153,7 @@ std::optional<bool> writeInPlace(FileSystem &system, const std::filesystem::path
             failWith(created);
         made = true;
     } else if (looked.type != std::filesystem::file_type::regular || looked.size != 0 || looked.links != 1 ||
-               looked.owner.user != system.user().user) {
+               !looked.own) {
         return std::nullopt;
     } else if (const std::error_code error = system.openToAppend(*folder, name.c_str(), file)) {
         failWith(error);

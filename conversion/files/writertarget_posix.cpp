@@ -28,11 +28,11 @@ using Type = std::filesystem::file_type;
 // sticky folder that anyone may write to, where only the user's own links and those of the
 // folder's owner are (the rule of Linux's fs.protected_symlinks), so that nobody can make another
 // user's write land in a file of that user's choosing.
-bool mayFollowLink(FileSystem &system, std::uint32_t owner, Folder &folder)
+bool mayFollowLink(const FileInfo &link, Folder &folder)
 {
     const FileInfo &info = folder.info();
     const bool shared = (info.mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
-    return !shared || owner == system.user().user || owner == info.owner.user;
+    return !shared || link.own || link.owner.user == info.owner.user;
 }
 
 NameText readLink(FileSystem &system, const Folder &folder, const NameText &name)
@@ -92,7 +92,7 @@ Target resolveTarget(FileSystem &system, FolderPtr folder, NameText name, Existi
                 return target;
             }
             if (target.info.type == Type::symlink) {
-                if (!mayFollowLink(system, target.info.owner.user, *folder)) {
+                if (!mayFollowLink(target.info, *folder)) {
                     if (keep)
                         throw TargetExists();
                     throw CommandFailure(anotherUsersLink);
@@ -101,7 +101,7 @@ Target resolveTarget(FileSystem &system, FolderPtr folder, NameText name, Existi
                 // as only the system can follow a link of the file system of processes.
                 FileInfo reached;
                 if (!system.look(folder.get(), name.c_str(), true, reached)) {
-                    if (auto special = specialTarget(folder, name, reached, system.isProcessFolder(*folder)))
+                    if (auto special = specialTarget(folder, name, reached, folder->info().processes))
                         return *special;
                 }
                 if (links == maxLinks)

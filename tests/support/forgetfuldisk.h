@@ -129,8 +129,6 @@ public:
         return {};
     }
 
-    bool isProcessFolder(const quillarn::Folder &) override { return false; }
-
     std::error_code readLink(const quillarn::Folder &, const quillarn::NameChar *,
                              quillarn::NameText &) override
     {
@@ -217,6 +215,7 @@ public:
         return locks_.count({opened(at.handle()).get(), name}) != 0;
     }
 
+protected:
     std::error_code write(quillarn::FileHandle file, std::string_view bytes) override
     {
         if (!powered())
@@ -242,16 +241,11 @@ public:
         return {};
     }
 
-    std::error_code setOwner(quillarn::FileHandle, quillarn::Owner) override
-    {
-        return powered() ? std::error_code() : failure(std::errc::io_error);
-    }
-
-    std::error_code setMode(quillarn::FileHandle file, unsigned mode) override
+    std::error_code keepOwnerAndMode(quillarn::FileHandle file, const quillarn::FileInfo &existing) override
     {
         if (!powered())
             return failure(std::errc::io_error);
-        opened(file)->mode = mode;
+        opened(file)->mode = existing.mode;
         return {};
     }
 
@@ -294,8 +288,6 @@ public:
         open_.erase(file);
         return {};
     }
-
-    quillarn::Owner user() override { return {1000, 1000}; }
 
 private:
     struct Node;
