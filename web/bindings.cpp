@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <new>
 #include <string>
 #include <vector>
@@ -197,9 +198,12 @@ val recordBytes()
 // Returns the reason a source of size bytes fails with, before it is read; empty when it may be read.
 std::string sizeReason(double size)
 {
-    return size > static_cast<double>(quillarn::maxSourceBytes)
-               ? quillarn::sourceTooLarge(static_cast<long long>(size))
-               : std::string();
+    if (!(size > static_cast<double>(quillarn::maxSourceBytes)))
+        return {}; // not a number at all: sourceRoom refuses it
+    // Cast only what a long long holds (an infinity does not).
+    constexpr double largest = 9.2e18;
+    return quillarn::sourceTooLarge(size < largest ? static_cast<long long>(size)
+                                                   : std::numeric_limits<long long>::max());
 }
 
 // The items of a batch for what the page opened, in the batch's order. opened is an array of

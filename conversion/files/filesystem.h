@@ -1,6 +1,7 @@
 // The file system as the program reaches it, on the model of leveldb's Env: reading a source,
 // listing and making folders, and the calls through which the writer creates, writes, flushes,
-// renames and removes files. The system's own (filesystem_posix.cpp, filesystem_windows.cpp) serves
+// renames and removes files, which it holds as File and Folder objects that close themselves. Every
+// call returns an error code. The system's own (filesystem_posix.cpp, filesystem_windows.cpp) serves
 // unless a caller gives another; the tests give one that forgets what was not flushed.
 #pragma once
 
