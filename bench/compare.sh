@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Holds a change to the speed of the commit before it: builds ugi2sgf of two commits in Release and
 # runs them side by side, turn about, on the same data in one run: the record with a 10 MB data
-# section (CPU time, the best of seven) and 10,000 typical records in folders (ugi2sgf -q -d: wall
+# section (CPU time of 20 conversions in a row, the best of seven) and 10,000 typical records in folders (ugi2sgf -q -d: wall
 # time, the median of seven, each run into a folder of its own), with the peak memory of each.
 #
 #   bench/compare.sh [BEFORE [AFTER]]    commits, HEAD~1 and HEAD unless given
@@ -55,7 +55,8 @@ for round in 1 2 3 4 5 6 7; do
     for i in 0 1; do
         side=$(((i + round) % 2))
         ugi2sgf=${dirs[side]}/cli/ugi2sgf
-        read -r seconds kb < <(measure cpu "$ugi2sgf" -q --encoding cp932 "$data/data-10.ugi")
+        read -r seconds kb < <(measure cpu sh -c 'for i in $(seq 20); do "$0" -q --encoding cp932 "$1" || exit; done' \
+            "$ugi2sgf" "$data/data-10.ugi")
         record[$side]+="$seconds "
         memory[record$side]=$kb
         read -r seconds kb < <(measure wall "$ugi2sgf" --encoding cp932 -q -d "$runs/$side-$round" "$data/archive")
@@ -69,7 +70,7 @@ for side in 0 1; do
     commit=$before
     [ "$side" = 1 ] && commit=$after
     # shellcheck disable=SC2086
-    printf '%s  10 MB record: %s s CPU (best), %s kB   10,000 records: %s s wall (median), %s kB\n' \
+    printf '%s  10 MB record, 20 times: %s s CPU (best), %s kB   10,000 records: %s s wall (median), %s kB\n' \
         "${commit:0:12}" "$(minimum ${record[$side]})" "${memory[record$side]}" \
         "$(median ${batch[$side]})" "${memory[batch$side]}"
 done
