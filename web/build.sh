@@ -4,7 +4,8 @@
 # server can serve as they are; and the same files as build-web/quillarn-web-VERSION.zip. What it
 # takes from npm (web/package-lock.json) is installed with npm ci into build-web/npm; the CMake
 # build is in build-web/cmake.
-#   web/build.sh [FOLDER]
+#   web/build.sh [FOLDER]      (QUILLARN_JOBS: how many build steps at once, the processors' number
+#                               unless given)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -29,7 +30,7 @@ rm -rf "$site"
 emcmake cmake -S . -B "$work/cmake" -DCMAKE_BUILD_TYPE=Release -DQUILLARN_WERROR=ON \
     -DQUILLARN_SITE="$site" -DQUILLARN_NPM="$work/npm/node_modules" >"$work/configure.log" 2>&1 ||
     { cat "$work/configure.log"; exit 1; }
-cmake --build "$work/cmake" -j"$(nproc)"
+cmake --build "$work/cmake" -j"${QUILLARN_JOBS:-$(nproc)}"
 # The site as one zip, to unpack on a web server.
 (cd "$work/cmake" && cpack -G ZIP >"$work/package.log" 2>&1) || { cat "$work/package.log"; exit 1; }
 mv -f "$work"/cmake/quillarn-web-*.zip "$work/"

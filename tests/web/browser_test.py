@@ -237,6 +237,55 @@ def check_manifest(checks, driver):
                  f"errors {manifest.get('errors')}, file handlers {handlers}")
 
 
+def check_update(checks, site_folder, work, downloads):
+    """Version N+1 deployed over an open page of version N: nothing of N+1 runs (not its texts, not
+    its worker) until the page's 再読み込み button is pressed; then the page reloads as N+1."""
+    folder = os.path.join(work, 'update-site')
+    shutil.copytree(site_folder, folder)
+    site = pagetools.Site(folder)
+    driver = pagetools.chromium(downloads, 'ja')
+    try:
+        driver.get(site.url)
+        pagetools.ready(driver)
+        pagetools.wait(lambda: driver.execute_script('return navigator.serviceWorker.controller !== null'), 30,
+                       'the service worker')
+        def tagline():
+            try:
+                return driver.find_element(By.CSS_SELECTOR, '[data-text="tagline"]').text
+            except Exception:  # the page is reloading
+                return ''
+        for name, old, new in [('sw.js', "const cacheName = 'quillarn-", "const cacheName = 'quillarn-next-"),
+                               ('texts.js', 'どこにも送られません。', 'どこにも送られません。（新）')]:
+            path = os.path.join(folder, name)
+            with open(path, encoding='utf-8') as f:
+                content = f.read()
+            with open(path, 'w', encoding='utf-8') as f:
+                f.write(content.replace(old, new, 1))
+        driver.execute_async_script("""
+            const done = arguments[arguments.length - 1];
+            navigator.serviceWorker.getRegistration().then((r) => r.update()).then(() => done(), () => done());""")
+        pagetools.wait(lambda: driver.find_element(By.ID, 'update').is_displayed(), 30, 'the notice of a new version')
+        texts = driver.execute_async_script("""
+            const done = arguments[arguments.length - 1];
+            fetch('texts.js').then((r) => r.text()).then(done, () => done(''));""")
+        waiting = driver.execute_async_script("""
+            const done = arguments[arguments.length - 1];
+            navigator.serviceWorker.getRegistration().then((r) => done(Boolean(r.waiting)));""")
+        checks.check('a new version waits: the open page keeps its own files and says 新しい版があります',
+                     waiting and '（新）' not in texts and '（新）' not in tagline()
+                     and driver.find_element(By.ID, 'update').text.startswith('新しい版があります'),
+                     f'waiting {waiting}, new texts served {"（新）" in texts}')
+        driver.find_element(By.ID, 'update-reload').click()
+        pagetools.wait(lambda: '（新）' in tagline(), 30, 'the new version')
+        checks.check('再読み込み activates the new version and reloads the page',
+                     not driver.find_element(By.ID, 'update').is_displayed())
+    except Exception as error:  # a wait that timed out is this check's failure
+        checks.check('the update of an open page', False, str(error).split('\n')[0])
+    finally:
+        pagetools.quit(driver)
+        site.stop()
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split('\n\n')[0])
     parser.add_argument('--site', required=True)
@@ -268,6 +317,7 @@ def main():
     with open(os.path.join(archive, 'notes.txt'), 'w') as f:
         f.write('not a record\n')
 
+    check_update(checks, args.site, work, downloads)
     site = pagetools.Site(args.site)
     origin = site.url.rstrip('/')
     netlog = os.path.join(work, 'netlog.json')

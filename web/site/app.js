@@ -377,14 +377,36 @@ for (const dialog of document.querySelectorAll('dialog')) {
 }
 $('about').addEventListener('click', () => $('about-dialog').showModal());
 
-// Offline after the first visit: the service worker keeps every file of the site.
+// Offline after the first visit: the service worker keeps every file of the site. A new version
+// waits until the user asks for it: then it takes over and the page reloads, so that no page ever
+// runs files of two versions.
 if ('serviceWorker' in navigator) {
     const hadController = Boolean(navigator.serviceWorker.controller);
+    let asked = false;
+    const offer = (waiting) => {
+        $('update').hidden = false;
+        $('update-reload').onclick = () => {
+            asked = true;
+            waiting.postMessage('activate');
+        };
+    };
     navigator.serviceWorker.addEventListener('controllerchange', () => {
-        if (hadController)
-            notice(text.newVersion);
+        // Another page of this site may have asked for the new version: this one reloads too. The
+        // first worker of a first visit takes over a page that had none, which goes on as it is.
+        if (asked || hadController)
+            location.reload();
     });
-    window.addEventListener('load', () => navigator.serviceWorker.register('sw.js').catch(() => {}));
+    window.addEventListener('load', () => navigator.serviceWorker.register('sw.js').then((registration) => {
+        if (registration.waiting && navigator.serviceWorker.controller)
+            offer(registration.waiting);
+        registration.addEventListener('updatefound', () => {
+            const installing = registration.installing;
+            installing.addEventListener('statechange', () => {
+                if (installing.state === 'installed' && navigator.serviceWorker.controller)
+                    offer(installing);
+            });
+        });
+    }).catch(() => {}));
 }
 // The converter loads while the user picks a file (Safari has no requestIdleCallback).
 if ('requestIdleCallback' in window)

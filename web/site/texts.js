@@ -69,7 +69,8 @@ const ja = {
     licence: 'MIT ライセンス',
     close: '閉じる',
     readFailed: '読めませんでした',
-    newVersion: '新しい版を読み込みました。再読み込みすると使えます。',
+    newVersion: '新しい版があります',
+    reload: '再読み込み',
     unavailable: '変換器を読み込めませんでした:',
 };
 
@@ -139,7 +140,8 @@ const en = {
     licence: 'MIT licence',
     close: 'Close',
     readFailed: 'could not be read',
-    newVersion: 'A new version has been loaded: reload the page to use it.',
+    newVersion: 'A new version is available',
+    reload: 'Reload',
     unavailable: 'The converter could not be loaded:',
 };
 
