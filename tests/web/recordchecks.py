@@ -146,8 +146,13 @@ def check_folder(checks, driver, args, archive, work, downloads):
                      differences({k: len(v) for k, v in written.items()}, {k: len(v) for k, v in unprefixed.items()}))
         left_out = driver.find_element(By.ID, 'notice').text
         failed = [row['source'] for row in pagetools.rows(driver) if row['state'] == 'failed']
-        checks.check(f'the records left out of the zip are listed ({len(failed)})',
-                     left_out.split('\n')[1:] == failed, left_out[:200])
+        status = driver.find_element(By.ID, 'status').text
+        shown = driver.execute_script("const r = document.getElementById('notice').getBoundingClientRect();"
+                                      "return r.top < window.innerHeight && r.bottom > 0;")
+        checks.check(f'the records left out of the zip are listed where they are seen ({len(failed)})',
+                     left_out.split('\n')[1:] == failed and shown, left_out[:200])
+        checks.check(f'Save all says what it saved ({encoding})',
+                     'quillarn-sgf.zip' in status and str(len(entries)) in status, status)
     set_options(driver, 'cp932', 'cp932', True)
     expected = outcomes_of_batch(args.ugi2sgf, archive, ['--encoding', 'cp932', '--source-encoding', 'cp932', '--strict'],
                                  work)

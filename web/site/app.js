@@ -23,6 +23,8 @@ $('about-version').textContent = text.version(version);
 const notice = (message) => {
     $('notice').textContent = message;
     $('notice').hidden = !message;
+    if (message)
+        $('notice').scrollIntoView({ block: 'nearest' });
 };
 const converter = new Converter(Math.max(1, Math.min(4, navigator.hardwareConcurrency || 2)),
     (error) => notice(`${text.unavailable} ${error.message}`));
@@ -205,7 +207,8 @@ function drawChanges() {
 }
 
 let statusShown = 0;
-function showProgress() {
+let saving = false; // a save is running: no other starts, and its message stays
+function showProgress(keepStatus = false) {
     const total = records.length;
     const progress = $('progress');
     const done = finished === total;
@@ -214,7 +217,9 @@ function showProgress() {
     progress.value = finished;
     const converted = records.filter((r) => r.state === 'converted');
     // The status is read out by screen readers: at the end, and now and then while converting.
-    if (done && total) {
+    if (keepStatus) {
+        // what a save said stays until the next change
+    } else if (done && total) {
         const warned = converted.filter((r) => r.warnings.length).length;
         $('status').textContent = text.summary(converted.length, warned, total - converted.length);
     } else if (total && performance.now() - statusShown > 1000) {
@@ -222,7 +227,7 @@ function showProgress() {
         $('status').textContent = text.progress(finished, total);
     }
     document.body.dataset.converting = done ? 'false' : 'true';
-    $('save-all').disabled = !done || converted.length === 0;
+    $('save-all').disabled = saving || !done || converted.length === 0;
     $('save-folder').disabled = $('save-all').disabled;
     $('save').disabled = !(records[selected] && records[selected].state === 'converted');
 }
@@ -328,7 +333,8 @@ function convertedNow() {
 $('save-all').addEventListener('click', async () => {
     const converted = convertedNow();
     const failed = records.filter((r) => r.state === 'failed');
-    $('save-all').disabled = true;
+    saving = true;
+    showProgress(true);
     try {
         const zip = await zipOf(converted, (done) => {
             $('status').textContent = text.zipping(done, converted.length);
@@ -339,7 +345,8 @@ $('save-all').addEventListener('click', async () => {
     } catch (error) {
         notice(error.message || String(error));
     } finally {
-        showProgress();
+        saving = false;
+        showProgress(true);
     }
 });
 $('save-folder').hidden = !canSaveToFolder;
@@ -361,6 +368,8 @@ $('save-folder').addEventListener('click', async () => {
             resolve(answer);
         }, { once: true }));
     };
+    saving = true;
+    showProgress(true);
     try {
         const outcome = await saveToFolder(converted, ask);
         if (outcome) {
@@ -369,6 +378,9 @@ $('save-folder').addEventListener('click', async () => {
         }
     } catch (error) {
         notice(error.message || String(error));
+    } finally {
+        saving = false;
+        showProgress(true);
     }
 });
 for (const dialog of document.querySelectorAll('dialog')) {
