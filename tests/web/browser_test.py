@@ -110,6 +110,38 @@ def check_preview(checks, driver, args, files):
         checks.check(f'the preview of {name} is the core\'s replay after moves {moves}', same)
 
 
+def check_viewer(checks, driver, work):
+    """The board as a player reads it: star points and coordinates on 9, 13 and 19 lines, the result
+    in words, the place, and the last move's point in the board's name for a screen reader."""
+    with open(os.path.join(source_folder, 'tests', 'data', 'basic-game.ugi'), 'rb') as f:
+        basic = f.read()
+    paths = []
+    for size in [9, 13, 19]:
+        path = os.path.join(work, f'size{size}.ugi')
+        with open(path, 'wb') as f:
+            f.write(basic.replace(b'Size=19', b'Size=%d' % size).replace(b'QD,B1', b'CC,B1').replace(b'DP,W2', b'DD,W2'))
+        paths.append(path)
+    open_files(driver, paths)
+    seen = {}
+    for size, path in zip([9, 13, 19], paths):
+        select(driver, os.path.basename(path))
+        pagetools.wait(lambda: shown_move(driver) == 2, 20, 'the preview')
+        seen[size] = driver.execute_script("""
+            const board = document.getElementById('board');
+            const facts = [...document.querySelectorAll('#preview-facts dd')].map((d) => d.textContent);
+            return [board.querySelectorAll('.stars circle').length,
+                    [...board.querySelectorAll('.coordinates text')].map((t) => t.textContent).slice(0, 4 * 2),
+                    facts, board.getAttribute('aria-label')];""")
+    stars = {size: seen[size][0] for size in seen}
+    checks.check('star points: five on 9 and 13 lines, nine on 19', stars == {9: 5, 13: 5, 19: 9}, str(stars))
+    labels = seen[19][1]
+    checks.check('coordinates A to T without I, 19 at the top', labels[:4] == ['A', 'A', '19', '19']
+                 and seen[19][1][4:8] == ['B', 'B', '18', '18'], str(labels))
+    facts = seen[9][2]
+    checks.check('the result in words and the place', '黒中押し勝ち' in facts and 'Hall' in facts, str(facts))
+    checks.check("the board's name tells the last move's point", seen[9][3].endswith('、白 D6）'), seen[9][3])
+
+
 def tab_order(driver, count):
     """The ids of the elements Tab reaches, count times from the top of the page."""
     driver.execute_script('document.activeElement.blur(); window.scrollTo(0, 0);')
@@ -349,6 +381,7 @@ def main():
         expected = {os.path.basename(p)[:-4] + '.sgf': subprocess.run([args.ugi2sgf, '-q', p], capture_output=True).stdout
                     for p in previewed}
         check_folder_saving(checks, driver, expected)
+        check_viewer(checks, driver, work)
 
         # Offline: the service worker has the site; the server goes away.
         pagetools.wait(lambda: driver.execute_script('return navigator.serviceWorker.controller !== null'), 30,

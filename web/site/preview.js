@@ -14,19 +14,24 @@ function element(name, attributes, parent) {
     return made;
 }
 
-// The star points of the usual boards, and of others by the same rule.
+// The star points of the boards that have them: five on 9 and 13 lines, nine on 19; none on others.
 function starPoints(size) {
-    if (size < 7)
+    const lines = { 9: [2, 4, 6], 13: [3, 6, 9], 19: [3, 9, 15] }[size];
+    if (!lines)
         return [];
-    const edge = size >= 12 ? 3 : 2;
-    const lines = [edge, size - 1 - edge];
-    if (size % 2 === 1 && size >= 9)
-        lines.splice(1, 0, (size - 1) / 2);
     const points = [];
     for (const x of lines)
         for (const y of lines)
-            points.push([x, y]);
+            if (size === 19 || x === y || x + y === size - 1)
+                points.push([x, y]);
     return points;
+}
+
+// The names of a board's columns and rows as Japanese boards and SGF readers show them: A to T
+// without I from the left, 1 from the bottom.
+const columns = 'ABCDEFGHJKLMNOPQRSTUVWXYZ';
+export function pointName(x, y, size) {
+    return `${columns[x]}${size - y}`;
 }
 
 export class Preview {
@@ -121,8 +126,9 @@ export class Preview {
         const rows = [
             [text.black, player(root.PB, root.BR)],
             [text.white, player(root.PW, root.WR)],
-            [text.result, root.RE],
+            [text.result, root.RE && text.resultWords(root.RE)],
             [text.date, root.DT],
+            [text.place, root.PC],
             [text.handicap, root.HA !== '0' && root.HA],
             [text.komi, root.KM],
         ];
@@ -154,6 +160,18 @@ export class Preview {
         const stars = element('g', { class: 'stars' }, this.board);
         for (const [x, y] of starPoints(size))
             element('circle', { cx: (x + 1) * unit, cy: (y + 1) * unit, r: 1.1 }, stars);
+        // The coordinates in the margin around the lines, on every side.
+        const labels = element('g', { class: 'coordinates', 'aria-hidden': 'true' }, this.board);
+        const label = (x, y, name) => {
+            element('text', { x, y, 'text-anchor': 'middle', 'dominant-baseline': 'central' }, labels).textContent = name;
+        };
+        for (let i = 0; i < size; ++i) {
+            const at = (i + 1) * unit;
+            label(at, unit * 0.35, columns[i]);
+            label(at, extent - unit * 0.35, columns[i]);
+            label(unit * 0.35, at, String(size - i));
+            label(extent - unit * 0.35, at, String(size - i));
+        }
         this.stones = element('g', { class: 'stones' }, this.board);
     }
 
@@ -184,9 +202,11 @@ export class Preview {
         this.move = move;
         this.slider.value = String(move);
         this.number.textContent = text.moveOf(move, this.moves);
-        this.board.setAttribute('aria-label', text.board(this.size, move, this.moves));
-        this.stones.replaceChildren();
         const size = this.size;
+        const onBoard = board.x >= 0 && board.x < size && board.y >= 0 && board.y < size;
+        const last = move > 0 && board.colour ? text.lastMove(board.colour === 1, onBoard && pointName(board.x, board.y, size)) : '';
+        this.board.setAttribute('aria-label', text.board(size, move, this.moves, last));
+        this.stones.replaceChildren();
         for (let y = 0; y < size; ++y) {
             for (let x = 0; x < size; ++x) {
                 const stone = board.stones[y * size + x];

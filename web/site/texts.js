@@ -3,6 +3,29 @@
 // prints them but for its hints: the page follows a reason with a hint of its own, which names the
 // control of the page that gives another outcome.
 
+// Says a result as SGF writes it (B+R, W+1.5, B+T, B+F, B+, 0, Draw, Void) in words; any other
+// value as it is.
+function resultWords(re, words) {
+    const value = (re || '').trim();
+    if (/^(0|draw|jigo)$/i.test(value))
+        return words.draw;
+    if (/^void$/i.test(value))
+        return words.none;
+    const won = /^([BW])\+(.*)$/i.exec(value);
+    if (!won)
+        return value;
+    const colour = words[won[1].toUpperCase()];
+    const how = won[2];
+    if (/^r(esign)?$/i.test(how))
+        return words.resign(colour);
+    if (/^t(ime)?$/i.test(how))
+        return words.time(colour);
+    if (/^f(orfeit)?$/i.test(how))
+        return words.forfeit(colour);
+    if (/^\d+(\.\d+)?$/.test(how))
+        return words.points(colour, how);
+    return how === '' ? words.win(colour) : value;
+}
 const ja = {
     title: 'Quillarn — UGI の棋譜を SGF に変換',
     tagline: 'UGI の棋譜を SGF に変換します。ファイルはこの端末の中で変換され、どこにも送られません。',
@@ -38,7 +61,15 @@ const ja = {
     noSelection: '棋譜を選ぶと盤面が表示されます。',
     noBoard: 'この棋譜の盤面は表示できません（盤の大きさが 2 から 25 の数ではありません）。',
     failedRecord: 'この棋譜は変換できませんでした:',
-    board: (size, move, moves) => `盤面（${size} 路、${moves} 手中 ${move} 手目）`,
+    board: (size, move, moves, last) => `盤面（${size} 路、${moves} 手中 ${move} 手目${last ? `、${last}` : ''}）`,
+    // The last move for a screen reader: 黒 Q16, 白 パス.
+    lastMove: (black, point) => `${black ? '黒' : '白'} ${point || 'パス'}`,
+    // A result as SGF writes it (B+R, W+1.5, 0), in words.
+    resultWords: (re) => resultWords(re, {
+        B: '黒', W: '白', resign: (c) => `${c}中押し勝ち`, time: (c) => `${c}時間切れ勝ち`,
+        forfeit: (c) => `${c}反則勝ち`, points: (c, n) => `${c} ${n} 目勝ち`, win: (c) => `${c}勝ち`,
+        draw: 'ジゴ', none: '無勝負' }),
+    place: '場所',
     black: '黒',
     white: '白',
     result: '結果',
@@ -109,7 +140,13 @@ const en = {
     noSelection: 'Choose a record to see its board.',
     noBoard: 'This record has no board to show (its size is not a number from 2 to 25).',
     failedRecord: 'This record could not be converted:',
-    board: (size, move, moves) => `Board (${size}×${size}, move ${move} of ${moves})`,
+    board: (size, move, moves, last) => `Board (${size}×${size}, move ${move} of ${moves}${last ? `, ${last}` : ''})`,
+    lastMove: (black, point) => `${black ? 'black' : 'white'} ${point || 'pass'}`,
+    resultWords: (re) => resultWords(re, {
+        B: 'Black', W: 'White', resign: (c) => `${c} wins by resignation`, time: (c) => `${c} wins on time`,
+        forfeit: (c) => `${c} wins by forfeit`, points: (c, n) => `${c} wins by ${n} ${n === '1' ? 'point' : 'points'}`,
+        win: (c) => `${c} wins`, draw: 'Draw', none: 'No result' }),
+    place: 'Place',
     black: 'Black',
     white: 'White',
     result: 'Result',
