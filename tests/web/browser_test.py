@@ -38,6 +38,7 @@ import pagetools  # noqa: E402
 from recordchecks import check_folder, check_hints, check_limits, check_zip_names, open_files, source_folder  # noqa: E402
 from selenium.webdriver.common.action_chains import ActionChains  # noqa: E402
 from selenium.webdriver.common.by import By  # noqa: E402
+from selenium.webdriver.support.ui import Select  # noqa: E402
 from selenium.webdriver.common.keys import Keys  # noqa: E402
 
 # A game in which Black captures a white stone and White then plays into the hole.
@@ -351,6 +352,7 @@ def main():
 
     check_update(checks, args.site, work, downloads)
     site = pagetools.Site(args.site)
+    site_url = site.url
     origin = site.url.rstrip('/')
     netlog = os.path.join(work, 'netlog.json')
     driver = pagetools.chromium(downloads, 'ja', netlog)
@@ -407,6 +409,24 @@ def main():
                      and driver.find_element(By.ID, 'save-all').text == 'Save all'
                      and driver.execute_script('return document.documentElement.lang') == 'en')
         check_hints(checks, driver, args, work)
+        # The language asked for: by the address, then as the switch keeps it, over the browser's.
+        driver.get(site_url + '?lang=ja')
+        pagetools.ready(driver)
+        by_address = driver.find_element(By.ID, 'open').text == '開く'
+        Select(driver.find_element(By.ID, 'language')).select_by_value('en')
+        pagetools.wait(lambda: driver.execute_script("return document.documentElement.lang === 'en' && "
+                                                     "document.documentElement.dataset.ready === 'true'"), 20,
+                       'the page in English')
+        Select(driver.find_element(By.ID, 'language')).select_by_value('ja')
+        pagetools.wait(lambda: driver.execute_script("return document.documentElement.lang === 'ja' && "
+                                                     "document.documentElement.dataset.ready === 'true'"), 20,
+                       'the page in Japanese')
+        driver.get(site_url)
+        pagetools.ready(driver)
+        kept = driver.find_element(By.ID, 'open').text == '開く'
+        checks.check('?lang=ja and the 言語 / Language switch choose the language, which the page keeps',
+                     by_address and kept, f'by the address {by_address}, kept {kept}')
+        driver.execute_script(f"localStorage.removeItem('quillarn-language')")
         if args.screenshots:
             open_files(driver, previewed)
             select(driver, 'handicap-stones.ugi')

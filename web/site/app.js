@@ -1,7 +1,7 @@
 // Quillarn's page: open records (files, folders, a drop, a launch from the file manager), convert
 // them in workers with the options of ugi2sgf, list each one's outcome, preview the selected one
 // and save one, all of them as a zip, or all of them into a folder.
-import { text, japanese, hint, said } from './texts.js';
+import { text, japanese, hint, said, languageKey } from './texts.js';
 import { version } from './version.js';
 import { openedFromDrop, openedFromFiles, openedFromFolderInput, openedFromHandles } from './files.js';
 import { Converter, PreviewWorker } from './converter.js';
@@ -19,6 +19,19 @@ for (const node of document.querySelectorAll('[data-text]'))
 for (const node of document.querySelectorAll('[data-label]'))
     node.setAttribute('aria-label', text[node.dataset.label]);
 $('about-version').textContent = text.version(version);
+// 言語 / Language: kept for the next visits, and the page opened again in it (an address that
+// names a language is told the new one).
+$('language').value = japanese ? 'ja' : 'en';
+$('language').addEventListener('change', () => {
+    try {
+        localStorage.setItem(languageKey, $('language').value);
+    } catch {
+        // not kept: the address still says it
+    }
+    const address = new URL(location.href);
+    address.searchParams.set('lang', $('language').value);
+    location.replace(address);
+});
 
 const notice = (message) => {
     $('notice').textContent = message;

@@ -1,5 +1,5 @@
 // The page's words, in Japanese (the window's: 開く, 変換, 保存, バージョン情報) and in English,
-// chosen by the browser's first language. Reasons and warnings are the converter's, as ugi2sgf
+// chosen by the user or the browser's first language. Reasons and warnings are the converter's, as ugi2sgf
 // prints them but for its hints: the page follows a reason with a hint of its own, which names the
 // control of the page that gives another outcome.
 
@@ -182,10 +182,25 @@ const en = {
     unavailable: 'The converter could not be loaded:',
 };
 
-// Japanese when the browser's first language is Japanese, English otherwise.
-export const japanese = ((navigator.languages && navigator.languages[0]) || navigator.language || '')
-    .toLowerCase()
-    .startsWith('ja');
+// The language the user chose: ?lang=ja or ?lang=en in the address, else the one the page's
+// 言語 / Language switch keeps, else Japanese when the browser's first language is Japanese and
+// English otherwise.
+export const languageKey = 'quillarn-language';
+function chosenLanguage() {
+    const asked = new URLSearchParams(location.search).get('lang');
+    if (asked === 'ja' || asked === 'en')
+        return asked;
+    try {
+        const kept = localStorage.getItem(languageKey);
+        if (kept === 'ja' || kept === 'en')
+            return kept;
+    } catch {
+        // storage refused (a private window's settings): the browser's language
+    }
+    return ((navigator.languages && navigator.languages[0]) || navigator.language || '').toLowerCase().startsWith('ja')
+        ? 'ja' : 'en';
+}
+export const japanese = chosenLanguage() === 'ja';
 export const text = japanese ? ja : en;
 
 // Returns the page's hint for a kind of reason (the converter's name for it), '' for none.
