@@ -143,6 +143,28 @@ def check_viewer(checks, driver, work):
     checks.check("the board's name tells the last move's point", seen[9][3].endswith('、白 D6）'), seen[9][3])
 
 
+def check_cancel(checks, driver, archive):
+    """中止 pressed as soon as a folder starts converting: the conversion stops, and the status says
+    how many were converted and how many were not, as each row does."""
+    driver.execute_script("""
+        const cancel = document.getElementById('cancel');
+        const observer = new MutationObserver(() => {
+            if (!cancel.hidden) {
+                observer.disconnect();
+                cancel.click();
+            }
+        });
+        observer.observe(cancel, { attributes: true });""")
+    driver.find_element(By.ID, 'folder').send_keys(archive)
+    pagetools.wait(lambda: driver.find_element(By.ID, 'status').text.startswith('中止'), 30, 'the conversion stopped')
+    status = driver.find_element(By.ID, 'status').text
+    states = [row['state'] for row in pagetools.rows(driver)]
+    converted, stopped = states.count('converted'), states.count('stopped')
+    checks.check('中止 stops a conversion and says how many were converted and how many were not',
+                 stopped > 0 and 'waiting' not in states and status == f'中止しました。変換 {converted} 件、未変換 {stopped} 件'
+                 and not driver.find_element(By.ID, 'cancel').is_displayed(), f'{status!r}, {len(states)} rows')
+
+
 def tab_order(driver, count):
     """The ids of the elements Tab reaches, count times from the top of the page."""
     driver.execute_script('document.activeElement.blur(); window.scrollTo(0, 0);')
@@ -384,6 +406,7 @@ def main():
                     for p in previewed}
         check_folder_saving(checks, driver, expected)
         check_viewer(checks, driver, work)
+        check_cancel(checks, driver, archive)
 
         # Offline: the service worker has the site; the server goes away.
         pagetools.wait(lambda: driver.execute_script('return navigator.serviceWorker.controller !== null'), 30,

@@ -194,6 +194,9 @@ function drawRow(record) {
         outcome.textContent = record.warnings.length
             ? text.convertedWithWarnings(record.warnings.length) : text.converted;
         showMessages(messages, record.warnings);
+    } else if (record.state === 'stopped') {
+        outcome.textContent = text.notConverted;
+        showMessages(messages, []);
     } else {
         outcome.textContent = text.failed;
         showMessages(messages, record.reason);
@@ -221,6 +224,7 @@ function drawChanges() {
 
 let statusShown = 0;
 let saving = false; // a save is running: no other starts, and its message stays
+let stopAsked = false; // 中止 was pressed while a save runs
 function showProgress(keepStatus = false) {
     const total = records.length;
     const progress = $('progress');
@@ -240,6 +244,7 @@ function showProgress(keepStatus = false) {
         $('status').textContent = text.progress(finished, total);
     }
     document.body.dataset.converting = done ? 'false' : 'true';
+    $('cancel').hidden = done && !saving;
     $('save-all').disabled = saving || !done || converted.length === 0;
     $('save-folder').disabled = $('save-all').disabled;
     $('save').disabled = !(records[selected] && records[selected].state === 'converted');
@@ -347,11 +352,17 @@ $('save-all').addEventListener('click', async () => {
     const converted = convertedNow();
     const failed = records.filter((r) => r.state === 'failed');
     saving = true;
+    stopAsked = false;
     showProgress(true);
     try {
         const zip = await zipOf(converted, (done) => {
             $('status').textContent = text.zipping(done, converted.length);
+            return !stopAsked;
         });
+        if (!zip) {
+            $('status').textContent = text.saveStopped(0, converted.length);
+            return;
+        }
         download(zip, 'quillarn-sgf.zip', 'application/zip');
         $('status').textContent = text.zipSaved(converted.length);
         notice(failed.length ? `${text.zipLeftOut(failed.length)}\n${failed.map((r) => r.shown).join('\n')}` : '');
@@ -382,11 +393,14 @@ $('save-folder').addEventListener('click', async () => {
         }, { once: true }));
     };
     saving = true;
+    stopAsked = false;
     showProgress(true);
     try {
-        const outcome = await saveToFolder(converted, ask);
+        const outcome = await saveToFolder(converted, ask, () => stopAsked);
         if (outcome) {
-            $('status').textContent = text.folderSaved(outcome.written, outcome.kept, outcome.failed.length);
+            $('status').textContent = outcome.left
+                ? text.saveStopped(outcome.written, outcome.left + outcome.kept + outcome.failed.length)
+                : text.folderSaved(outcome.written, outcome.kept, outcome.failed.length);
             notice(outcome.failed.map(([target, reason]) => `${target}: ${reason}`).join('\n'));
         }
     } catch (error) {
@@ -395,6 +409,29 @@ $('save-folder').addEventListener('click', async () => {
         saving = false;
         showProgress(true);
     }
+});
+// 中止: a conversion stops where it is, its records not yet converted said as such; a save stops
+// before its next record.
+$('cancel').addEventListener('click', () => {
+    if (saving) {
+        stopAsked = true;
+        return;
+    }
+    if (finished === records.length)
+        return;
+    converter.cancel();
+    let left = 0;
+    for (const record of records) {
+        if (record.state === 'waiting') {
+            record.state = 'stopped';
+            changed.add(record);
+            left += 1;
+        }
+    }
+    finished = records.length;
+    drawChanges();
+    showProgress(true);
+    $('status').textContent = text.conversionStopped(records.filter((r) => r.state === 'converted').length, left);
 });
 for (const dialog of document.querySelectorAll('dialog')) {
     for (const button of dialog.querySelectorAll('.buttons button'))

@@ -25,7 +25,8 @@ function pause() {
 const slice = 1 << 20;
 
 // Returns a zip (a Blob) of records ({target, bytes}) each under its target, compressed; only the
-// compressed bytes are kept besides the records. progress(done) after each record.
+// compressed bytes are kept besides the records. progress(done) after each record; when it
+// returns false the zip is given up and zipOf returns null.
 export async function zipOf(records, progress) {
     // The zip library is loaded when it is first needed.
     const { Zip, ZipDeflate } = await import('./fflate.js');
@@ -52,7 +53,8 @@ export async function zipOf(records, progress) {
         }
         if (failure)
             throw failure;
-        progress(++done);
+        if (progress(++done) === false)
+            return null;
     }
     zip.end();
     if (failure)
@@ -83,9 +85,10 @@ async function exists(folder, name) {
 }
 
 // Writes records ({target, bytes}) into a folder the user picks, each under its target. For a file
-// that is there, ask(target) answers 'replace', 'keep' or 'cancel' (which stops). Returns
-// {written, kept, failed: [[target, reason]...]}, or null when no folder was picked.
-export async function saveToFolder(records, ask) {
+// that is there, ask(target) answers 'replace', 'keep' or 'cancel' (which stops); stopped() true
+// stops before the next record. Returns {written, kept, failed: [[target, reason]...], left}, left
+// the records not looked at, or null when no folder was picked.
+export async function saveToFolder(records, ask, stopped = () => false) {
     let root;
     try {
         root = await window.showDirectoryPicker({ id: 'quillarn-sgf', mode: 'readwrite' });
@@ -94,16 +97,22 @@ export async function saveToFolder(records, ask) {
             return null;
         throw error;
     }
-    const outcome = { written: 0, kept: 0, failed: [] };
-    for (const record of records) {
+    const outcome = { written: 0, kept: 0, failed: [], left: 0 };
+    for (const [index, record] of records.entries()) {
+        if (stopped()) {
+            outcome.left = records.length - index;
+            break;
+        }
         const names = record.target.split('/');
         const name = names.pop();
         try {
             const folder = await folderOf(root, names);
             if (await exists(folder, name)) {
                 const answer = await ask(record.target);
-                if (answer === 'cancel')
+                if (answer === 'cancel') {
+                    outcome.left = records.length - index;
                     break;
+                }
                 if (answer !== 'replace') {
                     outcome.kept += 1;
                     continue;
