@@ -165,6 +165,29 @@ def check_cancel(checks, driver, archive):
                  and not driver.find_element(By.ID, 'cancel').is_displayed(), f'{status!r}, {len(states)} rows')
 
 
+def check_layout(checks, driver):
+    """A phone (320 and 375 px wide) and a laptop (1366×768): nothing to scroll sideways, the board at
+    least 90 % of a phone's width, and on the laptop larger than it was (240 px) with the steps below
+    it in sight. The selected record's preview is shown."""
+    seen = {}
+    try:
+        for width, height in [(320, 640), (375, 740), (1366, 768)]:
+            driver.execute_cdp_cmd('Emulation.setDeviceMetricsOverride', {
+                'width': width, 'height': height, 'deviceScaleFactor': 1, 'mobile': width < 500})
+            time.sleep(0.3)
+            seen[width] = driver.execute_script("""
+                const board = document.getElementById('board').getBoundingClientRect();
+                const steps = document.querySelector('.stepper').getBoundingClientRect();
+                return [document.documentElement.scrollWidth, Math.round(board.width),
+                        Math.round(steps.bottom - board.top)];""")
+    finally:
+        driver.execute_cdp_cmd('Emulation.clearDeviceMetricsOverride', {})
+    phones = all(seen[w][0] <= w and seen[w][1] >= 0.9 * w for w in (320, 375))
+    laptop = seen[1366][0] <= 1366 and seen[1366][1] >= 350 and seen[1366][2] <= 768 - 331 + 40
+    checks.check('on a phone and a laptop: no sideways scrolling, the board as large as the pane allows',
+                 phones and laptop, str(seen))
+
+
 def tab_order(driver, count):
     """The ids of the elements Tab reaches, count times from the top of the page."""
     driver.execute_script('document.activeElement.blur(); window.scrollTo(0, 0);')
@@ -406,6 +429,7 @@ def main():
                     for p in previewed}
         check_folder_saving(checks, driver, expected)
         check_viewer(checks, driver, work)
+        check_layout(checks, driver)
         check_cancel(checks, driver, archive)
 
         # Offline: the service worker has the site; the server goes away.
