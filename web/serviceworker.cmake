@@ -3,6 +3,8 @@
 # change to the site is a new cache that replaces the old one.
 file(GLOB_RECURSE found RELATIVE ${SITE} ${SITE}/*)
 list(REMOVE_ITEM found sw.js)
+# The screenshots are for the browser's install dialog, online: the page never shows them.
+list(FILTER found EXCLUDE REGEX "^screenshots/")
 list(SORT found)
 set(listed "'./'")
 set(sums "")

@@ -309,10 +309,15 @@ def check_manifest(checks, driver):
     """Chromium's parser reports what it ignores (a file handler outside the scope, say) as errors."""
     manifest = driver.execute_cdp_cmd('Page.getAppManifest', {})
     handlers = json.loads(manifest.get('data') or '{}').get('file_handlers', [])
-    checks.check('the manifest parses without an error, with a file handler for .ugi',
+    parsed = json.loads(manifest.get('data') or '{}')
+    maskable = [i['src'] for i in parsed.get('icons', []) if i.get('purpose') == 'maskable']
+    shots = {shot.get('form_factor') for shot in parsed.get('screenshots', [])}
+    checks.check('the manifest parses without an error, with a file handler for .ugi, a maskable icon and '
+                 'screenshots for the install dialog',
                  manifest.get('errors') == [] and manifest['manifest'].get('startUrl') == manifest['parsed']['scope']
-                 and {'application/x-go-ugi': ['.ugi']} in [h.get('accept') for h in handlers],
-                 f"errors {manifest.get('errors')}, file handlers {handlers}")
+                 and {'application/x-go-ugi': ['.ugi']} in [h.get('accept') for h in handlers]
+                 and maskable and shots == {'wide', 'narrow'},
+                 f"errors {manifest.get('errors')}, file handlers {handlers}, maskable {maskable}, screenshots {shots}")
 
 
 def check_update(checks, site_folder, work, downloads):

@@ -1,6 +1,7 @@
 // Quillarn's page: open records (files, folders, a drop, a launch from the file manager), convert
 // them in workers with the options of ugi2sgf, list each one's outcome, preview the selected one
 // and save one, all of them as a zip, or all of them into a folder.
+import './trusted.js'; // first: the page's policy for scripts' addresses
 import { text, japanese, hint, said, languageKey } from './texts.js';
 import { version } from './version.js';
 import { openedFromDrop, openedFromFiles, openedFromFolderInput, openedFromHandles } from './files.js';
