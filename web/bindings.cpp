@@ -99,6 +99,7 @@ val message(const std::string &text, quillarn::ReasonKind kind = quillarn::Reaso
 // The position of the record converted last for the preview, every move kept.
 quillarn::GamePosition position;
 std::vector<unsigned char> stones;
+std::vector<std::int32_t> numbers;
 
 // Converts the first size bytes of the source room with options. Returns {converted, warnings,
 // reason, size, moves}, warnings and reason lists of messages ({text, kind}): a record that converts
@@ -161,9 +162,10 @@ val preview(double size, const std::string &output, const std::string &sourceEnc
 }
 
 // Returns the board of the record of the last preview() after its first move moves, as the
-// converter's replay has it: {stones, x, y, colour, blackCaptures, whiteCaptures}, stones a view of size x
-// size points row by row (0 empty, 1 black, 2 white), x, y and colour (0 none) those of the last move played
-// (x = y = -1 for a pass or before the first move) and the stones each colour has captured. Only for a
+// converter's replay has it: {stones, numbers, x, y, colour, blackCaptures, whiteCaptures}, stones a
+// view of size x size points row by row (0 empty, 1 black, 2 white), numbers the move that put each
+// stone there (0 for none: a handicap stone, an empty point), x, y and colour (0 none) those of the last move
+// played (x = y = -1 for a pass or before the first move) and the stones each colour has captured. Only for a
 // position with a board (size not 0).
 val boardAfter(double moves)
 {
@@ -178,6 +180,20 @@ val boardAfter(double moves)
     }
     val result = val::object();
     result.set("stones", val(emscripten::typed_memory_view(stones.size(), stones.data())));
+    // The number of the move that put each stone there (0 for a handicap stone or an empty point).
+    numbers.assign(stones.size(), 0);
+    for (std::size_t i = 0; i < count; ++i) {
+        const quillarn::ReplayedMove &move = position.moves[i];
+        if (move.x >= 0 && move.x < size && move.y >= 0 && move.y < size)
+            numbers[static_cast<std::size_t>(move.y * size + move.x)] = static_cast<std::int32_t>(i + 1);
+    }
+    for (std::size_t point = 0; point < numbers.size(); ++point) {
+        const std::int32_t number = numbers[point];
+        if (number != 0 &&
+            static_cast<int>(position.moves[static_cast<std::size_t>(number - 1)].colour) != stones[point])
+            numbers[point] = 0;
+    }
+    result.set("numbers", val(emscripten::typed_memory_view(numbers.size(), numbers.data())));
     const quillarn::ReplayedMove last =
         count ? position.moves[count - 1] : quillarn::ReplayedMove{quillarn::Stone::None, -1, -1};
     result.set("x", static_cast<int>(last.x));

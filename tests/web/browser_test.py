@@ -133,6 +133,14 @@ def check_viewer(checks, driver, work):
             return [board.querySelectorAll('.stars circle').length,
                     [...board.querySelectorAll('.coordinates text')].map((t) => t.textContent).slice(0, 4 * 2),
                     facts, board.getAttribute('aria-label')];""")
+    # On demand, the number of the move that put each stone there (the last board shown: 9 lines).
+    select(driver, os.path.basename(paths[0]))
+    pagetools.wait(lambda: shown_move(driver) == 2, 20, 'the preview')
+    driver.find_element(By.ID, 'numbers').click()
+    numbered = driver.execute_script("""
+        return [...document.querySelectorAll('#board .number')].map((t) => [t.dataset.x, t.dataset.y, t.textContent]);""")
+    driver.find_element(By.ID, 'numbers').click()
+    checks.check('move numbers on demand', sorted(numbered) == [['2', '2', '1'], ['3', '3', '2']], str(numbered))
     stars = {size: seen[size][0] for size in seen}
     checks.check('star points: five on 9 and 13 lines, nine on 19', stars == {9: 5, 13: 5, 19: 9}, str(stars))
     labels = seen[19][1]

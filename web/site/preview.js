@@ -56,6 +56,9 @@ export class Preview {
         for (const [id, target] of Object.entries(step))
             document.getElementById(id).addEventListener('click', () => this.go(target()));
         this.board.addEventListener('keydown', (event) => this.key(event));
+        // Move numbers on the stones, on demand.
+        this.numbers = document.getElementById('numbers');
+        this.numbers.addEventListener('change', () => this.drawn && this.draw(...this.drawn));
     }
 
     key(event) {
@@ -199,6 +202,7 @@ export class Preview {
     }
 
     draw(move, board) {
+        this.drawn = [move, board];
         this.move = move;
         this.slider.value = String(move);
         this.number.textContent = text.moveOf(move, this.moves);
@@ -219,9 +223,25 @@ export class Preview {
                 }, this.stones);
             }
         }
+        if (this.numbers.checked) {
+            for (let point = 0; point < size * size; ++point) {
+                const number = board.numbers[point];
+                if (!number)
+                    continue;
+                const label = String(number);
+                element('text', {
+                    class: board.stones[point] === 1 ? 'number on-b' : 'number on-w',
+                    x: ((point % size) + 1) * unit, y: (Math.floor(point / size) + 1) * unit,
+                    'font-size': label.length > 2 ? 3.4 : 4.4, 'text-anchor': 'middle', 'dominant-baseline': 'central',
+                    'data-x': point % size, 'data-y': Math.floor(point / size),
+                }, this.stones).textContent = label;
+            }
+        }
         this.captures.textContent = text.captures(board.blackCaptures, board.whiteCaptures);
         // The last move, where it put a stone (not a pass, nor a move the board refused).
-        if (board.x >= 0 && board.x < size && board.y < size && board.stones[board.y * size + board.x] === board.colour) {
+        // The numbers tell it themselves when they are shown.
+        if (!this.numbers.checked && board.x >= 0 && board.x < size && board.y < size &&
+            board.stones[board.y * size + board.x] === board.colour) {
             element('circle', {
                 class: board.colour === 1 ? 'last on-b' : 'last on-w',
                 cx: (board.x + 1) * unit, cy: (board.y + 1) * unit, r: unit * 0.2,

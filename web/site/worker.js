@@ -97,6 +97,7 @@ async function handle(message, ahead) {
     case 'board': {
         const board = converter.boardAfter(message.move);
         board.stones = board.stones.slice();
+        board.numbers = board.numbers.slice();
         return board;
     }
     }
