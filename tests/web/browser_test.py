@@ -111,7 +111,7 @@ def check_preview(checks, driver, args, files):
         checks.check(f'the preview of {name} is the core\'s replay after moves {moves}', same)
 
 
-def check_viewer(checks, driver, work):
+def check_viewer(checks, driver, work, downloads):
     """The board as a player reads it: star points and coordinates on 9, 13 and 19 lines, the result
     in words, the place, and the last move's point in the board's name for a screen reader."""
     with open(os.path.join(source_folder, 'tests', 'data', 'basic-game.ugi'), 'rb') as f:
@@ -140,6 +140,14 @@ def check_viewer(checks, driver, work):
     numbered = driver.execute_script("""
         return [...document.querySelectorAll('#board .number')].map((t) => [t.dataset.x, t.dataset.y, t.textContent]);""")
     driver.find_element(By.ID, 'numbers').click()
+    # The board as an image: a PNG of 1,000 pixels a side, named after the record and the move.
+    folder = tempfile.mkdtemp(dir=downloads)
+    driver.execute_cdp_cmd('Browser.setDownloadBehavior', {'behavior': 'allow', 'downloadPath': folder})
+    driver.find_element(By.ID, 'save-image').click()
+    with open(pagetools.downloaded(folder, 'Match-2.png'), 'rb') as f:
+        png = f.read()
+    checks.check('the board saved as a PNG image', png[:8] == b'\x89PNG\r\n\x1a\n'
+                 and int.from_bytes(png[16:20], 'big') == 1000 and len(png) > 20000, f'{len(png)} bytes')
     checks.check('move numbers on demand', sorted(numbered) == [['2', '2', '1'], ['3', '3', '2']], str(numbered))
     stars = {size: seen[size][0] for size in seen}
     checks.check('star points: five on 9 and 13 lines, nine on 19', stars == {9: 5, 13: 5, 19: 9}, str(stars))
@@ -441,7 +449,7 @@ def main():
         expected = {os.path.basename(p)[:-4] + '.sgf': subprocess.run([args.ugi2sgf, '-q', p], capture_output=True).stdout
                     for p in previewed}
         check_folder_saving(checks, driver, expected)
-        check_viewer(checks, driver, work)
+        check_viewer(checks, driver, work, downloads)
         check_layout(checks, driver)
         check_cancel(checks, driver, archive)
 

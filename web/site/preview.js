@@ -2,6 +2,7 @@
 // replay has it (handicap stones, captures), its players and result, and stepping through the
 // moves with the slider, the buttons and the arrow keys.
 import { text, said } from './texts.js';
+import { download } from './save.js';
 
 const svg = 'http://www.w3.org/2000/svg';
 const unit = 10; // the distance between two lines, in the board's own units
@@ -59,6 +60,40 @@ export class Preview {
         // Move numbers on the stones, on demand.
         this.numbers = document.getElementById('numbers');
         this.numbers.addEventListener('change', () => this.drawn && this.draw(...this.drawn));
+        document.getElementById('save-image').addEventListener('click', () => this.saveImage());
+    }
+
+    // Saves the board as it is shown, as a PNG of 1,000 pixels a side: the same drawing, with the
+    // page's colours written into it, painted on a canvas.
+    async saveImage() {
+        if (!this.drawn)
+            return;
+        const copy = this.board.cloneNode(true);
+        const from = this.board.querySelectorAll('*');
+        const to = copy.querySelectorAll('*');
+        for (let i = 0; i < from.length; ++i) {
+            const style = getComputedStyle(from[i]);
+            for (const property of ['fill', 'stroke', 'stroke-width', 'font-family', 'font-weight', 'font-size'])
+                to[i].setAttribute(property, style.getPropertyValue(property));
+        }
+        const side = 1000;
+        copy.setAttribute('width', side);
+        copy.setAttribute('height', side);
+        const url = URL.createObjectURL(new Blob([new XMLSerializer().serializeToString(copy)], { type: 'image/svg+xml' }));
+        try {
+            const image = new Image(side, side);
+            image.src = url;
+            await image.decode();
+            const canvas = document.createElement('canvas');
+            canvas.width = side;
+            canvas.height = side;
+            canvas.getContext('2d').drawImage(image, 0, 0, side, side);
+            const png = await new Promise((resolve) => canvas.toBlob(resolve, 'image/png'));
+            const title = document.getElementById('preview-title').textContent || 'board';
+            download(png, `${title.replace(/[\\/:*?"<>|\x00-\x1f]/g, '_')}-${this.move}.png`, 'image/png');
+        } finally {
+            URL.revokeObjectURL(url);
+        }
     }
 
     key(event) {
