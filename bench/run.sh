@@ -29,30 +29,18 @@ details=0
 
 echo "== setup"
 scripts/setup.sh
-# GNU time gives the peak memory (the shell's time keyword does not).
-if [ ! -x /usr/bin/time ]; then
-    sudo=()
+# Installs Debian's PACKAGE when COMMAND is not there.
+need() {
+    command -v "$2" >/dev/null && return
+    local sudo=()
     [ "$(id -u)" -ne 0 ] && sudo=(sudo)
-    echo "bench: installing time"
+    echo "bench: installing $1"
     "${sudo[@]}" apt-get update -q >/dev/null
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends time >/dev/null
-fi
-# heaptrack tells the peak of the heap in use.
-if ! command -v heaptrack >/dev/null; then
-    sudo=()
-    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
-    echo "bench: installing heaptrack"
-    "${sudo[@]}" apt-get update -q >/dev/null
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends heaptrack >/dev/null
-fi
-# strace counts the system calls of a batch.
-if ! command -v strace >/dev/null; then
-    sudo=()
-    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
-    echo "bench: installing strace"
-    "${sudo[@]}" apt-get update -q >/dev/null
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends strace >/dev/null
-fi
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "$1" >/dev/null
+}
+need time /usr/bin/time  # GNU time gives the peak memory (the shell's time keyword does not)
+need heaptrack heaptrack  # the peak of the heap in use
+need strace strace        # the system calls of a batch
 
 build=build/bench
 echo "== build ($build, Release)"

@@ -28,13 +28,11 @@
 
 namespace fs = std::filesystem;
 using namespace batch_support;
-using testing_support::ChildSetup;
 using testing_support::listing;
 using testing_support::Outcome;
 using testing_support::readBytes;
 using testing_support::run;
 using testing_support::ScratchDir;
-using testing_support::writeBytes;
 
 // -d keeps the folders below each input folder; a file given by itself goes straight into DIR. Two
 // records with one output: the first keeps it, the second fails, and the first's bytes stay.

@@ -25,7 +25,6 @@
 namespace fs = std::filesystem;
 using namespace batch_support;
 using testing_support::ChildSetup;
-using testing_support::listing;
 using testing_support::Outcome;
 using testing_support::readBytes;
 using testing_support::run;
