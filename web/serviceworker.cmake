@@ -3,8 +3,9 @@
 # change to the site is a new cache that replaces the old one.
 file(GLOB_RECURSE found RELATIVE ${SITE} ${SITE}/*)
 list(REMOVE_ITEM found sw.js)
-# The screenshots are for the browser's install dialog, online: the page never shows them.
-list(FILTER found EXCLUDE REGEX "^screenshots/")
+# The screenshots and the large icons are for the browser's install dialog and the system, which
+# take them online when the page is installed: the page never shows them.
+list(FILTER found EXCLUDE REGEX "^screenshots/|^icons/quillarn-(192|512|maskable-512)[.]png$")
 list(SORT found)
 set(listed "'./'")
 set(sums "")
