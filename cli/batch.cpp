@@ -3,6 +3,7 @@
 
 #include "batchrunner.h"
 #include "filesystem.h"
+#include "language.h"
 #include "recordoutput.h"
 #include "shown.h"
 #include "terminal.h"
@@ -12,6 +13,7 @@
 #include <deque>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <set>
 #include <system_error>
 
@@ -50,7 +52,7 @@ std::string joined(const std::vector<std::string> &warnings)
 
 ItemResult skipped(const fs::path &target)
 {
-    return {ItemOutcome::Skipped, "skipped, " + existsReason(shownPath(target))};
+    return {ItemOutcome::Skipped, said(Reason(Said::Skipped, {existsReason(shownPath(target))}))};
 }
 
 // What the workers of a batch share: the file system, the leftovers of killed writes, which each
@@ -83,7 +85,7 @@ public:
             return;
         fs::path failed = folder;
         if (const std::error_code error = group.makeFolders(folder, &failed)) {
-            std::string reason = "cannot create folder " + shownPath(failed) + ": " + error.message();
+            std::string reason = said(Reason(Said::CannotCreateFolder, {shownPath(failed), Reason(error)}));
             // Without the output folder itself no record can be written: said once, not once a record.
             const fs::path &output = options.outputFolder ? *options.outputFolder : fs::path();
             if (!output.empty() &&
@@ -108,13 +110,15 @@ public:
     ItemResult failed(std::string reason, std::error_code error)
     {
         const std::lock_guard<std::mutex> lock(folderMutex_);
-        const char *cause = isMediumFull(error)                                ? "disk full"
-                            : !reason.empty() && reason == unmadeOutputFolder_ ? "no output folder"
-                                                                               : nullptr;
+        std::optional<Said> cause;
+        if (isMediumFull(error))
+            cause = Said::DiskFull;
+        else if (!reason.empty() && reason == unmadeOutputFolder_)
+            cause = Said::NoOutputFolder;
         if (!cause)
             return {ItemOutcome::Failed, std::move(reason)};
         if (!stopped)
-            stopCause_ = cause;
+            stopCause_ = said(*cause);
         stopped = true;
         return {ItemOutcome::NotWritten, std::move(reason)};
     }
@@ -153,7 +157,7 @@ public:
     ItemResult process(std::size_t index, const BatchItem &item) override
     {
         if (!item.failure.empty())
-            return {ItemOutcome::Failed, item.failure};
+            return {ItemOutcome::Failed, said(item.failure)};
         const BatchOptions &options = shared_.options;
         FileInfo target;
         if (item.targetState != TargetState::Absent &&
@@ -233,9 +237,9 @@ public:
                                    next < held_.size() ? std::move(held_[next].second) : std::string()});
                 else
                     results.emplace_back(
-                        written.id,
-                        shared_.failed(cannotWriteReason(shownPath(taken(written.id).target), written.reason),
-                                       written.error));
+                        written.id, shared_.failed(said(cannotWriteReason(shownPath(taken(written.id).target),
+                                                                          written.reason)),
+                                                   written.error));
             }
         } catch (const std::bad_alloc &error) {
             group_.discard();
@@ -324,16 +328,15 @@ public:
     {
         summary.notWrittenCause = stopCause;
         if (summary.skipped != 0 && !quiet_) {
-            status_.message(std::to_string(summary.skipped) +
-                            (summary.skipped == 1
-                                 ? " skipped: its output exists (--force replaces it)\n"
-                                 : " skipped: their outputs exist (--force replaces them)\n"));
+            status_.message(said(Reason(summary.skipped == 1 ? Said::OneSkipped : Said::SomeSkipped,
+                                        {std::to_string(summary.skipped)})) +
+                            "\n");
         }
         if (summary.notWritten != 0) {
-            status_.message(
-                messageLines(firstUnwritten_.first,
-                             firstUnwritten_.second + "; stopped with " + std::to_string(summary.notWritten) +
-                                 (summary.notWritten == 1 ? " record" : " records") + " not written"));
+            status_.message(messageLines(
+                firstUnwritten_.first,
+                said(Reason(summary.notWritten == 1 ? Said::StoppedOneNotWritten : Said::StoppedNotWritten,
+                            {firstUnwritten_.second, std::to_string(summary.notWritten)}))));
         }
     }
 
@@ -392,16 +395,17 @@ BatchSummary runBatch(const std::vector<BatchItem> &items, const BatchOptions &o
 
 std::string summaryLine(const BatchSummary &summary)
 {
-    std::string line = std::to_string(summary.converted) + " converted";
+    const auto number = [](std::size_t n) { return Reason(std::to_string(n)); };
+    std::string line = said(Reason(Said::SummaryConverted, {number(summary.converted)}));
     if (summary.withWarnings != 0)
-        line += " (" + std::to_string(summary.withWarnings) + " with warnings)";
-    line +=
-        ", " + std::to_string(summary.failed) + " failed, " + std::to_string(summary.skipped) + " skipped";
+        line += said(Reason(Said::SummaryWithWarnings, {number(summary.withWarnings)}));
+    line += said(Reason(Said::SummaryFailedSkipped, {number(summary.failed), number(summary.skipped)}));
     if (summary.notWritten != 0)
-        line += ", " + std::to_string(summary.notWritten) + " not written (" + summary.notWrittenCause + ")";
+        line += said(Reason(Said::SummaryNotWritten, {number(summary.notWritten), summary.notWrittenCause}));
     if (summary.notStarted != 0 || summary.restNotLookedAt)
-        line += ", " + std::to_string(summary.notStarted) + " not converted (interrupted)" +
-                (summary.restNotLookedAt ? ", the rest not looked at" : "");
+        line += said(Reason(Said::SummaryInterrupted, {number(summary.notStarted)}));
+    if (summary.restNotLookedAt)
+        line += said(Said::SummaryRestNotLookedAt);
     return line;
 }
 

@@ -5,6 +5,7 @@
 #include "batch.h"
 #include "batchplan.h"
 #include "convert.h"
+#include "language.h"
 #include "onerecord.h"
 #include "shown.h"
 #include "terminal.h"
@@ -30,7 +31,9 @@
 namespace {
 
 namespace fs = std::filesystem;
+using quillarn::Reason;
 using quillarn::RecordEncoding;
+using quillarn::Said;
 
 constexpr int exitOk = 0;
 constexpr int exitFailed = 1;
@@ -74,6 +77,46 @@ const char usageText[] =
     "\n"
     "Exit status: 0 when no record failed, 1 when any failed, 2 for a usage error.\n";
 
+const char usageTextJapanese[] =
+    "使い方: ugi2sgf [オプション] FILE.ugi           棋譜を標準出力へ（-o でファイルへ）\n"
+    "        ugi2sgf [オプション] -                  標準入力の棋譜を FILE.ugi と同じように\n"
+    "        ugi2sgf [オプション] -d DIR PATH...     棋譜をそれぞれ DIR の下へ\n"
+    "        ugi2sgf [オプション] --in-place PATH... 棋譜をそれぞれ変換元の隣へ\n"
+    "UGI の棋譜を SGF の棋譜に変換します。PATH はファイルかフォルダーで、フォルダーはその中と\n"
+    "サブフォルダーの *.ugi ファイル（大文字小文字を問わず）すべてを表します。'-o -' は標準出力です。\n"
+    "\n"
+    "  -o FILE          1 つの棋譜を標準出力ではなく FILE に書きます。FILE がすでにあれば --force\n"
+    "                   なしでは置き換えません（その棋譜は失敗し、何も書きません）。FIFO やデバイス\n"
+    "                   （/dev/stdout、>(command)）にはそのまま書き込みます\n"
+    "  -d DIR           棋譜をそれぞれ DIR に NAME.sgf として書きます。各 PATH の下のフォルダーの\n"
+    "                   並びは保ちます\n"
+    "  --in-place       棋譜をそれぞれ変換元の隣に NAME.sgf として書きます\n"
+    "  --force          変換先のファイルがあっても置き換えます（なければ -d と --in-place は飛ばして\n"
+    "                   知らせます）。変換元そのものに書くことはありません\n"
+    "  --encoding NAME  utf-8（標準、CA[UTF-8] 付き）は今の SGF のプログラム向けです。多くが正しく\n"
+    "                   読み、コードページ 932 は読み違えるものが少なくありません。cp932（shift_jis、\n"
+    "                   sjis、windows-31j でも可）はウィンドウと同じ、CA[Shift_JIS] 付きのコード\n"
+    "                   ページ 932 を書きます。それしか読まない日本語の Windows のプログラム向けです\n"
+    "  --source-encoding NAME\n"
+    "                   変換元の読み方: auto（標準: より自然な日本語になる読み方。もう一方もほぼ同じ\n"
+    "                   くらいなら警告します）、cp932、utf-8\n"
+    "  --strict         警告のある棋譜（碁盤が受け付けない着手、置けない置き石、壊れた着手の並び、\n"
+    "                   はっきりしない文字コード）を失敗にします。知らせて、書きません\n"
+    "  -q, --quiet      エラーだけを表示します。進み具合、警告、注意、まとめの行は出しません\n"
+    "  -v, --verbose    まとめて変換するときに飛ばした棋譜を 1 つずつ示します（なければ 1 行で数を\n"
+    "                   示します）\n"
+    "  -h, --help       この使い方を表示して終わります\n"
+    "  --version        版を表示して終わります\n"
+    "  --               オプションの終わり（'-' で始まるファイル名のために）\n"
+    "\n"
+    "棋譜の着手は碁盤に並べ直します。碁盤が受け付けない最初の着手は警告として知らせ\n"
+    "（'a.ugi: 66 手目（B po） は石のある点に打たれています'）、棋譜はそれでも書きます。\n"
+    "白から打つ置碁の棋譜には、決まった点に置き石（AB）を書きます。\n"
+    "\n"
+    "メッセージの言語は LC_ALL、LC_MESSAGES、LANG に従います（C と POSIX では英語）。\n"
+    "\n"
+    "終了状態: 失敗した棋譜がなければ 0、あれば 1、使い方の誤りは 2。\n";
+
 struct Options {
     std::vector<std::string> inputs;
     std::optional<std::string> output;       // -o
@@ -92,10 +135,10 @@ fs::path pathOf(const std::string &argument)
     return fs::u8path(argument);
 }
 
-int usageError(const std::string &message)
+int usageError(const quillarn::Reason &message)
 {
-    std::cerr << "ugi2sgf: " << quillarn::shownText(message) << "\n"
-              << "Try 'ugi2sgf --help'.\n";
+    std::cerr << "ugi2sgf: " << quillarn::shownText(quillarn::said(message)) << "\n"
+              << quillarn::said(Said::TryHelp) << "\n";
     return exitUsage;
 }
 
@@ -198,7 +241,7 @@ int convertBatch(const Options &options)
         // A folder that cannot be made is said once, by the batch, when its first record is written.
         outputFolder = pathOf(*options.outputFolder);
         if (isThereButNoFolder(*outputFolder))
-            return usageError("-d " + *options.outputFolder + ": not a folder");
+            return usageError(Reason(Said::OutputFolderIsNot, {*options.outputFolder}));
     }
     std::vector<fs::path> paths;
     for (const std::string &input : options.inputs)
@@ -255,9 +298,25 @@ int convertBatch(const Options &options)
     return summary.failed == 0 && summary.notStarted == 0 && summary.notWritten == 0 ? exitOk : exitFailed;
 }
 
+// Prints the help in the language of the messages; on a console of Windows as its own characters.
+void printHelp()
+{
+    const char *const help =
+        quillarn::messageLanguage() == quillarn::Language::Japanese ? usageTextJapanese : usageText;
+#ifdef _WIN32
+    quillarn::StandardErrorBuffer console(true);
+    std::streambuf *const previous = std::cout.rdbuf(&console);
+    std::cout << help << std::flush;
+    std::cout.rdbuf(previous);
+#else
+    std::cout << help;
+#endif
+}
+
 // Runs ugi2sgf with argv in UTF-8; returns the exit status.
 int run(int argc, char **argv)
 {
+    quillarn::chooseMessageLanguage();
 #ifdef SIGXFSZ
     // A file size limit must fail the write with EFBIG, not kill the process half way.
     std::signal(SIGXFSZ, SIG_IGN);
@@ -282,7 +341,7 @@ int run(int argc, char **argv)
         } else if (arg == "--") {
             optionsEnded = true;
         } else if (arg == "-h" || arg == "--help") {
-            std::cout << usageText;
+            printHelp();
             return exitOk;
         } else if (arg == "--version") {
             std::cout << "ugi2sgf (" QUILLARN_NAME ") " QUILLARN_VERSION "\n";
@@ -290,12 +349,12 @@ int run(int argc, char **argv)
         } else if (arg == "-o") {
             const auto file = value(arg);
             if (!file || file->empty())
-                return usageError("option -o needs a file name");
+                return usageError(Said::OptionONeedsName);
             options.output = *file;
         } else if (arg == "-d") {
             const auto folder = value(arg);
             if (!folder || folder->empty())
-                return usageError("option -d needs a folder name");
+                return usageError(Said::OptionDNeedsName);
             options.outputFolder = *folder;
         } else if (arg == "--in-place") {
             options.inPlace = true;
@@ -310,48 +369,46 @@ int run(int argc, char **argv)
         } else if (arg.compare(0, 17, "--source-encoding") == 0) {
             const auto name = value("--source-encoding");
             if (!name)
-                return usageError(arg.size() == 17
-                                      ? "option --source-encoding needs a name (auto, cp932 or utf-8)"
-                                      : "unknown option " + arg);
+                return usageError(arg.size() == 17 ? Reason(Said::SourceEncodingNeedsName)
+                                                   : Reason(Said::UnknownOption, {arg}));
             const auto encoding = sourceEncodingNamed(*name);
             if (!encoding)
-                return usageError("unknown source encoding '" + *name + "' (auto, cp932 or utf-8)");
+                return usageError(Reason(Said::UnknownSourceEncoding, {*name}));
             options.conversion.source = *encoding;
         } else if (arg.compare(0, 10, "--encoding") == 0) {
             const auto name = value("--encoding");
             if (!name)
-                return usageError(arg.size() == 10 ? "option --encoding needs a name (utf-8 or cp932)"
-                                                   : "unknown option " + arg);
+                return usageError(arg.size() == 10 ? Reason(Said::EncodingNeedsName)
+                                                   : Reason(Said::UnknownOption, {arg}));
             const auto encoding = encodingNamed(*name);
             if (!encoding)
-                return usageError("unknown encoding '" + *name + "' (utf-8 or cp932)");
+                return usageError(Reason(Said::UnknownEncoding, {*name}));
             options.conversion.output = *encoding;
         } else {
-            return usageError("unknown option " + arg);
+            return usageError(Reason(Said::UnknownOption, {arg}));
         }
     }
 
     if (options.inputs.empty())
-        return usageError("no input file");
+        return usageError(Said::NoInputFile);
     const bool batch = options.outputFolder || options.inPlace;
     if (options.outputFolder && options.inPlace)
-        return usageError("-d and --in-place cannot be used together");
+        return usageError(Said::FolderOrInPlace);
     if (options.output && batch)
-        return usageError("-o writes one record; it cannot be used with -d or --in-place");
+        return usageError(Said::OneRecordOnly);
     if (batch) {
         for (const std::string &input : options.inputs) {
             if (input == quillarn::standardStream)
-                return usageError("'-' (standard input) cannot be used with -d or --in-place");
+                return usageError(Said::StandardInputInBatch);
         }
         return convertBatch(options);
     }
     if (options.inputs.size() > 1)
-        return usageError(options.output ? "-o takes one input file"
-                                         : "several inputs need -d DIR or --in-place");
+        return usageError(options.output ? Said::OutputTakesOneInput : Said::SeveralInputs);
     if (options.output == quillarn::standardStream)
         options.output.reset();
     if (options.inputs.front() != quillarn::standardStream && isFolder(pathOf(options.inputs.front())))
-        return usageError(options.inputs.front() + " is a folder: give -d DIR or --in-place");
+        return usageError(Reason(Said::InputIsAFolder, {options.inputs.front()}));
     quillarn::OneRecord record;
     record.input = options.inputs.front();
     record.output = options.output;

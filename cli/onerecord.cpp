@@ -2,6 +2,7 @@
 #include "onerecord.h"
 
 #include "batchplan.h"
+#include "language.h"
 #include "recordoutput.h"
 #include "shown.h"
 #include "terminal.h"
@@ -23,10 +24,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The one line said when code page 932 goes to a terminal.
-const char cp932OnTerminalNote[] =
-    "ugi2sgf: the record below is code page 932 and may show garbled here; -o FILE saves it unchanged";
-
 // Standard output as the sink of a record: a terminal set to UTF-8 shows code page 932 garbled, so
 // before the first bytes of such a record reach one, a line on standard error says so (unless
 // quiet); the bytes stay as asked for. Raises CommandFailure with the system's reason.
@@ -37,17 +34,17 @@ public:
     void write(std::string_view bytes) override
     {
         if (note_ && standardOutputIsTerminal())
-            std::cerr << cp932OnTerminalNote << "\n";
+            std::cerr << "ugi2sgf: " << said(Said::Cp932OnTerminal) << "\n";
         note_ = false;
         if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size())
-            throw CommandFailure(std::strerror(errno));
+            throw CommandFailure(std::error_code(errno, std::generic_category()));
     }
 
     // Writes out what is buffered.
     void flush()
     {
         if (std::fflush(stdout) != 0)
-            throw CommandFailure(std::strerror(errno));
+            throw CommandFailure(std::error_code(errno, std::generic_category()));
     }
 
 private:
@@ -68,12 +65,12 @@ std::string readStandardInput()
         const std::size_t got = std::fread(chunk, 1, sizeof chunk, stdin);
         bytes.append(chunk, got);
         if (bytes.size() > maxBytes)
-            throw CommandFailure("more than " + std::to_string(maxBytes) + " bytes is too large");
+            throw CommandFailure(Reason(Said::MoreThanBytes, {std::to_string(maxBytes)}));
         if (got < sizeof chunk)
             break;
     }
     if (std::ferror(stdin))
-        throw CommandFailure(std::strerror(errno));
+        throw CommandFailure(std::error_code(errno, std::generic_category()));
     return bytes;
 }
 
@@ -106,11 +103,10 @@ OutputOnSource standardOutputOnSource(const std::string &input)
 // it already, or the record would be added to it.
 std::string outputOnSourceReason(const std::string &input, OutputOnSource how)
 {
-    const std::string source = input == standardStream ? "the file of standard input" : input;
-    return "standard output is " + source + " itself: " +
-           (how == OutputOnSource::Emptied ? "the shell emptied it before ugi2sgf ran"
-                                           : "the record would be written into it") +
-           "; use -o";
+    const Reason source = input == standardStream ? Reason(Said::StandardInputFile) : Reason(input);
+    return said(
+        Reason(how == OutputOnSource::Emptied ? Said::StandardOutputEmptied : Said::StandardOutputWrittenInto,
+               {source}));
 }
 
 } // namespace
@@ -137,7 +133,7 @@ bool convertOneRecord(const OneRecord &record)
             // into, not replaced).
             if (input == standardStream ? streamIsFile(StandardStream::Input, *output)
                                         : isSourceItself(fs::u8path(input), *output))
-                return fail(outputIsSourceReason(*record.output));
+                return fail(said(outputIsSourceReason(*record.output)));
             FileSystem &system = systemFileSystem();
             FileInfo info;
             if (!system.look(nullptr, systemPath(*output).c_str(), true, info) &&
@@ -146,9 +142,9 @@ bool convertOneRecord(const OneRecord &record)
             if (!record.force && !system.look(nullptr, systemPath(*output).c_str(), false, info) &&
                 !isWrittenInto(*output)) {
                 // What no --force would write (a socket, another user's link) is said as such.
-                const std::string refused = refusedTargetReason(*output);
+                const Reason refused = refusedTargetReason(*output);
                 return fail(refused.empty() ? existsReason(*record.output)
-                                            : cannotWriteReason(*record.output, refused));
+                                            : said(cannotWriteReason(*record.output, refused)));
             }
         } else if (const OutputOnSource how = standardOutputOnSource(input); how != OutputOnSource::No) {
             return fail(outputOnSourceReason(input, how));
@@ -171,7 +167,7 @@ bool convertOneRecord(const OneRecord &record)
     } else {
         StandardOutput standardOutput(record.conversion.output == RecordEncoding::Ansi && !record.quiet);
         // Named in a message as "cannot write standard output: REASON".
-        outcome = writeRecord(fs::u8path("standard output"), record.conversion, read,
+        outcome = writeRecord(fs::u8path(said(Said::StandardOutputName)), record.conversion, read,
                               [&](const RecordProducer &produce) {
                                   produce(standardOutput);
                                   standardOutput.flush();

@@ -2,6 +2,7 @@
 #include "recordoutput.h"
 
 #include "hints.h"
+#include "language.h"
 #include "shown.h"
 
 #include <new>
@@ -10,24 +11,24 @@ namespace quillarn {
 
 namespace {
 
-const char heldBackNote[] = "; not written (--strict)";
-
 } // namespace
 
 std::string existsReason(const std::string &output)
 {
-    return output + " exists (--force replaces it)";
+    return said(Reason(Said::OutputExists, {output}));
 }
 
 std::string folderReason(const std::string &output)
 {
-    return cannotWriteReason(output, "it is a folder");
+    return said(cannotWriteReason(output, Said::ItIsAFolder));
 }
 
 std::string failureReason(const std::exception &error)
 {
     if (dynamic_cast<const std::bad_alloc *>(&error) != nullptr)
-        return "out of memory";
+        return said(Said::OutOfMemory);
+    if (const auto *failure = dynamic_cast<const CommandFailure *>(&error))
+        return said(failure->said());
     return error.what();
 }
 
@@ -50,20 +51,23 @@ RecordOutcome writeRecord(const std::filesystem::path &output, const ConversionO
         });
         outcome.end = report.written ? RecordOutcome::End::Written : RecordOutcome::End::HeldBack;
         // Each line of a record held back says so: without it, it would read as a plain warning.
-        for (const Warning &warning : report.warnings)
-            outcome.warnings.push_back(commandLineReason(warning) + (report.written ? "" : heldBackNote));
+        for (const Warning &warning : report.warnings) {
+            outcome.warnings.push_back(report.written
+                                           ? commandLineReason(warning)
+                                           : said(Reason(Said::HeldBack, {commandLineReason(warning)})));
+        }
     } catch (const TargetExists &) {
         outcome.end = RecordOutcome::End::TargetExists;
         outcome.reason = existsReason(shownPath(output));
     } catch (const RecordFailure &failure) {
         outcome.end = RecordOutcome::End::Failed;
-        outcome.reason = failure.reason();
+        outcome.reason = said(failure.said());
         outcome.error = failure.error();
     } catch (const CommandFailure &failure) {
         outcome.end = RecordOutcome::End::Failed;
         outcome.error = failure.error();
         outcome.reason = making && !writing ? commandLineReason(failure)
-                                            : cannotWriteReason(shownPath(output), failure.reason());
+                                            : said(cannotWriteReason(shownPath(output), failure.said()));
     } catch (const std::exception &error) {
         outcome.end = RecordOutcome::End::Failed;
         outcome.reason = failureReason(error);

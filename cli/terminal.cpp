@@ -143,7 +143,8 @@ void TerminalStatus::write(const std::string &text)
 
 #ifdef _WIN32
 
-StandardErrorBuffer::StandardErrorBuffer() : handle_(GetStdHandle(STD_ERROR_HANDLE))
+StandardErrorBuffer::StandardErrorBuffer(bool standardOutput)
+    : handle_(GetStdHandle(standardOutput ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE))
 {
     DWORD mode = 0;
     console_ = GetConsoleMode(handle_, &mode) != 0;

@@ -66,7 +66,8 @@ std::string fittedToColumns(std::string text, int room);
 // UTF-16, which it shows whatever its code page; a file or pipe gets the UTF-8 bytes unchanged.
 class StandardErrorBuffer : public std::streambuf {
 public:
-    StandardErrorBuffer();
+    // Of standard error, or of standard output with standardOutput.
+    explicit StandardErrorBuffer(bool standardOutput = false);
 
 protected:
     int_type overflow(int_type c) override;

@@ -69,6 +69,19 @@ if(NOT WIN32)
     install(FILES ${installed_${name}} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   endforeach()
 endif()
+# The Japanese manual page of ugi2sgf, where man finds it in a Japanese locale.
+if(NOT WIN32)
+  set(japanese_man ${PROJECT_SOURCE_DIR}/docs/ja/ugi2sgf.1)
+  if(QUILLARN_GZIP)
+    add_custom_command(OUTPUT ${generated}/ja/ugi2sgf.1.gz
+                       COMMAND ${CMAKE_COMMAND} -E make_directory ${generated}/ja
+                       COMMAND ${QUILLARN_GZIP} -9n -c ${japanese_man} > ${generated}/ja/ugi2sgf.1.gz
+                       DEPENDS ${japanese_man} COMMENT "Compressing the Japanese ugi2sgf.1")
+    add_custom_target(compressed_japanese_man ALL DEPENDS ${generated}/ja/ugi2sgf.1.gz)
+    set(japanese_man ${generated}/ja/ugi2sgf.1.gz)
+  endif()
+  install(FILES ${japanese_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/ja/man1)
+endif()
 
 if(QUILLARN_WINDOW AND NOT WIN32)
   install(FILES ${generated}/quillarn.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)

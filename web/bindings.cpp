@@ -87,11 +87,13 @@ const char *kindName(quillarn::ReasonKind kind)
     return "";
 }
 
-// Returns a message of the page: {text, kind}, text the core's reason, kind as kindName names it.
-val message(const std::string &text, quillarn::ReasonKind kind = quillarn::ReasonKind::Other)
+// Returns a message of the page: {text, ja, kind}, the core's reason in English and in Japanese, kind
+// as kindName names it.
+val message(const quillarn::Reason &reason, quillarn::ReasonKind kind = quillarn::ReasonKind::Other)
 {
     val out = val::object();
-    out.set("text", text);
+    out.set("text", reason.english());
+    out.set("ja", reason.in(quillarn::Language::Japanese));
     out.set("kind", std::string(kindName(kind)));
     return out;
 }
@@ -129,9 +131,9 @@ val convertWith(double size, const quillarn::ConversionOptions &options, quillar
             result.set("moves", static_cast<double>(kept->moves.size()));
         }
     } catch (const quillarn::CommandFailure &failure) {
-        reason.call<void>("push", message(failure.reason(), failure.kind()));
+        reason.call<void>("push", message(failure.said(), failure.kind()));
     } catch (const std::bad_alloc &) {
-        reason.call<void>("push", message("out of memory"));
+        reason.call<void>("push", message(quillarn::Said::OutOfMemory));
     }
     const bool converted = reason["length"].as<unsigned>() == 0;
     if (!converted) {
@@ -211,21 +213,22 @@ val recordBytes()
         emscripten::typed_memory_view(record.size(), reinterpret_cast<const unsigned char *>(record.data())));
 }
 
-// Returns the reason a source of size bytes fails with, before it is read; empty when it may be read.
-std::string sizeReason(double size)
+// Returns the message a source of size bytes fails with, before it is read; null when it may be read.
+val sizeReason(double size)
 {
     if (!(size > static_cast<double>(quillarn::maxSourceBytes)))
-        return {}; // not a number at all: sourceRoom refuses it
+        return val::null(); // not a number at all: sourceRoom refuses it
     // Cast only what a long long holds (an infinity does not).
     constexpr double largest = 9.2e18;
-    return quillarn::sourceTooLarge(size < largest ? static_cast<long long>(size)
-                                                   : std::numeric_limits<long long>::max());
+    return message(quillarn::sourceTooLarge(size < largest ? static_cast<long long>(size)
+                                                           : std::numeric_limits<long long>::max()));
 }
 
 // The items of a batch for what the page opened, in the batch's order. opened is an array of
 // {path, folder, entries}: a file (its name) or a folder (its name, and the paths below it that
 // its walk found, each as "NAME/sub/file", a folder that could not be read as {path, reason}).
-// Returns an array of {opened, entry, source, target, reason}, entry the index in the entries (-1
+// Returns an array of {opened, entry, source, target, reason}, reason a message or null, entry the
+// index in the entries (-1
 // for the file or folder itself): a record with its target (the names kept below the folder, the
 // extension made .sgf), or an item that fails with reason. As ugi2sgf's batch: in a folder only
 // .ugi names are records, in the byte order of their paths; a folder without one fails with
@@ -234,7 +237,7 @@ val plan(const val &opened)
 {
     struct Item {
         std::string path;
-        std::string reason;
+        quillarn::Reason reason;
         int entry;
     };
     val items = val::array();
@@ -263,7 +266,7 @@ val plan(const val &opened)
             std::sort(found.begin(), found.end(),
                       [](const Item &a, const Item &b) { return quillarn::inWalkOrder(a.path, b.path); });
             if (found.empty())
-                found.push_back({root, "no .ugi records", -1});
+                found.push_back({root, quillarn::Said::NoUgiRecords, -1});
         } else {
             found.push_back({root, {}, -1});
         }
@@ -277,7 +280,7 @@ val plan(const val &opened)
                 out.set("source", item.path);
                 out.set("shown", quillarn::shownText(item.path));
                 out.set("target", std::string());
-                out.set("reason", item.reason);
+                out.set("reason", message(item.reason));
                 items.call<void>("push", out);
                 continue;
             }
@@ -290,8 +293,8 @@ val plan(const val &opened)
             out.set("source", item.path);
             out.set("shown", quillarn::shownText(item.path));
             out.set("target", kept ? target : std::string());
-            out.set("reason",
-                    kept ? std::string() : quillarn::alsoTheOutputOf(quillarn::shownText(target), first));
+            out.set("reason", kept ? val::null()
+                                   : message(quillarn::alsoTheOutputOf(quillarn::shownText(target), first)));
             items.call<void>("push", out);
         }
     }

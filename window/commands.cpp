@@ -38,22 +38,22 @@ std::string utf8(const std::u16string &text)
     return bytes;
 }
 
-// Returns the reason of the failure being handled, for the detail of 異常終了しました: the core's
-// reason for a CommandFailure, a short plain text for anything else. Call it only in a handler. No
-// hint follows a reason of a kind that another encoding would write (ReasonKind): the window's
-// first filters write code page 932, as the programs its users read the record with expect.
+// Returns the reason of the failure being handled, for the detail of 異常終了しました, in Japanese as
+// the window is: the core's reason for a CommandFailure, a short plain text for anything else. Call it only
+// in a handler. No hint follows a reason of a kind that another encoding would write (ReasonKind): the
+// window's first filters write code page 932, as the programs its users read the record with expect.
 std::u16string failureReason()
 {
     try {
         throw;
     } catch (const CommandFailure &failure) {
-        return utf16(failure.reason());
+        return utf16(failure.said().in(Language::Japanese));
     } catch (const std::bad_alloc &) {
-        return u"out of memory";
+        return utf16(catalogueText(Said::OutOfMemory, Language::Japanese));
     } catch (const std::exception &error) {
         return utf16(error.what());
     } catch (...) {
-        return u"unknown failure";
+        return utf16(catalogueText(Said::UnknownFailure, Language::Japanese));
     }
 }
 
@@ -172,7 +172,7 @@ void WindowCommands::setHenkanmoto(const std::u16string &path)
         setPath(1, {});
     } else {
         face_.msgBox(u"このﾌｧｲﾙは変換できません", MsgBoxStyle::OkOnly, {},
-                     path + u": only a file whose name ends in .ugi is a UGI record");
+                     path + u": " + utf16(catalogueText(Said::NotAUgiName, Language::Japanese)));
     }
 }
 
@@ -182,7 +182,7 @@ WindowCommands::SaveOutcome WindowCommands::saveHenkango(const std::u16string &p
     // replaced: the record would be lost, whatever the question is answered.
     if (isFile(path) &&
         systemFileSystem().sameFile(systemPath(systemPathOf(path)), systemPath(systemPathOf(lblPath_[0]))))
-        throw CommandFailure("the output " + utf8(path) + " would replace the source");
+        throw CommandFailure(Reason(Said::OutputIsSource, {utf8(path)}));
     if (isFile(path) &&
         face_.msgBox(u"既存のﾌｧｲﾙを上書きしてよろしいですか ?", MsgBoxStyle::YesNoQuestion) == msgBoxNo)
         return saveStep(); // a fresh save step, starting from the refused name; its outcome is ours
@@ -193,7 +193,7 @@ WindowCommands::SaveOutcome WindowCommands::saveHenkango(const std::u16string &p
     try {
         writeFileAtomically(systemPathOf(path), record); // a failure leaves the old file as it was
     } catch (const CommandFailure &failure) {
-        throw CommandFailure(cannotWriteReason(utf8(path), failure.reason()));
+        throw CommandFailure(cannotWriteReason(utf8(path), failure.said()));
     }
     setPath(1, path);
     return SaveOutcome::Written;
@@ -226,7 +226,8 @@ void WindowCommands::mnuConvItem_Click(int /*index*/)
     case SaveOutcome::Written: {
         std::u16string detail;
         for (const Warning &warning : warnings_)
-            detail += (detail.empty() ? u"" : u"\n") + source + u": " + utf16(warning.reason);
+            detail += (detail.empty() ? u"" : u"\n") + source + u": " +
+                      utf16(warning.reason.in(Language::Japanese));
         face_.msgBox(u"正常に変換が終了しました", MsgBoxStyle::OkOnly, {}, detail);
         break;
     }

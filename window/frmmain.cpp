@@ -45,9 +45,10 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
     setWindowIcon(QPixmap(quillarn_xpm));
     setAcceptDrops(true);
 #ifdef LC_MESSAGES
-    // The details of a failure are ugi2sgf's words, in English: the system's part of them too
-    // ("Permission denied"), which the user's locale would otherwise translate. The window's own
-    // texts are its own, and Qt's come from its translations.
+    // The details of a failure are in Japanese, as the window is, the system's part of them in our
+    // own words for the errors a file meets; any other error of the system keeps its English words
+    // rather than whatever language the user's locale would give them. Qt's texts come from its
+    // translations.
     std::setlocale(LC_MESSAGES, "C");
 #endif
     createLabels();

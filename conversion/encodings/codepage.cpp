@@ -30,16 +30,16 @@ bool showsInALine(char32_t c)
     const char16_t unit = text[at];
     const bool pair = isHighSurrogate(unit) && at + 1 < text.size() && isLowSurrogate(text[at + 1]);
     if (!pair && (isHighSurrogate(unit) || isLowSurrogate(unit)))
-        throw CommandFailure("unpaired surrogate U+" + hexDigits(unit, 4) +
-                             " cannot be written in code page 932");
+        throw CommandFailure(Reason(Said::SurrogateNotCp932, {hexDigits(unit, 4)}));
     const char32_t codePoint = pair ? 0x10000u + ((unit - 0xD800u) << 10) + (text[at + 1] - 0xDC00u) : unit;
-    std::string reason = "character U+" + hexDigits(codePoint, 4);
     if (showsInALine(codePoint)) {
-        reason += " \"";
-        appendUtf8(reason, codePoint);
-        reason += '"';
+        std::string shown;
+        appendUtf8(shown, codePoint);
+        throw CommandFailure(Reason(Said::ShownCharacterNotCp932, {hexDigits(codePoint, 4), shown}),
+                             ReasonKind::NotInCodePage932);
     }
-    throw CommandFailure(reason + " cannot be written in code page 932", ReasonKind::NotInCodePage932);
+    throw CommandFailure(Reason(Said::CharacterNotCp932, {hexDigits(codePoint, 4)}),
+                         ReasonKind::NotInCodePage932);
 }
 
 // Raises for an undecoded byte that the first byte of next would complete into a character: written
@@ -48,9 +48,7 @@ bool showsInALine(char32_t c)
 {
     const std::string what =
         isUndecodedByte(next) ? describe(next - 0xDC00u, "byte 0x", 2) : describe(next, "U+", 4);
-    throw CommandFailure("byte 0x" + hexDigits(byte, 2) +
-                         " of the source did not decode and cannot be written before " + what +
-                         " (the two would read back as one character)");
+    throw CommandFailure(Reason(Said::UndecodedBefore, {hexDigits(byte, 2), what}));
 }
 
 } // namespace

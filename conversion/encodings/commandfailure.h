@@ -2,6 +2,8 @@
 // reason that a front end can recognise.
 #pragma once
 
+#include "reason.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <stdexcept>
@@ -29,23 +31,28 @@ enum class ReasonKind : std::uint8_t {
 // detail of its fixed message.
 class CommandFailure : public std::runtime_error {
 public:
-    explicit CommandFailure(const std::string &reason, ReasonKind kind = ReasonKind::Other)
-        : std::runtime_error(reason), kind_(kind)
+    CommandFailure(Reason reason, ReasonKind kind = ReasonKind::Other)
+        : std::runtime_error(reason.english()), reason_(std::move(reason)), kind_(kind)
     {
     }
-    // A failure of the system, error, whose message is the reason unless one is given: a front end
-    // tells a full disk by its code, whatever the words.
-    explicit CommandFailure(std::error_code error) : CommandFailure(error.message(), error) {}
-    CommandFailure(const std::string &reason, std::error_code error)
-        : std::runtime_error(reason), kind_(ReasonKind::Other), error_(error)
+    // A failure of the system, error, which is the reason unless one is given: a front end tells a
+    // full disk by its code, whatever the words.
+    explicit CommandFailure(std::error_code error) : CommandFailure(Reason(error), error) {}
+    CommandFailure(Reason reason, std::error_code error)
+        : std::runtime_error(reason.english()), reason_(std::move(reason)), kind_(ReasonKind::Other),
+          error_(error)
     {
     }
+    // The reason in English, as scripts read it.
     const char *reason() const noexcept { return what(); }
+    // The reason, to be said in any language.
+    const Reason &said() const noexcept { return reason_; }
     ReasonKind kind() const noexcept { return kind_; }
     // The system's error behind the failure; empty for a failure of the record itself.
     std::error_code error() const noexcept { return error_; }
 
 private:
+    Reason reason_;
     ReasonKind kind_;
     std::error_code error_;
 };
@@ -64,7 +71,7 @@ inline bool isMediumFull(std::error_code error)
 // What a reader of a record that converted would see differently from its source: one line, and its
 // kind.
 struct Warning {
-    std::string reason;
+    Reason reason;
     ReasonKind kind = ReasonKind::Other;
 
     bool operator==(const Warning &other) const { return reason == other.reason && kind == other.kind; }
@@ -74,9 +81,9 @@ struct Warning {
 // Returns the reason of a failed write of an output, naming it (UTF-8) before the system's reason:
 // "cannot write OUTPUT: REASON". A message starts with the source's name, so without this one
 // could not tell which file could not be written.
-inline std::string cannotWriteReason(const std::string &output, const std::string &reason)
+inline Reason cannotWriteReason(const std::string &output, Reason reason)
 {
-    return "cannot write " + output + ": " + reason;
+    return Reason(Said::CannotWrite, {output, std::move(reason)});
 }
 
 } // namespace quillarn

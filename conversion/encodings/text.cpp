@@ -9,12 +9,12 @@ namespace quillarn {
 
 namespace {
 
-[[noreturn]] void fail(const char *what, long long value)
+[[noreturn]] void fail(Said what, long long value)
 {
-    throw CommandFailure(std::string(what) + " " + std::to_string(value));
+    throw CommandFailure(Reason(what, {std::to_string(value)}));
 }
 
-template <typename T> T checked(long long value, const char *what)
+template <typename T> T checked(long long value, Said what)
 {
     if (value < std::numeric_limits<T>::min() || value > std::numeric_limits<T>::max())
         fail(what, value);
@@ -68,28 +68,28 @@ std::string describe(unsigned c, const char *prefix, int digits)
 
 Int16 toInt16(Int32 value)
 {
-    return checked<Int16>(value, "16-bit position out of range:");
+    return checked<Int16>(value, Said::PositionOutOfRange16);
 }
 Int16 add16(Int16 a, Int16 b)
 {
-    return checked<Int16>(static_cast<long long>(a) + b, "16-bit overflow:");
+    return checked<Int16>(static_cast<long long>(a) + b, Said::Overflow16);
 }
 Int16 sub16(Int16 a, Int16 b)
 {
-    return checked<Int16>(static_cast<long long>(a) - b, "16-bit overflow:");
+    return checked<Int16>(static_cast<long long>(a) - b, Said::Overflow16);
 }
 Int32 add32(Int32 a, Int32 b)
 {
-    return checked<Int32>(static_cast<long long>(a) + b, "32-bit overflow:");
+    return checked<Int32>(static_cast<long long>(a) + b, Said::Overflow32);
 }
 Int32 sub32(Int32 a, Int32 b)
 {
-    return checked<Int32>(static_cast<long long>(a) - b, "32-bit overflow:");
+    return checked<Int32>(static_cast<long long>(a) - b, Said::Overflow32);
 }
 
 Int32 Len(std::u16string_view text)
 {
-    return checked<Int32>(static_cast<long long>(text.size()), "text too long:");
+    return checked<Int32>(static_cast<long long>(text.size()), Said::TextTooLong);
 }
 
 Int32 InStr(std::u16string_view text, std::u16string_view needle)
@@ -97,13 +97,13 @@ Int32 InStr(std::u16string_view text, std::u16string_view needle)
     const auto found = text.find(needle);
     return found == std::u16string_view::npos
                ? 0
-               : checked<Int32>(static_cast<long long>(found) + 1, "position:");
+               : checked<Int32>(static_cast<long long>(found) + 1, Said::PositionTooLarge);
 }
 
 std::u16string_view Mid(std::u16string_view text, Int32 start)
 {
     if (start < 1)
-        fail("Mid: start position", start);
+        fail(Said::StartPosition, start);
     if (static_cast<std::size_t>(start) > text.size())
         return {};
     return text.substr(static_cast<std::size_t>(start) - 1);
@@ -112,9 +112,9 @@ std::u16string_view Mid(std::u16string_view text, Int32 start)
 std::u16string_view Mid(std::u16string_view text, Int32 start, Int32 length)
 {
     if (start < 1)
-        fail("Mid: start position", start);
+        fail(Said::StartPosition, start);
     if (length < 0)
-        fail("Mid: length", length);
+        throw CommandFailure(Reason(Said::LengthNegative, {"Mid", std::to_string(length)}));
     if (static_cast<std::size_t>(start) > text.size())
         return {};
     return text.substr(static_cast<std::size_t>(start) - 1, static_cast<std::size_t>(length));
@@ -123,14 +123,14 @@ std::u16string_view Mid(std::u16string_view text, Int32 start, Int32 length)
 std::u16string_view Left(std::u16string_view text, Int32 n)
 {
     if (n < 0)
-        fail("Left: length", n);
+        throw CommandFailure(Reason(Said::LengthNegative, {"Left", std::to_string(n)}));
     return text.substr(0, static_cast<std::size_t>(n));
 }
 
 std::u16string_view Right(std::u16string_view text, Int32 n)
 {
     if (n < 0)
-        fail("Right: length", n);
+        throw CommandFailure(Reason(Said::LengthNegative, {"Right", std::to_string(n)}));
     const auto count = std::min(text.size(), static_cast<std::size_t>(n));
     return text.substr(text.size() - count);
 }

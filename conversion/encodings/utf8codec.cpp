@@ -115,11 +115,11 @@ const unsigned char *decodeUtf8Run(const unsigned char *in, const unsigned char 
     }
     int shown = 1;
     utf8Length(bad, end, &shown);
-    std::string reason = "line " + std::to_string(line) + ", column " + std::to_string(bad - lineStart + 1) +
-                         (shown == 1 ? ": byte" : ": bytes");
+    std::string bytes;
     for (int i = 0; i < shown; ++i)
-        reason += " 0x" + hexDigits(bad[i], 2);
-    throw CommandFailure(reason + (shown == 1 ? " is" : " are") + " not valid UTF-8");
+        bytes += (i == 0 ? "0x" : " 0x") + hexDigits(bad[i], 2);
+    throw CommandFailure(Reason(shown == 1 ? Said::ByteNotUtf8 : Said::BytesNotUtf8,
+                                {std::to_string(line), std::to_string(bad - lineStart + 1), bytes}));
 }
 
 } // namespace
@@ -144,11 +144,9 @@ std::string encodeUtf8(std::u16string_view text)
             // A low surrogate after a high one is half a character, even in U+DC80-U+DCFF.
             out = putUtf8(out, 0x10000 + ((unit - 0xD800u) << 10) + (text[++at] - 0xDC00u));
         } else if (isUndecodedByte(unit)) {
-            throw CommandFailure("byte 0x" + hexDigits(unit - 0xDC00u, 2) +
-                                 " of the source did not decode and cannot be written as UTF-8");
+            throw CommandFailure(Reason(Said::UndecodedNotUtf8, {hexDigits(unit - 0xDC00u, 2)}));
         } else if (isHighSurrogate(unit) || isLowSurrogate(unit)) {
-            throw CommandFailure("unpaired surrogate U+" + hexDigits(unit, 4) +
-                                 " cannot be written as UTF-8");
+            throw CommandFailure(Reason(Said::SurrogateNotUtf8, {hexDigits(unit, 4)}));
         } else {
             out = putUtf8(out, unit);
         }

@@ -2,6 +2,8 @@
 // them and the conversion (batch.h) works on them: the one vocabulary the three share.
 #pragma once
 
+#include "reason.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -15,7 +17,7 @@ enum class TargetState { Unknown, Absent, Present };
 struct BatchItem {
     std::filesystem::path source;
     std::filesystem::path target; // empty when failure is set
-    std::string failure;          // set when the item fails without being converted
+    Reason failure;               // set when the item fails without being converted
     TargetState targetState = TargetState::Unknown;
 };
 

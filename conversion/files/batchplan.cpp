@@ -55,15 +55,14 @@ bool isSourceItself(const fs::path &source, const fs::path &target, Folders &fol
            folders.sameFile(source, target);
 }
 
-std::string outputIsSourceReason(const std::string &output)
+Reason outputIsSourceReason(const std::string &output)
 {
-    return "the output " + output + " would replace the source";
+    return Reason(Said::OutputIsSource, {output});
 }
 
-std::string alsoTheOutputOf(std::string_view target, std::string_view first)
+Reason alsoTheOutputOf(std::string_view target, std::string_view first)
 {
-    return "its output " + std::string(target) + " is also the output of " + shownText(first) +
-           "; not converted";
+    return Reason(Said::AlsoTheOutputOf, {std::string(target), shownText(first)});
 }
 
 bool inWalkOrder(std::string_view a, std::string_view b)
@@ -96,7 +95,7 @@ struct BatchPlan::Walk {
         std::string key; // the order of the walk: the name, and for a folder the name and "/"
         fs::path name;
         bool folder;
-        std::string failure; // why the entry could not be looked at
+        Reason failure; // why the entry could not be looked at
     };
     // A folder being walked, below the path given.
     struct Frame {
@@ -174,7 +173,7 @@ struct BatchPlan::Walk {
         frame.entries = entriesOf(folders.listFolder(root / relative, error),
                                   !outputFolder && !counting ? &frame.targets : nullptr);
         if (error) {
-            ready.push_back({root / relative, {}, error.message()});
+            ready.push_back({root / relative, {}, Reason(error)});
             foundAny = true;
         }
         if (outputFolder && !counting) {
@@ -334,7 +333,7 @@ struct BatchPlan::Walk {
             if (!root.empty()) {
                 // A mistyped archive folder must not look like a run that converted everything.
                 if (!foundAny)
-                    ready.push_back({root, {}, "no .ugi records"});
+                    ready.push_back({root, {}, Said::NoUgiRecords});
                 root.clear();
                 continue;
             }
@@ -354,7 +353,7 @@ struct BatchPlan::Walk {
                 given.push_back(std::move(reached));
             }
             if (error) {
-                ready.push_back({path, {}, error.message()});
+                ready.push_back({path, {}, Reason(error)});
             } else if (info.type == fs::file_type::directory) {
                 root = path;
                 foundAny = false;

@@ -25,11 +25,11 @@ bool isSourceItself(const std::filesystem::path &source, const std::filesystem::
 
 // The reason of a record whose output (as messages show it) would be its own source, which is
 // never written over, --force or not.
-std::string outputIsSourceReason(const std::string &output);
+Reason outputIsSourceReason(const std::string &output);
 
 // The reason of a record whose target (as messages show it) an earlier record, first (its source
 // as messages show it), has: "its output TARGET is also the output of FIRST; not converted".
-std::string alsoTheOutputOf(std::string_view target, std::string_view first);
+Reason alsoTheOutputOf(std::string_view target, std::string_view first);
 
 // Returns true when the path a (UTF-8, "/" between folders, below a folder given) comes before b in
 // a batch: byte order, a folder's name taken with "/" after it. A walk that lists each folder and

@@ -27,29 +27,6 @@ std::error_code flushFolderOf(FileSystem &system, const fs::path &path)
 
 } // namespace
 
-const std::error_category &fileErrorCategory()
-{
-    static const class : public std::error_category {
-    public:
-        const char *name() const noexcept override { return "quillarn files"; }
-        std::string message(int error) const override
-        {
-            switch (static_cast<FileError>(error)) {
-            case FileError::NotRegular:
-                return "not a regular file";
-            case FileError::TooLarge:
-                return "too large";
-            case FileError::Changed:
-                return "the file changed while it was read";
-            case FileError::NothingWritten:
-                return "the system took none of the bytes written";
-            }
-            return "file error " + std::to_string(error);
-        }
-    } category;
-    return category;
-}
-
 File::File(File &&other) noexcept : system_(other.system_), handle_(other.handle_)
 {
     other.handle_ = noFile;
@@ -122,7 +99,7 @@ const FileInfo &Folder::info()
 {
     if (!looked_) {
         if (const std::error_code error = system_.status(handle_, info_))
-            throw CommandFailure(error.message());
+            throw CommandFailure(error);
         looked_ = true;
     }
     return info_;
@@ -133,7 +110,7 @@ FolderPtr openFolder(FileSystem &system, const Folder *at, const NameChar *name,
     FileHandle handle = noFile;
     bool flushable = true;
     if (const std::error_code error = system.openFolder(at, name, handle, flushable))
-        throw CommandFailure(error.message());
+        throw CommandFailure(error);
     return std::make_shared<Folder>(system, std::move(path), handle, flushable);
 }
 

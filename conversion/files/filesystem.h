@@ -5,6 +5,8 @@
 // unless a caller gives another; the tests give one that forgets what was not flushed.
 #pragma once
 
+#include "reason.h"
+
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -61,7 +63,7 @@ struct FileInfo {
 struct Listed {
     std::filesystem::path name;
     std::filesystem::file_type type = std::filesystem::file_type::unknown;
-    std::string failure; // set when the entry's type could not be told
+    Reason failure; // set when the entry's type could not be told
 };
 
 // What a walk of folders looks at: the entries of a folder and what a path is. The system's file
@@ -85,15 +87,6 @@ public:
     // Returns the folder that relative paths start from, absolute; empty where there is none.
     virtual std::filesystem::path currentFolder() { return {}; }
 };
-
-// The errors of the file system's calls beside the system's own: a source that is read
-// (FileSystem::readFile), a write that nothing takes.
-enum class FileError { NotRegular = 1, TooLarge, Changed, NothingWritten };
-const std::error_category &fileErrorCategory();
-inline std::error_code make_error_code(FileError error)
-{
-    return {static_cast<int>(error), fileErrorCategory()};
-}
 
 // Every call that can fail returns the system's error (empty on success): std::errc::file_exists,
 // no_such_file_or_directory and the others compare equal to it on every system, and its message is the reason
@@ -265,6 +258,3 @@ std::error_code makeFolders(FileSystem &system, const std::filesystem::path &fol
                             std::filesystem::path *failed = nullptr);
 
 } // namespace quillarn
-
-template <> struct std::is_error_code_enum<quillarn::FileError> : std::true_type {
-};

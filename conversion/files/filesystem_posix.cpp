@@ -199,7 +199,7 @@ std::vector<Listed> PosixFileSystem::listFolder(const fs::path &folder, std::err
             // told, not taken for "no folder".
             struct stat info {};
             if (::fstatat(::dirfd(listing), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
-                listed.failure = std::generic_category().message(errno);
+                listed.failure = Reason(std::error_code(errno, std::generic_category()));
             else if (S_ISDIR(info.st_mode))
                 listed.type = fs::file_type::directory;
         }

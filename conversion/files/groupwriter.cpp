@@ -209,7 +209,7 @@ std::vector<GroupWriter::Result> GroupWriter::commit()
     // may write a rename before the data of the file renamed, and a power cut between the two would
     // leave a target's name on a file that lost its data.
     const auto failWith = [](Result &result, std::error_code error) {
-        result.reason = error.message();
+        result.reason = Reason(error);
         result.error = error;
     };
     std::error_code failure;
@@ -236,7 +236,7 @@ std::vector<GroupWriter::Result> GroupWriter::commit()
             const std::error_code error = putInPlace(system, member.staged, member.existing);
             result.targetExists = error == std::errc::file_exists && member.existing == ExistingTarget::Keep;
             if (result.targetExists)
-                result.reason = TargetExists().reason();
+                result.reason = TargetExists().said();
             else if (error)
                 failWith(result, error);
         }
@@ -264,7 +264,7 @@ std::vector<GroupWriter::Result> GroupWriter::commit()
     if (unflushed) {
         for (Result &result : results) {
             if (result.reason.empty()) {
-                result.reason = unflushedFolder(unflushed.message());
+                result.reason = unflushedFolder(unflushed);
                 result.error = unflushed;
             }
         }

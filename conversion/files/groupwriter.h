@@ -84,7 +84,7 @@ public:
     // What became of a file at a commit.
     struct Result {
         std::size_t id;
-        std::string reason;        // empty when the file is in place
+        Reason reason;             // empty when the file is in place
         bool targetExists = false; // added with Keep and its target appeared meanwhile: not written
         std::error_code error{};   // the system's error behind reason, when there is one (not compared)
         bool operator==(const Result &other) const

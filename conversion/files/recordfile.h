@@ -34,7 +34,7 @@ enum class ExistingTarget {
 // link (which is not followed). Nothing was written.
 class TargetExists : public CommandFailure {
 public:
-    TargetExists() : CommandFailure("File exists") {}
+    TargetExists() : CommandFailure(Reason(std::make_error_code(std::errc::file_exists))) {}
 };
 
 struct WriteOptions {
@@ -52,7 +52,7 @@ struct WriteOptions {
 };
 
 // The reason a batch gives for a target that is a FIFO or a device.
-constexpr char specialTargetInGroup[] = "the output is a FIFO or device, which a batch does not write into";
+constexpr Said specialTargetInGroup = Said::SpecialInBatch;
 
 // Replaces the file at path with bytes atomically: written to a temporary file beside it with the
 // mode it is to have, flushed to disk, renamed over it, and the rename flushed with its folder. An
@@ -78,7 +78,7 @@ void writeFileAtomically(const std::filesystem::path &path, std::string_view byt
 // Returns the reason a write of path fails whatever it is told of a file that is there (a socket,
 // a block device, a folder, another user's link in a shared folder, a folder that cannot be
 // opened), as writeFileAtomically gives it; empty when nothing refuses it. Raises nothing.
-std::string refusedTargetReason(const std::filesystem::path &path);
+Reason refusedTargetReason(const std::filesystem::path &path);
 
 // Returns true when a write of path writes into what is there rather than replacing it: a FIFO, a
 // character device or a descriptor of a process (on Windows, a device), directly or through links.

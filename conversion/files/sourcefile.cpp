@@ -43,10 +43,9 @@ void ReadBuffer::grow(std::size_t size)
     capacity_ = size;
 }
 
-std::string sourceTooLarge(long long size)
+Reason sourceTooLarge(long long size)
 {
-    return "file of " + std::to_string(size) + " bytes is too large (at most " +
-           std::to_string(maxSourceBytes) + " bytes)";
+    return Reason(Said::SourceTooLarge, {std::to_string(size), std::to_string(maxSourceBytes)});
 }
 
 std::string_view readFileInto(FileSystem &system, const std::filesystem::path &path, ReadBuffer &buffer)

@@ -2,6 +2,8 @@
 // reading itself is each file system's own (filesystem.h).
 #pragma once
 
+#include "reason.h"
+
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -15,7 +17,7 @@ class FileSystem;
 constexpr long long maxSourceBytes = 2147483647;
 
 // Returns the reason for a source of size bytes, more than maxSourceBytes.
-std::string sourceTooLarge(long long size);
+Reason sourceTooLarge(long long size);
 
 // Memory that sources are read into, kept from one source to the next, so that a batch reads every
 // record through the same pages. It grows to the largest source read, and is never cleared: a read

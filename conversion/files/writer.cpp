@@ -194,9 +194,9 @@ std::optional<bool> writeInPlace(FileSystem &system, const std::filesystem::path
     throw CommandFailure(error);
 }
 
-std::string unflushedFolder(const std::string &reason)
+Reason unflushedFolder(std::error_code error)
 {
-    return "written, but its folder could not be flushed to disk: " + reason;
+    return Reason(Said::FolderNotFlushed, {Reason(error)});
 }
 
 std::optional<Staged> writeTemporary(FileSystem &system, const Target &target, const RecordProducer &produce,
@@ -277,19 +277,19 @@ bool writeFileAtomically(const std::filesystem::path &path, const RecordProducer
     // the system flushes it in its time.
     if (folder.flushable()) {
         if (const std::error_code flushed = system.flushFolder(folder))
-            throw CommandFailure(unflushedFolder(flushed.message()));
+            throw CommandFailure(unflushedFolder(flushed));
     }
     return true;
 }
 
-std::string refusedTargetReason(const std::filesystem::path &path)
+Reason refusedTargetReason(const std::filesystem::path &path)
 {
     try {
         FileSystem &system = systemFileSystem();
         resolveTarget(system, openFolderOf(system, path), path.filename().native(), ExistingTarget::Replace);
         return {};
     } catch (const CommandFailure &failure) {
-        return failure.reason();
+        return failure.said();
     }
 }
 

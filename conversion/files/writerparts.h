@@ -19,7 +19,7 @@ namespace quillarn::writer {
 [[noreturn]] void failWith(std::error_code error);
 
 // Returns the reason of a file put in place whose folder could not be flushed.
-std::string unflushedFolder(const std::string &reason);
+Reason unflushedFolder(std::error_code error);
 
 // The file a write replaces: a name in a folder, once symbolic links are followed.
 struct Target {

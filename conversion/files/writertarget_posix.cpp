@@ -14,8 +14,7 @@ namespace {
 // Links followed in a row before the write fails, as the system's own lookups allow.
 constexpr int maxLinks = 40;
 
-const char anotherUsersLink[] = "the output is another user's symbolic link in a shared folder (sticky, "
-                                "writable by all); not followed";
+constexpr Said anotherUsersLink = Said::AnotherUsersLink;
 
 using Type = std::filesystem::file_type;
 
@@ -45,13 +44,13 @@ NameText readLink(FileSystem &system, const Folder &folder, const NameText &name
 
 // Returns the reason a target of the type given is not written, or nothing when it is written
 // into: a block device would be a disk, and a socket cannot be opened as a file.
-const char *refusedSpecial(Type type)
+std::optional<Said> refusedSpecial(Type type)
 {
     if (type == Type::block)
-        return "the output is a block device; not written";
+        return Said::BlockDevice;
     if (type == Type::socket)
-        return "the output is a socket; not written";
-    return nullptr;
+        return Said::Socket;
+    return std::nullopt;
 }
 
 // Returns name in folder as a target written into when it is a FIFO or a character device, or
@@ -64,8 +63,8 @@ std::optional<Target> specialTarget(const FolderPtr &folder, const NameText &nam
         return std::nullopt;
     if (info.type == Type::directory)
         failWith(std::errc::is_a_directory);
-    if (const char *reason = refusedSpecial(info.type))
-        throw CommandFailure(reason);
+    if (const std::optional<Said> reason = refusedSpecial(info.type))
+        throw CommandFailure(*reason);
     return Target{folder, name, true, info, true};
 }
 
@@ -123,8 +122,8 @@ Target resolveTarget(FileSystem &system, FolderPtr folder, NameText name, Existi
                 throw TargetExists();
             if (target.info.type == Type::directory)
                 failWith(std::errc::is_a_directory);
-            if (const char *reason = refusedSpecial(target.info.type))
-                throw CommandFailure(reason);
+            if (const std::optional<Said> reason = refusedSpecial(target.info.type))
+                throw CommandFailure(*reason);
             return target;
         }
     } catch (const TargetExists &) {

@@ -52,7 +52,7 @@ Target resolveTarget(FileSystem &system, FolderPtr folder, NameText name, Existi
         failWith(std::make_error_code(std::errc::is_a_directory));
     // Refused before anything is written: the rename would be refused after.
     if (target.info.readOnly)
-        throw CommandFailure("the file is read-only");
+        throw CommandFailure(Said::ReadOnly);
     return target;
 }
 

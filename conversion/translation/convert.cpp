@@ -192,9 +192,9 @@ CheckedRecord checkRecord(std::string_view bytes, const ConversionOptions &optio
     record.head += found.handicapStones;
     if (doubt != EncodingDoubt::None)
         record.warnings.push_back(encodingDoubtWarning(doubt, root.node));
-    for (std::string &warning : moveList.finish(record.hasData, declaredMoves ? &*declaredMoves : nullptr))
+    for (Reason &warning : moveList.finish(record.hasData, declaredMoves ? &*declaredMoves : nullptr))
         record.warnings.push_back({std::move(warning), ReasonKind::Other});
-    for (std::string &warning : found.warnings)
+    for (Reason &warning : found.warnings)
         record.warnings.push_back({std::move(warning), ReasonKind::Other});
     record.position = std::move(found.position);
     return record;

@@ -60,16 +60,16 @@ void appendShown(std::string &out, char16_t c)
 }
 
 // "move 66 (B po)", as the move node reads; "move 67 (W pass)" for an empty value.
-std::string moveName(int number, char16_t colour, std::u16string_view point)
+Reason moveName(int number, char16_t colour, std::u16string_view point)
 {
-    std::string name = "move " + std::to_string(number) + " (";
-    appendShown(name, colour);
-    name += ' ';
+    std::string shownColour;
+    appendShown(shownColour, colour);
     if (point.empty())
-        name += "pass";
+        return Reason(Said::PassName, {std::to_string(number), shownColour});
+    std::string shownPoint;
     for (const char16_t c : point)
-        appendShown(name, c);
-    return name + ")";
+        appendShown(shownPoint, c);
+    return Reason(Said::MoveName, {std::to_string(number), shownColour, shownPoint});
 }
 
 std::string utf8(std::u16string_view text)
@@ -140,7 +140,7 @@ ReplayedMove replayedMove(char16_t colour, std::u16string_view point, int size)
 Board boardAfter(const GamePosition &position, std::size_t moves)
 {
     if (position.size == 0)
-        throw CommandFailure("the board size is not a number from 2 to 25: the moves were not replayed");
+        throw CommandFailure(Said::SizeNotReplayed);
     Board board(position.size);
     for (const auto &[x, y] : position.handicapStones)
         board.setStone(x, y, Stone::Black);
@@ -149,7 +149,7 @@ Board boardAfter(const GamePosition &position, std::size_t moves)
     return board;
 }
 
-void GameCheck::Replay::refuse(std::string warning, int x, int y)
+void GameCheck::Replay::refuse(Reason warning, int x, int y)
 {
     if (!refusal.empty())
         return;
@@ -172,15 +172,15 @@ void GameCheck::Replay::play(int number, char16_t colour, std::u16string_view po
     case Played::Pass:
         return;
     case Played::NoColour:
-        return refuse(moveName(number, colour, point) + " is neither Black's nor White's");
+        return refuse(Reason(Said::NeitherColour, {moveName(number, colour, point)}));
     case Played::OffBoard:
-        return refuse(moveName(number, colour, point) + " is off the board");
+        return refuse(Reason(Said::OffTheBoard, {moveName(number, colour, point)}));
     case Played::Occupied:
-        return refuse(moveName(number, colour, point) + " is on an occupied point", move.x, move.y);
+        return refuse(Reason(Said::OnAStone, {moveName(number, colour, point)}), move.x, move.y);
     case Played::Suicide:
-        return refuse(moveName(number, colour, point) + " is suicide");
+        return refuse(Reason(Said::Suicide, {moveName(number, colour, point)}));
     case Played::KoRetake:
-        return refuse(moveName(number, colour, point) + " retakes a ko");
+        return refuse(Reason(Said::KoRetaken, {moveName(number, colour, point)}));
     }
 }
 
@@ -225,24 +225,23 @@ GameReport GameCheck::finish()
     const std::u16string_view digits =
         std::u16string_view(handicapText_)
             .substr(std::min(handicapText_.find_first_not_of(u'0'), handicapText_.size()));
-    const std::string handicap = "handicap " + shortened(digits);
-    const char *const noStones = ": no handicap stones (AB) written";
+    const std::string handicap = shortened(digits);
     Replay *replay = &withoutStones_;
     if (!handicapText_.empty() && numberIn(handicapText_) < 0) {
-        report.warnings.push_back("handicap \"" + shortened(handicapText_) + "\" is not a number" + noStones);
+        report.warnings.emplace_back(Said::HandicapNotANumber, std::vector<Reason>{shortened(handicapText_)});
     } else if (handicap_ >= 2 && handicapPoints_.empty()) {
-        report.warnings.push_back(handicap + " on a board of size " + utf8(sizeText_) +
-                                  " has no standard placement" + noStones);
+        report.warnings.emplace_back(Said::HandicapWithoutPlacement,
+                                     std::vector<Reason>{handicap, utf8(sizeText_)});
     } else if (handicap_ >= 2 && moves_ > 0 && firstColour_ != u'W') {
-        report.warnings.push_back(handicap + " but White does not move first" + noStones);
+        report.warnings.emplace_back(Said::HandicapWhiteNotFirst, std::vector<Reason>{handicap});
     } else if (!handicapPoints_.empty()) {
         bool onAStone = false;
         for (const auto &[x, y] : handicapPoints_)
             onAStone = onAStone || (x == withStones_.refusedX && y == withStones_.refusedY);
         if (onAStone) {
-            report.warnings.push_back(handicap + ": " +
-                                      withStones_.refusal.substr(0, withStones_.refusal.find(')') + 1) +
-                                      " lands on a handicap stone" + noStones);
+            // The refused move's name, the first value of its warning.
+            report.warnings.emplace_back(Said::HandicapOnAStone,
+                                         std::vector<Reason>{handicap, withStones_.refusal.values().front()});
         } else {
             report.handicapStones = handicapStones_;
             report.position.handicapStones = handicapPoints_;
@@ -250,8 +249,7 @@ GameReport GameCheck::finish()
         }
     }
     if (moves_ > 0 && size_ == 0)
-        report.warnings.push_back("board size " + utf8(sizeText_) +
-                                  " is not a number from 2 to 25: the moves were not replayed");
+        report.warnings.emplace_back(Said::BoardSizeNotReplayed, std::vector<Reason>{utf8(sizeText_)});
     else if (!replay->refusal.empty())
         report.warnings.push_back(replay->refusal);
     report.position.size = size_;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "board.h"
+#include "reason.h"
 
 #include <cstdint>
 #include <optional>
@@ -44,8 +45,8 @@ enum class GameDetail {
 };
 
 struct GameReport {
-    std::string handicapStones;        // "AB[pd][dp]..." to follow KM in the root node; empty for none
-    std::vector<std::string> warnings; // one line each, in the order found
+    std::string handicapStones;   // "AB[pd][dp]..." to follow KM in the root node; empty for none
+    std::vector<Reason> warnings; // one line each, in the order found
     GamePosition position;
 };
 
@@ -78,12 +79,12 @@ private:
     // One replay of the moves on a board, which notes the first move the board refuses.
     struct Replay {
         std::optional<Board> board;
-        std::string refusal; // the warning for the first refused move; empty while none was
-        int refusedX = -1;   // the point of that move when it was refused for landing on a stone
+        Reason refusal;    // the warning for the first refused move; empty while none was
+        int refusedX = -1; // the point of that move when it was refused for landing on a stone
         int refusedY = -1;
         bool wholeGame = false; // goes on after a refused move; otherwise drops its board there
         void play(int number, char16_t colour, std::u16string_view point, int size);
-        void refuse(std::string warning, int x = -1, int y = -1);
+        void refuse(Reason warning, int x = -1, int y = -1);
     };
 
     int size_ = 0;     // 0 when SZ is not a number from 2 to 25

@@ -3,29 +3,32 @@
 
 namespace quillarn {
 
-std::vector<std::string> MoveListCheck::finish(bool hasData, const std::u16string *declared) const
+std::vector<Reason> MoveListCheck::finish(bool hasData, const std::u16string *declared) const
 {
-    std::vector<std::string> warnings;
+    std::vector<Reason> warnings;
     if (!hasData)
-        warnings.push_back("no [Data] section: the record has no moves");
+        warnings.emplace_back(Said::NoDataSection);
     if (notMoves_ > 0) {
-        std::string warning = "line " + std::to_string(firstNotMove_) + " is not a move (no comma)";
-        if (notMoves_ == 2)
-            warning += ", nor is 1 more line";
-        else if (notMoves_ > 2)
-            warning += ", nor are " + std::to_string(notMoves_ - 1) + " more lines";
-        warnings.push_back(warning);
+        const std::string first = std::to_string(firstNotMove_);
+        if (notMoves_ == 1)
+            warnings.emplace_back(Said::NotAMove, std::vector<Reason>{first});
+        else if (notMoves_ == 2)
+            warnings.emplace_back(Said::NotAMoveNorOneMore, std::vector<Reason>{first});
+        else
+            warnings.emplace_back(Said::NotAMoveNorMore,
+                                  std::vector<Reason>{first, std::to_string(notMoves_ - 1)});
     }
     if (gapLine_ != 0) {
-        const std::string line =
-            "line " + std::to_string(gapLine_) + " is move " + std::to_string(gapCarried_);
+        const std::string line = std::to_string(gapLine_);
+        const std::string carried = std::to_string(gapCarried_);
+        const std::string expected = std::to_string(gapExpected_);
         if (gapCarried_ < gapExpected_)
-            warnings.push_back(line + ": a repeat, move " + std::to_string(gapExpected_) + " was next");
+            warnings.emplace_back(Said::MoveRepeated, std::vector<Reason>{line, carried, expected});
         else if (gapCarried_ == gapExpected_ + 1)
-            warnings.push_back(line + ": move " + std::to_string(gapExpected_) + " is missing");
+            warnings.emplace_back(Said::MoveMissing, std::vector<Reason>{line, carried, expected});
         else
-            warnings.push_back(line + ": moves " + std::to_string(gapExpected_) + " to " +
-                               std::to_string(gapCarried_ - 1) + " are missing");
+            warnings.emplace_back(Said::MovesMissing, std::vector<Reason>{line, carried, expected,
+                                                                          std::to_string(gapCarried_ - 1)});
     }
     if (declared != nullptr) {
         std::string digits;
@@ -36,8 +39,8 @@ std::vector<std::string> MoveListCheck::finish(bool hasData, const std::u16strin
         const bool number = !digits.empty() && digits.size() <= 9 &&
                             digits.find_first_not_of("0123456789") == std::string::npos;
         if (number && std::stoll(digits) != moves_)
-            warnings.push_back("the header gives " + digits + " moves (Moves=) but " +
-                               std::to_string(moves_) + (moves_ == 1 ? " was read" : " were read"));
+            warnings.emplace_back(moves_ == 1 ? Said::OneMoveRead : Said::MovesRead,
+                                  std::vector<Reason>{digits, std::to_string(moves_)});
     }
     return warnings;
 }

@@ -5,6 +5,7 @@
 // lines that hold a comma.
 #pragma once
 
+#include "reason.h"
 #include "text.h"
 
 #include <cstddef>
@@ -53,7 +54,7 @@ public:
     // Returns the warnings, in order: no data section (hasData false), the first line that is not a
     // move, the first gap or repeat in the numbers, and a count the header declares (declared, the
     // value of "Moves=" when the header holds it) that the moves read do not match.
-    std::vector<std::string> finish(bool hasData, const std::u16string *declared) const;
+    std::vector<Reason> finish(bool hasData, const std::u16string *declared) const;
 
 private:
     long long moves_ = 0;

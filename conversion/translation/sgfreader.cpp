@@ -49,9 +49,15 @@ bool isTrailByte(ValueCode code, unsigned char c)
 // No value that matters is longer than "aa:cc": the rest of a value is not kept.
 constexpr std::size_t keptValueBytes = 16;
 
-std::string offsetText(std::size_t offset)
+Reason offsetText(std::size_t offset)
 {
-    return "offset " + std::to_string(offset);
+    return Reason(Said::SgfOffset, {std::to_string(offset)});
+}
+
+// "offset 12: " before what is wrong there.
+Reason atOffset(std::size_t offset, Reason reason)
+{
+    return Reason(Said::Joined, {offsetText(offset), std::move(reason)});
 }
 
 // Returns the board coordinates of an SGF point "aa", or nothing for any other value.
@@ -77,9 +83,9 @@ int boardSizeOf(const std::string &value)
         std::all_of(value.begin(), value.end(), [](char c) { return c >= ' ' && c <= '~'; });
     const std::string shown = printable && value.size() <= keptValueBytes ? "SZ[" + value + "]" : "SZ";
     if (size < Board::minSize || size > Board::maxSize)
-        throw CommandFailure(shown + ": the board size is not 2 to 25");
+        throw CommandFailure(Reason(Said::Joined, {shown, Said::SgfSizeNot2To25}));
     if (colon != std::string::npos && value.substr(colon + 1) != first)
-        throw CommandFailure(shown + ": the board is not square");
+        throw CommandFailure(Reason(Said::Joined, {shown, Said::SgfBoardNotSquare}));
     return size;
 }
 
@@ -141,20 +147,20 @@ std::size_t Reader::findGameTree() const
         if (next < bytes_.size() && bytes_[next] == ';')
             return open;
     }
-    throw CommandFailure("not an SGF record: no game tree \"(;\"");
+    throw CommandFailure(Said::NotSgf);
 }
 
 Board Reader::read()
 {
     if (static_cast<unsigned long long>(bytes_.size()) > static_cast<unsigned long long>(maxSourceBytes))
-        throw CommandFailure("larger than " + std::to_string(maxSourceBytes) + " bytes");
+        throw CommandFailure(Reason(Said::SgfTooLarge, {std::to_string(maxSourceBytes)}));
     const std::size_t start = findGameTree();
     pos_ = start;
     int depth = 0;
     for (;;) {
         skipSpace();
         if (pos_ >= bytes_.size())
-            throw CommandFailure("the game tree at " + offsetText(start) + " is not closed");
+            throw CommandFailure(Reason(Said::SgfTreeNotClosed, {offsetText(start)}));
         const char c = bytes_[pos_];
         if (c == '(') {
             finishNode();
@@ -162,7 +168,7 @@ Board Reader::read()
             ++pos_;
             skipSpace();
             if (pos_ >= bytes_.size() || bytes_[pos_] != ';')
-                throw CommandFailure(offsetText(pos_) + ": a game tree without a node");
+                throw CommandFailure(atOffset(pos_, Said::SgfTreeWithoutNode));
         } else if (c == ')') {
             finishNode();
             mainLine_ = false;
@@ -180,8 +186,8 @@ Board Reader::read()
         } else if (std::isalpha(static_cast<unsigned char>(c))) {
             readProperty(Pass::Setup);
         } else {
-            throw CommandFailure(offsetText(pos_) + ": unexpected " +
-                                 describe(static_cast<unsigned char>(c), "byte 0x", 2));
+            throw CommandFailure(atOffset(
+                pos_, Reason(Said::SgfUnexpected, {describe(static_cast<unsigned char>(c), "byte 0x", 2)})));
         }
     }
     finishNode();
@@ -199,10 +205,10 @@ void Reader::readProperty(Pass pass)
         ++pos_;
     }
     if (!inNode_)
-        throw CommandFailure(offsetText(start) + ": property " + name + " outside a node");
+        throw CommandFailure(atOffset(start, Reason(Said::SgfPropertyOutsideNode, {name})));
     skipSpace();
     if (pos_ >= bytes_.size() || bytes_[pos_] != '[')
-        throw CommandFailure(offsetText(start) + ": property " + name + " without a value");
+        throw CommandFailure(atOffset(start, Reason(Said::SgfPropertyWithoutValue, {name})));
     const bool move = name == "B" || name == "W";
     const bool setup = name == "AB" || name == "AW" || name == "AE";
     const bool size = name == "SZ" && !board_;
@@ -271,7 +277,7 @@ std::string Reader::readValue(const std::string &name, bool keep)
             ++pos_;
         }
     }
-    throw CommandFailure(offsetText(start) + ": the value of " + name + " is not closed");
+    throw CommandFailure(atOffset(start, Reason(Said::SgfValueNotClosed, {name})));
 }
 
 // Notes an AB, AW or AE value: a point, or a rectangle "aa:cc" given by two of its corners.

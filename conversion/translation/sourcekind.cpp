@@ -79,33 +79,33 @@ bool isControlByte(unsigned char byte)
 
 } // namespace
 
-std::string notARecordReason(std::string_view bytes, bool utf8Failed)
+Reason notARecordReason(std::string_view bytes, bool utf8Failed)
 {
     const std::string_view sample = bytes.substr(0, sampleSize);
     if (looksLikeUtf32(sample))
-        return "UTF-32 text, not a UGI record";
+        return Said::Utf32Text;
     if (looksLikeUtf16(sample))
-        return "UTF-16 text, not a UGI record";
+        return Said::Utf16Text;
     // A text that fails as UTF-8 at one byte is told where that byte is, even with a stray control
     // character in it; binary data is told by its NUL bytes.
     if (std::any_of(sample.begin(), sample.end(), [utf8Failed](char c) {
             return utf8Failed ? c == '\0' : isControlByte(static_cast<unsigned char>(c));
         }))
-        return "binary data, not a UGI record";
+        return Said::BinaryData;
     // Checked first: a comment of an SGF record may quote a UGI file.
     if (looksLikeSgf(bytes))
-        return "not a UGI record: it looks like an SGF record already (it starts with \"(;\")";
+        return Said::AlreadySgf;
     if (bytes.find("[Header]") == std::string_view::npos)
-        return "not a UGI record: no [Header] section";
+        return Said::NoHeaderSection;
     return {};
 }
 
 void failJudgingTheFile(std::string_view bytes, bool readingFailed)
 {
-    const std::string reason = notARecordReason(bytes, readingFailed);
+    Reason reason = notARecordReason(bytes, readingFailed);
     if (reason.empty())
         throw;
-    throw CommandFailure(reason);
+    throw CommandFailure(std::move(reason));
 }
 
 namespace {
@@ -152,10 +152,10 @@ std::string shownText(std::u16string_view node)
 Warning encodingDoubtWarning(EncodingDoubt doubt, std::u16string_view rootNode)
 {
     const std::string shown = shownText(rootNode);
-    const std::string read = shown.empty() ? std::string() : " (" + shown + ")";
+    Reason read = shown.empty() ? Reason() : Reason(Said::ShownInBrackets, {shown});
     if (doubt == EncodingDoubt::AlsoCp932)
-        return {"read as UTF-8" + read + "; it is also valid code page 932", ReasonKind::AlsoValidCp932};
-    return {"read as code page 932" + read + "; it is also valid UTF-8", ReasonKind::AlsoValidUtf8};
+        return {Reason(Said::ReadAsUtf8AlsoCp932, {std::move(read)}), ReasonKind::AlsoValidCp932};
+    return {Reason(Said::ReadAsCp932AlsoUtf8, {std::move(read)}), ReasonKind::AlsoValidUtf8};
 }
 
 std::u16string SourceBytes::decode(std::string_view span) const
@@ -245,8 +245,7 @@ std::string_view utf8SourceBytes(std::string_view bytes, SourceEncoding encoding
     } catch (const CommandFailure &failure) {
         if (encoding == SourceEncoding::Utf8)
             throw;
-        throw CommandFailure(std::string(failure.reason()) +
-                             " (the source starts with a UTF-8 byte-order mark)");
+        throw CommandFailure(Reason(Said::AfterByteOrderMark, {failure.said()}));
     }
     return text;
 }

@@ -86,7 +86,7 @@ std::string_view utf8SourceBytes(std::string_view bytes, SourceEncoding encoding
 // section" when "[Header]" appears nowhere. When the reading as UTF-8 failed (utf8Failed), whose reason names
 // the byte and its place, only a NUL byte makes the bytes binary data: a text with a stray control character
 // keeps that exact reason. Raises nothing.
-std::string notARecordReason(std::string_view bytes, bool utf8Failed = false);
+Reason notARecordReason(std::string_view bytes, bool utf8Failed = false);
 
 // Raises the CommandFailure being handled again, or, when the source bytes are not a UGI record at
 // all, one with notARecordReason(bytes, readingFailed) instead. For the handlers of a failed reading

@@ -18,11 +18,6 @@ std::string ascii(std::u16string_view text)
     return result;
 }
 
-std::string quoted(std::u16string_view key)
-{
-    return "\"" + ascii(key) + "\"";
-}
-
 void appendEscaped(std::u16string &out, std::u16string_view value)
 {
     for (char16_t c : value) {
@@ -47,7 +42,7 @@ public:
     explicit Header(HeaderLines &lines) : lines_(lines)
     {
         if (!lines.hasHeader())
-            throw CommandFailure("missing \"[Header]\"");
+            throw CommandFailure(Said::MissingHeader);
     }
 
     // Returns the line of key: from its first occurrence (anywhere in the area, not only at the
@@ -57,12 +52,12 @@ public:
         std::u16string_view line;
         bool ended = false;
         if (!lines_.find(key, line, ended))
-            throw CommandFailure("missing header key " + quoted(key));
+            throw CommandFailure(Reason(Said::MissingHeaderKey, {ascii(key)}));
         if (!ended) {
             // LF-only and CR-only files fail at their first key; say why rather than name the key.
             if (!lines_.hasCrLf())
-                throw CommandFailure("the file has no CR LF line ends");
-            throw CommandFailure("no CR LF after " + quoted(key));
+                throw CommandFailure(Said::NoCrLfLineEnds);
+            throw CommandFailure(Reason(Said::NoCrLfAfterKey, {ascii(key)}));
         }
         return line;
     }
@@ -93,11 +88,11 @@ void appendPlayer(std::u16string &node, const Header &header, std::u16string_vie
     const std::u16string_view v = header.value(key);
     const Int32 first = InStr(v, u",");
     if (first == 0)
-        throw CommandFailure("no comma in " + quoted(key) + " value");
+        throw CommandFailure(Reason(Said::NoCommaInValue, {ascii(key)}));
     const std::u16string_view rest = Mid(v, add32(first, 1));
     const Int32 second = InStr(rest, u",");
     if (second == 0)
-        throw CommandFailure("no second comma in " + quoted(key) + " value");
+        throw CommandFailure(Reason(Said::NoSecondCommaInValue, {ascii(key)}));
     appendProperty(node, nameId, Left(v, sub32(first, 1)));
     appendProperty(node, rankId, Left(rest, sub32(second, 1)));
 }
@@ -110,7 +105,7 @@ std::u16string dateValue(const Header &header)
     const std::u16string_view line = header.line(u"Date=");
     const Int32 comma = InStr(line, u",");
     if (comma == 0)
-        throw CommandFailure("no comma in \"Date=\" line");
+        throw CommandFailure(Reason(Said::NoCommaInLine, {"Date="}));
     std::u16string date(Mid(line, 6, sub32(comma, 6)));
     try {
         const Int16 n = toInt16(Len(date));
@@ -119,8 +114,7 @@ std::u16string dateValue(const Header &header)
                 date[static_cast<std::size_t>(i) - 1] = u'-';
         }
     } catch (const CommandFailure &) {
-        throw CommandFailure("\"Date=\" value of " + std::to_string(date.size()) +
-                             " characters is too long (at most 32766)");
+        throw CommandFailure(Reason(Said::DateTooLong, {std::to_string(date.size())}));
     }
     return date;
 }
@@ -130,17 +124,19 @@ void appendHandicap(RootNode &root, const Header &header)
     const std::u16string_view v = header.value(u"Hdcp=");
     const Int32 comma = InStr(v, u",");
     if (comma == 0)
-        throw CommandFailure("no comma in \"Hdcp=\" value");
+        throw CommandFailure(Reason(Said::NoCommaInValue, {"Hdcp="}));
     root.handicap = Left(v, sub32(comma, 1));
     appendProperty(root.node, u"HA", root.handicap);
     appendProperty(root.node, u"KM", Mid(v, add32(comma, 1)));
 }
 
-// "line 16 (move 5)", or "line 16" for a line that is not a move.
-std::string placeText(DataLinePlace place)
+// "line 16 (move 5)", or "line 16" for a line that is not a move, before what is wrong there.
+Reason atPlace(DataLinePlace place, Reason reason)
 {
-    return "line " + std::to_string(place.line) +
-           (place.move != 0 ? " (move " + std::to_string(place.move) + ")" : std::string());
+    Reason where = place.move != 0
+                       ? Reason(Said::LineOfMove, {std::to_string(place.line), std::to_string(place.move)})
+                       : Reason(Said::Line, {std::to_string(place.line)});
+    return Reason(Said::Joined, {std::move(where), std::move(reason)});
 }
 
 } // namespace
@@ -152,20 +148,19 @@ void appendMoveNode(std::u16string &nodes, std::u16string_view line, DataLinePla
     const Int32 comma = InStr(line, u",");
     if (comma == 0)
         return;
-    const auto where = [&] { return placeText(place) + ": "; };
     // Positions in a data line are 16-bit, the colour's just after the comma too: a comma beyond
     // 32766 leaves the colour out of reach.
     if (comma > 32766)
-        throw CommandFailure(where() + "comma at position " + std::to_string(comma) + ", beyond 32766");
+        throw CommandFailure(atPlace(place, Reason(Said::CommaBeyondReach, {std::to_string(comma)})));
     const Int16 p = toInt16(comma);
     if (p <= 2)
-        throw CommandFailure(where() + "comma at position " + std::to_string(p));
+        throw CommandFailure(atPlace(place, Reason(Said::CommaAtPosition, {std::to_string(p)})));
 
     const std::u16string_view colour = Mid(line, add16(p, 1), 1);
     if (colour.empty())
-        throw CommandFailure(where() + "no colour after the comma");
+        throw CommandFailure(atPlace(place, Said::NoColour));
     if (colour[0] < u'A' || colour[0] > u'Z')
-        throw CommandFailure(where() + "colour " + describe(colour[0], "U+", 4) + " is not a letter A-Z");
+        throw CommandFailure(atPlace(place, Reason(Said::ColourNotALetter, {describe(colour[0], "U+", 4)})));
 
     const std::u16string_view coordinate = Mid(line, sub16(p, 2), 2);
     char16_t point[2];
@@ -177,8 +172,7 @@ void appendMoveNode(std::u16string &nodes, std::u16string_view line, DataLinePla
 
 void failLoneLineEnd(DataLinePlace place, char16_t c)
 {
-    throw CommandFailure(placeText(place) + ": line ends in " +
-                         (c == u'\n' ? "LF without CR" : "CR without LF"));
+    throw CommandFailure(atPlace(place, c == u'\n' ? Said::LfWithoutCr : Said::CrWithoutLf));
 }
 
 RootNode translateRoot(HeaderLines &lines)

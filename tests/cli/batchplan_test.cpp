@@ -185,10 +185,10 @@ std::vector<std::string> claimedOneByOne(const std::vector<fs::path> &paths,
         const auto [owner, first] = owners.try_emplace(key(target), key(source), source.string());
         if (!first && owner->second.first == key(source))
             continue; // the same record, reached again
-        items.push_back(source.string() + " -> " +
-                        (first
-                             ? target.string()
-                             : quillarn::alsoTheOutputOf(quillarn::shownPath(target), owner->second.second)));
+        items.push_back(
+            source.string() + " -> " +
+            (first ? target.string()
+                   : quillarn::alsoTheOutputOf(quillarn::shownPath(target), owner->second.second).english()));
     }
     return items;
 }
@@ -198,7 +198,7 @@ std::vector<std::string> planned(const std::vector<fs::path> &paths, const std::
     std::vector<std::string> items;
     for (const quillarn::BatchItem &item : quillarn::planBatch(paths, out))
         items.push_back(item.source.string() + " -> " +
-                        (item.failure.empty() ? item.target.string() : item.failure));
+                        (item.failure.empty() ? item.target.string() : item.failure.english()));
     return items;
 }
 

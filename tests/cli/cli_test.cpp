@@ -285,6 +285,37 @@ TEST(Ugi2sgf, UsageErrorsExitTwo)
     EXPECT_EQ(version.out, "ugi2sgf (Quillarn) 0.1\n");
 }
 
+// Messages and help follow the locale, as GNU programs' do: Japanese in a Japanese one, English in
+// C, POSIX, any other language, and a locale the system has not set up.
+TEST(Ugi2sgf, MessagesAreInTheLanguageOfTheLocale)
+{
+    const std::string missingDate = std::string(QUILLARN_TEST_DATA) + "/missing-date.ugi";
+    const struct {
+        const char *locale;
+        const char *reason;
+        const char *help;
+    } rows[] = {
+        {"ja_JP.UTF-8", ": ヘッダーにキー「Date=」がありません\n", "使い方: ugi2sgf"},
+        {"C", ": missing header key \"Date=\"\n", "usage: ugi2sgf"},
+        {"POSIX", ": missing header key \"Date=\"\n", "usage: ugi2sgf"},
+        {"en_US.UTF-8", ": missing header key \"Date=\"\n", "usage: ugi2sgf"},
+#ifndef _WIN32
+        {"ja_JP.NOT-SET-UP", ": missing header key \"Date=\"\n", "usage: ugi2sgf"},
+#endif
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.locale);
+        ChildSetup setup;
+        setup.locale = row.locale;
+        EXPECT_EQ(ugi2sgf({missingDate}, setup).err, missingDate + row.reason);
+        EXPECT_EQ(ugi2sgf({"--help"}, setup).out.rfind(row.help, 0), 0u);
+    }
+    ChildSetup japanese;
+    japanese.locale = "ja_JP.UTF-8";
+    EXPECT_EQ(ugi2sgf({"--bogus"}, japanese).err,
+              "ugi2sgf: 知らないオプションです: --bogus\n'ugi2sgf --help' で使い方を表示します。\n");
+}
+
 TEST(Ugi2sgf, MissingFileAndLeadingDashName)
 {
     ScratchDir dir;

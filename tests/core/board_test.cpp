@@ -211,8 +211,8 @@ TEST(GameCheck, HandicapStonesAndTheFirstRefusedMove)
         }
         const GameReport report = game.finish();
         std::string warnings;
-        for (const std::string &warning : report.warnings)
-            warnings += (warnings.empty() ? "" : " | ") + warning;
+        for (const Reason &warning : report.warnings)
+            warnings += (warnings.empty() ? "" : " | ") + warning.english();
         EXPECT_EQ(report.handicapStones, row.stones);
         EXPECT_EQ(warnings, row.warnings);
         const GamePosition &position = report.position;

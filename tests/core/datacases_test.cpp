@@ -21,11 +21,19 @@ TEST(DataCases, LibraryWritesTheExpectedBytesOrFailsWithTheExpectedReason)
         SCOPED_TRACE(c.name);
         quillarn::Conversion conversion;
         std::string reason;
+        // Every reason and warning is one of the catalogue's, said in Japanese in its own words.
+        const auto saidInBoth = [](const quillarn::Reason &said) {
+            EXPECT_NE(said.said(), quillarn::Said::Text) << said.english();
+            EXPECT_NE(said.in(quillarn::Language::Japanese), said.english());
+        };
         try {
             conversion = quillarn::convertSource(quillarn::readFileBytes(c.source), {});
         } catch (const quillarn::CommandFailure &failure) {
             reason = quillarn::commandLineReason(failure);
+            saidInBoth(failure.said());
         }
+        for (const quillarn::Warning &warning : conversion.warnings)
+            saidInBoth(warning.reason);
         const std::string &bytes = conversion.bytes;
         if (c.succeeds) {
             std::string warnings;

@@ -1,7 +1,11 @@
 // The text operations' edge behaviour and the checked position arithmetic.
+#include "commandfailure.h"
 #include "text.h"
 
 #include <gtest/gtest.h>
+
+#include <set>
+#include <string_view>
 
 using namespace quillarn;
 
@@ -57,4 +61,32 @@ TEST(CommandFailure, CarriesItsReason)
     } catch (const CommandFailure &failure) {
         EXPECT_STRNE(failure.reason(), "");
     }
+}
+
+// Every entry of the catalogue is said in English and in Japanese, with the same values in each: a
+// missing text, or a value that one language would leave out, fails here.
+TEST(CommandFailure, EveryReasonHasBothTextsWithTheSameValues)
+{
+    const auto valuesOf = [](std::string_view text) {
+        std::multiset<char> values;
+        for (std::size_t at = text.find('{'); at != std::string_view::npos; at = text.find('{', at + 1))
+            values.insert(text.substr(at, 3).back() == '}' ? text[at + 1] : '?');
+        return values;
+    };
+    for (auto said = static_cast<int>(Said::Joined); said < static_cast<int>(Said::Count); ++said) {
+        SCOPED_TRACE(said);
+        const char *english = catalogueText(static_cast<Said>(said), Language::English);
+        const char *japanese = catalogueText(static_cast<Said>(said), Language::Japanese);
+        ASSERT_TRUE(english && japanese && *english && *japanese);
+        EXPECT_EQ(valuesOf(english), valuesOf(japanese)) << english << " | " << japanese;
+        EXPECT_EQ(valuesOf(english).count('?'), 0u) << english;
+        // A Japanese text is Japanese, but for one that only joins its values.
+        if (std::string_view(english).find_first_not_of("{}12: ") != std::string_view::npos) {
+            EXPECT_NE(std::string_view(english), std::string_view(japanese));
+        }
+    }
+    EXPECT_EQ(Reason(std::make_error_code(std::errc::no_space_on_device)).in(Language::Japanese),
+              "ディスクに空きがありません");
+    EXPECT_EQ(Reason(std::make_error_code(std::errc::no_space_on_device)).english(),
+              std::make_error_code(std::errc::no_space_on_device).message());
 }

@@ -291,8 +291,11 @@ TEST(MoveList, DamageIsWarnedWithItsLine)
         {u"[Dat", {"no [Data] section: the record has no moves"}},
     };
     for (const auto &[tail, warnings] : table) {
-        std::vector<std::string> found;
+        std::vector<Reason> found;
         translateRecord(header() + tail, &found);
-        EXPECT_EQ(found, warnings) << std::string(tail.begin(), tail.end());
+        std::vector<std::string> english;
+        for (const Reason &warning : found)
+            english.push_back(warning.english());
+        EXPECT_EQ(english, warnings) << std::string(tail.begin(), tail.end());
     }
 }

@@ -40,7 +40,8 @@ for f in bin/quillarn bin/ugi2sgf share/applications/quillarn.desktop share/mime
          share/icons/hicolor/32x32/apps/quillarn.png share/icons/hicolor/scalable/apps/quillarn.svg \
          share/doc/quillarn/README.md share/doc/quillarn/README.ja.md share/doc/quillarn/copyright \
          share/doc/quillarn/changelog.gz share/man/man1/ugi2sgf.1.gz share/man/man1/quillarn.1.gz \
-         bin/quillarn-thumbnailer share/thumbnailers/quillarn.thumbnailer share/man/man1/quillarn-thumbnailer.1.gz; do
+         bin/quillarn-thumbnailer share/thumbnailers/quillarn.thumbnailer share/man/man1/quillarn-thumbnailer.1.gz \
+         share/man/ja/man1/ugi2sgf.1.gz; do
     [ -e "$usr/$f" ] || fail "missing /usr/$f"
 done
 desktop-file-validate "$usr/share/applications/quillarn.desktop" || fail "desktop entry does not validate"
@@ -78,6 +79,12 @@ for program in ugi2sgf quillarn-thumbnailer; do # GNU style, and its manual page
     said=$("$usr/bin/$program" --version)
     [ "$said" = "$program (Quillarn) $version" ] || fail "$program --version: '$said'"
     zcat "$usr/share/man/man1/$program.1.gz" | grep -qF "\"$said\"" || fail "man $program does not show '$said'"
+done
+# The Japanese manual page, and the help in a Japanese locale, name every option the help names.
+for option in $(LANG=C "$usr/bin/ugi2sgf" --help | grep -o -- '--[a-z-]*[a-z]' | sort -u); do
+    zcat "$usr/share/man/ja/man1/ugi2sgf.1.gz" | sed 's/\\-/-/g' | grep -qF -- "$option" \
+        || fail "the Japanese manual page does not name $option"
+    LANG=ja_JP.UTF-8 "$usr/bin/ugi2sgf" --help | grep -qF -- "$option" || fail "the Japanese help does not name $option"
 done
 cmp <("$usr/bin/ugi2sgf" --encoding cp932 "$source_dir/tests/data/basic-game.ugi") "$source_dir/tests/data/basic-game.sgf" \
     || fail "installed ugi2sgf converts differently"

@@ -358,7 +358,8 @@ TEST(WriteFaults, AFailedGroupFlushFailsEveryFileOfTheGroupAndLeavesTheirTargets
         quillarn::GroupWriter group(leftovers, failing);
         group.add(7, dir / "a.sgf", "new a");
         group.add(8, dir / "b.sgf", "new b");
-        EXPECT_EQ(group.commit(), (Results{{7, "Input/output error"}, {8, "Input/output error"}}));
+        const quillarn::Reason ioError(std::make_error_code(std::errc::io_error));
+        EXPECT_EQ(group.commit(), (Results{{7, ioError}, {8, ioError}}));
         EXPECT_EQ(readBytes(dir / "a.sgf"), "previous record");
         EXPECT_EQ(listing(dir.path()), "a.sgf ");
     }

@@ -16,6 +16,7 @@ struct ChildSetup {
     std::string standardOutput;   // a path for standard output instead of the capture
     std::string standardInput;    // a path for standard input instead of an empty one
     std::string workingDirectory; // for ugi2sgf; the test's own when empty
+    std::string locale = "C";     // LANG, the only locale variable the program sees: C says English
     int timeoutSeconds = 60;
 };
 
@@ -101,6 +102,10 @@ inline Outcome run(const std::string &program, const std::vector<std::string> &a
     startup.hStdOutput = out;
     startup.hStdError = err;
     PROCESS_INFORMATION process{};
+    // The child inherits the environment: the locale it is given, and no other.
+    for (const wchar_t *name : {L"LC_ALL", L"LC_MESSAGES", L"LANGUAGE"})
+        SetEnvironmentVariableW(name, nullptr);
+    SetEnvironmentVariableW(L"LANG", detail::wide(setup.locale).c_str());
     const std::wstring folder = detail::wide(setup.workingDirectory);
     const bool started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                         folder.empty() ? nullptr : folder.c_str(), &startup, &process) != 0;
@@ -262,6 +267,9 @@ inline Outcome run(const std::string &program, const std::vector<std::string> &a
             ::_exit(126);
         if (!setup.workingDirectory.empty() && ::chdir(setup.workingDirectory.c_str()) != 0)
             ::_exit(126);
+        for (const char *name : {"LC_ALL", "LC_MESSAGES", "LANGUAGE"})
+            ::unsetenv(name);
+        ::setenv("LANG", setup.locale.c_str(), 1);
         detail::applySetup(setup);
         // ugi2sgf must ignore SIGXFSZ itself: an ignored signal would stay ignored across exec.
         std::signal(SIGXFSZ, SIG_DFL);

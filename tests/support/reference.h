@@ -63,9 +63,9 @@ inline quillarn::Conversion referenceConversion(std::string_view source,
     if (translated.doubt != quillarn::EncodingDoubt::None)
         conversion.warnings.push_back(quillarn::encodingDoubtWarning(
             translated.doubt, std::u16string_view(record).substr(1, rootEnd - 1)));
-    for (const std::string &warning : translated.moveListWarnings)
+    for (const quillarn::Reason &warning : translated.moveListWarnings)
         conversion.warnings.push_back({warning, quillarn::ReasonKind::Other});
-    for (const std::string &warning : found.warnings)
+    for (const quillarn::Reason &warning : found.warnings)
         conversion.warnings.push_back({warning, quillarn::ReasonKind::Other});
     if (options.strict && !conversion.warnings.empty())
         conversion.bytes.clear();
@@ -98,10 +98,12 @@ template <typename Convert> std::string outcomeOf(const Convert &convert)
         const quillarn::Conversion conversion = convert();
         std::string result = "converted: " + conversion.bytes;
         for (const quillarn::Warning &warning : conversion.warnings)
-            result += "\nwarning" + kind(warning.kind) + ": " + warning.reason;
+            result += "\nwarning" + kind(warning.kind) + ": " + warning.reason.english() + " | " +
+                      warning.reason.in(quillarn::Language::Japanese);
         return result;
     } catch (const quillarn::CommandFailure &failure) {
-        return "failed" + kind(failure.kind()) + ": " + std::string(failure.reason());
+        return "failed" + kind(failure.kind()) + ": " + std::string(failure.reason()) + " | " +
+               failure.said().in(quillarn::Language::Japanese);
     }
 }
 

@@ -115,7 +115,7 @@ std::u16string translateMoves(std::u16string_view source, bool emptyPass)
     return nodes;
 }
 
-std::u16string translateRecord(std::u16string_view source, std::vector<std::string> *moveListWarnings)
+std::u16string translateRecord(std::u16string_view source, std::vector<Reason> *moveListWarnings)
 {
     TextHeaderLines lines(source);
     const RootNode root = translateRoot(lines);

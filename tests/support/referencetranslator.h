@@ -22,8 +22,7 @@ namespace quillarn {
 // Raises CommandFailure (with a reason naming the key or line) when "[Header]", a header key, the
 // CR LF after a key or a separator a key needs is missing, or when translateMoves raises.
 // With moveListWarnings, sets them to what MoveListCheck finds in the data section.
-std::u16string translateRecord(std::u16string_view source,
-                               std::vector<std::string> *moveListWarnings = nullptr);
+std::u16string translateRecord(std::u16string_view source, std::vector<Reason> *moveListWarnings = nullptr);
 
 // Returns the move nodes (";B[qd];W[dp]..."), empty when the source has no "[Data]" marker or no
 // move lines; a pass is written as emptyPass says (appendMoveNode). Raises CommandFailure as
@@ -58,7 +57,7 @@ std::u16string decodeUtf8KeepingBytes(std::string_view bytes);
 struct TranslatedSource {
     std::u16string record;                     // the record text, as translateRecord returns it
     EncodingDoubt doubt = EncodingDoubt::None; // as decodeSource's
-    std::vector<std::string> moveListWarnings; // as translateRecord's
+    std::vector<Reason> moveListWarnings;      // as translateRecord's
 };
 
 // Returns translateRecord(decodeSource(bytes, encoding).text). Raises CommandFailure as the converter

@@ -24,10 +24,22 @@ def differences(expected, got, limit=5):
 
 
 # What ugi2sgf adds to each line of a record that --strict holds back.
-strict_note = '; not written (--strict)'
+# What ugi2sgf adds to a record that --strict holds back, in English and in Japanese.
+strict_notes = {False: '; not written (--strict)', True: '。書きませんでした（--strict）'}
 
 
-def outcomes_of_batch(ugi2sgf, folder, options, work, files=()):
+def japanese_page(driver):
+    return driver.execute_script('return document.documentElement.lang') == 'ja'
+
+
+def cli_env(japanese):
+    """The environment in which ugi2sgf says its messages in the page's language."""
+    env = {k: v for k, v in os.environ.items() if k not in ('LC_ALL', 'LC_MESSAGES', 'LANGUAGE')}
+    env['LANG'] = 'ja_JP.UTF-8' if japanese else 'C'
+    return env
+
+
+def outcomes_of_batch(ugi2sgf, folder, options, work, files=(), japanese=False):
     """What ugi2sgf --in-place says of each record of folder and of files (copies of them, named as
     they are): source -> its message lines, for every source it names."""
     copy = tempfile.mkdtemp(dir=work)
@@ -36,13 +48,13 @@ def outcomes_of_batch(ugi2sgf, folder, options, work, files=()):
     for file in files:
         shutil.copy(file, copy)
     run = subprocess.run([ugi2sgf, *options, '--in-place', name, *map(os.path.basename, files)], cwd=copy,
-                         capture_output=True)
+                         capture_output=True, env=cli_env(japanese))
     said = {}
     for line in run.stderr.decode('utf-8').splitlines():
         source, colon, message = line.partition(': ')
         if colon:  # not the summary line
             # A record that --strict holds back says so in ugi2sgf's words; the page shows it failed.
-            said.setdefault(source, []).append(message.removesuffix(strict_note))
+            said.setdefault(source, []).append(message.removesuffix(strict_notes[japanese]))
     shutil.rmtree(copy)
     return said
 
@@ -62,14 +74,16 @@ def files_of_batch(ugi2sgf, folder, options, work):
 
 
 # What ugi2sgf adds to a reason of each kind: the option to try. The page adds a hint of its own.
-cli_hints = {'not-in-code-page-932': ' (--encoding utf-8 writes it)',
-             'also-valid-utf-8': ' (--source-encoding utf-8 reads it so)'}
+cli_hints = {False: {'not-in-code-page-932': ' (--encoding utf-8 writes it)',
+                     'also-valid-utf-8': ' (--source-encoding utf-8 reads it so)'},
+             True: {'not-in-code-page-932': '（--encoding utf-8 なら書けます）',
+                    'also-valid-utf-8': '（--source-encoding utf-8 ならそう読みます）'}}
 
 
-def page_outcomes(rows):
+def page_outcomes(rows, japanese=False):
     """The page's messages of each record that has any, as ugi2sgf says them: source -> lines, each
     the converter's reason with ugi2sgf's hint for its kind in place of the page's."""
-    return {row['source']: [m['text'] + cli_hints.get(m['kind'], '') for m in row['messages']]
+    return {row['source']: [m['text'] + cli_hints[japanese].get(m['kind'], '') for m in row['messages']]
             for row in rows if row['messages']}
 
 
@@ -116,6 +130,7 @@ def set_options(driver, encoding, source='auto', strict=False):
 
 def check_folder(checks, driver, args, archive, work, downloads):
     """The folder of records: outcomes, order and the zip, in both encodings and strictly."""
+    japanese = japanese_page(driver)
     driver.find_element(By.ID, 'folder').send_keys(archive)
     pagetools.converted(driver)
     rows = pagetools.rows(driver)
@@ -127,9 +142,9 @@ def check_folder(checks, driver, args, archive, work, downloads):
                  sources == records, f'{len(sources)} listed, {len(records)} records; first listed {sources[:3]}')
     for encoding in ['utf-8', 'cp932']:
         set_options(driver, encoding)
-        expected = outcomes_of_batch(args.ugi2sgf, archive, ['--encoding', encoding], work)
+        expected = outcomes_of_batch(args.ugi2sgf, archive, ['--encoding', encoding], work, japanese=japanese)
         rows = pagetools.rows(driver)
-        got = page_outcomes(rows)
+        got = page_outcomes(rows, japanese)
         checks.check(f'every record has ugi2sgf\'s warnings and reasons ({encoding}; {len(expected)} with messages)',
                      got == expected, differences(expected, got))
         wrong = foreign_hints(driver, rows)
@@ -155,8 +170,8 @@ def check_folder(checks, driver, args, archive, work, downloads):
                      'quillarn-sgf.zip' in status and str(len(entries)) in status, status)
     set_options(driver, 'cp932', 'cp932', True)
     expected = outcomes_of_batch(args.ugi2sgf, archive, ['--encoding', 'cp932', '--source-encoding', 'cp932', '--strict'],
-                                 work)
-    got = page_outcomes(pagetools.rows(driver))
+                                 work, japanese=japanese)
+    got = page_outcomes(pagetools.rows(driver), japanese)
     checks.check('with --strict and the sources read as code page 932, the outcomes are ugi2sgf\'s',
                  got == expected, differences(expected, got))
     set_options(driver, 'utf-8')
@@ -169,8 +184,8 @@ def check_folder(checks, driver, args, archive, work, downloads):
     pagetools.wait(lambda: len(pagetools.rows(driver)) == len(records) + 1, 60, 'the drop')
     pagetools.converted(driver)
     rows = pagetools.rows(driver)
-    expected = outcomes_of_batch(args.ugi2sgf, archive, [], work, [extra])
-    got = page_outcomes(rows)
+    expected = outcomes_of_batch(args.ugi2sgf, archive, [], work, [extra], japanese)
+    got = page_outcomes(rows, japanese)
     checks.check('a dropped folder and file give the outcomes of ugi2sgf\'s batch of the two, in its order',
                  got == expected and [row['source'] for row in rows] == records + ['japanese-names.ugi'],
                  differences(expected, got))
@@ -178,6 +193,7 @@ def check_folder(checks, driver, args, archive, work, downloads):
 
 def check_limits(checks, driver, args, work):
     """A source over the command line's size limit, and a folder without records, fail as in ugi2sgf."""
+    japanese = japanese_page(driver)
     huge = os.path.join(work, 'huge.ugi')
     with open(huge, 'wb') as f:
         f.truncate(2**31)  # sparse: nothing is written
@@ -188,14 +204,14 @@ def check_limits(checks, driver, args, work):
     expected = {}
     for path in [huge, empty]:
         run = subprocess.run([args.ugi2sgf, '-q', '-d', os.path.join(work, 'out'), os.path.basename(path)], cwd=work,
-                             capture_output=True)
+                             capture_output=True, env=cli_env(japanese))
         source, _, message = run.stderr.decode().strip().partition(': ')
         expected[source] = [message]
     open_files(driver, [huge])
-    got = page_outcomes(pagetools.rows(driver))
+    got = page_outcomes(pagetools.rows(driver), japanese)
     driver.find_element(By.ID, 'folder').send_keys(empty)
     pagetools.converted(driver)
-    got.update(page_outcomes(pagetools.rows(driver)))
+    got.update(page_outcomes(pagetools.rows(driver), japanese))
     checks.check('a source over 2 GiB and a folder without records fail with ugi2sgf\'s reasons', got == expected,
                  differences(expected, got))
     os.remove(huge)
@@ -215,14 +231,15 @@ def check_hints(checks, driver, args, work):
     expected = {}
     for path in paths:
         run = subprocess.run([args.ugi2sgf, '--encoding', 'cp932', os.path.basename(path)], cwd=os.path.dirname(path),
-                             capture_output=True)
+                             capture_output=True, env=cli_env(japanese_page(driver)))
         expected[os.path.basename(path)] = [line.partition(': ')[2] for line in run.stderr.decode().splitlines()]
     kinds = sorted(m['kind'] for row in rows for m in row['messages'])
     wrong = foreign_hints(driver, rows)
     language = driver.execute_script('return document.documentElement.lang')
     checks.check(f'a reason and a warning with hints: ugi2sgf\'s, with the page\'s own hints ({language})',
-                 page_outcomes(rows) == expected and kinds == ['also-valid-utf-8', 'not-in-code-page-932']
-                 and wrong == [], f'{differences(expected, page_outcomes(rows))}; kinds {kinds}; {wrong}')
+                 page_outcomes(rows, language == 'ja') == expected
+                 and kinds == ['also-valid-utf-8', 'not-in-code-page-932'] and wrong == [],
+                 f'{differences(expected, page_outcomes(rows, language == "ja"))}; kinds {kinds}; {wrong}')
     set_options(driver, 'utf-8')
 
 

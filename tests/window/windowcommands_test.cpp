@@ -150,19 +150,18 @@ TEST(WindowCommands, EveryMessageCarriesItsDetail)
     run.commands.chooseSource(pathOf(dir, "missing.ugi"));
     run.commands.mnuConvItem_Click(0);
     const std::string illegal = utf8(pathOf(dir, "illegal.ugi"));
-    EXPECT_EQ(
-        run.face.log,
-        (std::vector<std::string>{
-            "message このﾌｧｲﾙは変換できません | " + utf8(sgf) +
-                ": only a file whose name ends in .ugi is a UGI record",
-            "save " + utf8(pathOf(dir, "illegal")),
-            "message 正常に変換が終了しました | " + illegal +
-                ": handicap 2 but White does not move first: no handicap stones (AB) written\n" + illegal +
-                ": move 4 (W pd) is on an occupied point",
-            "save " + utf8(pathOf(dir, "illegal")),
-            "message 異常終了しました | " + illegal + ": the output " + illegal + " would replace the source",
-            "message 異常終了しました | " + utf8(pathOf(dir, "missing.ugi")) +
-                ": missing header key \"Date=\""}));
+    EXPECT_EQ(run.face.log, (std::vector<std::string>{
+                                "message このﾌｧｲﾙは変換できません | " + utf8(sgf) +
+                                    ": 名前が .ugi で終わるファイルだけが UGI の棋譜です",
+                                "save " + utf8(pathOf(dir, "illegal")),
+                                "message 正常に変換が終了しました | " + illegal +
+                                    ": 2 子局ですが白が先に打っていません: 置き石（AB）は書いていません\n" +
+                                    illegal + ": 4 手目（W pd） は石のある点に打たれています",
+                                "save " + utf8(pathOf(dir, "illegal")),
+                                "message 異常終了しました | " + illegal + ": 変換先 " + illegal +
+                                    " は変換元を置き換えてしまいます",
+                                "message 異常終了しました | " + utf8(pathOf(dir, "missing.ugi")) +
+                                    ": ヘッダーにキー「Date=」がありません"}));
     EXPECT_EQ(written, pathOf(dir, "illegal.sgf"));
     EXPECT_EQ(readBytes(dir / "illegal.ugi"), readBytes(data + "/illegal-moves.ugi"));
 }

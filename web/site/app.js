@@ -2,7 +2,7 @@
 // them in workers with the options of ugi2sgf, list each one's outcome, preview the selected one
 // and save one, all of them as a zip, or all of them into a folder.
 import './trusted.js'; // first: the page's policy for scripts' addresses
-import { text, japanese, hint, said, languageKey } from './texts.js';
+import { text, japanese, hint, said, messageText, languageKey } from './texts.js';
 import { version } from './version.js';
 import { openedFromDrop, openedFromFiles, openedFromFolderInput, openedFromHandles } from './files.js';
 import { Converter, PreviewWorker } from './converter.js';
@@ -87,7 +87,7 @@ async function open(openedPromise) {
         const entry = item.entry >= 0 ? given.entries[item.entry] : null;
         const record = { source: item.source, shown: item.shown, target: item.target, file: entry ? entry.file : given.file };
         if (item.reason)
-            Object.assign(record, { state: 'failed', reason: [{ text: item.reason, kind: '' }], planned: true });
+            Object.assign(record, { state: 'failed', reason: [item.reason], planned: true });
         else if (entry && entry.unreadable)
             Object.assign(record, { state: 'failed', reason: [{ text: entry.unreadable, kind: '' }], planned: true });
         return record;
@@ -173,7 +173,7 @@ function showMessages(element, messages) {
         const line = document.createElement('span');
         line.className = 'message';
         line.dataset.kind = message.kind;
-        line.append(message.text);
+        line.append(messageText(message));
         if (hint(message.kind)) {
             const more = document.createElement('span');
             more.className = 'hint';

@@ -220,8 +220,14 @@ export function hint(kind) {
     return (kind && text.hints[kind]) || '';
 }
 
-// Returns messages ({text, kind}, one a line: the converter's reasons or warnings) as the page says
-// them: each followed by its hint, one a line.
+// Returns the words of a message ({text, ja, kind}: the converter's reason in English and in
+// Japanese) in the page's language.
+export function messageText(message) {
+    return (japanese && message.ja) || message.text;
+}
+
+// Returns messages (one a line: the converter's reasons or warnings) as the page says them: each
+// followed by its hint, one a line.
 export function said(messages) {
-    return messages.map((message) => message.text + hint(message.kind)).join('\n');
+    return messages.map((message) => messageText(message) + hint(message.kind)).join('\n');
 }

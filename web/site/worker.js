@@ -55,12 +55,14 @@ async function convert(converter, file, ahead, options, keep) {
     const failure = (reason) => ({ converted: false, warnings: [], reason: [{ text: reason, kind: '' }], bytes: null });
     const tooLarge = converter.sizeReason(file.size);
     if (tooLarge)
-        return failure(tooLarge);
+        return { converted: false, warnings: [], reason: [tooLarge], bytes: null };
     let reason;
     try {
         reason = await readSource(converter, file, ahead);
     } catch (error) {
-        reason = error instanceof RangeError ? 'out of memory' : error.message || String(error);
+        if (error instanceof RangeError)
+            return { converted: false, warnings: [], reason: [{ text: 'out of memory', ja: 'メモリーが足りません', kind: '' }], bytes: null };
+        reason = error.message || String(error);
     }
     if (reason)
         return failure(reason);
