@@ -166,7 +166,8 @@ if [ "${CI:-}" = true ]; then
             fi
         done
         # On a console (wine's, on a pseudo-terminal) the progress bar shows, and a name in any script
-        # reads right whatever the console's code page (932 here, which has no Korean).
+        # and the Japanese message read right whatever the console's code page (932 here, which has
+        # no Korean).
         step "Windows: console"
         console=$win/console
         runner=$PWD/scripts/wine-run.sh
@@ -175,7 +176,7 @@ if [ "${CI:-}" = true ]; then
         cp tests/data/missing-date.ugi "$console/in/한국 é.ugi"
         shown=$(cd "$console" && LANG=ja_JP.UTF-8 script -qc "$runner ../cli/ugi2sgf.exe -d out in" \
             /dev/null | tr -d '\r') || true
-        if grep -q '] 0/2 in' <<<"$shown" && grep -q 'in\\한국 é.ugi: missing header key' <<<"$shown"; then
+        if grep -q '] 0/2 in' <<<"$shown" && grep -q 'in\\한국 é.ugi: ヘッダーにキー「Date=」がありません' <<<"$shown"; then
             echo "progress bar and names shown"
         else
             echo "$shown"

@@ -166,21 +166,36 @@ public:
             return {ItemOutcome::Failed, folderReason(shownPath(item.target))};
         // Without --force an existing target is kept: the listing of its folder tells, and the
         // writer's rename refuses one that appeared since; a target the listing did not show is
-        // not looked at again. With --force the writer looks, to keep a replaced file's mode.
-        if (!options.force && item.targetState == TargetState::Present) {
+        // not looked at again. With --force the writer looks, to keep a replaced file's mode. With
+        // --update a target older than its source is replaced.
+        FileInfo source;
+        const bool update = !options.force && options.update && item.targetState == TargetState::Present &&
+                            target.type != fs::file_type::none &&
+                            !shared_.system.look(nullptr, systemPath(item.source).c_str(), true, source) &&
+                            source.modified > target.modified;
+        if (!options.force && !update && item.targetState == TargetState::Present) {
             // What a killed run left beside it goes all the same, or it would stay for good.
             shared_.leftovers.removeFor(shared_.system, systemPath(item.target));
             return skipped(item.target);
         }
         if (shared_.stopped)
             return {ItemOutcome::NotWritten, {}};
-        const ExistingTarget existing = options.force ? ExistingTarget::Replace : ExistingTarget::Keep;
+        const ExistingTarget existing =
+            options.force || update ? ExistingTarget::Replace : ExistingTarget::Keep;
         const TargetLook look = !options.force && item.targetState == TargetState::Absent
                                     ? TargetLook::KnownAbsent
                                     : TargetLook::Look;
+        Modified modified;
         RecordOutcome outcome = writeRecord(
             item.target, options.conversion,
-            [&] { return readFileInto(shared_.system, systemPath(item.source), buffer_); },
+            [&] {
+                std::chrono::system_clock::time_point written;
+                const std::string_view bytes =
+                    readFileInto(shared_.system, systemPath(item.source), buffer_, &written);
+                if (options.keepTimes)
+                    modified = written;
+                return bytes;
+            },
             [&](const RecordProducer &produce) {
                 // The folders of the output are made once the record has converted into something
                 // to write, which is kept until then, so that a record that fails, or is held back,
@@ -198,11 +213,11 @@ public:
                     shared_.makeFolder(folder, group_);
                     sink.write(record.bytes);
                 };
-                group_.add(index, systemPath(item.target), thenFolder, existing, look);
+                group_.add(index, systemPath(item.target), thenFolder, existing, look, modified);
             });
         switch (outcome.end) {
         case RecordOutcome::End::Written:
-            held_.emplace_back(index, joined(outcome.warnings));
+            held_.push_back({index, joined(outcome.warnings), update});
             return {};
         case RecordOutcome::End::HeldBack:
             return {ItemOutcome::Failed, joined(outcome.warnings)};
@@ -226,15 +241,17 @@ public:
             // The group commits its files in the order they were added.
             std::size_t next = 0;
             for (GroupWriter::Result &written : group_.commit()) {
-                while (next < held_.size() && held_[next].first != written.id)
+                while (next < held_.size() && held_[next].index != written.id)
                     ++next;
                 if (written.targetExists)
                     results.emplace_back(written.id, skipped(taken(written.id).target));
                 else if (written.reason.empty())
                     results.emplace_back(
                         written.id,
-                        ItemResult{ItemOutcome::Converted,
-                                   next < held_.size() ? std::move(held_[next].second) : std::string()});
+                        next < held_.size()
+                            ? ItemResult{held_[next].update ? ItemOutcome::Updated : ItemOutcome::Converted,
+                                         std::move(held_[next].warnings)}
+                            : ItemResult{ItemOutcome::Converted, {}});
                 else
                     results.emplace_back(
                         written.id, shared_.failed(said(cannotWriteReason(shownPath(taken(written.id).target),
@@ -245,7 +262,7 @@ public:
             group_.discard();
             results.clear();
             for (const auto &held : held_)
-                results.emplace_back(held.first, ItemResult{ItemOutcome::Failed, failureReason(error)});
+                results.emplace_back(held.index, ItemResult{ItemOutcome::Failed, failureReason(error)});
         }
         held_.clear();
         return results;
@@ -257,7 +274,12 @@ private:
     ReadBuffer buffer_;
     // The records in the group and their warnings, in the order they were added; their targets
     // stay in the run's ring until they are reported.
-    std::vector<std::pair<std::size_t, std::string>> held_;
+    struct Held {
+        std::size_t index;
+        std::string warnings;
+        bool update; // it replaces an output older than its source
+    };
+    std::vector<Held> held_;
 };
 
 // Returns "source: line" for each line of message, with control characters escaped: a line may
@@ -289,7 +311,8 @@ public:
         bool told = true;
         switch (result.outcome) {
         case ItemOutcome::Converted:
-            ++summary.converted;
+        case ItemOutcome::Updated:
+            ++(result.outcome == ItemOutcome::Updated ? summary.updated : summary.converted);
             summary.withWarnings += result.message.empty() ? 0 : 1;
             told = !result.message.empty() && !quiet_;
             break;
@@ -399,6 +422,8 @@ std::string summaryLine(const BatchSummary &summary)
     std::string line = said(Reason(Said::SummaryConverted, {number(summary.converted)}));
     if (summary.withWarnings != 0)
         line += said(Reason(Said::SummaryWithWarnings, {number(summary.withWarnings)}));
+    if (summary.updated != 0)
+        line += said(Reason(Said::SummaryUpdated, {number(summary.updated)}));
     line += said(Reason(Said::SummaryFailedSkipped, {number(summary.failed), number(summary.skipped)}));
     if (summary.notWritten != 0)
         line += said(Reason(Said::SummaryNotWritten, {number(summary.notWritten), summary.notWrittenCause}));

@@ -23,6 +23,8 @@ namespace quillarn {
 struct BatchOptions {
     ConversionOptions conversion; // how sources are read and records written, and whether strictly
     bool force = false;           // replace existing outputs instead of skipping them
+    bool update = false;          // replace an existing output older than its source (counted apart)
+    bool keepTimes = false;       // give each output its source's time of last writing
     bool quiet = false;           // report failures only: no warnings, skip notes or progress
     bool verbose = false;         // name each record skipped, not only count them (unless quiet)
     bool progress = false;        // draw a progress bar (only sensible on a terminal)
@@ -46,6 +48,7 @@ constexpr int maxBatchWorkers = 8;
 
 struct BatchSummary {
     std::size_t converted = 0;
+    std::size_t updated = 0; // converted again over an output older than their sources
     std::size_t failed = 0;
     std::size_t skipped = 0;
     std::size_t withWarnings = 0; // of the converted ones

@@ -19,7 +19,7 @@ namespace quillarn {
 
 // NotWritten: not written for a cause the whole run shares (the medium written to is full), which
 // is told once rather than for each item.
-enum class ItemOutcome { Pending, Converted, Failed, Skipped, NotWritten };
+enum class ItemOutcome { Pending, Converted, Updated, Failed, Skipped, NotWritten };
 
 struct ItemResult {
     ItemOutcome outcome = ItemOutcome::Pending; // Pending: the result comes with the worker's finish

@@ -2,7 +2,7 @@
 // chosen once from the environment as GNU programs choose theirs.
 #pragma once
 
-#include "reason.h"
+#include "catalogue.h"
 
 #include <string>
 

@@ -54,6 +54,10 @@ const char usageText[] =
     "  --in-place       write each record beside its source as NAME.sgf\n"
     "  --force          replace existing output files (without it, -d and --in-place skip and\n"
     "                   report them); a record is never written over its own source\n"
+    "  -u, --update     replace an existing output file only when its source is newer (counted\n"
+    "                   apart as updated)\n"
+    "  --no-times       give outputs the time they are written; without it each output keeps its\n"
+    "                   source's modification time, as an archive copy does\n"
     "  --encoding NAME  utf-8 (the default, with CA[UTF-8]) for SGF programs of today: most read\n"
     "                   it right, and many misread code page 932; cp932 (also shift_jis, sjis,\n"
     "                   windows-31j) writes what the window writes, code page 932 with\n"
@@ -93,6 +97,10 @@ const char usageTextJapanese[] =
     "  --in-place       棋譜をそれぞれ変換元の隣に NAME.sgf として書きます\n"
     "  --force          変換先のファイルがあっても置き換えます（なければ -d と --in-place は飛ばして\n"
     "                   知らせます）。変換元そのものに書くことはありません\n"
+    "  -u, --update     変換先のファイルがあっても、変換元のほうが新しければ置き換えます（更新として\n"
+    "                   数えます）\n"
+    "  --no-times       変換先の更新日時を書いた時刻にします（なければ変換先はそれぞれ変換元の更新日時\n"
+    "                   を保ちます。アーカイブのコピーと同じです）\n"
     "  --encoding NAME  utf-8（標準、CA[UTF-8] 付き）は今の SGF のプログラム向けです。多くが正しく\n"
     "                   読み、コードページ 932 は読み違えるものが少なくありません。cp932（shift_jis、\n"
     "                   sjis、windows-31j でも可）はウィンドウと同じ、CA[Shift_JIS] 付きのコード\n"
@@ -123,6 +131,8 @@ struct Options {
     std::optional<std::string> outputFolder; // -d
     bool inPlace = false;
     bool force = false;
+    bool update = false;
+    bool keepTimes = true; // each output gets its source's time of last writing, as an archive copy does
     bool quiet = false;
     bool verbose = false;
     quillarn::ConversionOptions conversion{quillarn::SourceEncoding::Auto, RecordEncoding::Utf8};
@@ -252,6 +262,8 @@ int convertBatch(const Options &options)
     batch.conversion = options.conversion;
     batch.outputFolder = outputFolder;
     batch.force = options.force;
+    batch.update = options.update;
+    batch.keepTimes = options.keepTimes;
     batch.quiet = options.quiet;
     batch.verbose = options.verbose;
     // The progress bar needs a total: the folders are walked once first to count the records.
@@ -360,6 +372,10 @@ int run(int argc, char **argv)
             options.inPlace = true;
         } else if (arg == "--force") {
             options.force = true;
+        } else if (arg == "-u" || arg == "--update") {
+            options.update = true;
+        } else if (arg == "--no-times") {
+            options.keepTimes = false;
         } else if (arg == "-q" || arg == "--quiet") {
             options.quiet = true;
         } else if (arg == "-v" || arg == "--verbose") {
@@ -413,6 +429,8 @@ int run(int argc, char **argv)
     record.input = options.inputs.front();
     record.output = options.output;
     record.force = options.force;
+    record.update = options.update;
+    record.keepTime = options.keepTimes;
     record.quiet = options.quiet;
     record.conversion = options.conversion;
     if (!record.output)

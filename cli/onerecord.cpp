@@ -126,6 +126,8 @@ bool convertOneRecord(const OneRecord &record)
     ReadBuffer buffer;
     std::string standardInput;
     std::string_view source;
+    std::chrono::system_clock::time_point written; // the source's time of last writing
+    bool replace = record.force;                   // an output that is there is replaced
     try {
         if (output) {
             // The one output the user named: never the source itself, standard input included, and
@@ -139,7 +141,13 @@ bool convertOneRecord(const OneRecord &record)
             if (!system.look(nullptr, systemPath(*output).c_str(), true, info) &&
                 info.type == fs::file_type::directory)
                 return fail(folderReason(*record.output));
-            if (!record.force && !system.look(nullptr, systemPath(*output).c_str(), false, info) &&
+            FileInfo source;
+            const bool older = record.update && input != standardStream &&
+                               !system.look(nullptr, systemPath(*output).c_str(), true, info) &&
+                               !system.look(nullptr, systemPath(fs::u8path(input)).c_str(), true, source) &&
+                               source.modified > info.modified;
+            replace = record.force || older;
+            if (!replace && !system.look(nullptr, systemPath(*output).c_str(), false, info) &&
                 !isWrittenInto(*output)) {
                 // What no --force would write (a socket, another user's link) is said as such.
                 const Reason refused = refusedTargetReason(*output);
@@ -149,8 +157,9 @@ bool convertOneRecord(const OneRecord &record)
         } else if (const OutputOnSource how = standardOutputOnSource(input); how != OutputOnSource::No) {
             return fail(outputOnSourceReason(input, how));
         }
-        source = input == standardStream ? std::string_view(standardInput = readStandardInput())
-                                         : readFileInto(fs::u8path(input), buffer);
+        source = input == standardStream
+                     ? std::string_view(standardInput = readStandardInput())
+                     : readFileInto(systemFileSystem(), fs::u8path(input), buffer, &written);
     } catch (const std::exception &error) {
         return fail(failureReason(error));
     }
@@ -160,7 +169,9 @@ bool convertOneRecord(const OneRecord &record)
         // Written straight into the temporary file, which only a record that converts creates.
         LeftoverTemporaries leftovers;
         WriteOptions write;
-        write.existing = record.force ? ExistingTarget::Replace : ExistingTarget::Keep;
+        write.existing = replace ? ExistingTarget::Replace : ExistingTarget::Keep;
+        if (record.keepTime && input != standardStream)
+            write.modified = written;
         outcome = writeRecord(*output, record.conversion, read, [&](const RecordProducer &produce) {
             writeFileAtomically(*output, produce, leftovers, write);
         });

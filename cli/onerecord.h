@@ -16,6 +16,8 @@ struct OneRecord {
     std::string input;                 // a path (UTF-8), or standardStream
     std::optional<std::string> output; // -o (UTF-8); none for standard output
     bool force = false;                // replace an existing output
+    bool update = false;               // replace an existing output older than the source
+    bool keepTime = false;             // give the output the source's time of last writing
     bool quiet = false;                // no warnings (but with conversion.strict), no note on code page 932
     ConversionOptions conversion;
 };

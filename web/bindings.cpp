@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <map>
 #include <new>
 #include <string>
 #include <vector>
@@ -227,12 +228,14 @@ val sizeReason(double size)
 // The items of a batch for what the page opened, in the batch's order. opened is an array of
 // {path, folder, entries}: a file (its name) or a folder (its name, and the paths below it that
 // its walk found, each as "NAME/sub/file", a folder that could not be read as {path, reason}).
-// Returns an array of {opened, entry, source, target, reason}, reason a message or null, entry the
-// index in the entries (-1
+// Returns an array of {opened, entry, source, shown, target, reason, leftOut}, reason a message or
+// null, entry the index in the entries (-1
 // for the file or folder itself): a record with its target (the names kept below the folder, the
 // extension made .sgf), or an item that fails with reason. As ugi2sgf's batch: in a folder only
 // .ugi names are records, in the byte order of their paths; a folder without one fails with
-// "no .ugi records"; of records with the same target the first keeps it and the later ones fail.
+// "no .ugi records". Of records with the same target the first keeps it in the zip; each later one
+// is shown with its number among them ("game.ugi (2)"), and is converted and saved alone, but is
+// left out of the zip with leftOut, a message that names the first.
 val plan(const val &opened)
 {
     struct Item {
@@ -243,6 +246,7 @@ val plan(const val &opened)
     val items = val::array();
     // A zip may be unpacked where names that differ only in letter case name one file.
     quillarn::TargetClaims claims(true);
+    std::map<std::string, int> sharing; // how many more records each target kept by another has
     const auto length = opened["length"].as<unsigned>();
     for (unsigned i = 0; i < length; ++i) {
         const val given = opened[i];
@@ -290,11 +294,16 @@ val plan(const val &opened)
             std::string first;
             const bool kept = claims.claim(target, std::to_string(i) + "/" + item.path, item.path, first) ==
                               quillarn::TargetClaims::Claim::Kept;
+            std::string shown = quillarn::shownText(item.path);
+            if (!kept)
+                shown += " (" + std::to_string(++sharing[target] + 1) + ")";
             out.set("source", item.path);
-            out.set("shown", quillarn::shownText(item.path));
-            out.set("target", kept ? target : std::string());
-            out.set("reason", kept ? val::null()
-                                   : message(quillarn::alsoTheOutputOf(quillarn::shownText(target), first)));
+            out.set("shown", shown);
+            out.set("target", target);
+            out.set("reason", val::null());
+            out.set("leftOut", kept ? val::null()
+                                    : message(quillarn::Reason(quillarn::Said::LeftOutOfZip,
+                                                               {quillarn::shownText(target), first})));
             items.call<void>("push", out);
         }
     }

@@ -2,7 +2,7 @@
 // reason that a front end can recognise.
 #pragma once
 
-#include "reason.h"
+#include "catalogue.h"
 
 #include <cerrno>
 #include <cstdint>

@@ -2,7 +2,7 @@
 // them and the conversion (batch.h) works on them: the one vocabulary the three share.
 #pragma once
 
-#include "reason.h"
+#include "catalogue.h"
 
 #include <filesystem>
 #include <optional>

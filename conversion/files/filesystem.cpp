@@ -59,6 +59,12 @@ std::error_code File::keepOwnerAndMode(const FileInfo &existing)
                     : std::make_error_code(std::errc::bad_file_descriptor);
 }
 
+std::error_code File::setModified(std::chrono::system_clock::time_point modified)
+{
+    return isOpen() ? system_->setModified(handle_, modified)
+                    : std::make_error_code(std::errc::bad_file_descriptor);
+}
+
 std::error_code File::flushFileSystem()
 {
     return isOpen() ? system_->flushFileSystem(handle_)

@@ -5,7 +5,7 @@
 // unless a caller gives another; the tests give one that forgets what was not flushed.
 #pragma once
 
-#include "reason.h"
+#include "catalogue.h"
 
 #include <chrono>
 #include <cstdint>
@@ -104,8 +104,10 @@ public:
     // valid until the next read into buffer (readFileInto, sourcefile.h). FileError::NotRegular
     // for what is not a regular file (is_a_directory for a folder), TooLarge for one over
     // maxSourceBytes (judged before it is read), Changed for one that grows or shrinks meanwhile.
+    // Sets modified to the time the file was last written.
     virtual std::error_code readFile(const std::filesystem::path &path, ReadBuffer &buffer,
-                                     std::string_view &bytes) = 0;
+                                     std::string_view &bytes,
+                                     std::chrono::system_clock::time_point &modified) = 0;
     // Makes the folder at path, in a folder that is there (file_exists when a name is there).
     virtual std::error_code makeFolder(const std::filesystem::path &path) = 0;
 
@@ -153,6 +155,8 @@ protected:
     // Gives the file the permission bits of existing and, where the system lets (root), its owner,
     // as a file that replaces it must have (nothing on Windows, where a new file takes its folder's).
     virtual std::error_code keepOwnerAndMode(FileHandle file, const FileInfo &existing) = 0;
+    // Sets the time the file was last written to modified, once it is written.
+    virtual std::error_code setModified(FileHandle file, std::chrono::system_clock::time_point modified) = 0;
     // Puts the file's data on the disk and returns once it is there.
     virtual std::error_code flush(FileHandle file) = 0;
     // Puts everything written to file's file system on the disk, and reports a write-back error of
@@ -181,6 +185,7 @@ public:
     std::error_code write(std::string_view bytes);
     std::error_code status(FileInfo &info);
     std::error_code keepOwnerAndMode(const FileInfo &existing);
+    std::error_code setModified(std::chrono::system_clock::time_point modified);
     std::error_code flush(); // returns once the data is on the disk
     std::error_code flushFileSystem();
     std::error_code startWriteBack();

@@ -115,7 +115,8 @@ bool PosixFileSystem::startsWriteBack() const
     return flushesFileSystems(); // both are Linux's own
 }
 
-std::error_code PosixFileSystem::readFile(const fs::path &path, ReadBuffer &buffer, std::string_view &read)
+std::error_code PosixFileSystem::readFile(const fs::path &path, ReadBuffer &buffer, std::string_view &read,
+                                          std::chrono::system_clock::time_point &modified)
 {
     // O_NONBLOCK so that a FIFO given as source cannot block the open; only regular files are read.
     const Descriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
@@ -129,6 +130,7 @@ std::error_code PosixFileSystem::readFile(const fs::path &path, ReadBuffer &buff
                                      : make_error_code(FileError::NotRegular);
     if (info.st_size > maxSourceBytes)
         return FileError::TooLarge;
+    modified = describe(info).modified;
     const auto size = static_cast<std::size_t>(info.st_size);
     char *const bytes = buffer.room(size);
     std::size_t filled = 0;
@@ -424,6 +426,18 @@ std::error_code PosixFileSystem::status(FileHandle file, FileInfo &info)
                      system.f_type == PROC_SUPER_MAGIC;
 #endif
     return {};
+}
+
+std::error_code PosixFileSystem::setModified(FileHandle file, std::chrono::system_clock::time_point modified)
+{
+    const auto since =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(modified.time_since_epoch()).count();
+    constexpr long long perSecond = 1000000000;
+    // The time of reading stays as it is; only the time of writing is set.
+    const timespec times[2] = {{0, UTIME_OMIT},
+                               {static_cast<time_t>(since / perSecond - (since % perSecond < 0 ? 1 : 0)),
+                                static_cast<long>((since % perSecond + perSecond) % perSecond)}};
+    return checked(::futimens(descriptorOf(file), times));
 }
 
 std::error_code PosixFileSystem::keepOwnerAndMode(FileHandle file, const FileInfo &existing)

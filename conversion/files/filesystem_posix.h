@@ -12,8 +12,8 @@ class PosixFileSystem : public FileSystem {
 public:
     bool flushesFileSystems() const override;
     bool startsWriteBack() const override;
-    std::error_code readFile(const std::filesystem::path &path, ReadBuffer &buffer,
-                             std::string_view &bytes) override;
+    std::error_code readFile(const std::filesystem::path &path, ReadBuffer &buffer, std::string_view &bytes,
+                             std::chrono::system_clock::time_point &modified) override;
     std::vector<Listed> listFolder(const std::filesystem::path &folder, std::error_code &error) override;
     std::error_code makeFolder(const std::filesystem::path &path) override;
     bool sameFile(const std::filesystem::path &a, const std::filesystem::path &b) override;
@@ -36,6 +36,7 @@ protected:
     std::error_code write(FileHandle file, std::string_view bytes) override;
     std::error_code status(FileHandle file, FileInfo &info) override;
     std::error_code keepOwnerAndMode(FileHandle file, const FileInfo &existing) override;
+    std::error_code setModified(FileHandle file, std::chrono::system_clock::time_point modified) override;
     std::error_code flush(FileHandle file) override;
     std::error_code flushFileSystem(FileHandle file) override;
     std::error_code startWriteBack(FileHandle file) override;

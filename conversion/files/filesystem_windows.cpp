@@ -52,6 +52,17 @@ bool isFolder(DWORD attributes)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+// Returns time as a FILETIME, which timeOf reads back.
+FILETIME fileTimeOf(std::chrono::system_clock::time_point time)
+{
+    constexpr std::int64_t from1601To1970 = 116444736000000000ll;
+    const std::int64_t ticks =
+        std::chrono::duration_cast<std::chrono::microseconds>(time.time_since_epoch()).count() * 10 +
+        from1601To1970;
+    const auto unsignedTicks = static_cast<std::uint64_t>(ticks < 0 ? 0 : ticks);
+    return {static_cast<DWORD>(unsignedTicks & 0xFFFFFFFFu), static_cast<DWORD>(unsignedTicks >> 32)};
+}
+
 std::chrono::system_clock::time_point timeOf(FILETIME time)
 {
     // A FILETIME counts tenths of a microsecond since 1601.
@@ -100,7 +111,8 @@ class WindowsFileSystem : public FileSystem {
 public:
     bool flushesFileSystems() const override { return false; }
     bool startsWriteBack() const override { return false; }
-    std::error_code readFile(const fs::path &path, ReadBuffer &buffer, std::string_view &read) override;
+    std::error_code readFile(const fs::path &path, ReadBuffer &buffer, std::string_view &read,
+                             std::chrono::system_clock::time_point &modified) override;
     std::vector<Listed> listFolder(const fs::path &folder, std::error_code &error) override;
 
     std::error_code makeFolder(const fs::path &path) override
@@ -287,6 +299,12 @@ protected:
         return {}; // a new file is the user's, with what its folder gives
     }
 
+    std::error_code setModified(FileHandle file, std::chrono::system_clock::time_point modified) override
+    {
+        const FILETIME written = fileTimeOf(modified);
+        return SetFileTime(handleOf(file), nullptr, nullptr, &written) ? std::error_code() : lastError();
+    }
+
     std::error_code flush(FileHandle file) override
     {
         return FlushFileBuffers(handleOf(file)) ? std::error_code() : lastError();
@@ -316,7 +334,8 @@ protected:
     }
 };
 
-std::error_code WindowsFileSystem::readFile(const fs::path &path, ReadBuffer &buffer, std::string_view &read)
+std::error_code WindowsFileSystem::readFile(const fs::path &path, ReadBuffer &buffer, std::string_view &read,
+                                            std::chrono::system_clock::time_point &modified)
 {
     if (isFolder(GetFileAttributesW(path.c_str())))
         return std::make_error_code(std::errc::is_a_directory);
@@ -334,6 +353,10 @@ std::error_code WindowsFileSystem::readFile(const fs::path &path, ReadBuffer &bu
         return lastError();
     if (size.QuadPart > maxSourceBytes)
         return FileError::TooLarge;
+    FILETIME written{};
+    if (!GetFileTime(file.get(), nullptr, nullptr, &written))
+        return lastError();
+    modified = timeOf(written);
 
     const auto total = static_cast<std::size_t>(size.QuadPart);
     char *const bytes = buffer.room(total);

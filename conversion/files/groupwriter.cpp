@@ -128,7 +128,7 @@ bool GroupWriter::empty() const
 }
 
 bool GroupWriter::add(std::size_t id, const fs::path &path, const RecordProducer &produce,
-                      ExistingTarget existing, TargetLook look)
+                      ExistingTarget existing, TargetLook look, const Modified &modified)
 {
     Group &group = *group_;
     // A target known to be absent is not looked at: a rename with Keep refuses one that appeared
@@ -143,7 +143,7 @@ bool GroupWriter::add(std::size_t id, const fs::path &path, const RecordProducer
     std::size_t size = 0;
     std::optional<Staged> staged;
     if (target) {
-        staged = writeTemporary(group.system, *target, produce, leftovers_, group.hold, &size);
+        staged = writeTemporary(group.system, *target, produce, leftovers_, group.hold, &size, modified);
     } else {
         // The record is made first here: its folder may be made with it.
         StringSink bytes;
@@ -155,7 +155,7 @@ bool GroupWriter::add(std::size_t id, const fs::path &path, const RecordProducer
         if (resolved.special)
             throw CommandFailure(specialTargetInGroup);
         const auto given = [&bytes](RecordSink &sink) { sink.write(bytes.bytes); };
-        staged = writeTemporary(group.system, resolved, given, leftovers_, group.hold, &size);
+        staged = writeTemporary(group.system, resolved, given, leftovers_, group.hold, &size, modified);
     }
     if (!staged)
         return false;

@@ -63,9 +63,10 @@ public:
     // that exists; otherwise produce (which may make the folder) writes into a buffer first. Returns
     // false when produce writes nothing. Raises CommandFailure with the system's reason, TargetExists
     // when existing is Keep and path is there already, and what produce raises; then the file fails
-    // alone and nothing of it stays.
+    // alone and nothing of it stays. With modified, the file keeps that time of writing (writeTemporary).
     bool add(std::size_t id, const std::filesystem::path &path, const RecordProducer &produce,
-             ExistingTarget existing = ExistingTarget::Replace, TargetLook look = TargetLook::Look);
+             ExistingTarget existing = ExistingTarget::Replace, TargetLook look = TargetLook::Look,
+             const Modified &modified = std::nullopt);
 
     // add with bytes made before.
     bool add(std::size_t id, const std::filesystem::path &path, std::string_view bytes,

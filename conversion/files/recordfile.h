@@ -9,11 +9,13 @@
 #include "recordsink.h"
 #include "sourcefile.h"
 
+#include <chrono>
 #include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -37,6 +39,9 @@ public:
     TargetExists() : CommandFailure(Reason(std::make_error_code(std::errc::file_exists))) {}
 };
 
+// A time a file written is to keep as its time of last writing; none for the time of the write.
+using Modified = std::optional<std::chrono::system_clock::time_point>;
+
 struct WriteOptions {
     ExistingTarget existing = ExistingTarget::Replace;
     // False: a target that is written into rather than replaced (isWrittenInto) fails the write
@@ -49,6 +54,8 @@ struct WriteOptions {
     // such as a file manager that made it for a picture. On failure one made is removed and one that
     // was empty is emptied again. Any other target is written as ever.
     bool newOrEmptyInPlace = false;
+    // The time the file written is to have been last written (its source's), rather than now.
+    Modified modified;
 };
 
 // The reason a batch gives for a target that is a FIFO or a device.

@@ -48,12 +48,17 @@ Reason sourceTooLarge(long long size)
     return Reason(Said::SourceTooLarge, {std::to_string(size), std::to_string(maxSourceBytes)});
 }
 
-std::string_view readFileInto(FileSystem &system, const std::filesystem::path &path, ReadBuffer &buffer)
+std::string_view readFileInto(FileSystem &system, const std::filesystem::path &path, ReadBuffer &buffer,
+                              std::chrono::system_clock::time_point *modified)
 {
     std::string_view bytes;
-    const std::error_code error = system.readFile(path, buffer, bytes);
-    if (!error)
+    std::chrono::system_clock::time_point written;
+    const std::error_code error = system.readFile(path, buffer, bytes, written);
+    if (!error) {
+        if (modified != nullptr)
+            *modified = written;
         return bytes;
+    }
     // A reason that says how large: the size as a look finds it.
     FileInfo info;
     if (error == FileError::TooLarge && !system.look(nullptr, path.c_str(), true, info))

@@ -2,8 +2,9 @@
 // reading itself is each file system's own (filesystem.h).
 #pragma once
 
-#include "reason.h"
+#include "catalogue.h"
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -49,8 +50,9 @@ private:
 // position (checked before reading).
 std::string_view readFileInto(const std::filesystem::path &path, ReadBuffer &buffer);
 // The same through system (FileSystem::readFile), with a file that changed while it was read failing
-// too.
-std::string_view readFileInto(FileSystem &system, const std::filesystem::path &path, ReadBuffer &buffer);
+// too; with modified, sets it to the time the file was last written.
+std::string_view readFileInto(FileSystem &system, const std::filesystem::path &path, ReadBuffer &buffer,
+                              std::chrono::system_clock::time_point *modified = nullptr);
 
 // Returns the whole content of the regular file at path; raises as readFileInto does.
 std::string readFileBytes(const std::filesystem::path &path);

@@ -200,7 +200,8 @@ Reason unflushedFolder(std::error_code error)
 }
 
 std::optional<Staged> writeTemporary(FileSystem &system, const Target &target, const RecordProducer &produce,
-                                     LeftoverTemporaries &leftovers, TemporaryHold &hold, std::size_t *size)
+                                     LeftoverTemporaries &leftovers, TemporaryHold &hold, std::size_t *size,
+                                     const Modified &modified)
 {
     TemporaryFile file(system, target, leftovers, hold);
     produce(file);
@@ -208,7 +209,11 @@ std::optional<Staged> writeTemporary(FileSystem &system, const Target &target, c
         *size = file.size();
     if (!file.created())
         return std::nullopt;
-    return file.release();
+    Staged staged = file.release();
+    // A file system that keeps no such time (or refuses it) still holds the record.
+    if (modified)
+        staged.file.setModified(*modified);
+    return staged;
 }
 
 std::error_code putInPlace(FileSystem &system, const Staged &staged, ExistingTarget existing)
@@ -252,7 +257,8 @@ bool writeFileAtomically(const std::filesystem::path &path, const RecordProducer
         return file.finish();
     }
     TemporaryHold hold(system); // let go of once the temporary file is renamed or removed
-    std::optional<Staged> staged = writeTemporary(system, target, produce, leftovers, hold);
+    std::optional<Staged> staged =
+        writeTemporary(system, target, produce, leftovers, hold, nullptr, options.modified);
     if (!staged)
         return false;
     const Folder &folder = *staged->target.folder;

@@ -78,10 +78,12 @@ private:
 
 // Returns what produce writes, in a temporary file beside target, created with the first bytes
 // written to it after the leftovers of target's name there are removed, under hold; nothing when it
-// writes nothing. Raises what produce raises; then no temporary file stays.
+// writes nothing. With modified, the file's time of writing is set to it once it is written, as far
+// as the file system keeps one: a record is never lost for its time. Raises what produce raises; then
+// no temporary file stays.
 std::optional<Staged> writeTemporary(FileSystem &system, const Target &target, const RecordProducer &produce,
                                      LeftoverTemporaries &leftovers, TemporaryHold &hold,
-                                     std::size_t *size = nullptr);
+                                     std::size_t *size = nullptr, const Modified &modified = std::nullopt);
 
 // Renames a flushed and closed staged file over its target; with Keep, only while the target is
 // absent. Returns the system's error (file_exists: with Keep, the target is there).

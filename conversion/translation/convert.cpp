@@ -260,9 +260,20 @@ void writeRecord(const CheckedRecord &record, RecordEncoding encoding, RecordSin
 
 ConversionReport convertRecord(std::string_view source, const ConversionOptions &options, RecordSink &sink)
 {
+    // A record saved on another system is read as if its lines ended in CR LF, and says so.
+    const LineEnds ends = lineEndsOf(source);
+    std::string crlf;
+    if (ends != LineEnds::CrLf) {
+        crlf = withCrLf(source, ends);
+        source = crlf;
+    }
     CheckedRecord record = checkRecord(source, options);
     ConversionReport report;
-    report.warnings = std::move(record.warnings);
+    if (ends != LineEnds::CrLf)
+        report.warnings.push_back(
+            {ends == LineEnds::Lf ? Said::LineEndsLf : Said::LineEndsCr, ReasonKind::Other});
+    report.warnings.insert(report.warnings.end(), std::make_move_iterator(record.warnings.begin()),
+                           std::make_move_iterator(record.warnings.end()));
     report.position = std::move(record.position);
     report.written = !options.strict || report.warnings.empty();
     if (report.written)

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "board.h"
-#include "reason.h"
+#include "catalogue.h"
 
 #include <cstdint>
 #include <optional>

@@ -5,7 +5,7 @@
 // lines that hold a comma.
 #pragma once
 
-#include "reason.h"
+#include "catalogue.h"
 #include "text.h"
 
 #include <cstddef>

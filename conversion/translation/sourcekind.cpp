@@ -158,6 +158,28 @@ Warning encodingDoubtWarning(EncodingDoubt doubt, std::u16string_view rootNode)
     return {Reason(Said::ReadAsCp932AlsoUtf8, {std::move(read)}), ReasonKind::AlsoValidUtf8};
 }
 
+LineEnds lineEndsOf(std::string_view bytes)
+{
+    const bool cr = bytes.find('\r') != none;
+    const bool lf = bytes.find('\n') != none;
+    return cr == lf ? LineEnds::CrLf : lf ? LineEnds::Lf : LineEnds::Cr;
+}
+
+std::string withCrLf(std::string_view bytes, LineEnds ends)
+{
+    const char end = ends == LineEnds::Lf ? '\n' : '\r';
+    std::string crlf;
+    crlf.reserve(bytes.size() + static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), end)));
+    for (std::size_t from = 0; from < bytes.size();) {
+        const std::size_t at = std::min(bytes.find(end, from), bytes.size());
+        crlf.append(bytes, from, at - from);
+        if (at < bytes.size())
+            crlf += "\r\n";
+        from = at + 1;
+    }
+    return crlf;
+}
+
 std::u16string SourceBytes::decode(std::string_view span) const
 {
     return utf8_ ? decodeUtf8(span) : decodeAnsi(span);

@@ -35,6 +35,16 @@ constexpr long long clearMargin = 50;
 // (ReasonKind::AlsoValidCp932).
 Warning encodingDoubtWarning(EncodingDoubt doubt, std::u16string_view rootNode);
 
+// The line ends of a source: CR LF as the format has them, or those of another system throughout:
+// LF alone (Linux, macOS) or CR alone (older Macs). A source with neither CR nor LF, or with both
+// kinds of byte, is CrLf: it is read as it stands.
+enum class LineEnds { CrLf, Lf, Cr };
+LineEnds lineEndsOf(std::string_view bytes);
+
+// Returns bytes with each of its line ends (LF or CR, as ends says) made CR LF. A CR or LF byte is
+// never part of a character in code page 932 or UTF-8, so every one is a line end.
+std::string withCrLf(std::string_view bytes, LineEnds ends);
+
 // The bytes of a source, without a UTF-8 byte-order mark, and how they decode.
 class SourceBytes {
 public:

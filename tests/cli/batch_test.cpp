@@ -378,10 +378,55 @@ TEST(Batch, HelpHasOneLinePerOption)
 {
     const Outcome help = ugi2sgf(fs::current_path(), {"--help"});
     EXPECT_EQ(help.status, 0);
-    for (const char *option :
-         {"\n  -o FILE ", "\n  -d DIR ", "\n  --in-place ", "\n  --force ", "\n  --encoding NAME ",
-          "\n  -q, --quiet ", "\n  -v, --verbose ", "\n  -h, --help ", "\n  --version "})
+    for (const char *option : {"\n  -o FILE ", "\n  -d DIR ", "\n  --in-place ", "\n  --force ",
+                               "\n  --encoding NAME ", "\n  -q, --quiet ", "\n  -v, --verbose ",
+                               "\n  -h, --help ", "\n  --version ", "\n  -u, --update ", "\n  --no-times "})
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
+}
+
+// Outputs keep their sources' times, as an archive copy does, unless --no-times; --update converts
+// again only the records whose source is newer than their output, and counts them apart. -o does
+// the same for its one record.
+TEST(Batch, OutputsKeepTheirSourcesTimesAndUpdateConvertsNewerSources)
+{
+    ScratchDir dir;
+    const auto at = [](int days) { return fs::file_time_type::clock::now() - std::chrono::hours(24 * days); };
+    const auto days = [&](const fs::path &path) {
+        return std::chrono::duration_cast<std::chrono::hours>(fs::file_time_type::clock::now() -
+                                                              fs::last_write_time(path))
+                   .count() /
+               24;
+    };
+    copyData("basic-game.ugi", dir / "in" / "old.ugi");
+    copyData("escaped-values.ugi", dir / "in" / "fixed.ugi");
+    fs::last_write_time(dir / "in" / "old.ugi", at(3000));
+    fs::last_write_time(dir / "in" / "fixed.ugi", at(20));
+    EXPECT_EQ(ugi2sgf(dir.path(), {"-q", "-d", "out", "in"}).status, 0);
+    EXPECT_EQ(days(dir / "out" / "old.sgf"), 3000);
+    EXPECT_EQ(days(dir / "out" / "fixed.sgf"), 20);
+
+    // The source fixed since: converted again, with its time; the other left alone.
+    writeBytes(dir / "in" / "fixed.ugi", dataFile("basic-game.ugi"));
+    fs::last_write_time(dir / "in" / "fixed.ugi", at(2));
+    const Outcome update = ugi2sgf(dir.path(), {"--update", "-d", "out", "in"});
+    EXPECT_EQ(
+        update.err,
+        "1 skipped: its output exists (--force replaces it)\n0 converted, 1 updated, 0 failed, 1 skipped\n");
+    EXPECT_EQ(readBytes(dir / "out" / "fixed.sgf"), readBytes(dir / "out" / "old.sgf"));
+    EXPECT_EQ(days(dir / "out" / "fixed.sgf"), 2);
+    EXPECT_EQ(ugi2sgf(dir.path(), {"-u", "-d", "out", "in"}).err,
+              "2 skipped: their outputs exist (--force replaces them)\n0 converted, 0 failed, 2 skipped\n");
+
+    // --no-times: the time of the write; -o keeps the time as a batch does, and updates as one.
+    EXPECT_EQ(ugi2sgf(dir.path(), {"-q", "--no-times", "--in-place", "in"}).status, 0);
+    EXPECT_EQ(days(dir / "in" / "old.sgf"), 0);
+    EXPECT_EQ(ugi2sgf(dir.path(), {"-o", "one.sgf", "in/old.ugi"}).status, 0);
+    EXPECT_EQ(days(dir / "one.sgf"), 3000);
+    EXPECT_EQ(ugi2sgf(dir.path(), {"-u", "-o", "one.sgf", "in/fixed.ugi"}).status, 0); // a newer source
+    EXPECT_EQ(days(dir / "one.sgf"), 2);
+    fs::last_write_time(dir / "in" / "old.ugi", at(1000));
+    EXPECT_EQ(ugi2sgf(dir.path(), {"-u", "-o", "one.sgf", "in/old.ugi"}).status, 1); // an older one: kept
+    EXPECT_EQ(days(dir / "one.sgf"), 2);
 }
 
 // With worker threads the records finish in any order; the messages must not.

@@ -6,12 +6,15 @@
 #include "convert.h"
 #include "hints.h"
 #include "recordfile.h"
+#include "sourcekind.h"
 #include "utf8codec.h"
 
 #include "../support/datacases.h"
 #include "../support/sgfcheck.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 TEST(DataCases, LibraryWritesTheExpectedBytesOrFailsWithTheExpectedReason)
 {
@@ -77,4 +80,46 @@ TEST(DataCases, Utf8TwinOfEveryRecordConvertsLikeIt)
         }
     }
     EXPECT_GE(twins, 12u);
+}
+
+// A record whose line ends are all CR LF converts as its twins saved on other systems do, whose
+// lines all end in LF or all in CR: the same bytes, or the same failure, and a warning first that
+// names their line ends.
+TEST(DataCases, TwinsWithTheLineEndsOfOtherSystemsConvertLikeTheRecord)
+{
+    std::size_t twins = 0;
+    for (const auto &c : testing_support::dataCases()) {
+        SCOPED_TRACE(c.name);
+        const std::string original = quillarn::readFileBytes(c.source);
+        std::string lf;
+        for (std::size_t at = 0; at < original.size(); ++at) {
+            if (original.compare(at, 2, "\r\n") != 0)
+                lf += original[at];
+        }
+        const auto pairs = static_cast<long>(original.size() - lf.size());
+        if (pairs == 0 || std::count(original.begin(), original.end(), '\r') != pairs ||
+            std::count(original.begin(), original.end(), '\n') != pairs)
+            continue; // not all CR LF
+        ++twins;
+        std::string cr = lf;
+        std::replace(cr.begin(), cr.end(), '\n', '\r');
+        for (const auto &[twin, warning] : {std::pair(lf, "line ends are LF, not CR LF\n"),
+                                            std::pair(cr, "line ends are CR, not CR LF\n")}) {
+            std::string outcome;
+            std::string warnings;
+            try {
+                const quillarn::Conversion conversion = quillarn::convertSource(twin, {});
+                outcome = conversion.bytes;
+                for (const quillarn::Warning &said : conversion.warnings)
+                    warnings += quillarn::commandLineReason(said) + "\n";
+            } catch (const quillarn::CommandFailure &failure) {
+                outcome = failure.reason();
+            }
+            EXPECT_EQ(outcome, c.expected);
+            if (c.succeeds) {
+                EXPECT_EQ(warnings, warning + c.warnings);
+            }
+        }
+    }
+    EXPECT_GE(twins, 10u);
 }

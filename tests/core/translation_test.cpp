@@ -144,12 +144,13 @@ TEST(RecordTranslation, MissingPiecesRaiseWithAReason)
     source = header();
     source.resize(source.size() - 2); // the last key loses its CR LF
     EXPECT_EQ(failureOf(source), "no CR LF after \"Hdcp=\"");
-    // A lone LF or CR is an ordinary character, so a file without any CR LF fails, and says so.
+    // A lone LF or CR is an ordinary character, so a text without any CR LF fails, and says so (the
+    // conversion makes the line ends of a file that has only LF or only CR CR LF first).
     for (const std::u16string lineEnd : {u"\n", u"\r", u"\n\r"}) {
         source = header();
         for (std::size_t at; (at = source.find(u"\r\n")) != std::u16string::npos;)
             source.replace(at, 2, lineEnd);
-        EXPECT_EQ(failureOf(source), "the file has no CR LF line ends");
+        EXPECT_EQ(failureOf(source), "the file has no CR LF line ends (it mixes LF and CR)");
     }
 }
 
@@ -232,12 +233,18 @@ TEST(MoveTranslation, LastMoveLineWithoutLineEndIsRead)
 TEST(MoveTranslation, LoneCrOrLfInADataLineRaisesWithTheLine)
 {
     const std::pair<std::u16string, std::string> table[] = {
-        {u"[Data]\r\nQD,B1\nDP,W2\nPD,B3\r\n", "line 2 (move 1): line ends in LF without CR"},
-        {u"[Data]\r\nQD,B1\rDP,W2\r\n", "line 2 (move 1): line ends in CR without LF"},
-        {u"[Data]\nQD,B1\r\n", "line 1: line ends in LF without CR"},
-        {u"[Data]\r\nQD,B1\r\n\n", "line 3: line ends in LF without CR"},
-        {u"[Data]\r\nQD,B1\r\n\r\nx\r\nDP,W2\n", "line 5 (move 2): line ends in LF without CR"},
-        {u"[Data]\r", "line 1: line ends in CR without LF"},
+        {u"[Data]\r\nQD,B1\nDP,W2\nPD,B3\r\n",
+         "line 2 (move 1): line ends in LF without CR (the file mixes line ends; save it with CR LF alone)"},
+        {u"[Data]\r\nQD,B1\rDP,W2\r\n",
+         "line 2 (move 1): line ends in CR without LF (the file mixes line ends; save it with CR LF alone)"},
+        {u"[Data]\nQD,B1\r\n",
+         "line 1: line ends in LF without CR (the file mixes line ends; save it with CR LF alone)"},
+        {u"[Data]\r\nQD,B1\r\n\n",
+         "line 3: line ends in LF without CR (the file mixes line ends; save it with CR LF alone)"},
+        {u"[Data]\r\nQD,B1\r\n\r\nx\r\nDP,W2\n",
+         "line 5 (move 2): line ends in LF without CR (the file mixes line ends; save it with CR LF alone)"},
+        {u"[Data]\r",
+         "line 1: line ends in CR without LF (the file mixes line ends; save it with CR LF alone)"},
     };
     for (const auto &[source, reason] : table) {
         try {

@@ -81,10 +81,11 @@ for program in ugi2sgf quillarn-thumbnailer; do # GNU style, and its manual page
     zcat "$usr/share/man/man1/$program.1.gz" | grep -qF "\"$said\"" || fail "man $program does not show '$said'"
 done
 # The Japanese manual page, and the help in a Japanese locale, name every option the help names.
+japanese_man=$(zcat "$usr/share/man/ja/man1/ugi2sgf.1.gz" | sed 's/\\-/-/g')
+japanese_help=$(LANG=ja_JP.UTF-8 "$usr/bin/ugi2sgf" --help)
 for option in $(LANG=C "$usr/bin/ugi2sgf" --help | grep -o -- '--[a-z-]*[a-z]' | sort -u); do
-    zcat "$usr/share/man/ja/man1/ugi2sgf.1.gz" | sed 's/\\-/-/g' | grep -qF -- "$option" \
-        || fail "the Japanese manual page does not name $option"
-    LANG=ja_JP.UTF-8 "$usr/bin/ugi2sgf" --help | grep -qF -- "$option" || fail "the Japanese help does not name $option"
+    grep -qF -- "$option" <<<"$japanese_man" || fail "the Japanese manual page does not name $option"
+    grep -qF -- "$option" <<<"$japanese_help" || fail "the Japanese help does not name $option"
 done
 cmp <("$usr/bin/ugi2sgf" --encoding cp932 "$source_dir/tests/data/basic-game.ugi") "$source_dir/tests/data/basic-game.sgf" \
     || fail "installed ugi2sgf converts differently"

@@ -61,13 +61,15 @@ public:
         return files;
     }
 
-    std::error_code readFile(const Path &path, quillarn::ReadBuffer &buffer, std::string_view &bytes) override
+    std::error_code readFile(const Path &path, quillarn::ReadBuffer &buffer, std::string_view &bytes,
+                             std::chrono::system_clock::time_point &modified) override
     {
         std::shared_ptr<Node> file = find(nullptr, path);
         if (!powered() || !file)
             return failure(std::errc::no_such_file_or_directory);
         if (file->folder)
             return failure(std::errc::is_a_directory);
+        modified = file->modified;
         std::memcpy(buffer.room(file->data.size()), file->data.data(), file->data.size());
         bytes = {buffer.room(file->data.size()), file->data.size()};
         return {};
@@ -238,6 +240,15 @@ protected:
         if (!powered())
             return failure(std::errc::io_error);
         info = describe(*opened(file));
+        return {};
+    }
+
+    std::error_code setModified(quillarn::FileHandle file,
+                                std::chrono::system_clock::time_point modified) override
+    {
+        if (!powered())
+            return failure(std::errc::io_error);
+        opened(file)->modified = modified;
         return {};
     }
 

@@ -153,8 +153,11 @@ TEST_F(Commands, SourceThatCannotBeReadOrTranslatedEndsAbnormally)
     const QString mixed = path(u"mixed.ugi"_s);
     QFile::copy(QStringLiteral(QUILLARN_TEST_DATA "/mixed-line-ends.ugi"), mixed);
     ModalDriver().type(mixed).run([&] { open(); });
-    EXPECT_EQ(ModalDriver().press().run([&] { convert(); }),
-              QStringList{failedBecause(mixed, u"12 行目（1 手目）: 行末が CR のない LF です"_s)});
+    EXPECT_EQ(
+        ModalDriver().press().run([&] { convert(); }),
+        QStringList{failedBecause(
+            mixed,
+            u"12 行目（1 手目）: 行末が CR のない LF です（ファイルの行末が混在しています。CR LF だけで保存してください）"_s)});
     EXPECT_EQ(listing(dir.path()), (QStringList{u"empty.ugi"_s, u"mixed.ugi"_s}));
 }
 

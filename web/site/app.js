@@ -45,9 +45,10 @@ const converter = new Converter(Math.max(1, Math.min(4, navigator.hardwareConcur
 const preview = new Preview(new PreviewWorker((error) => notice(`${text.unavailable} ${error.message}`)));
 
 // The records of the last batch opened, in the batch's order: {source, shown (source as ugi2sgf
-// shows it), target, file, state ('waiting', 'converted', 'failed'), warnings, reason, bytes,
-// element}, warnings and reason lists of messages ({text, kind}, the converter's reasons and their
-// kinds, one a line).
+// shows it, with its number when it shares its name with a record before), target, file, state
+// ('waiting', 'converted', 'failed'), warnings, reason, bytes, leftOut, element}, warnings and reason
+// lists of messages ({text, ja, kind}, the converter's reasons and their kinds, one a line), leftOut
+// the message of a record that shares its name with one before, which saves of them all leave out.
 let records = [];
 let selected = -1;
 let finished = 0;
@@ -85,7 +86,10 @@ async function open(openedPromise) {
     records = items.map((item) => {
         const given = opened[item.opened];
         const entry = item.entry >= 0 ? given.entries[item.entry] : null;
-        const record = { source: item.source, shown: item.shown, target: item.target, file: entry ? entry.file : given.file };
+        const record = {
+            source: item.source, shown: item.shown, target: item.target, file: entry ? entry.file : given.file,
+            leftOut: item.leftOut,
+        };
         if (item.reason)
             Object.assign(record, { state: 'failed', reason: [item.reason], planned: true });
         else if (entry && entry.unreadable)
@@ -194,7 +198,7 @@ function drawRow(record) {
     } else if (record.state === 'converted') {
         outcome.textContent = record.warnings.length
             ? text.convertedWithWarnings(record.warnings.length) : text.converted;
-        showMessages(messages, record.warnings);
+        showMessages(messages, record.leftOut ? [...record.warnings, record.leftOut] : record.warnings);
     } else if (record.state === 'stopped') {
         outcome.textContent = text.notConverted;
         showMessages(messages, []);
@@ -343,15 +347,23 @@ $('save').addEventListener('click', () => {
     if (record && record.state === 'converted')
         download(record.bytes, record.target.split('/').pop(), sgfType);
 });
-// The converted records as they are now: a change of options while they are saved converts the
-// records again, and the save goes on with these.
+// The converted records as they are now, but those that share their name with one before (saved
+// alone): a change of options while they are saved converts the records again, and the save goes on
+// with these.
 function convertedNow() {
-    return records.filter((r) => r.state === 'converted').map(({ target, bytes }) => ({ target, bytes }));
+    return records.filter((r) => r.state === 'converted' && !r.leftOut).map(({ target, bytes }) => ({ target, bytes }));
+}
+
+// The records a save of them all leaves out, as the notice lists them: failed ones by name, and
+// converted ones that share their name with one before with why.
+function leftOutOfSave() {
+    return records.filter((r) => r.state === 'failed' || (r.state === 'converted' && r.leftOut))
+        .map((r) => (r.state === 'failed' ? r.shown : `${r.shown}: ${messageText(r.leftOut)}`));
 }
 
 $('save-all').addEventListener('click', async () => {
     const converted = convertedNow();
-    const failed = records.filter((r) => r.state === 'failed');
+    const failed = leftOutOfSave();
     saving = true;
     stopAsked = false;
     showProgress(true);
@@ -366,7 +378,7 @@ $('save-all').addEventListener('click', async () => {
         }
         download(zip, 'quillarn-sgf.zip', 'application/zip');
         $('status').textContent = text.zipSaved(converted.length);
-        notice(failed.length ? `${text.zipLeftOut(failed.length)}\n${failed.map((r) => r.shown).join('\n')}` : '');
+        notice(failed.length ? `${text.zipLeftOut(failed.length)}\n${failed.join('\n')}` : '');
     } catch (error) {
         notice(error.message || String(error));
     } finally {
@@ -402,7 +414,9 @@ $('save-folder').addEventListener('click', async () => {
             $('status').textContent = outcome.left
                 ? text.saveStopped(outcome.written, outcome.left + outcome.kept + outcome.failed.length)
                 : text.folderSaved(outcome.written, outcome.kept, outcome.failed.length);
-            notice(outcome.failed.map(([target, reason]) => `${target}: ${reason}`).join('\n'));
+            notice([...outcome.failed.map(([target, reason]) => `${target}: ${reason}`),
+                ...records.filter((r) => r.state === 'converted' && r.leftOut)
+                    .map((r) => `${r.shown}: ${messageText(r.leftOut)}`)].join('\n'));
         }
     } catch (error) {
         notice(error.message || String(error));

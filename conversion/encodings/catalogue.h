@@ -12,7 +12,7 @@ namespace quillarn {
 
 enum class Language : std::uint8_t { English, Japanese };
 
-// The entries of the catalogue (reason.cpp). Text is a value said as it stands in every language (a
+// The entries of the catalogue (catalogue.cpp). Text is a value said as it stands in every language (a
 // name, a number, a system's own words); System is a system's error, said in Japanese by our own
 // words for the common ones.
 enum class Said : std::uint16_t {
@@ -36,6 +36,8 @@ enum class Said : std::uint16_t {
     CommaAtPosition,
     NoColour,
     ColourNotALetter,
+    LineEndsLf,
+    LineEndsCr,
     LfWithoutCr,
     CrWithoutLf,
     PositionOutOfRange16,
@@ -115,6 +117,7 @@ enum class Said : std::uint16_t {
     OutputIsSource,
     AlsoTheOutputOf,
     NoUgiRecords,
+    LeftOutOfZip,
     CannotWrite,
     CannotCreateFolder,
     OutOfMemory,
@@ -142,6 +145,7 @@ enum class Said : std::uint16_t {
     NoOutputFolder,
     SummaryConverted,
     SummaryWithWarnings,
+    SummaryUpdated,
     SummaryFailedSkipped,
     SummaryNotWritten,
     SummaryInterrupted,

@@ -1,5 +1,5 @@
-// The catalogue of reason.h: every entry's English and Japanese texts, and how a reason is said.
-#include "reason.h"
+// The catalogue of catalogue.h: every entry's English and Japanese texts, and how a reason is said.
+#include "catalogue.h"
 
 #include <array>
 #include <cerrno>
@@ -25,7 +25,8 @@ constexpr Entry catalogue[] = {
 
     {Said::MissingHeader, "missing \"[Header]\"", "「[Header]」がありません"},
     {Said::MissingHeaderKey, "missing header key \"{1}\"", "ヘッダーにキー「{1}」がありません"},
-    {Said::NoCrLfLineEnds, "the file has no CR LF line ends", "ファイルの行末が CR LF ではありません"},
+    {Said::NoCrLfLineEnds, "the file has no CR LF line ends (it mixes LF and CR)",
+     "ファイルの行末が CR LF ではありません（LF と CR が混在しています）"},
     {Said::NoCrLfAfterKey, "no CR LF after \"{1}\"", "「{1}」の行が CR LF で終わっていません"},
     {Said::NoCommaInValue, "no comma in \"{1}\" value", "「{1}」の値にコンマがありません"},
     {Said::NoSecondCommaInValue, "no second comma in \"{1}\" value",
@@ -38,8 +39,12 @@ constexpr Entry catalogue[] = {
     {Said::CommaAtPosition, "comma at position {1}", "コンマが {1} 文字目にあります"},
     {Said::NoColour, "no colour after the comma", "コンマの後に手番の色がありません"},
     {Said::ColourNotALetter, "colour {1} is not a letter A-Z", "手番の色 {1} が A～Z の文字ではありません"},
-    {Said::LfWithoutCr, "line ends in LF without CR", "行末が CR のない LF です"},
-    {Said::CrWithoutLf, "line ends in CR without LF", "行末が LF のない CR です"},
+    {Said::LineEndsLf, "line ends are LF, not CR LF", "行末が CR LF ではなく LF です"},
+    {Said::LineEndsCr, "line ends are CR, not CR LF", "行末が CR LF ではなく CR です"},
+    {Said::LfWithoutCr, "line ends in LF without CR (the file mixes line ends; save it with CR LF alone)",
+     "行末が CR のない LF です（ファイルの行末が混在しています。CR LF だけで保存してください）"},
+    {Said::CrWithoutLf, "line ends in CR without LF (the file mixes line ends; save it with CR LF alone)",
+     "行末が LF のない CR です（ファイルの行末が混在しています。CR LF だけで保存してください）"},
     {Said::PositionOutOfRange16, "16-bit position out of range: {1}",
      "16 ビットの位置の範囲を超えています: {1}"},
     {Said::Overflow16, "16-bit overflow: {1}", "16 ビットの桁あふれです: {1}"},
@@ -162,6 +167,9 @@ constexpr Entry catalogue[] = {
     {Said::AlsoTheOutputOf, "its output {1} is also the output of {2}; not converted",
      "変換先 {1} は {2} の変換先でもあります。変換しませんでした"},
     {Said::NoUgiRecords, "no .ugi records", ".ugi の棋譜がありません"},
+    {Said::LeftOutOfZip,
+     "its output {1} is also the output of {2}; left out of the zip (Save saves it alone)",
+     "変換先 {1} は {2} の変換先でもあります。zip には入れません（「保存」で 1 つだけ保存できます）"},
     {Said::CannotWrite, "cannot write {1}: {2}", "{1} を書けません: {2}"},
     {Said::CannotCreateFolder, "cannot create folder {1}: {2}", "フォルダー {1} を作れません: {2}"},
     {Said::OutOfMemory, "out of memory", "メモリーが足りません"},
@@ -202,6 +210,7 @@ constexpr Entry catalogue[] = {
     {Said::NoOutputFolder, "no output folder", "変換先のフォルダーがない"},
     {Said::SummaryConverted, "{1} converted", "変換 {1} 件"},
     {Said::SummaryWithWarnings, " ({1} with warnings)", "（うち警告あり {1} 件）"},
+    {Said::SummaryUpdated, ", {1} updated", "、更新 {1} 件"},
     {Said::SummaryFailedSkipped, ", {1} failed, {2} skipped", "、失敗 {1} 件、飛ばした {2} 件"},
     {Said::SummaryNotWritten, ", {1} not written ({2})", "、書かなかった {1} 件（{2}）"},
     {Said::SummaryInterrupted, ", {1} not converted (interrupted)", "、変換しなかった {1} 件（中断）"},
