@@ -156,6 +156,8 @@ public:
 
     ItemResult process(std::size_t index, const BatchItem &item) override
     {
+        if (item.failure.said() == Said::AlsoTheOutputOf)
+            return {ItemOutcome::SharedOutput, said(Reason(Said::ConvertAlone, {item.failure}))};
         if (!item.failure.empty())
             return {ItemOutcome::Failed, said(item.failure)};
         const BatchOptions &options = shared_.options;
@@ -319,6 +321,11 @@ public:
         case ItemOutcome::Failed:
             ++summary.failed;
             break;
+        case ItemOutcome::SharedOutput:
+            ++summary.failed;
+            ++summary.sharedOutput;
+            told = verbose_ && !quiet_;
+            break;
         case ItemOutcome::NotWritten:
             ++summary.notWritten;
             told = false;
@@ -350,6 +357,13 @@ public:
     void end(const std::string &stopCause)
     {
         summary.notWrittenCause = stopCause;
+        // Records whose output is another's are failures, counted in one line (-v names each).
+        if (summary.sharedOutput != 0) {
+            status_.message(
+                said(Reason(summary.sharedOutput == 1 ? Said::OneSharesOutput : Said::SomeShareOutputs,
+                            {std::to_string(summary.sharedOutput)})) +
+                "\n");
+        }
         if (summary.skipped != 0 && !quiet_) {
             status_.message(said(Reason(summary.skipped == 1 ? Said::OneSkipped : Said::SomeSkipped,
                                         {std::to_string(summary.skipped)})) +

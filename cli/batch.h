@@ -50,6 +50,7 @@ struct BatchSummary {
     std::size_t converted = 0;
     std::size_t updated = 0; // converted again over an output older than their sources
     std::size_t failed = 0;
+    std::size_t sharedOutput = 0; // of the failed: their output is a record's before them
     std::size_t skipped = 0;
     std::size_t withWarnings = 0; // of the converted ones
     std::size_t notStarted = 0;   // left alone after an interruption

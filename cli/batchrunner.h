@@ -19,7 +19,8 @@ namespace quillarn {
 
 // NotWritten: not written for a cause the whole run shares (the medium written to is full), which
 // is told once rather than for each item.
-enum class ItemOutcome { Pending, Converted, Updated, Failed, Skipped, NotWritten };
+// SharedOutput: not converted because a record before it has the same output (a failure too).
+enum class ItemOutcome { Pending, Converted, Updated, Failed, SharedOutput, Skipped, NotWritten };
 
 struct ItemResult {
     ItemOutcome outcome = ItemOutcome::Pending; // Pending: the result comes with the worker's finish

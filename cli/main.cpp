@@ -266,18 +266,25 @@ int convertBatch(const Options &options)
     batch.keepTimes = options.keepTimes;
     batch.quiet = options.quiet;
     batch.verbose = options.verbose;
-    // The progress bar needs a total: the folders are walked once first to count the records.
-    std::size_t total = 0;
-    if (!options.quiet && quillarn::standardErrorIsTerminal()) {
-        total = plan.count();
-        batch.progress = total > 1;
-        batch.terminalWidth = quillarn::terminalWidth();
-    }
     // An interruption lets the records being written finish, so that none is left half written
     // as a temporary file, and still reports what was done: Ctrl+C, kill, and a terminal that was
-    // closed (SIGHUP) alike.
+    // closed (SIGHUP) alike, in any phase.
     batch.interrupted = &interruptedBy;
     interruptOnEndingSignals();
+    // The progress bar needs a total: the folders are walked once first to count the records,
+    // which a large tree shows as it goes. An interruption then stops the walk, and the batch
+    // starts nothing.
+    std::size_t total = 0;
+    if (!options.quiet && quillarn::standardErrorIsTerminal()) {
+        batch.terminalWidth = quillarn::terminalWidth();
+        quillarn::TerminalStatus walking(std::cerr, true, batch.terminalWidth);
+        total = plan.count([&walking](std::size_t folders) {
+                        walking.looking(folders);
+                        return interruptedBy.load() == 0;
+                    })
+                    .value_or(0);
+        batch.progress = total > 1;
+    }
 #ifdef SIGPIPE
     // A reader of the messages that goes away (ugi2sgf ... 2>&1 | head) makes the next message
     // fail with EPIPE, which ends the run as an interruption does, rather than killing it with

@@ -1,6 +1,7 @@
 // The terminal of terminal.h.
 #include "terminal.h"
 
+#include "language.h"
 #include "shown.h"
 
 #include <algorithm>
@@ -114,6 +115,17 @@ void TerminalStatus::progress(std::size_t done, std::size_t total, const std::fi
     line += fittedToColumns(shownPath(current), room);
     line += "\x1b[K"; // erase what a longer previous line left
     write(line);
+}
+
+void TerminalStatus::looking(std::size_t folders)
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (shown_ && now - lastDrawn_ < std::chrono::milliseconds(100))
+        return;
+    lastDrawn_ = now;
+    shown_ = true;
+    const std::string words = said(Reason(Said::LookingInFolders, {std::to_string(folders)}));
+    write("\r" + fittedToColumns(words, width_ - 1) + "\x1b[K");
 }
 
 void TerminalStatus::message(const std::string &lines)

@@ -35,6 +35,8 @@ public:
     ~TerminalStatus() override;
 
     void progress(std::size_t done, std::size_t total, const std::filesystem::path &current) override;
+    // Shows that the folders are being walked before the first record: "looking... N folders".
+    void looking(std::size_t folders);
     void message(const std::string &lines) override;
     // True once the reader has gone away (a write failed with EPIPE).
     bool closed() const override { return writeError_ == EPIPE; }

@@ -136,7 +136,9 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${CPACK_PACKAGE_CONTACT})
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The window's Japanese texts need a Japanese font; Qt's own Japanese buttons come with its translations.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-ipafont-gothic | fonts-noto-cjk | fonts-vlgothic")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
+# libfile-mimeinfo-perl: xdg-mime outside a desktop session asks it, which reads the MIME type below,
+# rather than file(1), which takes a record for an INI file.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, libfile-mimeinfo-perl")
 # The Windows build (cmake/toolchain-mingw64.cmake) is a zip of quillarn.exe and ugi2sgf.exe, the
 # READMEs and the licence: cpack -G ZIP makes quillarn-VERSION-win64.zip. Its target "installer"
 # makes quillarn-setup-VERSION.exe with NSIS (packaging/windows/quillarn.nsi), of the same files.

@@ -6,8 +6,8 @@ set -euo pipefail
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           qt6-base-dev qt6-translations-l10n fonts-ipafont-gothic
           # The package test: building the .deb, Debian's and the desktop's checkers, and gio, through
-          # which xdg-mime finds file types as a desktop does.
-          dpkg-dev file gzip lintian appstream desktop-file-utils shared-mime-info xdg-utils libglib2.0-bin
+          # which xdg-mime finds file types as a desktop does, and mimetype, which it asks outside one.
+          dpkg-dev file gzip lintian appstream desktop-file-utils shared-mime-info xdg-utils libfile-mimeinfo-perl libglib2.0-bin
           # and the file managers' thumbnail services it asks for pictures: tumbler on a private D-Bus
           # session, GNOME's thumbnail factory (through Python) with its bubblewrap sandbox.
           tumbler dbus-x11 python3-gi gir1.2-gdkpixbuf-2.0 gir1.2-gnomedesktop-3.0 bubblewrap)

@@ -199,6 +199,19 @@ constexpr Entry catalogue[] = {
      "以下の棋譜はコードページ 932 のため、ここでは文字化けすることがあります。-o FILE "
      "ならそのまま保存します"},
     {Said::StandardOutputName, "standard output", "標準出力"},
+    {Said::LookingInFolders, "looking… {1} folders", "探しています… {1} フォルダー"},
+    {Said::ConvertAlone, "{1} (-o NAME converts it alone)", "{1}（-o NAME を付ければ単独で変換できます）"},
+    {Said::OneSharesOutput,
+     "1 failed: its output is also the output of a record before it (-v names it; -o NAME converts it alone)",
+     "1 件は変換しませんでした: 変換先が前の棋譜の変換先と同じです（-v で示します。-o NAME を付ければ単独で"
+     "変換できます）"},
+    {Said::SomeShareOutputs,
+     "{1} failed: their outputs are also the outputs of records before them (-v names each; -o NAME converts "
+     "one "
+     "alone)",
+     "{1} 件は変換しませんでした: 変換先が前の棋譜の変換先と同じです（-v でそれぞれを示します。-o NAME "
+     "を付ければ"
+     "1 つずつ変換できます）"},
     {Said::OneSkipped, "{1} skipped: its output exists (--force replaces it)",
      "{1} 件を飛ばしました: 変換先があります（--force で置き換えます）"},
     {Said::SomeSkipped, "{1} skipped: their outputs exist (--force replaces them)",

@@ -129,6 +129,10 @@ struct BatchPlan::Walk {
     std::vector<fs::path> paths;
     std::optional<fs::path> outputFolder;
     bool counting = false; // only counting items: no targets are worked out
+    // Told the number of folders listed so far after each; its false stops the walk.
+    std::function<bool(std::size_t)> looking;
+    std::size_t listed = 0;
+    bool stopped = false;
     std::size_t nextPath = 0;
     fs::path currentFolder;
     fs::path root;         // the folder given that is being walked
@@ -172,6 +176,8 @@ struct BatchPlan::Walk {
         std::error_code error;
         frame.entries = entriesOf(folders.listFolder(root / relative, error),
                                   !outputFolder && !counting ? &frame.targets : nullptr);
+        if (looking && !looking(++listed))
+            stopped = true;
         if (error) {
             ready.push_back({root / relative, {}, Reason(error)});
             foundAny = true;
@@ -304,7 +310,7 @@ struct BatchPlan::Walk {
     // Finds the next item and puts it in ready; returns false when there are no more.
     bool find()
     {
-        while (ready.empty()) {
+        while (ready.empty() && !stopped) {
             if (!stack.empty()) {
                 Frame &frame = stack.back();
                 if (frame.next == frame.entries.size()) {
@@ -365,7 +371,7 @@ struct BatchPlan::Walk {
                     ready.push_back(std::move(item));
             }
         }
-        return true;
+        return !ready.empty();
     }
 };
 
@@ -388,13 +394,16 @@ bool BatchPlan::next(BatchItem &item)
     return true;
 }
 
-std::size_t BatchPlan::count() const
+std::optional<std::size_t> BatchPlan::count(const std::function<bool(std::size_t folders)> &looking) const
 {
     BatchPlan counter(walk_->paths, walk_->outputFolder, walk_->folders);
     counter.walk_->counting = true;
+    counter.walk_->looking = looking;
     std::size_t items = 0;
     for (BatchItem item; counter.next(item);)
         ++items;
+    if (counter.walk_->stopped)
+        return std::nullopt;
     return items;
 }
 

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -85,7 +86,9 @@ public:
     bool next(BatchItem &item) override;
 
     // Returns how many items there are, from a walk of their own (for a progress bar's total).
-    std::size_t count() const;
+    // looking is told how many folders have been listed after each one, and stops the walk by
+    // returning false: then nothing is returned.
+    std::optional<std::size_t> count(const std::function<bool(std::size_t folders)> &looking = {}) const;
 
 private:
     struct Walk;

@@ -238,6 +238,7 @@ TEST(Batch, ProgressOnlyOnATerminal)
 #ifndef _WIN32
 
     const std::string shown = ugi2sgfOnTerminal(dir.path(), {"--force", "-d", "out", "in"});
+    EXPECT_NE(shown.find("\rlooking… 1 folders\x1b[K\r\x1b[K"), std::string::npos) << shown;
     EXPECT_NE(shown.find("\r[-"), std::string::npos) << shown;
     EXPECT_NE(shown.find("/3 in/"), std::string::npos) << shown;
     // The bar is erased before each message, which starts on a clean line.
@@ -251,6 +252,16 @@ TEST(Batch, ProgressOnlyOnATerminal)
     // One file is no batch to follow: no bar.
     EXPECT_EQ(ugi2sgfOnTerminal(dir.path(), {"--force", "-d", "out", "in/a.ugi"}),
               "1 converted, 0 failed, 0 skipped\r\n");
+
+    // Interrupted while a large tree is still being walked: the walk stops, nothing is converted,
+    // and the summary says so.
+    for (int i = 0; i < 1000; ++i)
+        fs::create_directories(dir / "in" / "tree" / std::to_string(i) / "a" / "b" / "c");
+    const std::string walked =
+        ugi2sgfOnTerminal(dir.path(), {"--force", "-d", "out", "in"}, SIGTERM, "looking");
+    EXPECT_NE(walked.find("0 converted, 0 failed, 0 skipped, "), std::string::npos) << walked;
+    EXPECT_NE(walked.find(" not converted (interrupted), the rest not looked at\r\n"), std::string::npos)
+        << walked;
 #endif
 }
 

@@ -53,20 +53,27 @@ TEST(Batch, OutputFolderKeepsRelativeFoldersAndNeverMergesTwoRecords)
 
     copyData("no-data-section.ugi", dir / "other" / "kisei.ugi");
     copyData("basic-game.ugi", dir / "club" / "kisei.UGI");
+    // Records that share an output are counted in one line; -v names each, with the way out.
     run = ugi2sgf(dir.path(), {"--encoding", "cp932", "--force", "-d", "merged", "club", "other"});
     EXPECT_EQ(run.status, 1);
+    const std::string wayOut = "; not converted (-o NAME converts it alone)\n";
 #ifdef _WIN32
     // Names that differ only in letter case are one file: kisei.UGI replaced kisei.ugi.
-    EXPECT_EQ(run.err,
-              slashes("other/kisei.ugi: its output merged/kisei.sgf is also the output of club/kisei.ugi; "
-                      "not converted\n") +
-                  "2 converted, 1 failed, 0 skipped\n");
+    EXPECT_EQ(run.err, "1 failed: its output is also the output of a record before it (-v names it; -o NAME "
+                       "converts it alone)\n2 converted, 1 failed, 0 skipped\n");
+    run = ugi2sgf(dir.path(), {"-v", "--encoding", "cp932", "--force", "-d", "merged", "club", "other"});
+    EXPECT_EQ(run.err.substr(0, run.err.find('\n') + 1),
+              slashes("other/kisei.ugi: its output merged/kisei.sgf is also the output of club/kisei.ugi") +
+                  wayOut);
 #else
-    EXPECT_EQ(run.err, "club/kisei.ugi: its output merged/kisei.sgf is also the output of club/kisei.UGI; "
-                       "not converted\n"
-                       "other/kisei.ugi: its output merged/kisei.sgf is also the output of club/kisei.UGI; "
-                       "not converted\n"
-                       "2 converted, 2 failed, 0 skipped\n");
+    EXPECT_EQ(run.err,
+              "2 failed: their outputs are also the outputs of records before them (-v names each; -o "
+              "NAME converts one alone)\n2 converted, 2 failed, 0 skipped\n");
+    run = ugi2sgf(dir.path(), {"-v", "--encoding", "cp932", "--force", "-d", "merged", "club", "other"});
+    EXPECT_EQ(run.err.substr(0, run.err.find("2 failed")),
+              "club/kisei.ugi: its output merged/kisei.sgf is also the output of club/kisei.UGI" + wayOut +
+                  "other/kisei.ugi: its output merged/kisei.sgf is also the output of club/kisei.UGI" +
+                  wayOut);
 #endif
     EXPECT_EQ(readBytes(dir / "merged" / "kisei.sgf"), dataFile("basic-game.sgf"));
 }
@@ -123,18 +130,22 @@ TEST(Batch, NamesFoldInEveryScriptAndWindowsWalksEveryFolder)
     place(L"x2", fs::u8path(u8"é.ugi").native(), "japanese-names");
     place(L"y1", fs::u8path(u8"Ａ戦.ugi").native(), "basic-game");
     place(L"y2", fs::u8path(u8"ａ戦.ugi").native(), "japanese-names");
-    const std::string sharedE =
-        u8"x2\\é.ugi: its output folded\\é.sgf is also the output of x1\\É.ugi; not converted\n";
+    const std::string sharedE = u8"x2\\é.ugi: its output folded\\é.sgf is also the output of x1\\É.ugi; not "
+                                u8"converted (-o NAME converts it alone)\n";
     const std::string sharedA =
-        u8"y2\\ａ戦.ugi: its output folded\\ａ戦.sgf is also the output of y1\\Ａ戦.ugi; not converted\n";
-    run = ugi2sgf(dir.path(), {"--force", "-d", "folded", "x1", "x2", "y1", "y2"});
+        u8"y2\\ａ戦.ugi: its output folded\\ａ戦.sgf is also the output of y1\\Ａ戦.ugi; "
+        u8"not converted (-o NAME converts it alone)\n";
+    const std::string shared =
+        "2 failed: their outputs are also the outputs of records before them (-v names "
+        "each; -o NAME converts one alone)\n";
+    run = ugi2sgf(dir.path(), {"-v", "--force", "-d", "folded", "x1", "x2", "y1", "y2"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, sharedE + sharedA + "2 converted, 2 failed, 0 skipped\n");
+    EXPECT_EQ(run.err, sharedE + sharedA + shared + "2 converted, 2 failed, 0 skipped\n");
     // Again without --force: the first records' outputs are there now.
     run = ugi2sgf(dir.path(), {"-v", "-d", "folded", "x1", "x2", "y1", "y2"});
     EXPECT_EQ(run.err, u8"x1\\É.ugi: skipped, folded\\É.sgf exists (--force replaces it)\n" + sharedE +
                            u8"y1\\Ａ戦.ugi: skipped, folded\\Ａ戦.sgf exists (--force replaces it)\n" +
-                           sharedA +
+                           sharedA + shared +
                            "2 skipped: their outputs exist (--force replaces them)\n"
                            "0 converted, 2 failed, 2 skipped\n");
     EXPECT_EQ(readBytes(dir / "folded" / fs::u8path(u8"é.sgf")), basicGameUtf8);

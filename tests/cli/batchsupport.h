@@ -47,9 +47,10 @@ inline std::string slashes(std::string text)
 }
 
 #ifndef _WIN32
-// Runs ugi2sgf in folder with standard output and standard error on a pseudo-terminal; returns what
-// it wrote there.
-inline std::string ugi2sgfOnTerminal(const fs::path &folder, const std::vector<std::string> &args)
+// Runs ugi2sgf in folder with standard output and standard error on a pseudo-terminal, in the C
+// locale; returns what it wrote there. With signal, sends it to ugi2sgf once it has written seen.
+inline std::string ugi2sgfOnTerminal(const fs::path &folder, const std::vector<std::string> &args,
+                                     int signal = 0, const std::string &seen = {})
 {
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
     if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
@@ -61,6 +62,9 @@ inline std::string ugi2sgfOnTerminal(const fs::path &folder, const std::vector<s
         const int slave = ::open(terminal.c_str(), O_RDWR);
         if (slave < 0 || ::dup2(slave, 2) < 0 || ::dup2(slave, 1) < 0 || ::chdir(folder.c_str()) != 0)
             ::_exit(127);
+        for (const char *name : {"LC_ALL", "LC_MESSAGES", "LANGUAGE"})
+            ::unsetenv(name);
+        ::setenv("LANG", "C", 1);
         std::vector<char *> argv{const_cast<char *>(UGI2SGF)};
         for (const auto &arg : args)
             argv.push_back(const_cast<char *>(arg.c_str()));
@@ -72,9 +76,13 @@ inline std::string ugi2sgfOnTerminal(const fs::path &folder, const std::vector<s
     char buffer[4096];
     for (;;) {
         const ssize_t got = ::read(master, buffer, sizeof buffer);
-        if (got > 0)
+        if (got > 0) {
             text.append(buffer, static_cast<std::size_t>(got));
-        else if (got == 0 || errno != EINTR)
+            if (signal != 0 && text.find(seen) != std::string::npos) {
+                ::kill(child, signal);
+                signal = 0;
+            }
+        } else if (got == 0 || errno != EINTR)
             break; // EIO once the child has closed the terminal
     }
     int status = 0;

@@ -71,6 +71,10 @@ cp "$source_dir/tests/data/basic-game.ugi" "$scratch/files/record" # no extensio
 for f in x.ugi KIFU.UGI record; do
     type=$(desktop xdg-mime query filetype "$scratch/files/$f")
     [ "$type" = application/x-go-ugi ] || fail "xdg-mime takes $f for '$type'"
+    # Without a desktop session xdg-mime asks mimetype (the package recommends it), which reads
+    # the same MIME type: the glob first, then the magic rule.
+    type=$(env -i PATH="$PATH" HOME="$scratch/home" XDG_DATA_DIRS="$data" xdg-mime query filetype "$scratch/files/$f")
+    [ "$type" = application/x-go-ugi ] || fail "without a desktop session xdg-mime takes $f for '$type'"
 done
 app=$(desktop xdg-mime query default application/x-go-ugi)
 [ "$app" = quillarn.desktop ] || fail "xdg-mime opens application/x-go-ugi with '$app'"
