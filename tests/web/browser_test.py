@@ -140,6 +140,13 @@ def check_viewer(checks, driver, work, downloads):
     numbered = driver.execute_script("""
         return [...document.querySelectorAll('#board .number')].map((t) => [t.dataset.x, t.dataset.y, t.textContent]);""")
     driver.find_element(By.ID, 'numbers').click()
+    # The coordinates of Japanese books, on demand: 1 to 9 from the left, 一 to 九 from the top.
+    driver.find_element(By.ID, 'book-coordinates').click()
+    book = driver.execute_script("""
+        const board = document.getElementById('board');
+        return [[...board.querySelectorAll('.coordinates text')].map((t) => t.textContent).slice(0, 8),
+                board.getAttribute('aria-label')];""")
+    driver.find_element(By.ID, 'book-coordinates').click()
     # The board as an image: a PNG of 1,000 pixels a side, named after the record and the move.
     folder = tempfile.mkdtemp(dir=downloads)
     driver.execute_cdp_cmd('Browser.setDownloadBehavior', {'behavior': 'allow', 'downloadPath': folder})
@@ -149,6 +156,8 @@ def check_viewer(checks, driver, work, downloads):
     checks.check('the board saved as a PNG image', png[:8] == b'\x89PNG\r\n\x1a\n'
                  and int.from_bytes(png[16:20], 'big') == 1000 and len(png) > 20000, f'{len(png)} bytes')
     checks.check('move numbers on demand', sorted(numbered) == [['2', '2', '1'], ['3', '3', '2']], str(numbered))
+    checks.check('the coordinates of Japanese books on demand, the last move named so',
+                 book[0] == ['1', '1', '一', '一', '2', '2', '二', '二'] and '4の四' in book[1], str(book))
     stars = {size: seen[size][0] for size in seen}
     checks.check('star points: five on 9 and 13 lines, nine on 19', stars == {9: 5, 13: 5, 19: 9}, str(stars))
     labels = seen[19][1]

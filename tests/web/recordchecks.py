@@ -48,12 +48,14 @@ def outcomes_of_batch(ugi2sgf, folder, options, work, files=(), japanese=False):
     shutil.copytree(folder, os.path.join(copy, name))
     for file in files:
         shutil.copy(file, copy)
-    run = subprocess.run([ugi2sgf, *options, '--in-place', name, *map(os.path.basename, files)], cwd=copy,
+    # -v names each record that shares its output with one before, which ugi2sgf otherwise counts.
+    run = subprocess.run([ugi2sgf, '-v', *options, '--in-place', name, *map(os.path.basename, files)], cwd=copy,
                          capture_output=True, env=cli_env(japanese))
     said = {}
+    sources = {os.path.basename(file) for file in files}
     for line in run.stderr.decode('utf-8').splitlines():
         source, colon, message = line.partition(': ')
-        if colon:  # not the summary line
+        if colon and (source.startswith(name + '/') or source in sources):  # not a line of counts
             # A record that --strict holds back says so in ugi2sgf's words; the page shows it failed.
             said.setdefault(source, []).append(message.removesuffix(strict_notes[japanese]))
     shutil.rmtree(copy)
@@ -83,8 +85,9 @@ cli_hints = {False: {'not-in-code-page-932': ' (--encoding utf-8 writes it)',
 
 # The end of the message of a record that shares its output with one before: the page converts it
 # and leaves it out of the zip, where ugi2sgf does not convert it.
-left_out_ends = {False: ('; left out of the zip (Save saves it alone)', '; not converted'),
-                 True: ('。zip には入れません（「保存」で 1 つだけ保存できます）', '。変換しませんでした')}
+left_out_ends = {False: ('; left out of the zip (Save saves it alone)', '; not converted (-o NAME converts it alone)'),
+                 True: ('。zip には入れません（「保存」で 1 つだけ保存できます）',
+                        '。変換しませんでした（-o NAME を付ければ単独で変換できます）')}
 
 
 def cli_source(shown):

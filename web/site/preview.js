@@ -29,10 +29,22 @@ function starPoints(size) {
 }
 
 // The names of a board's columns and rows as Japanese boards and SGF readers show them: A to T
-// without I from the left, 1 from the bottom.
+// without I from the left, 1 from the bottom; or, as Japanese books print them (book), 1 to 19 from
+// the left and 一 to 十九 from the top, a point named "16の四".
+const bookKey = 'quillarn-book-coordinates';
 const columns = 'ABCDEFGHJKLMNOPQRSTUVWXYZ';
-export function pointName(x, y, size) {
-    return `${columns[x]}${size - y}`;
+const digits = ['', '一', '二', '三', '四', '五', '六', '七', '八', '九'];
+export function kanjiNumber(n) {
+    return (n >= 20 ? digits[Math.floor(n / 10)] : '') + (n >= 10 ? '十' : '') + digits[n % 10];
+}
+function columnName(x, book) {
+    return book ? String(x + 1) : columns[x];
+}
+function rowName(y, size, book) {
+    return book ? kanjiNumber(y + 1) : String(size - y);
+}
+export function pointName(x, y, size, book = false) {
+    return book ? `${columnName(x, book)}の${rowName(y, size, book)}` : `${columns[x]}${size - y}`;
 }
 
 export class Preview {
@@ -60,6 +72,24 @@ export class Preview {
         // Move numbers on the stones, on demand.
         this.numbers = document.getElementById('numbers');
         this.numbers.addEventListener('change', () => this.drawn && this.draw(...this.drawn));
+        // The coordinates of Japanese books, kept for the next visit.
+        this.book = document.getElementById('book-coordinates');
+        try {
+            this.book.checked = localStorage.getItem(bookKey) === '1';
+        } catch {
+            // storage refused: the coordinates of boards and SGF readers
+        }
+        this.book.addEventListener('change', () => {
+            try {
+                localStorage.setItem(bookKey, this.book.checked ? '1' : '0');
+            } catch {
+                // kept for this visit only
+            }
+            if (this.drawn) {
+                this.drawGrid();
+                this.draw(...this.drawn);
+            }
+        });
         document.getElementById('save-image').addEventListener('click', () => this.saveImage());
     }
 
@@ -203,12 +233,13 @@ export class Preview {
         const label = (x, y, name) => {
             element('text', { x, y, 'text-anchor': 'middle', 'dominant-baseline': 'central' }, labels).textContent = name;
         };
+        const book = this.book.checked;
         for (let i = 0; i < size; ++i) {
             const at = (i + 1) * unit;
-            label(at, unit * 0.35, columns[i]);
-            label(at, extent - unit * 0.35, columns[i]);
-            label(unit * 0.35, at, String(size - i));
-            label(extent - unit * 0.35, at, String(size - i));
+            label(at, unit * 0.35, columnName(i, book));
+            label(at, extent - unit * 0.35, columnName(i, book));
+            label(unit * 0.35, at, rowName(i, size, book));
+            label(extent - unit * 0.35, at, rowName(i, size, book));
         }
         this.stones = element('g', { class: 'stones' }, this.board);
     }
@@ -243,7 +274,7 @@ export class Preview {
         this.number.textContent = text.moveOf(move, this.moves);
         const size = this.size;
         const onBoard = board.x >= 0 && board.x < size && board.y >= 0 && board.y < size;
-        const last = move > 0 && board.colour ? text.lastMove(board.colour === 1, onBoard && pointName(board.x, board.y, size)) : '';
+        const last = move > 0 && board.colour ? text.lastMove(board.colour === 1, onBoard && pointName(board.x, board.y, size, this.book.checked)) : '';
         this.board.setAttribute('aria-label', text.board(size, move, this.moves, last));
         this.stones.replaceChildren();
         for (let y = 0; y < size; ++y) {
