@@ -124,6 +124,14 @@ public:
     }
 
     // Why no record is written any more, once stopped.
+    // The reason the output folder could not be made, which is every record's once it is: the
+    // first record in order is named with it, whichever worker met it first. Empty otherwise.
+    std::string unmadeOutputFolder()
+    {
+        const std::lock_guard<std::mutex> lock(folderMutex_);
+        return unmadeOutputFolder_;
+    }
+
     std::string stopCause()
     {
         const std::lock_guard<std::mutex> lock(folderMutex_);
@@ -181,7 +189,7 @@ public:
             return skipped(item.target);
         }
         if (shared_.stopped)
-            return {ItemOutcome::NotWritten, {}};
+            return {ItemOutcome::NotWritten, shared_.unmadeOutputFolder()};
         const ExistingTarget existing =
             options.force || update ? ExistingTarget::Replace : ExistingTarget::Keep;
         const TargetLook look = !options.force && item.targetState == TargetState::Absent

@@ -41,6 +41,8 @@ constexpr Entry catalogue[] = {
     {Said::ColourNotALetter, "colour {1} is not a letter A-Z", "手番の色 {1} が A～Z の文字ではありません"},
     {Said::LineEndsLf, "line ends are LF, not CR LF", "行末が CR LF ではなく LF です"},
     {Said::LineEndsCr, "line ends are CR, not CR LF", "行末が CR LF ではなく CR です"},
+    {Said::GrownTooLarge, "with CR LF line ends the record would be {1} bytes, too large (at most {2} bytes)",
+     "行末を CR LF にすると {1} バイトになり、大きすぎます（{2} バイトまで）"},
     {Said::LfWithoutCr, "line ends in LF without CR (the file mixes line ends; save it with CR LF alone)",
      "行末が CR のない LF です（ファイルの行末が混在しています。CR LF だけで保存してください）"},
     {Said::CrWithoutLf, "line ends in CR without LF (the file mixes line ends; save it with CR LF alone)",

@@ -38,6 +38,7 @@ enum class Said : std::uint16_t {
     ColourNotALetter,
     LineEndsLf,
     LineEndsCr,
+    GrownTooLarge,
     LfWithoutCr,
     CrWithoutLf,
     PositionOutOfRange16,

@@ -10,9 +10,11 @@
 #include "codepage.h"
 #include "datalines.h"
 #include "movelistcheck.h"
+#include "sourcefile.h"
 #include "translation.h"
 #include "utf8codec.h"
 
+#include <algorithm>
 #include <deque>
 #include <optional>
 
@@ -264,6 +266,12 @@ ConversionReport convertRecord(std::string_view source, const ConversionOptions 
     const LineEnds ends = lineEndsOf(source);
     std::string crlf;
     if (ends != LineEnds::CrLf) {
+        // Each line end grows by a byte: the record must still fit the positions it is read in.
+        const auto grown = static_cast<long long>(source.size()) +
+                           std::count(source.begin(), source.end(), ends == LineEnds::Lf ? '\n' : '\r');
+        if (grown > maxSourceBytes)
+            throw CommandFailure(
+                Reason(Said::GrownTooLarge, {std::to_string(grown), std::to_string(maxSourceBytes)}));
         crlf = withCrLf(source, ends);
         source = crlf;
     }
