@@ -10,7 +10,9 @@ packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           dpkg-dev file gzip lintian appstream desktop-file-utils shared-mime-info xdg-utils libfile-mimeinfo-perl libglib2.0-bin
           # and the file managers' thumbnail services it asks for pictures: tumbler on a private D-Bus
           # session, GNOME's thumbnail factory (through Python) with its bubblewrap sandbox.
-          tumbler dbus-x11 python3-gi gir1.2-gdkpixbuf-2.0 gir1.2-gnomedesktop-3.0 bubblewrap)
+          tumbler dbus-x11 python3-gi gir1.2-gdkpixbuf-2.0 gir1.2-gnomedesktop-3.0 bubblewrap
+          # The locales ugi2sgf's messages are tested in (glibc speaks only a locale generated).
+          locales)
 if [ "${CI:-}" = true ] || [ "${QUILLARN_SETUP_ALL:-}" = 1 ]; then
     # The checks CI adds: the build with clang, the fuzz targets and the layout check.
     packages+=(clang libclang-rt-14-dev clang-format)
@@ -24,18 +26,18 @@ if [ "${CI:-}" = true ] || [ "${QUILLARN_SETUP_ALL:-}" = 1 ] || [ "${QUILLARN_SE
     command -v npm >/dev/null || packages+=(npm)
 fi
 
-# The Windows build CI makes and tests: the mingw-w64 cross compiler (with std::thread), wine to run
-# its tests, GoogleTest's sources to build for it, and the Japanese and English locales that the
-# tests run under (wine takes its code page from the locale: 932 for Japanese); NSIS for the
-# installer, and a virtual display with xdotool to drive the window and the installer there.
-windows_locales=(ja_JP.UTF-8 en_US.UTF-8)
+# The Japanese and English locales: ugi2sgf speaks Japanese only in a Japanese locale that is
+# generated, and the tests run it in both; wine takes its code page from the locale (932 for
+# Japanese). The Windows build CI makes and tests: the mingw-w64 cross compiler (with std::thread),
+# wine to run its tests, GoogleTest's sources to build for it; NSIS for the installer, and a virtual
+# display with xdotool to drive the window and the installer there.
+test_locales=(ja_JP.UTF-8 en_US.UTF-8)
 if [ "${CI:-}" = true ] || [ "${QUILLARN_SETUP_ALL:-}" = 1 ]; then
-    packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 googletest locales nsis xvfb xauth xdotool)
+    packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 googletest nsis xvfb xauth xdotool)
 fi
 make_locales() {
-    [ "${CI:-}" = true ] || [ "${QUILLARN_SETUP_ALL:-}" = 1 ] || return 0
     local wanted=()
-    for l in "${windows_locales[@]}"; do
+    for l in "${test_locales[@]}"; do
         locale -a 2>/dev/null | grep -qix "${l%.UTF-8}.utf8" || wanted+=("$l")
     done
     [ ${#wanted[@]} -eq 0 ] && return 0

@@ -174,6 +174,8 @@ TEST(Batch, TemporariesOfAStoppedRunAreKeptByASecondRun)
     for (int tries = 0; tries < 100000 && held.empty(); ++tries) {
         if (!temporaries().empty()) {
             ::kill(first, SIGSTOP);
+            int stopped = 0; // a signal is not taken at once: wait until it stands still
+            ::waitpid(first, &stopped, WUNTRACED);
             held = temporaries(); // those there while it stands still
             if (held.empty())
                 ::kill(first, SIGCONT);

@@ -65,10 +65,11 @@ class Checks:
 
 
 def select(driver, name):
-    """Clicks the record called name in the list."""
-    row = driver.execute_script("""
+    """Clicks the record called name in the list, once the list shows it (a list just opened may
+    still be on its way)."""
+    row = pagetools.wait(lambda: driver.execute_script("""
         return [...document.querySelectorAll('#list [role="option"]')].find(
-            (row) => row.children[0].textContent === arguments[0]);""", name)
+            (row) => row.children[0].textContent === arguments[0]);""", name), 20, f'the row of {name}')
     row.click()
 
 
