@@ -12,6 +12,7 @@ import time
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
 
 
 class _SiteFiles(http.server.SimpleHTTPRequestHandler):
@@ -98,6 +99,18 @@ def downloaded(folder, name, seconds=60):
 def ready(driver):
     """Waits until the page has wired its controls."""
     wait(lambda: driver.execute_script("return document.documentElement.dataset.ready === 'true'"), 30, 'the page to load')
+
+
+def open_into(driver, input_id, text, seconds=120):
+    """Opens text (paths, one a line) with the file input input_id and waits until every record of
+    the new list has its outcome: the rows of the list before are marked, so that their outcomes do
+    not count for the new list's, which the page draws a little later."""
+    driver.execute_script("""document.querySelectorAll('#list [role="option"]').forEach(
+        (row) => { row.dataset.before = ''; });""")
+    driver.find_element(By.ID, input_id).send_keys(text)
+    wait(lambda: driver.execute_script("return !document.querySelector('#list [data-before]')"), seconds,
+         'the new list')
+    converted(driver, seconds)
 
 
 def converted(driver, seconds=120):

@@ -153,8 +153,7 @@ def set_options(driver, encoding, source='auto', strict=False):
 def check_folder(checks, driver, args, archive, work, downloads):
     """The folder of records: outcomes, order and the zip, in both encodings and strictly."""
     japanese = japanese_page(driver)
-    driver.find_element(By.ID, 'folder').send_keys(archive)
-    pagetools.converted(driver)
+    pagetools.open_into(driver, 'folder', archive)
     rows = pagetools.rows(driver)
     sources = [cli_source(row['source']) for row in rows]
     records = sorted((os.path.relpath(os.path.join(base, n), os.path.dirname(archive))
@@ -232,8 +231,7 @@ def check_limits(checks, driver, args, work):
         expected[source] = [message]
     open_files(driver, [huge])
     got = page_outcomes(pagetools.rows(driver), japanese)
-    driver.find_element(By.ID, 'folder').send_keys(empty)
-    pagetools.converted(driver)
+    pagetools.open_into(driver, 'folder', empty)
     got.update(page_outcomes(pagetools.rows(driver), japanese))
     checks.check('a source over 2 GiB and a folder without records fail with ugi2sgf\'s reasons', got == expected,
                  differences(expected, got))
@@ -267,8 +265,7 @@ def check_hints(checks, driver, args, work):
 
 
 def open_files(driver, paths):
-    driver.find_element(By.ID, 'files').send_keys('\n'.join(paths))
-    pagetools.converted(driver)
+    pagetools.open_into(driver, 'files', '\n'.join(paths))
 
 
 def check_zip_names(checks, driver, args, work, downloads):
@@ -291,8 +288,7 @@ def check_zip_names(checks, driver, args, work, downloads):
         if way == 'files':
             open_files(driver, [os.path.join(inner, n) for n in names])
         else:
-            driver.find_element(By.ID, 'folder').send_keys(inner)
-            pagetools.converted(driver)
+            pagetools.open_into(driver, 'folder', inner)
         rows = pagetools.rows(driver)
         shown = sorted(row['source'] for row in rows)
         escaped = [row for row in shown if 'a\\u202eb.ugi' in row or 'tab\\there.ugi' in row]
