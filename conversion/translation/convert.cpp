@@ -10,11 +10,9 @@
 #include "codepage.h"
 #include "datalines.h"
 #include "movelistcheck.h"
-#include "sourcefile.h"
 #include "translation.h"
 #include "utf8codec.h"
 
-#include <algorithm>
 #include <deque>
 #include <optional>
 
@@ -263,23 +261,13 @@ void writeRecord(const CheckedRecord &record, RecordEncoding encoding, RecordSin
 ConversionReport convertRecord(std::string_view source, const ConversionOptions &options, RecordSink &sink)
 {
     // A record saved on another system is read as if its lines ended in CR LF, and says so.
-    const LineEnds ends = lineEndsOf(source);
     std::string crlf;
-    if (ends != LineEnds::CrLf) {
-        // Each line end grows by a byte: the record must still fit the positions it is read in.
-        const auto grown = static_cast<long long>(source.size()) +
-                           std::count(source.begin(), source.end(), ends == LineEnds::Lf ? '\n' : '\r');
-        if (grown > maxSourceBytes)
-            throw CommandFailure(
-                Reason(Said::GrownTooLarge, {std::to_string(grown), std::to_string(maxSourceBytes)}));
-        crlf = withCrLf(source, ends);
-        source = crlf;
-    }
+    std::optional<Warning> lineEnds;
+    source = withCrLfLineEnds(source, crlf, lineEnds);
     CheckedRecord record = checkRecord(source, options);
     ConversionReport report;
-    if (ends != LineEnds::CrLf)
-        report.warnings.push_back(
-            {ends == LineEnds::Lf ? Said::LineEndsLf : Said::LineEndsCr, ReasonKind::Other});
+    if (lineEnds)
+        report.warnings.push_back(std::move(*lineEnds));
     report.warnings.insert(report.warnings.end(), std::make_move_iterator(record.warnings.begin()),
                            std::make_move_iterator(record.warnings.end()));
     report.position = std::move(record.position);

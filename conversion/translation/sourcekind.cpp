@@ -2,6 +2,7 @@
 #include "sourcekind.h"
 
 #include "codepage.h"
+#include "sourcefile.h"
 #include "text.h"
 #include "translation.h"
 #include "utf8codec.h"
@@ -158,26 +159,30 @@ Warning encodingDoubtWarning(EncodingDoubt doubt, std::u16string_view rootNode)
     return {Reason(Said::ReadAsCp932AlsoUtf8, {std::move(read)}), ReasonKind::AlsoValidUtf8};
 }
 
-LineEnds lineEndsOf(std::string_view bytes)
+std::string_view withCrLfLineEnds(std::string_view bytes, std::string &room, std::optional<Warning> &warning)
 {
     const bool cr = bytes.find('\r') != none;
     const bool lf = bytes.find('\n') != none;
-    return cr == lf ? LineEnds::CrLf : lf ? LineEnds::Lf : LineEnds::Cr;
-}
-
-std::string withCrLf(std::string_view bytes, LineEnds ends)
-{
-    const char end = ends == LineEnds::Lf ? '\n' : '\r';
-    std::string crlf;
-    crlf.reserve(bytes.size() + static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), end)));
+    warning.reset();
+    if (cr == lf)
+        return bytes;
+    const char end = lf ? '\n' : '\r';
+    // Each line end grows by a byte: the record must still fit the positions it is read in.
+    const auto grown = static_cast<long long>(bytes.size()) + std::count(bytes.begin(), bytes.end(), end);
+    if (grown > maxSourceBytes)
+        throw CommandFailure(
+            Reason(Said::GrownTooLarge, {std::to_string(grown), std::to_string(maxSourceBytes)}));
+    room.clear();
+    room.reserve(static_cast<std::size_t>(grown));
     for (std::size_t from = 0; from < bytes.size();) {
         const std::size_t at = std::min(bytes.find(end, from), bytes.size());
-        crlf.append(bytes, from, at - from);
+        room.append(bytes, from, at - from);
         if (at < bytes.size())
-            crlf += "\r\n";
+            room += "\r\n";
         from = at + 1;
     }
-    return crlf;
+    warning = Warning{lf ? Said::LineEndsLf : Said::LineEndsCr, ReasonKind::Other};
+    return room;
 }
 
 std::u16string SourceBytes::decode(std::string_view span) const

@@ -8,6 +8,7 @@
 #include "commandfailure.h"
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -35,15 +36,12 @@ constexpr long long clearMargin = 50;
 // (ReasonKind::AlsoValidCp932).
 Warning encodingDoubtWarning(EncodingDoubt doubt, std::u16string_view rootNode);
 
-// The line ends of a source: CR LF as the format has them, or those of another system throughout:
-// LF alone (Linux, macOS) or CR alone (older Macs). A source with neither CR nor LF, or with both
-// kinds of byte, is CrLf: it is read as it stands.
-enum class LineEnds { CrLf, Lf, Cr };
-LineEnds lineEndsOf(std::string_view bytes);
-
-// Returns bytes with each of its line ends (LF or CR, as ends says) made CR LF. A CR or LF byte is
-// never part of a character in code page 932 or UTF-8, so every one is a line end.
-std::string withCrLf(std::string_view bytes, LineEnds ends);
+// Returns bytes as they are read: as they stand when their line ends are CR LF as the format has
+// them (or when they hold neither CR nor LF, or both kinds of byte); made CR LF in room when they
+// are those of another system throughout, LF alone (Linux, macOS) or CR alone (older Macs), with
+// warning set to say so. A CR or LF byte is never part of a character in code page 932 or UTF-8, so
+// every one is a line end. Raises CommandFailure when the bytes would grow too large to be read.
+std::string_view withCrLfLineEnds(std::string_view bytes, std::string &room, std::optional<Warning> &warning);
 
 // The bytes of a source, without a UTF-8 byte-order mark, and how they decode.
 class SourceBytes {

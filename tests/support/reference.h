@@ -36,12 +36,9 @@ inline quillarn::Conversion referenceConversion(std::string_view source,
                                                 const quillarn::ConversionOptions &options)
 {
     // Lines of another system are made CR LF first, as the conversion does.
-    const quillarn::LineEnds ends = quillarn::lineEndsOf(source);
     std::string crlf;
-    if (ends != quillarn::LineEnds::CrLf) {
-        crlf = quillarn::withCrLf(source, ends);
-        source = crlf;
-    }
+    std::optional<quillarn::Warning> lineEnds;
+    source = quillarn::withCrLfLineEnds(source, crlf, lineEnds);
     const quillarn::TranslatedSource translated = quillarn::translateSourceBytes(source, options.source);
     std::u16string record = translated.record;
     std::u16string size;
@@ -67,10 +64,8 @@ inline quillarn::Conversion referenceConversion(std::string_view source,
     record.insert(rootEnd, std::u16string(found.handicapStones.begin(), found.handicapStones.end()));
     quillarn::Conversion conversion;
     conversion.bytes = quillarn::recordFileBytes(record, options.output);
-    if (ends != quillarn::LineEnds::CrLf)
-        conversion.warnings.push_back(
-            {ends == quillarn::LineEnds::Lf ? quillarn::Said::LineEndsLf : quillarn::Said::LineEndsCr,
-             quillarn::ReasonKind::Other});
+    if (lineEnds)
+        conversion.warnings.push_back(*lineEnds);
     if (translated.doubt != quillarn::EncodingDoubt::None)
         conversion.warnings.push_back(quillarn::encodingDoubtWarning(
             translated.doubt, std::u16string_view(record).substr(1, rootEnd - 1)));
